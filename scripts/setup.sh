@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need. Run as root on Debian 12.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake clang libclang-rt-14-dev clang-format
+  libgtest-dev googletest
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # the services database ("smtp" -> 25)
+  netbase
+  # real peers for the tests and the demo
+  python3 python3-aiosmtpd
+  lighttpd apache2 nginx fcgiwrap
+  chromium nodejs npm
+  # wizard screenshots without a display
+  xvfb xauth
+  # benchmark
+  wrk postfix
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  # postfix asks where it delivers; the benchmark only uses its smtp-sink program.
+  echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi

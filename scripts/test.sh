@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything and runs every test: the unit and process tests in
+# the normal and the sanitizer build, the fuzzers for a bounded number of runs, and the
+# end-to-end tests behind real web servers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh; fi
+bash scripts/build.sh normal asan fuzz
+
+jobs=${BREVIX_JOBS:-2}
+status=0
+ctest --test-dir build --output-on-failure -j"$jobs" || status=1
+ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow || status=1
+ctest --test-dir build-fuzz --output-on-failure -R '^fuzz_' || status=1
+if [ -x tests/e2e/run.sh ]; then bash tests/e2e/run.sh || status=1; fi
+exit $status

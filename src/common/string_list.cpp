@@ -1,0 +1,180 @@
+#include "common/string_list.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "common/exception.h"
+#include "common/text_compare.h"
+
+namespace {
+
+std::string_view NameOf(std::string_view item) {
+  const size_t eq = item.find('=');
+  return eq == std::string_view::npos ? std::string_view() : item.substr(0, eq);
+}
+
+}  // namespace
+
+void TStringList::SetString(int index, std::string value) {
+  items_.at(static_cast<size_t>(index)) = std::move(value);
+  if (sorted_) Sort();
+}
+
+int TStringList::SortedInsertPosition(std::string_view item) const {
+  auto it = std::upper_bound(items_.begin(), items_.end(), item,
+                             [](std::string_view a, const std::string& b) {
+                               return CompareText(a, b) < 0;
+                             });
+  return static_cast<int>(it - items_.begin());
+}
+
+int TStringList::Add(std::string item) {
+  if (!sorted_) {
+    items_.push_back(std::move(item));
+    return Count() - 1;
+  }
+  const int at = SortedInsertPosition(item);
+  items_.insert(items_.begin() + at, std::move(item));
+  return at;
+}
+
+void TStringList::Insert(int index, std::string item) {
+  if (sorted_) {
+    Add(std::move(item));
+    return;
+  }
+  if (index < 0) index = 0;
+  if (index > Count()) index = Count();
+  items_.insert(items_.begin() + index, std::move(item));
+}
+
+void TStringList::Delete(int index) {
+  if (index < 0 || index >= Count()) return;
+  items_.erase(items_.begin() + index);
+}
+
+void TStringList::AddStrings(const TStringList& other) {
+  for (const std::string& item : other.items_) Add(item);
+}
+
+void TStringList::Move(int from, int to) {
+  if (from == to || from < 0 || to < 0 || from >= Count() || to >= Count()) return;
+  std::string item = std::move(items_[static_cast<size_t>(from)]);
+  items_.erase(items_.begin() + from);
+  items_.insert(items_.begin() + to, std::move(item));
+}
+
+void TStringList::Exchange(int a, int b) {
+  if (a < 0 || b < 0 || a >= Count() || b >= Count()) return;
+  std::swap(items_[static_cast<size_t>(a)], items_[static_cast<size_t>(b)]);
+}
+
+void TStringList::SetSorted(bool sorted) {
+  if (sorted && !sorted_) Sort();
+  sorted_ = sorted;
+}
+
+void TStringList::Sort() {
+  std::stable_sort(items_.begin(), items_.end(), [](const std::string& a, const std::string& b) {
+    return CompareText(a, b) < 0;
+  });
+}
+
+int TStringList::IndexOf(std::string_view item) const {
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (SameText(items_[i], item)) return static_cast<int>(i);
+  return -1;
+}
+
+int TStringList::IndexOfName(std::string_view name) const {
+  for (size_t i = 0; i < items_.size(); ++i) {
+    const size_t eq = items_[i].find('=');
+    if (eq != std::string::npos && SameText(std::string_view(items_[i]).substr(0, eq), name))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string TStringList::Names(int index) const { return std::string(NameOf((*this)[index])); }
+
+std::string TStringList::ValueFromIndex(int index) const {
+  const std::string& item = (*this)[index];
+  const size_t eq = item.find('=');
+  return eq == std::string::npos ? std::string() : item.substr(eq + 1);
+}
+
+std::string TStringList::Values(std::string_view name) const {
+  const int i = IndexOfName(name);
+  return i < 0 ? std::string() : ValueFromIndex(i);
+}
+
+void TStringList::SetValue(std::string_view name, std::string_view value) {
+  const int i = IndexOfName(name);
+  if (value.empty()) {
+    if (i >= 0) Delete(i);
+    return;
+  }
+  std::string item = std::string(name) + "=" + std::string(value);
+  if (i < 0)
+    Add(std::move(item));
+  else
+    SetString(i, std::move(item));
+}
+
+std::string TStringList::Text() const {
+  std::string out;
+  for (const std::string& item : items_) {
+    out += item;
+    out += "\r\n";
+  }
+  return out;
+}
+
+std::string TStringList::Join(std::string_view separator) const {
+  std::string out;
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (i) out += separator;
+    out += items_[i];
+  }
+  return out;
+}
+
+void TStringList::SetText(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines.emplace_back(text.substr(start, i - start));
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+    ++i;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  items_.clear();
+  if (sorted_) {
+    for (std::string& line : lines) Add(std::move(line));
+  } else {
+    items_ = std::move(lines);
+  }
+}
+
+void TStringList::LoadFromFile(const std::string& file_name) {
+  std::ifstream in(file_name, std::ios::binary);
+  if (!in) throw Exception("Cannot open file \"" + file_name + "\"");
+  std::ostringstream content;
+  content << in.rdbuf();
+  SetText(content.str());
+}
+
+void TStringList::SaveToFile(const std::string& file_name) const {
+  std::ofstream out(file_name, std::ios::binary | std::ios::trunc);
+  if (!out) throw Exception("Cannot create file \"" + file_name + "\"");
+  const std::string text = Text();
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  if (!out) throw Exception("Cannot create file \"" + file_name + "\"");
+}

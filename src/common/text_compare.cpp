@@ -1,0 +1,48 @@
+#include "common/text_compare.h"
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string UpperCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiUpper(c);
+  return out;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+int CompareText(std::string_view a, std::string_view b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto ca = static_cast<unsigned char>(AsciiUpper(a[i]));
+    const auto cb = static_cast<unsigned char>(AsciiUpper(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareText(a, b) == 0;
+}
+
+static bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string Trim(std::string_view text) { return TrimLeft(TrimRight(text)); }
+
+std::string TrimLeft(std::string_view text) {
+  size_t start = 0;
+  while (start < text.size() && IsTrimmed(text[start])) ++start;
+  return std::string(text.substr(start));
+}
+
+std::string TrimRight(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 && IsTrimmed(text[end - 1])) --end;
+  return std::string(text.substr(0, end));
+}
