@@ -117,7 +117,9 @@ int THandleStream::Write(const void* buffer, int count) {
 }
 
 int64_t THandleStream::Seek(int64_t offset, SeekOrigin origin) {
-  const int whence = origin == kFromBeginning ? SEEK_SET : origin == kFromCurrent ? SEEK_CUR : SEEK_END;
+  const int whence = origin == kFromBeginning ? SEEK_SET
+                     : origin == kFromCurrent ? SEEK_CUR
+                                              : SEEK_END;
   const off_t result = ::lseek(fd_, static_cast<off_t>(offset), whence);
   return result < 0 ? -1 : static_cast<int64_t>(result);
 }

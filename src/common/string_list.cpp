@@ -22,10 +22,9 @@ void TStringList::SetString(int index, std::string value) {
 }
 
 int TStringList::SortedInsertPosition(std::string_view item) const {
-  auto it = std::upper_bound(items_.begin(), items_.end(), item,
-                             [](std::string_view a, const std::string& b) {
-                               return CompareText(a, b) < 0;
-                             });
+  auto it = std::upper_bound(
+      items_.begin(), items_.end(), item,
+      [](std::string_view a, const std::string& b) { return CompareText(a, b) < 0; });
   return static_cast<int>(it - items_.begin());
 }
 
@@ -96,7 +95,9 @@ int TStringList::IndexOfName(std::string_view name) const {
   return -1;
 }
 
-std::string TStringList::Names(int index) const { return std::string(NameOf((*this)[index])); }
+std::string TStringList::Names(int index) const {
+  return std::string(NameOf((*this)[index]));
+}
 
 std::string TStringList::ValueFromIndex(int index) const {
   const std::string& item = (*this)[index];

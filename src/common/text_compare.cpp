@@ -1,8 +1,12 @@
 #include "common/text_compare.h"
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string UpperCase(std::string_view text) {
   std::string out(text);
@@ -31,9 +35,13 @@ bool SameText(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareText(a, b) == 0;
 }
 
-static bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
+static bool IsTrimmed(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
-std::string Trim(std::string_view text) { return TrimLeft(TrimRight(text)); }
+std::string Trim(std::string_view text) {
+  return TrimLeft(TrimRight(text));
+}
 
 std::string TrimLeft(std::string_view text) {
   size_t start = 0;

@@ -59,7 +59,9 @@ void AsyncSelect(int fd, unsigned events, SocketEventHandler handler) {
   r.handler = std::move(handler);
 }
 
-int RegisteredSocketCount() { return static_cast<int>(registrations.size()); }
+int RegisteredSocketCount() {
+  return static_cast<int>(registrations.size());
+}
 
 int ProcessMessages(int timeout_ms) {
   std::vector<pollfd> fds;
@@ -84,7 +86,8 @@ int ProcessMessages(int timeout_ms) {
     const bool failed = p.revents & (POLLERR | POLLNVAL);
     const bool hung_up = p.revents & POLLHUP;
 
-    if ((p.events & POLLOUT) && !r.connect_reported && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
+    if ((p.events & POLLOUT) && !r.connect_reported &&
+        (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
       dispatched += Dispatch(p.fd, FD_CONNECT, SocketError(p.fd));
       continue;
     }

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+// The running program's own file (/proc/self/exe), e.g. "/srv/www/cgi-bin/brevix.cgi".
+std::string ModuleFileName();
+
+// The folder of ModuleFileName() with its trailing "/", e.g. "/srv/www/cgi-bin/".
+std::string ProgramDir();
