@@ -1,0 +1,76 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A settings file of the sectioned kind ("[Section]" lines, then "Name=Value" lines), read and
+// written with the rules of the Windows profile functions:
+//
+// - Section names and keys are compared without regard to ASCII case; the first matching
+//   section and the first matching key in it win.
+// - A value is the text after the first "=", trimmed of blanks and control characters at both
+//   ends, and cut to kMaxProfileValue characters.
+// - CR LF, LF or a lone CR end a line on reading; CR LF ends every line that is written.
+// - Lines of any other kind (comments starting with ";" or "#", blank lines, text without "=")
+//   are kept unchanged when the file is written back.
+// - Writing a key that exists replaces its line in place; a new key is appended after the last
+//   key line of its section; a missing section is appended at the end of the file, and a
+//   missing file is created.
+//
+// Writes never leave a half-written file: the new content goes to a temporary file in the
+// same folder, which then replaces the old one with rename(). A symbolic link is followed, so
+// the file it points at is replaced and the link stays.
+
+// The longest value that a read returns (the profile reader's 2048-byte buffer less its
+// terminator).
+inline constexpr size_t kMaxProfileValue = 2047;
+
+// The whole content of one profile file, held in memory as its lines. Not thread-safe; a
+// TProfileFile owns nothing but its copy of the lines.
+class TProfileFile {
+ public:
+  // Binds to `file_name` and reads it. A missing or unreadable file reads as empty: every
+  // lookup then gives its default.
+  explicit TProfileFile(std::string file_name);
+
+  const std::string& FileName() const { return file_name_; }
+
+  // The value of `key` in `section` (trimmed, at most kMaxProfileValue characters), or
+  // `default_value` when the section or the key is absent.
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view default_value) const;
+
+  // True when `section` holds a line for `key` (its value may be empty).
+  bool ValueExists(std::string_view section, std::string_view key) const;
+
+  // Sets `key` in `section` in memory (see the header comment for where the line goes); call
+  // UpdateFile() to store it. The key is written with the spelling given here. Line breaks in
+  // `value` cannot be stored in a profile line and are turned into blanks.
+  // Throws Exception("Invalid profile key \"<key>\"") for an empty key or one holding "=",
+  // a line break, or starting with "[", ";" or "#" (it could not be read back).
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+
+  // Writes the lines to FileName() with CR LF line ends, replacing the file in one step.
+  // Throws Exception("Unable to write to <file name>") when the folder cannot take the
+  // temporary file, the write fails, the rename fails, or the existing file could not be read
+  // when it was loaded (so that a file we cannot read is never overwritten with less). On
+  // failure the old file is left as it was.
+  void UpdateFile() const;
+
+  // The lines as they would be written (for inspection; without line ends).
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+ private:
+  std::string file_name_;
+  std::vector<std::string> lines_;
+  bool unreadable_ = false;  // the file exists but could not be read
+};
+
+// One-shot helpers with the behaviour of the Windows calls of the same purpose.
+// ReadProfileString never fails; WriteProfileString loads, sets one key and writes the file,
+// throwing as TProfileFile::UpdateFile does.
+std::string ReadProfileString(const std::string& file_name, std::string_view section,
+                              std::string_view key, std::string_view default_value);
+void WriteProfileString(const std::string& file_name, std::string_view section,
+                        std::string_view key, std::string_view value);
