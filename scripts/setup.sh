@@ -12,7 +12,7 @@ packages=(
   # real peers for the tests and the demo
   python3 python3-aiosmtpd
   lighttpd apache2 nginx fcgiwrap
-  chromium nodejs npm
+  chromium
   # wizard screenshots without a display
   xvfb xauth
   # benchmark
@@ -23,6 +23,11 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+
+# Node.js drives the browser in the end-to-end tests; a machine that has it already (from any
+# source) keeps its own, otherwise Debian's is installed.
+command -v node >/dev/null 2>&1 || missing+=(nodejs)
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Measures complete form submissions through lighttpd -> brevix.cgi -> a local SMTP sink, side by
+# side with two floors under the same server and sink (see floor_cgi.c). Prints the figures.
+#   bench/run.sh [seconds per run, default 10]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh; fi
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"${BREVIX_JOBS:-2}" --target brevix.cgi
+exec /usr/bin/python3 bench/submissions.py "${1:-10}"

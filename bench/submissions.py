@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""Submission benchmark: the gateway against a trivial CGI floor and a one-mail CGI floor.
+
+Everything runs on 127.0.0.1: lighttpd (mod_cgi) with the sample site, postfix's smtp-sink as
+the mail server, wrk as the load. For each program and each connection count it prints
+submissions per second, mean latency and CPU seconds per submission (the CGI processes' CPU,
+read from lighttpd's reaped-children counters); then the peak resident memory of one gateway
+process for a url-encoded post and for 1 KB and 90 KB uploads, and the ratios to the floors.
+"""
+import os
+import re
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SITE_SH = os.path.join(REPO, "deploy", "site.sh")
+GATEWAY = os.path.join(REPO, "build", "bin", "brevix.cgi")
+SECONDS = int(sys.argv[1]) if len(sys.argv) > 1 else 10
+
+FIELDS = ("name=Anna+M%C3%BCller&email=anna%40example.org&phone=%2B49+30+1234567"
+          "&company=Example+Ltd&street=Main+Street+1&city=Berlin&country=Germany"
+          "&comments=Please+send+me+the+brochure.")
+
+
+def free_ports(n):
+    out = subprocess.check_output(["/usr/bin/python3", os.path.join(REPO, "scripts", "free_port.py"), str(n)])
+    return [int(p) for p in out.split()]
+
+
+def children_cpu(pid):
+    """CPU seconds of the reaped children of `pid` (the CGI processes lighttpd started)."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    ticks = os.sysconf("SC_CLK_TCK")
+    return (int(fields[13]) + int(fields[14])) / ticks  # cutime, cstime
+
+
+def wrk(url, connections, lua):
+    out = subprocess.check_output(
+        ["wrk", "-t1", f"-c{connections}", f"-d{SECONDS}s", "--latency", "-s", lua, url], text=True)
+    total = int(re.search(r"(\d+) requests in", out).group(1))
+    rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
+    lat = re.search(r"Latency\s+([\d.]+)(us|ms|s)", out)
+    latency_ms = float(lat.group(1)) * {"us": 0.001, "ms": 1.0, "s": 1000.0}[lat.group(2)]
+    errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
+    return total, rate, latency_ms, int(errors.group(1)) if errors else 0
+
+
+def peak_rss_kib(argv, env, stdin_bytes, cwd):
+    """Peak resident set of one process, measured in a fresh child of a helper process."""
+    code = ("import resource,subprocess,sys\n"
+            "p=subprocess.run(sys.argv[1:],input=sys.stdin.buffer.read(),capture_output=True)\n"
+            "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\n")
+    out = subprocess.run(["/usr/bin/python3", "-c", code] + argv, input=stdin_bytes, env=env,
+                         cwd=cwd, capture_output=True, check=True)
+    return int(out.stdout.decode().strip().splitlines()[-1])
+
+
+def multipart(size):
+    boundary = "----benchboundary7MA4YWxkTrZu0gW"
+    data = bytes((i * 7 + 3) % 256 for i in range(size))
+    parts = []
+    for name, value in (("name", "Anna"), ("email", "anna@example.org")):
+        parts.append(f"--{boundary}\r\nContent-Disposition: form-data; name=\"{name}\"\r\n\r\n{value}\r\n".encode())
+    parts.append(f"--{boundary}\r\nContent-Disposition: form-data; name=\"file\"; filename=\"data.bin\"\r\n"
+                 "Content-Type: application/octet-stream\r\n\r\n".encode() + data + b"\r\n")
+    parts.append(f"--{boundary}--\r\n".encode())
+    return f"multipart/form-data; boundary={boundary}", b"".join(parts)
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="brevix-bench-")
+    os.chmod(work, 0o755)
+    site = os.path.join(work, "site")
+    web_port, smtp_port = free_ports(2)
+    sink = subprocess.Popen(["smtp-sink"] + (["-u", "nobody"] if os.getuid() == 0 else []) +
+                            ["-c", f"127.0.0.1:{smtp_port}", "256"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        subprocess.check_call([SITE_SH, "setup", site, GATEWAY, str(smtp_port)])
+        cgi = os.path.join(site, "cgi-bin")
+        for name, extra in (("floor.cgi", []),
+                            ("floor_mail.cgi", ["-DWITH_MAIL", f"-DSMTP_PORT={smtp_port}"])):
+            subprocess.check_call(["cc", "-O2", "-o", os.path.join(cgi, name), *extra,
+                                   os.path.join(REPO, "bench", "floor_cgi.c")])
+        subprocess.check_call([SITE_SH, "start", "lighttpd", site, str(web_port)])
+        with open(os.path.join(site, "run", "lighttpd.pid")) as f:
+            server_pid = int(f.read())
+        lua = os.path.join(work, "post.lua")
+        with open(lua, "w") as f:
+            f.write('wrk.method = "POST"\n'
+                    'wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"\n'
+                    f'wrk.body = "{FIELDS}"\n')
+
+        rows = {}
+        for label, script in (("trivial floor", "floor.cgi"), ("mail floor", "floor_mail.cgi"),
+                              ("gateway", "brevix.cgi")):
+            for connections in (1, 4):
+                before = children_cpu(server_pid)
+                total, rate, latency, errors = wrk(f"http://127.0.0.1:{web_port}/cgi-bin/{script}",
+                                                   connections, lua)
+                time.sleep(0.2)
+                cpu = (children_cpu(server_pid) - before) / max(total, 1)
+                rows[(label, connections)] = (rate, latency, cpu, errors)
+
+        print(f"\nSubmissions through lighttpd, {SECONDS} s per run, 8 fields, one mail each")
+        print(f"{'program':<15}{'conns':>6}{'subm/s':>10}{'mean ms':>10}{'CPU ms/subm':>13}{'errors':>8}")
+        for (label, connections), (rate, latency, cpu, errors) in rows.items():
+            print(f"{label:<15}{connections:>6}{rate:>10.1f}{latency:>10.2f}{cpu * 1000:>13.2f}{errors:>8}")
+        for connections in (1, 4):
+            g = rows[("gateway", connections)]
+            for floor in ("trivial floor", "mail floor"):
+                f = rows[(floor, connections)]
+                print(f"gateway/{floor} at {connections} conn: latency x{g[1] / f[1]:.2f}, "
+                      f"CPU x{g[2] / max(f[2], 1e-9):.2f}")
+
+        env = {"GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "bench", "REQUEST_METHOD": "POST",
+               "SCRIPT_NAME": "/cgi-bin/brevix.cgi", "REMOTE_ADDR": "127.0.0.1",
+               "CONTENT_TYPE": "application/x-www-form-urlencoded", "CONTENT_LENGTH": str(len(FIELDS))}
+        gateway = os.path.join(cgi, "brevix.cgi")
+        print("\nPeak resident memory of one gateway process")
+        print(f"  url-encoded post:  {peak_rss_kib([gateway], env, FIELDS.encode(), cgi) / 1024:.2f} MiB")
+        for size in (1024, 90 * 1024):
+            ctype, body = multipart(size)
+            upload_env = dict(env, CONTENT_TYPE=ctype, CONTENT_LENGTH=str(len(body)))
+            rss = peak_rss_kib([gateway], upload_env, body, cgi)
+            print(f"  {size // 1024:>3} KB upload:     {rss / 1024:.2f} MiB")
+    finally:
+        subprocess.call([SITE_SH, "stop", site])
+        sink.terminate()
+        sink.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
