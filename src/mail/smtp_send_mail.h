@@ -1,0 +1,99 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "common/string_list.h"
+#include "mail/tcp_client.h"
+
+// The SMTP sender: one complete SMTP dialogue (HELO, no authentication, no extensions) per
+// SendMail call over its own TCP connection.
+//
+// The caller fills in the published members below and calls SendMail with a time-out. The body
+// lines are joined with CR LF and scanned for entries (a name between two "%" signs with no blank
+// in between); each entry raises OnBodyEntry, whose handler calls WriteBody with the text that
+// replaces it. With attachments the message becomes multipart/mixed with the boundary
+// "64fd12hzzZ146r703k319Ap" and each file follows as base64 in lines of 60 characters.
+//
+// On the wire: every line that begins with "." gets one more "."; line ends are CR LF; a header
+// (or, with attachments, part header) that declares "Content-Transfer-Encoding: quoted-printable"
+// gets a quoted-printable body; a body with valid UTF-8 beyond ASCII is declared as utf-8; a
+// subject or display name beyond ASCII goes out as an RFC 2047 encoded word. CR and LF in the
+// addresses and the subject never reach the wire as line breaks.
+//
+// One object serves one SendMail at a time; its message buffer, time limit and last error belong
+// to it, so senders on several threads share nothing. SendMail waits in the calling thread's
+// message pump (poll), never in a busy loop.
+class TSmtpSendMail : public TTCPClient {
+ public:
+  using TBodyEntryEvent = std::function<void(const std::string& entry_name)>;
+
+  // The boundary between the parts of a mail with attachments.
+  static constexpr const char* kBoundary = "64fd12hzzZ146r703k319Ap";
+
+  // RemoteHost "mail", RemotePort "25", the default seven-line MailHeader.
+  TSmtpSendMail();
+  ~TSmtpSendMail() override;
+
+  // Published properties (RemoteHost and RemotePort are inherited from TTCPClient).
+  // Attachments: one file per item, a path or "display name <path>".
+  TStringList Attachments;
+  std::string MailFrom;
+  std::string MailTo;
+  std::string MailBCC;
+  std::string MailCC;
+  std::string MailSubject;
+  // The message text, one line per item, with entries.
+  TStringList MailBody;
+  // The header template, one header line per item, with the macros %MAILFROM%, %MAILTO%,
+  // %MAILCC%, %MAILBCC%, %MAILSUBJECT% and %SUBJECT%.
+  TStringList MailHeader;
+  // Raised for every entry of the body; the handler calls WriteBody with the replacement.
+  TBodyEntryEvent OnBodyEntry;
+
+  // Setters in the component's shape: each copies the given list.
+  virtual void SetMailHeader(const TStringList& lines) { MailHeader.Assign(lines); }
+  virtual void SetMailBody(const TStringList& lines) { MailBody.Assign(lines); }
+  virtual void SetAttachments(const TStringList& lines) { Attachments.Assign(lines); }
+
+  // Appends text to the message being built (only meaningful during SendMail, from an
+  // OnBodyEntry handler).
+  virtual void WriteBody(const std::string& text);
+  // Passes template text to WriteBody.
+  virtual void WriteBodyText(const std::string& text);
+
+  // Runs the whole dialogue; `timeout_seconds` bounds every wait for the server (every reply
+  // restarts it; the connect waits at most 20 seconds). Returns true once the server has accepted
+  // the message (250 after the final "."); QUIT is still sent and the connection closed, but its
+  // answer does not change the result. Returns false on any failure, with GetLastErrorText set;
+  // the connection is then closed and nothing half-sent is ever delivered. An attachment that
+  // cannot be read aborts the transfer and throws Exception with the file error.
+  bool SendMail(int timeout_seconds);
+
+  // The socket error text recorded since the last server reply, else the raw text of the last
+  // reply (e.g. the server's 550 line), or "SendMessage timeout" after a wait ran out.
+  std::string GetLastErrorText() const;
+
+  // The code of the last reply (-1 when none was read) and its raw text.
+  int LastReplyCode() const { return reply_code_; }
+  const std::string& LastReplyText() const { return reply_text_; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  bool OpenSession();
+  bool WaitForConnection();
+  bool ReadReply();
+  bool Command(const std::string& line, int expected, int also_expected = -1);
+  bool SendRecipients();
+  bool SendMessage();
+  void Fail();
+
+  std::string message_;  // the message buffer that WriteBody appends to
+  int timeout_seconds_ = 0;
+  Clock::time_point deadline_{};
+  int reply_code_ = -1;
+  std::string reply_text_;
+  std::string received_;  // bytes received beyond the last complete reply
+};

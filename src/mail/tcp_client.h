@@ -1,0 +1,136 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <functional>
+#include <string>
+
+// A small non-blocking TCP client over BSD sockets, in the shape of the WinSock component the
+// SMTP sender derives from.
+//
+// Notifications (FD_CONNECT, FD_READ, FD_CLOSE) arrive through the per-thread message pump of
+// platform/message_pump.h on the thread that called Connect: that thread must wait with
+// ProcessMessages (which polls the socket) for them to be dispatched. Nothing is ever blocking
+// and nothing is locked: one object belongs to one thread.
+//
+// Failures never throw (except a port that is neither a service name nor a decimal number, see
+// ResolveAddress): they are recorded as a WinSock code in LastError() (winsock_errors.h), passed
+// to OnError, and described by ErrorText().
+
+// Connection states.
+constexpr unsigned char kSocketNotStarted = 0;
+constexpr unsigned char kSocketIdle = 1;
+constexpr unsigned char kSocketConnected = 2;
+constexpr unsigned char kSocketConnecting = 4;
+
+constexpr int INVALID_SOCKET = -1;
+
+class TCustomCGISocket {
+ public:
+  // Called as (Sender, ErrorCode, ErrorText) whenever an error is recorded.
+  using TSocketErrorEvent =
+      std::function<void(TCustomCGISocket* sender, int error_code, const std::string& error_text)>;
+
+  // State 1 (idle) once the socket layer is usable; the informational fields describe it.
+  TCustomCGISocket();
+  // Closes a socket that is still open (without the graceful shutdown).
+  virtual ~TCustomCGISocket();
+  TCustomCGISocket(const TCustomCGISocket&) = delete;
+  TCustomCGISocket& operator=(const TCustomCGISocket&) = delete;
+
+  // Resolves `host` (a dotted IPv4 address is used as it is, without a name lookup; anything else
+  // is looked up) and `port` (a service name from the services database for this protocol, so
+  // "smtp" gives 25, or a decimal number) into `address`. Returns false after recording the error
+  // (11001 "Host not found" for an unknown host, 10022 for a port above 65535). A port that is
+  // neither a service name nor a number throws Exception("'<port>' is not a valid integer value").
+  bool ResolveAddress(const std::string& host, const std::string& port, sockaddr_in& address);
+
+  // Stops the notifications of `socket`, shuts down its sending side, drops what the peer had
+  // already sent and closes it; `socket` becomes INVALID_SOCKET. Never leaves the descriptor
+  // open; an unexpected failure along the way is recorded.
+  void CloseGracefully(int& socket);
+
+  // One non-blocking receive of at most 1024 bytes. Returns the bytes received; an empty string
+  // when nothing is waiting (not an error) or when the peer has closed (`peer_closed` is then
+  // set when given). Other failures are recorded and give an empty string.
+  std::string ReceiveText(int socket, bool* peer_closed = nullptr);
+
+  // Records `code` in LastError and calls OnError with its text.
+  void SocketError(int code);
+  // The text for LastError(); empty for 0 and for codes without a text.
+  std::string ErrorText() const;
+
+  int LastError() const { return last_error_; }
+  void SetLastError(int code) { last_error_ = code; }
+  unsigned char State() const { return state_; }
+  int ProtocolNumber() const { return protocol_; }
+  int SocketType() const { return socket_type_; }
+
+  // Informational description of the socket layer (not used elsewhere).
+  const std::string& WinSockVersion() const { return version_; }
+  const std::string& Description() const { return description_; }
+  const std::string& SystemStatus() const { return system_status_; }
+  int MaxSockets() const { return max_sockets_; }
+  int MaxDatagramSize() const { return max_datagram_; }
+
+  TSocketErrorEvent OnError;
+
+ protected:
+  // Sends all of `text` on `socket` with `flags`. "Would block" is retried, each retry waiting up
+  // to 20 ms in poll() for room, at most SendRetryLimit() retries (about 30 seconds for a stalled
+  // peer); then the send gives up and records 10060 "Connection timed out". Any other failure is
+  // recorded at once. Returns true when every byte was handed to the kernel; an empty text sends
+  // nothing and succeeds.
+  bool SendBuffer(int socket, const std::string& text, int flags);
+  // Retries allowed on "would block"; a test may lower it.
+  int send_retry_limit_ = 1500;
+
+  int protocol_ = 0;
+  int socket_type_ = 3;
+  int socket_ = INVALID_SOCKET;
+  unsigned char state_ = kSocketNotStarted;
+  char receive_buffer_[1024] = {};
+
+ private:
+  std::string version_;
+  std::string description_;
+  std::string system_status_;
+  int max_sockets_ = 0;
+  int max_datagram_ = 0;
+  int last_error_ = 0;
+};
+
+class TTCPClient : public TCustomCGISocket {
+ public:
+  // Called as (Sender, Socket).
+  using TSocketNotifyEvent = std::function<void(TTCPClient* sender, int socket)>;
+
+  TTCPClient();
+  // Disconnect, then the base destructor.
+  ~TTCPClient() override;
+
+  // From state 1 only: resolves RemoteHost and RemotePort, opens a non-blocking stream socket
+  // (TCP_NODELAY, SO_OOBINLINE), registers it with the calling thread's message pump and starts
+  // the connect; the state becomes 4 (connecting). FD_CONNECT later moves it to 2 (connected), or
+  // records the error (10061 "Connection refused", ...) and leaves it at 4. A connect that fails
+  // at once records its error, closes the socket and leaves the state at 1.
+  void Connect();
+  // Closes the connection gracefully when there is one (state 2 or 4); the state becomes 1.
+  void Disconnect();
+  // Sends the whole text on the connection (SendBuffer with flags 0). Returns false when it could
+  // not be sent completely (the error is recorded).
+  virtual bool SendText(const std::string& text);
+
+  int Socket() const { return socket_; }
+
+  std::string RemoteHost;
+  std::string RemotePort;
+
+  TSocketNotifyEvent OnRead;
+  TSocketNotifyEvent OnConnect;
+  TSocketNotifyEvent OnDisconnect;
+
+ private:
+  // The message pump's dispatch for this client's socket (the hidden window's procedure).
+  void HandleSocketEvent(int fd, unsigned event, int error);
+};
