@@ -1,0 +1,60 @@
+#pragma once
+
+#include <memory>
+
+#include "engine/component_owner.h"
+#include "engine/http_cgi_engine.h"
+
+// The engine component the gateway's form holds. It chooses the adapter for the server
+// interface in use (standard CGI; the Windows CGI adapter is not part of this build), copies
+// its own settings onto it and runs the request.
+//
+// Typical use by an owner object:
+//   engine_ = std::make_unique<TGeneralHttpEngine>(this);   // creates the adapter
+//   engine_->SetNoCache(true); engine_->SetOnExecRequest(...); ...
+//   engine_->Loaded();   // installs the OnCreate hook
+//   DoCreate();          // the owner's OnCreate, then the request
+// With an owner that is neither a form nor a data module (or no owner), Loaded runs the
+// request itself.
+//
+// The adapter lives as long as this object. The request is served on the calling thread.
+class TGeneralHttpEngine : public THttpEngine {
+ public:
+  explicit TGeneralHttpEngine(TComponentOwner* owner = nullptr);
+  ~TGeneralHttpEngine() override;
+
+  // Also sets the CGI adapter's CGIAutoTerminate.
+  bool CGIAutoTerminate() const { return cgi_auto_terminate_; }
+  void SetCGIAutoTerminate(bool value);
+
+  // Installs the OnCreate hook on a form or data module owner (NormalMode, a server start or a
+  // live server), or runs the request at once.
+  void Loaded() override;
+
+  // Copies the settings and events onto `adapter` through its setters (OnRemoveSessionObject,
+  // BufferedOutput and Version are not copied).
+  void ForwardEngineProperties(THttpEngine& adapter);
+  // ForwardEngineProperties to the CGI adapter, then its Run with no streams.
+  void RunAdapter();
+
+  // The headers are the adapter's business; this engine never emits any itself.
+  void WriteServerHeader(const std::string& name, const std::string& value) override;
+  void EndServerHeaders() override;
+  // Terminates through the current engine when that is another engine; otherwise nothing.
+  void Terminate() override;
+
+  // The CGI adapter created by the constructor (also reachable as CgiAdapter()).
+  THttpCGIEngine* Adapter() const { return adapter_.get(); }
+
+ private:
+  void OwnerCreated(TComponentOwner* sender);
+
+  TComponentOwner* owner_;
+  std::unique_ptr<THttpCGIEngine> adapter_;
+  bool cgi_auto_terminate_ = true;
+  bool hook_installed_ = false;
+  TComponentOwner::TNotifyEvent saved_on_create_;
+};
+
+// The process's CGI adapter (set by the TGeneralHttpEngine constructor), or null.
+THttpCGIEngine* CgiAdapter();

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+// The process's one watchdog: while armed, it ends the process with exit code 0 (and no
+// further output) once the deadline has passed. ReadInput arms it for 30 s before reading and
+// after every chunk and disarms it when done, so a client that stops sending ends the process
+// 30 s after its last byte. The thread waits on a condition variable, never in a busy loop.
+//
+// Before ending the process it deletes the upload files registered with RegisterTempFile, so
+// that no upload outlives a request that was cut short.
+namespace watchdog {
+
+inline constexpr std::chrono::seconds kReadTimeout{30};
+
+// Starts the watchdog thread unless it runs already (the first engine of a program does this).
+void Start();
+// Arms (or re-arms) the deadline to now + timeout.
+void Arm(std::chrono::steady_clock::duration timeout = kReadTimeout);
+void Disarm();
+// The armed deadline, or time_point{} when disarmed.
+std::chrono::steady_clock::time_point Deadline();
+// Tells the thread to stop and waits for it. Safe to call when it never ran.
+void Stop();
+bool Running();
+
+// Upload files to delete should the watchdog end the process.
+void RegisterTempFile(const std::string& path);
+void UnregisterTempFile(const std::string& path);
+
+}  // namespace watchdog
