@@ -23,7 +23,8 @@
 //   am/pm a/p     the marker in the case written ("am" or "PM", "a" or "P"); ampm gives AM/PM
 //   / :           the date and time separators
 //   "..." '...'   literal text; any other character is copied as it is
-// Never fails; any pattern gives some text (an unterminated quote runs to the end).
+// An empty pattern means "c". Never fails; any pattern gives some text (an unterminated quote
+// runs to the end of the pattern).
 
 // `t` in the local time zone of the process.
 std::string FormatDateTime(std::string_view pattern,

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // Growable text buffers for template expansion, with the operations and results of the
 // zero-terminated buffers they stand for: a buffer is either absent (null) or holds text, and

@@ -48,7 +48,9 @@ class TProfileFile {
   // UpdateFile() to store it. The key is written with the spelling given here. Line breaks in
   // `value` cannot be stored in a profile line and are turned into blanks.
   // Throws Exception("Invalid profile key \"<key>\"") for an empty key or one holding "=",
-  // a line break, or starting with "[", ";" or "#" (it could not be read back).
+  // a line break, or starting with "[", ";" or "#", and Exception("Invalid profile section
+  // \"<section>\"") for an empty section name or one holding "]" or a line break (neither could
+  // be read back).
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
 
   // Writes the lines to FileName() with CR LF line ends, replacing the file in one step.

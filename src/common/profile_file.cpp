@@ -1,0 +1,238 @@
+#include "common/profile_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+
+#include "common/exception.h"
+#include "common/text_compare.h"
+
+namespace {
+
+bool IsCommentOrEmpty(std::string_view trimmed) {
+  return trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#';
+}
+
+// The name of a "[Section]" line, or nothing when the line is of another kind.
+std::optional<std::string> SectionName(std::string_view line) {
+  const std::string trimmed = Trim(line);
+  if (trimmed.empty() || trimmed.front() != '[') return std::nullopt;
+  const size_t close = trimmed.find(']');
+  const size_t end = close == std::string::npos ? trimmed.size() : close;
+  return Trim(std::string_view(trimmed).substr(1, end - 1));
+}
+
+// The key of a "Name=Value" line, or nothing for a comment, a section or a line without "=".
+std::optional<std::string> KeyName(std::string_view line) {
+  const std::string trimmed = Trim(line);
+  if (IsCommentOrEmpty(trimmed) || trimmed.front() == '[') return std::nullopt;
+  const size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return Trim(line.substr(0, eq));
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.emplace_back(text, start, i - start);
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text, start);
+  return lines;
+}
+
+// Reads the whole file. Returns false when it exists but cannot be read; a missing file reads
+// as empty.
+bool ReadWholeFile(const std::string& file_name, std::string& out) {
+  out.clear();
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  char buffer[8192];
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return ok;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The file that a write really replaces: the target of a symbolic link, else the name itself.
+std::string ReplacedPath(const std::string& file_name) {
+  struct stat st {};
+  if (::lstat(file_name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file_name;
+  char resolved[PATH_MAX];
+  if (::realpath(file_name.c_str(), resolved) != nullptr) return resolved;
+  return file_name;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return path.substr(0, slash + 1);
+}
+
+[[noreturn]] void ThrowUnableToWrite(const std::string& file_name) {
+  throw Exception("Unable to write to " + file_name);
+}
+
+void CheckKey(std::string_view key) {
+  const bool bad = key.empty() || key.find_first_of("=\r\n") != std::string_view::npos ||
+                   Trim(key) != key || key.front() == '[' || key.front() == ';' ||
+                   key.front() == '#';
+  if (bad) throw Exception("Invalid profile key \"" + std::string(key) + "\"");
+}
+
+void CheckSection(std::string_view section) {
+  const bool bad =
+      Trim(section).empty() || section.find_first_of("]\r\n") != std::string_view::npos;
+  if (bad) throw Exception("Invalid profile section \"" + std::string(section) + "\"");
+}
+
+}  // namespace
+
+TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_name)) {
+  std::string text;
+  unreadable_ = !ReadWholeFile(file_name_, text);
+  if (!unreadable_) lines_ = SplitLines(text);
+}
+
+namespace {
+
+// Index of the first "[section]" line, or -1.
+long FindSection(const std::vector<std::string>& lines, std::string_view section) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const auto name = SectionName(lines[i]);
+    if (name && SameText(*name, section)) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+// Index of the line of `key` in the section starting at `header`, or -1.
+long FindKey(const std::vector<std::string>& lines, long header, std::string_view key) {
+  for (size_t i = static_cast<size_t>(header) + 1; i < lines.size(); ++i) {
+    if (SectionName(lines[i])) break;
+    const auto name = KeyName(lines[i]);
+    if (name && SameText(*name, key)) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool TProfileFile::ValueExists(std::string_view section, std::string_view key) const {
+  const long header = FindSection(lines_, section);
+  return header >= 0 && FindKey(lines_, header, key) >= 0;
+}
+
+std::string TProfileFile::ReadString(std::string_view section, std::string_view key,
+                                     std::string_view default_value) const {
+  const long header = FindSection(lines_, section);
+  const long at = header < 0 ? -1 : FindKey(lines_, header, key);
+  if (at < 0) return std::string(default_value);
+  const std::string& line = lines_[static_cast<size_t>(at)];
+  std::string value = Trim(std::string_view(line).substr(line.find('=') + 1));
+  if (value.size() > kMaxProfileValue) value.resize(kMaxProfileValue);
+  return value;
+}
+
+void TProfileFile::WriteString(std::string_view section, std::string_view key,
+                               std::string_view value) {
+  CheckSection(section);
+  CheckKey(key);
+  std::string line(key);
+  line += '=';
+  for (char c : value) line += (c == '\r' || c == '\n') ? ' ' : c;
+
+  const long header = FindSection(lines_, section);
+  if (header < 0) {
+    if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
+    lines_.push_back("[" + std::string(section) + "]");
+    lines_.push_back(std::move(line));
+    return;
+  }
+  const long at = FindKey(lines_, header, key);
+  if (at >= 0) {
+    lines_[static_cast<size_t>(at)] = std::move(line);
+    return;
+  }
+  // A new key goes after the last key line of its section, so that blank lines and comments
+  // that lead into the next section stay in front of it.
+  size_t insert_at = static_cast<size_t>(header) + 1;
+  for (size_t i = insert_at; i < lines_.size() && !SectionName(lines_[i]); ++i) {
+    if (KeyName(lines_[i])) insert_at = i + 1;
+  }
+  lines_.insert(lines_.begin() + static_cast<long>(insert_at), std::move(line));
+}
+
+void TProfileFile::UpdateFile() const {
+  if (unreadable_) ThrowUnableToWrite(file_name_);
+  std::string text;
+  for (const std::string& line : lines_) {
+    text += line;
+    text += "\r\n";
+  }
+
+  const std::string target = ReplacedPath(file_name_);
+  struct stat old {};
+  const bool existed = ::stat(target.c_str(), &old) == 0;
+  if (existed && !S_ISREG(old.st_mode)) ThrowUnableToWrite(file_name_);
+
+  // A name of our own beside the file; O_EXCL makes sure we never write into someone else's.
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = FolderOf(target) + ".brevix-ini." + std::to_string(::getpid()) + "." +
+           std::to_string(counter++) + ".tmp";
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) ThrowUnableToWrite(file_name_);
+
+  bool ok = WriteAll(fd, text);
+  if (ok && existed) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  if (ok) ok = ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    ThrowUnableToWrite(file_name_);
+  }
+}
+
+std::string ReadProfileString(const std::string& file_name, std::string_view section,
+                              std::string_view key, std::string_view default_value) {
+  return TProfileFile(file_name).ReadString(section, key, default_value);
+}
+
+void WriteProfileString(const std::string& file_name, std::string_view section,
+                        std::string_view key, std::string_view value) {
+  TProfileFile file(file_name);
+  file.WriteString(section, key, value);
+  file.UpdateFile();
+}
