@@ -1,0 +1,147 @@
+// A real browser submits the sample form through a real web server to the gateway, which mails
+// it to a real SMTP server. Run by run.sh, which sets up the site and the servers.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import crypto from 'node:crypto';
+import fs from 'node:fs';
+import path from 'node:path';
+import { execFileSync } from 'node:child_process';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const base = process.env.BREVIX_BASE_URL;
+const maildir = process.env.BREVIX_MAILDIR;
+const gatewayDir = path.join(process.env.BREVIX_SITE, 'cgi-bin');
+const work = process.env.BREVIX_WORK;
+
+let browser;
+
+before(async () => {
+  browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+});
+
+after(async () => {
+  if (browser) await browser.close();
+});
+
+function mailFiles() {
+  const dir = path.join(maildir, 'new');
+  return fs.existsSync(dir) ? fs.readdirSync(dir).sort().map((f) => path.join(dir, f)) : [];
+}
+
+async function waitForMails(count, timeoutMs = 20000) {
+  const deadline = Date.now() + timeoutMs;
+  while (Date.now() < deadline) {
+    const files = mailFiles();
+    if (files.length >= count) return files;
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  assert.fail(`expected ${count} mails in ${maildir}/new, found ${mailFiles().length}`);
+}
+
+function parseMail(file) {
+  const out = execFileSync('/usr/bin/python3', [path.join(here, 'parse_mail.py'), file]);
+  return JSON.parse(out.toString());
+}
+
+const unixLines = (text) => text.replace(/\r\n/g, '\n');
+
+function readGatewayFile(name) {
+  const file = path.join(gatewayDir, name);
+  return fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : '';
+}
+
+async function openForm() {
+  const page = await browser.newPage();
+  const response = await page.goto(`${base}/form.html`);
+  assert.equal(response.status(), 200);
+  return page;
+}
+
+async function submit(page) {
+  const [response] = await Promise.all([page.waitForNavigation(), page.click('#send')]);
+  assert.equal(response.status(), 200, `the gateway answered ${response.status()}`);
+  return response;
+}
+
+test('a complete submission is answered, mailed with its upload, receipted and recorded', async () => {
+  const upload = crypto.randomBytes(3000);
+  upload[0] = 0; // binary content, NUL bytes included
+  const uploadPath = path.join(work, 'brochure-notes.bin');
+  fs.writeFileSync(uploadPath, upload);
+
+  const page = await openForm();
+  await page.fill('#namereq', 'Anna Müller');
+  await page.fill('#mail_from', 'anna@example.org');
+  await page.fill('#company', 'Müller & Söhne <b>GmbH</b>');
+  await page.check('#int_brochure');
+  await page.check('#int_call');
+  await page.fill('#comments', 'Please send two copies.');
+  await page.setInputFiles('#file', uploadPath);
+  await submit(page);
+
+  // What the visitor sees: the response page with the submitted values, as text, never markup.
+  assert.equal(await page.textContent('h1'), 'Thank you, Anna Müller!');
+  assert.equal(await page.textContent('#v_company'), 'Müller & Söhne <b>GmbH</b>');
+  assert.equal(await page.locator('#v_company b').count(), 0);
+  assert.equal(await page.textContent('#v_mail'), 'anna@example.org');
+  assert.match(await page.textContent('#v_interests'), /Printed brochure\s+A call back/);
+  assert.equal(await page.textContent('#v_file'), 'brochure-notes.bin');
+  assert.equal(await page.textContent('#reference'), '1');
+  await page.close();
+
+  // The mail to the site owner and the receipt to the visitor.
+  const mails = (await waitForMails(2)).map(parseMail);
+  const main = mails.find((m) => m.headers['X-RcptTo'] === 'owner@localhost');
+  const receipt = mails.find((m) => m.headers['X-RcptTo'] === 'anna@example.org');
+  assert.ok(main, 'no mail reached owner@localhost');
+  assert.ok(receipt, 'no receipt reached anna@example.org');
+
+  assert.equal(main.headers.Subject.trim(), 'Brochure request from Anna Müller');
+  assert.match(main.headers.From, /anna@example\.org/);
+  assert.match(main.headers.To, /owner@localhost/);
+  const body = unixLines(main.texts[0].text);
+  assert.match(body, /^New brochure request 1 from Anna Müller$/m);
+  assert.match(body, /^Company: {4}Müller & Söhne <b>GmbH<\/b>$/m);
+  assert.match(body, /^Interests:\nPrinted brochure\nA call back\n/m);
+  assert.match(body, /^Attachment: brochure-notes\.bin$/m);
+  assert.match(body, /from 127\.0\.0\.1$/m);
+  assert.equal(main.attachments.length, 1);
+  assert.equal(main.attachments[0].filename, 'brochure-notes.bin');
+  assert.ok(Buffer.from(main.attachments[0].base64, 'base64').equals(upload),
+    'the attachment differs from the uploaded file');
+
+  assert.match(unixLines(receipt.texts[0].text), /^Dear Anna Müller,$/m);
+  assert.match(unixLines(receipt.texts[0].text), /^Your reference number is 1\.$/m);
+
+  // The results file, the entry log, the reference numbers; no upload left behind.
+  assert.match(readGatewayFile('results.csv'),
+    /^"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d","Anna Müller","anna@example\.org","Müller & Söhne <b>GmbH<\/b>","Printed brochure\r\nA call back","Please send two copies\."\r\n$/);
+  assert.match(readGatewayFile('entries.log'), /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\r\n$/);
+  assert.match(readGatewayFile('BX-RefNumbers.txt'), /^brochure=1\r\n$/);
+  const temp = path.join(gatewayDir, 'Temp');
+  assert.deepEqual(fs.existsSync(temp) ? fs.readdirSync(temp) : [], []);
+});
+
+test('a submission without the required name shows the missing-information page and sends nothing', async () => {
+  const mailsBefore = mailFiles().length;
+  const resultsBefore = readGatewayFile('results.csv');
+
+  const page = await openForm();
+  await page.fill('#mail_from', 'bert@example.org');
+  await page.check('#int_newsletter');
+  await submit(page);
+  assert.equal(await page.textContent('h1'), 'Some information is missing');
+  await page.close();
+
+  // Give a wrongly sent mail time to arrive before concluding that none was sent.
+  await new Promise((resolve) => setTimeout(resolve, 1500));
+  assert.equal(mailFiles().length, mailsBefore);
+  assert.equal(readGatewayFile('results.csv'), resultsBefore);
+  assert.match(readGatewayFile('brevix-error.txt'), /Brevix BX Reports: Missing Field namereq\r\n$/);
+});
