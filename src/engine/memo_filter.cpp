@@ -1,0 +1,5 @@
+#include "engine/memo_filter.h"
+
+void THttpMemoFilter::Execute() {
+  RunTemplate(text_.Text());
+}
