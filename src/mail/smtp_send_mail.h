@@ -88,7 +88,7 @@ class TSmtpSendMail : public TTCPClient {
   bool Command(const std::string& line, int expected, int also_expected = -1);
   bool SendRecipients();
   bool SendMessage();
-  void Fail();
+  bool Fail();
 
   std::string message_;  // the message buffer that WriteBody appends to
   int timeout_seconds_ = 0;

@@ -1,0 +1,80 @@
+#include "mail/address_list.h"
+
+#include "common/text_compare.h"
+#include "mail/mime_encoding.h"
+
+namespace {
+
+bool IsSplitPoint(unsigned char c) {
+  return c <= ' ' || c == '<';
+}
+
+MailAddress SplitItem(std::string_view item) {
+  MailAddress result;
+  size_t split = std::string_view::npos;
+  for (size_t i = item.size(); i-- > 0;) {
+    if (IsSplitPoint(static_cast<unsigned char>(item[i]))) {
+      split = i;
+      break;
+    }
+  }
+  std::string address;
+  if (split != std::string_view::npos) {
+    result.name = Trim(item.substr(0, split));
+    address = Trim(item.substr(split + 1));
+  }
+  if (result.name.empty()) address = std::string(item);
+  for (char c : address) {
+    if (c != '<' && c != '>' && c != ',') result.address += c;
+  }
+  // A whole item taken as the address may still hold blanks or line breaks inside it (a name
+  // made only of a "<"-prefixed part); none of them may reach a command line.
+  for (char& c : result.address) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  result.address = Trim(result.address);
+  for (char& c : result.name) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return result;
+}
+
+}  // namespace
+
+std::vector<MailAddress> ParseAddressList(std::string_view list) {
+  std::vector<MailAddress> result;
+  std::string rest = Trim(list);
+  std::string_view remaining = rest;
+  while (!remaining.empty()) {
+    const size_t cut = remaining.find_first_of(",;");
+    const std::string item = Trim(remaining.substr(0, cut));
+    if (cut == std::string_view::npos) {
+      remaining = {};
+    } else {
+      remaining = remaining.substr(cut + 1);
+    }
+    MailAddress address = SplitItem(item);
+    if (!address.address.empty()) result.push_back(std::move(address));
+  }
+  return result;
+}
+
+std::string FormatAddressList(std::string_view list, bool with_names) {
+  std::string result;
+  for (const MailAddress& a : ParseAddressList(list)) {
+    if (!result.empty()) result += ',';
+    if (with_names && !a.name.empty()) result += a.name + ' ';
+    result += '<' + a.address + '>';
+  }
+  return result;
+}
+
+std::string FormatAddressListForHeader(std::string_view list) {
+  std::string result;
+  for (const MailAddress& a : ParseAddressList(list)) {
+    if (!result.empty()) result += ',';
+    if (!a.name.empty()) result += EncodeHeaderWord(a.name) + ' ';
+    result += '<' + a.address + '>';
+  }
+  return result;
+}

@@ -1,0 +1,297 @@
+#include "mail/smtp_send_mail.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "common/exception.h"
+#include "common/streams.h"
+#include "common/text_compare.h"
+#include "mail/address_list.h"
+#include "mail/body_scan.h"
+#include "mail/mail_header.h"
+#include "mail/mime_encoding.h"
+#include "mail/smtp_data_writer.h"
+#include "mail/smtp_reply.h"
+#include "mail/winsock_errors.h"
+#include "platform/message_pump.h"
+
+namespace {
+
+constexpr std::chrono::seconds kConnectWait{20};
+// The message goes out in writes of about this size: few system calls, bounded memory.
+constexpr size_t kFlushSize = 64 * 1024;
+// Attachments are read in pieces that are whole base64 lines (45 bytes each).
+constexpr int kFileChunk = 45 * 1024;
+
+// Milliseconds from now to `until`, at least 0.
+int MillisecondsUntil(std::chrono::steady_clock::time_point until) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      until - std::chrono::steady_clock::now());
+  return static_cast<int>(std::clamp<long long>(left.count(), 0, 24 * 3600 * 1000));
+}
+
+// The file name an attachment is shown under: its last path component, either separator.
+std::string BaseName(const std::string& name) {
+  const size_t slash = name.find_last_of("/\\:");
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// A file name that can stand between double quotes in a header line.
+std::string QuotableFileName(std::string name) {
+  for (char& c : name) {
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+    if (c == '"') c = '\'';
+  }
+  return EncodeHeaderWord(name);
+}
+
+}  // namespace
+
+TSmtpSendMail::TSmtpSendMail() {
+  RemoteHost = "mail";
+  RemotePort = "25";
+  MailHeader.Add("From: %MAILFROM%");
+  MailHeader.Add("To: %MAILTO%");
+  MailHeader.Add("CC: %MAILCC%");
+  MailHeader.Add("BCC: %MAILBCC%");
+  MailHeader.Add("Subject: %SUBJECT% ");
+  MailHeader.Add("Mime-Version: 1.0");
+  MailHeader.Add("Content-Type: text/plain; charset=iso-8859-1");
+}
+
+TSmtpSendMail::~TSmtpSendMail() = default;
+
+void TSmtpSendMail::WriteBody(const std::string& text) {
+  message_ += text;
+}
+
+void TSmtpSendMail::WriteBodyText(const std::string& text) {
+  WriteBody(text);
+}
+
+std::string TSmtpSendMail::GetLastErrorText() const {
+  std::string text = ErrorText();
+  return text.empty() ? reply_text_ : text;
+}
+
+bool TSmtpSendMail::SendMail(int timeout_seconds) {
+  message_.clear();
+  timeout_seconds_ = std::max(timeout_seconds, 0);
+  deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds_);
+  reply_code_ = -1;
+  reply_text_.clear();
+  received_.clear();
+  SetLastError(0);
+  // A connection left over from an earlier call must not carry this dialogue.
+  if (state_ != kSocketIdle) Disconnect();
+  SetLastError(0);
+
+  if (!OpenSession()) return Fail();
+  if (!Command("MAIL FROM:" + FormatAddressList(WithoutLineBreaks(MailFrom), false) + "\r\n", 250))
+    return Fail();
+  if (!SendRecipients()) return Fail();
+  if (!Command("DATA\r\n", 354)) return Fail();
+  if (!SendMessage()) return Fail();
+
+  // The server has taken responsibility for the message; how it answers QUIT (or whether it
+  // simply hangs up) does not undo that.
+  if (SendText("QUIT\r\n")) ReadReply();
+  const int error = LastError();
+  Disconnect();
+  SetLastError(error);
+  return true;
+}
+
+bool TSmtpSendMail::Fail() {
+  // Close without QUIT; whatever was sent of an unfinished message is discarded by the server.
+  const int error = LastError();
+  Disconnect();
+  SetLastError(error);
+  message_.clear();
+  return false;
+}
+
+bool TSmtpSendMail::OpenSession() {
+  Connect();
+  if (!WaitForConnection()) return false;
+  if (!ReadReply()) return false;  // no greeting at all
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) {
+    SocketError(WinSockErrorFromErrno(errno));
+    return false;
+  }
+  if (Command("HELO " + std::string(host) + "\r\n", 250)) return true;
+  if (reply_code_ < 0) return false;
+  return Command("HELO\r\n", 250);
+}
+
+bool TSmtpSendMail::WaitForConnection() {
+  const Clock::time_point until = std::min(Clock::now() + kConnectWait, deadline_);
+  // A failed connect ends the wait at once: waiting longer cannot make it succeed.
+  while (state_ == kSocketConnecting && LastError() == 0 && Clock::now() < until) {
+    const int wait = MillisecondsUntil(until);
+    const auto before = Clock::now();
+    if (ProcessMessages(wait) == 0 && Clock::now() - before < std::chrono::milliseconds(1)) {
+      // Nothing is registered to wait on (the pump returned at once): wait on the socket itself.
+      pollfd p{socket_, POLLOUT, 0};
+      poll(&p, 1, std::min(wait, 100));
+    }
+  }
+  if (state_ == kSocketConnected) return true;
+  if (LastError() == 0) SocketError(WSAETIMEDOUT);
+  return false;
+}
+
+bool TSmtpSendMail::ReadReply() {
+  reply_text_.clear();
+  reply_code_ = -1;
+  SetLastError(0);
+  bool closed = false;
+  for (;;) {
+    const SmtpReplyScan scan = ScanSmtpReply(received_);
+    if (scan.complete) {
+      reply_text_ = received_.substr(0, scan.length);
+      received_.erase(0, scan.length);
+      reply_code_ = scan.code;
+      deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds_);
+      return reply_code_ >= 0;
+    }
+    if (socket_ == INVALID_SOCKET) {
+      closed = true;
+      break;
+    }
+    const std::string got = ReceiveText(socket_, &closed);
+    if (!got.empty()) {
+      received_ += got;
+      continue;
+    }
+    if (closed || Clock::now() >= deadline_) break;
+    const int wait = MillisecondsUntil(deadline_);
+    const auto before = Clock::now();
+    if (ProcessMessages(wait) == 0 && Clock::now() - before < std::chrono::milliseconds(1) &&
+        socket_ != INVALID_SOCKET) {
+      pollfd p{socket_, POLLIN, 0};
+      poll(&p, 1, std::min(wait, 100));
+    }
+  }
+  // No complete reply: what arrived of one is kept as its text.
+  reply_text_ = received_;
+  received_.clear();
+  const int error = LastError();
+  if (closed) {
+    Disconnect();
+    SetLastError(error ? error : WSAECONNRESET);
+  } else {
+    reply_text_ = "SendMessage timeout";
+    Disconnect();
+    SetLastError(error);
+  }
+  return false;
+}
+
+bool TSmtpSendMail::Command(const std::string& line, int expected, int also_expected) {
+  if (!SendText(line)) return false;
+  ReadReply();
+  return reply_code_ == expected || (also_expected >= 0 && reply_code_ == also_expected);
+}
+
+bool TSmtpSendMail::SendRecipients() {
+  for (const std::string* list : {&MailTo, &MailCC, &MailBCC}) {
+    for (const MailAddress& a : ParseAddressList(WithoutLineBreaks(*list))) {
+      if (!Command("RCPT TO:<" + a.address + ">\r\n", 250, 251)) return false;
+    }
+  }
+  return true;
+}
+
+bool TSmtpSendMail::SendMessage() {
+  const bool has_attachments = !Attachments.Empty();
+
+  // The body is expanded first: its characters decide how the header declares it.
+  message_.clear();
+  const std::string body_template = MailBody.Text();
+  if (OnBodyEntry) {
+    ScanBodyEntries(
+        body_template, [this](const std::string& name) { OnBodyEntry(name); },
+        [this](std::string_view piece) { WriteBodyText(std::string(piece)); });
+  } else {
+    WriteBodyText(body_template);
+  }
+  std::string body;
+  body.swap(message_);
+
+  const MailHeaderValues values{MailTo, MailCC, MailBCC, MailFrom, MailSubject};
+  MailHeaderText header = SortHeaderLines(MailHeader, has_attachments, values);
+  if (HasHighBytes(body) && IsValidUtf8(body)) {
+    header.header = DeclareUtf8Charset(header.header);
+    header.part_header = DeclareUtf8Charset(header.part_header);
+  }
+  const bool quoted_printable =
+      DeclaresQuotedPrintable(has_attachments ? header.part_header : header.header);
+
+  TSmtpDataWriter out;
+  out.Add(ReplaceHeaderMacros(header.header, values));
+  const std::string boundary = kBoundary;
+  if (has_attachments) {
+    out.Add("Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + boundary +
+            "\"\r\n\r\nThis is a multipart message in MIME format\r\n\r\n--" + boundary + "\r\n");
+    out.Add(header.part_header);
+  }
+  out.Add("\r\n");
+  out.Add(quoted_printable ? QuotedPrintableEncode(body) : body);
+  body.clear();
+
+  for (const std::string& raw_item : Attachments) {
+    if (out.Size() >= kFlushSize && !SendText(out.Take())) return false;
+    const std::string item = Trim(raw_item);
+    std::string shown = item;
+    std::string path = item;
+    const size_t open = item.find('<');
+    if (open != std::string::npos && !item.empty() && item.back() == '>') {
+      shown = Trim(item.substr(0, open));
+      path = Trim(item.substr(open + 1, item.size() - open - 2));
+      if (shown.empty()) shown = path;  // an upload without a browser file name
+    }
+    const std::string name = QuotableFileName(BaseName(shown));
+    out.Add("--" + boundary + "\r\n");
+    out.Add("Content-Type: application/octet-stream; name=\"" + name + "\"\r\n");
+    out.Add("Content-Transfer-Encoding: Base64\r\n");
+    out.Add("Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n");
+
+    // Streamed: one piece of the file in memory at a time. A file that cannot be read ends the
+    // transfer without the final ".", so the server never delivers a partial mail.
+    std::string encoded;
+    try {
+      TFileStream file(path, TFileStream::kOpenRead);
+      TBase64LineEncoder encoder;
+      std::string chunk(kFileChunk, '\0');
+      for (;;) {
+        const int n = file.Read(chunk.data(), kFileChunk);
+        if (n < 0) throw Exception("Cannot read file \"" + path + "\"");
+        if (n == 0) break;
+        encoder.Add(std::string_view(chunk.data(), static_cast<size_t>(n)), encoded);
+        if (encoded.size() >= kFlushSize) {
+          out.Add(encoded);
+          encoded.clear();
+          if (!SendText(out.Take())) return false;
+        }
+      }
+      encoder.Finish(encoded);
+    } catch (...) {
+      Fail();
+      throw;
+    }
+    out.Add(encoded);
+    out.Add("\r\n");
+  }
+  if (has_attachments) out.Add("\r\n--" + boundary + "--\r\n");
+
+  // The end of the data travels in the same write as the last bytes of the message.
+  out.Finish();
+  if (!SendText(out.Take())) return false;
+  deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds_);
+  ReadReply();
+  return reply_code_ == 250;
+}

@@ -1,0 +1,294 @@
+#include "mail/tcp_client.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "common/exception.h"
+#include "mail/winsock_errors.h"
+#include "platform/message_pump.h"
+
+namespace {
+
+// The protocol name used for the services database; the well-known numbers do without
+// /etc/protocols, so a minimal system still resolves "smtp".
+std::string ProtocolName(int protocol, int& error) {
+  error = 0;
+  if (protocol == IPPROTO_TCP) return "tcp";
+  if (protocol == IPPROTO_UDP) return "udp";
+  if (protocol == 0) return "ip";
+  protoent entry{};
+  protoent* result = nullptr;
+  std::vector<char> buffer(1024);
+  if (getprotobynumber_r(protocol, &entry, buffer.data(), buffer.size(), &result) != 0 ||
+      result == nullptr) {
+    error = WSAEPROTONOSUPPORT;
+    return "";
+  }
+  return result->p_name;
+}
+
+// Looks `port` up in the services database; returns the port in host order, or -1.
+int ServicePort(const std::string& port, const std::string& protocol) {
+  servent entry{};
+  servent* result = nullptr;
+  std::vector<char> buffer(1024);
+  if (getservbyname_r(port.c_str(), protocol.c_str(), &entry, buffer.data(), buffer.size(),
+                      &result) != 0 ||
+      result == nullptr)
+    return -1;
+  return ntohs(static_cast<uint16_t>(result->s_port));
+}
+
+}  // namespace
+
+// --- TCustomCGISocket -------------------------------------------------------------------------
+
+TCustomCGISocket::TCustomCGISocket() {
+  // BSD sockets need no start-up call: the layer is usable at once.
+  version_ = "1.1";
+  description_ = "BSD sockets";
+  system_status_ = "Running";
+  max_sockets_ = static_cast<int>(sysconf(_SC_OPEN_MAX));
+  max_datagram_ = 65507;
+  state_ = kSocketIdle;
+}
+
+TCustomCGISocket::~TCustomCGISocket() {
+  if (socket_ != INVALID_SOCKET) {
+    AsyncSelect(socket_, 0, nullptr);
+    close(socket_);
+    socket_ = INVALID_SOCKET;
+  }
+}
+
+bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string& port,
+                                      sockaddr_in& address) {
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+
+  int error = 0;
+  const std::string protocol = ProtocolName(protocol_, error);
+  if (error) {
+    SocketError(error);
+    return false;
+  }
+
+  int port_number = ServicePort(port, protocol);
+  if (port_number < 0) {
+    long long value = 0;
+    const char* first = port.data();
+    const char* last = port.data() + port.size();
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (port.empty() || ec == std::errc::invalid_argument || end != last)
+      throw Exception("'" + port + "' is not a valid integer value");
+    if (ec == std::errc::result_out_of_range || value < 0 || value > 65535) {
+      SocketError(WSAEINVAL);
+      return false;
+    }
+    port_number = static_cast<int>(value);
+  }
+  address.sin_port = htons(static_cast<uint16_t>(port_number));
+
+  const in_addr_t dotted = inet_addr(host.c_str());
+  if (dotted != INADDR_NONE) {
+    address.sin_addr.s_addr = dotted;
+    return true;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  errno = 0;
+  const int result = host.empty() ? EAI_NONAME : getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (result != 0 || found == nullptr) {
+    SocketError(WinSockErrorFromResolver(result != 0 ? result : EAI_NONAME, errno));
+    return false;
+  }
+  address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+  freeaddrinfo(found);
+  return true;
+}
+
+void TCustomCGISocket::CloseGracefully(int& socket) {
+  if (socket == INVALID_SOCKET) return;
+  AsyncSelect(socket, 0, nullptr);
+  if (shutdown(socket, SHUT_WR) != 0 && errno != ENOTCONN)
+    SocketError(WinSockErrorFromErrno(errno));
+  // Drop what the peer had already sent; waiting for it to close would let a silent peer hold
+  // the caller, so only what is there now is read.
+  for (;;) {
+    const ssize_t n = recv(socket, receive_buffer_, sizeof receive_buffer_, MSG_DONTWAIT);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != ENOTCONN && errno != ECONNRESET)
+      SocketError(WinSockErrorFromErrno(errno));
+    break;
+  }
+  close(socket);
+  socket = INVALID_SOCKET;
+}
+
+std::string TCustomCGISocket::ReceiveText(int socket, bool* peer_closed) {
+  if (peer_closed) *peer_closed = false;
+  ssize_t n;
+  do {
+    n = recv(socket, receive_buffer_, sizeof receive_buffer_, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n > 0) return std::string(receive_buffer_, static_cast<size_t>(n));
+  if (n == 0) {
+    if (peer_closed) *peer_closed = true;
+    return "";
+  }
+  if (errno != EAGAIN) {
+    SocketError(WinSockErrorFromErrno(errno));
+    if (peer_closed) *peer_closed = true;
+  }
+  return "";
+}
+
+void TCustomCGISocket::SocketError(int code) {
+  last_error_ = code;
+  if (OnError) OnError(this, code, ErrorText());
+}
+
+std::string TCustomCGISocket::ErrorText() const {
+  return WinSockErrorText(last_error_);
+}
+
+bool TCustomCGISocket::SendBuffer(int socket, const std::string& text, int flags) {
+  size_t sent = 0;
+  int retries = 0;
+  while (sent < text.size()) {
+    const ssize_t n =
+        send(socket, text.data() + sent, text.size() - sent, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) {
+      SocketError(WinSockErrorFromErrno(errno));
+      return false;
+    }
+    if (++retries > send_retry_limit_) {
+      // The peer has taken nothing for the whole retry budget: give up instead of stalling.
+      SocketError(WSAETIMEDOUT);
+      return false;
+    }
+    // Wait for room in the send buffer rather than sleeping blindly.
+    pollfd p{socket, POLLOUT, 0};
+    while (poll(&p, 1, 20) < 0 && errno == EINTR) {
+    }
+  }
+  return true;
+}
+
+// --- TTCPClient -------------------------------------------------------------------------------
+
+TTCPClient::TTCPClient() {
+  protocol_ = IPPROTO_TCP;
+  socket_type_ = SOCK_STREAM;
+}
+
+TTCPClient::~TTCPClient() {
+  Disconnect();
+}
+
+void TTCPClient::Connect() {
+  if (state_ != kSocketIdle) return;
+  sockaddr_in address{};
+  if (!ResolveAddress(RemoteHost, RemotePort, address)) return;
+
+  const int fd = socket(AF_INET, socket_type_ | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    SocketError(WinSockErrorFromErrno(errno));
+    return;
+  }
+  AsyncSelect(fd, FD_READ | FD_CONNECT | FD_CLOSE,
+              [this](int s, unsigned event, int error) { HandleSocketEvent(s, event, error); });
+  const int on = 1;
+  // Nagle's algorithm would hold a short last write (the end of a command or of the data) until
+  // the server's delayed acknowledgement; every write here is a complete unit.
+  if (setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0 ||
+      (socket_type_ == SOCK_STREAM &&
+       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)) {
+    SocketError(WinSockErrorFromErrno(errno));
+    AsyncSelect(fd, 0, nullptr);
+    close(fd);
+    return;
+  }
+  int result;
+  do {
+    result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0 && errno != EINPROGRESS && errno != EAGAIN) {
+    SocketError(WinSockErrorFromErrno(errno));
+    AsyncSelect(fd, 0, nullptr);
+    close(fd);
+    return;
+  }
+  socket_ = fd;
+  state_ = kSocketConnecting;
+}
+
+void TTCPClient::Disconnect() {
+  if (state_ == kSocketNotStarted || state_ == kSocketIdle) return;
+  CloseGracefully(socket_);
+  state_ = kSocketIdle;
+}
+
+bool TTCPClient::SendText(const std::string& text) {
+  if (socket_ == INVALID_SOCKET) {
+    if (text.empty()) return true;
+    SocketError(WSAENOTCONN);
+    return false;
+  }
+  return SendBuffer(socket_, text, 0);
+}
+
+void TTCPClient::HandleSocketEvent(int fd, unsigned event, int error) {
+  if (state_ == kSocketIdle || fd != socket_) return;
+  const int code = WinSockErrorFromErrno(error);
+  switch (event) {
+    case FD_CONNECT:
+      if (code) {
+        // The state stays "connecting" until the caller gives up; a socket whose connect failed
+        // has nothing more to report.
+        AsyncSelect(fd, 0, nullptr);
+        SocketError(code);
+        return;
+      }
+      AsyncSelect(fd, FD_READ | FD_CLOSE,
+                  [this](int s, unsigned e, int err) { HandleSocketEvent(s, e, err); });
+      if (OnConnect) OnConnect(this, fd);
+      state_ = kSocketConnected;
+      return;
+    case FD_READ:
+      if (code) {
+        SocketError(code);
+      } else if (OnRead) {
+        OnRead(this, fd);
+      }
+      return;
+    case FD_CLOSE:
+      if (code == WSAENETDOWN) {
+        SocketError(code);
+        return;
+      }
+      if (OnDisconnect) OnDisconnect(this, fd);
+      Disconnect();
+      return;
+    default:
+      if (code) SocketError(code);
+  }
+}
