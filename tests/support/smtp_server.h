@@ -1,0 +1,153 @@
+#pragma once
+
+// A real SMTP server for tests: Debian's aiosmtpd (tests/mail/smtp_capture_server.py) run with
+// /usr/bin/python3 on 127.0.0.1 and a free port, capturing every accepted message into a
+// temporary folder. Start() launches it and waits for its port; the destructor stops it (SIGTERM,
+// then SIGKILL) and removes the folder. Header-only so that any test executable can use it; it
+// finds the script through the environment variable BREVIX_SOURCE_DIR that every test gets.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace brevix_test {
+
+// One message as the server received it.
+struct CapturedMail {
+  std::string raw;                      // the message bytes after DATA, dot-unstuffed
+  std::string mail_from;                // the envelope sender
+  std::vector<std::string> recipients;  // the envelope recipients, in order
+};
+
+class TestSmtpServer {
+ public:
+  TestSmtpServer() = default;
+  TestSmtpServer(const TestSmtpServer&) = delete;
+  TestSmtpServer& operator=(const TestSmtpServer&) = delete;
+  ~TestSmtpServer() { Stop(); }
+
+  // Starts the server; throws std::runtime_error when it does not come up within 20 seconds.
+  void Start() {
+    const char* source = std::getenv("BREVIX_SOURCE_DIR");
+    const std::string script =
+        std::string(source ? source : ".") + "/tests/mail/smtp_capture_server.py";
+    char folder_template[] = "/tmp/brevix-smtp-XXXXXX";
+    if (!mkdtemp(folder_template)) throw std::runtime_error("mkdtemp failed");
+    folder_ = folder_template;
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    const std::string python = "/usr/bin/python3";
+    std::vector<char*> argv{const_cast<char*>(python.c_str()), const_cast<char*>(script.c_str()),
+                            const_cast<char*>(folder_.c_str()), nullptr};
+    const int rc = posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (rc != 0) {
+      close(out[0]);
+      pid_ = -1;
+      throw std::runtime_error("cannot start " + python);
+    }
+    std::string line;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < until) {
+      pollfd p{out[0], POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) continue;
+      char buffer[64];
+      const ssize_t n = read(out[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      line.append(buffer, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    port_ = std::atoi(line.c_str());
+    if (port_ <= 0) {
+      Stop();
+      throw std::runtime_error("the SMTP capture server did not start");
+    }
+  }
+
+  void Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (waitpid(pid_, &status, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+      }
+      pid_ = -1;
+    }
+    if (!folder_.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(folder_, ignored);
+      folder_.clear();
+    }
+  }
+
+  int Port() const { return port_; }
+  std::string PortText() const { return std::to_string(port_); }
+
+  // Number of messages accepted so far.
+  int MessageCount() const {
+    int n = 0;
+    while (std::filesystem::exists(folder_ + "/" + std::to_string(n + 1) + ".eml")) ++n;
+    return n;
+  }
+
+  // Waits until `count` messages have arrived (or `timeout` has passed); returns the count.
+  int WaitForMessages(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (MessageCount() < count && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return MessageCount();
+  }
+
+  // Message number `n` (from 1).
+  CapturedMail Message(int n) const {
+    CapturedMail mail;
+    const std::string base = folder_ + "/" + std::to_string(n);
+    mail.raw = ReadFile(base + ".eml");
+    std::istringstream envelope(ReadFile(base + ".env"));
+    for (std::string line; std::getline(envelope, line);) {
+      if (line.rfind("from ", 0) == 0) mail.mail_from = line.substr(5);
+      if (line.rfind("to ", 0) == 0) mail.recipients.push_back(line.substr(3));
+    }
+    return mail;
+  }
+
+  // Every byte clients have sent, in order.
+  std::string Dialogue() const { return ReadFile(folder_ + "/dialogue.log"); }
+
+ private:
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string folder_;
+};
+
+}  // namespace brevix_test
