@@ -53,6 +53,7 @@ class TGeneralHttpEngine : public THttpEngine {
   std::unique_ptr<THttpCGIEngine> adapter_;
   bool cgi_auto_terminate_ = true;
   bool hook_installed_ = false;
+  bool windows_cgi_ = false;  // started as Windows CGI, which this build does not serve
   TComponentOwner::TNotifyEvent saved_on_create_;
 };
 

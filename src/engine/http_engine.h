@@ -138,10 +138,11 @@ class THttpEngine {
   virtual void WriteBuffer(const void* buffer, int count);
 
   // ---- The request ---------------------------------------------------------------------------
-  // Reads up to `count` body bytes into `buffer` in chunks of at most 1032 bytes, under the
-  // watchdog (a stalled client ends the process 30 s after its last byte). Returns the number
-  // of bytes read; 0 when the input has ended; -1 without an input stream (or the negative
-  // result of a failed first read).
+  // Reads up to `count` body bytes into `buffer` in chunks of at most 1032 bytes. While no byte
+  // is available it waits (poll on a descriptor stream) under the watchdog, so a client that
+  // stops sending ends the process 30 s after its last byte. Returns the number of bytes read
+  // (fewer than `count` only when the input ended); -1 without an input stream, or when the
+  // input had ended or failed before this call could read a byte.
   virtual int ReadInput(char* buffer, int count);
   // Server variable by normalised name with the alias table (see server_variables.cpp).
   virtual std::string GetServerVariable(const std::string& name);

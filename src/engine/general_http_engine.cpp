@@ -1,0 +1,108 @@
+#include "engine/general_http_engine.h"
+
+#include <cstdio>
+
+#include "engine/cgi_startup.h"
+#include "engine/cgi_std_engine.h"
+#include "platform/process_end.h"
+
+namespace {
+
+THttpCGIEngine* cgi_adapter = nullptr;
+
+}  // namespace
+
+THttpCGIEngine* CgiAdapter() {
+  return cgi_adapter;
+}
+
+TGeneralHttpEngine::TGeneralHttpEngine(TComponentOwner* owner) : owner_(owner) {
+  // A Windows CGI start (a profile file as first parameter) has no adapter in this build; the
+  // request-server start that also counts as one is refused by the standard adapter's Run.
+  windows_cgi_ = IsWindowsCGI() && !IsServerProcess();
+  // Constructing the adapter makes it the thread's current engine, so the owner's property
+  // writes on this engine reach it from now on.
+  adapter_ = std::make_unique<TCGIStdEngine>();
+  cgi_adapter = adapter_.get();
+  SetCGIAutoTerminate(true);
+}
+
+TGeneralHttpEngine::~TGeneralHttpEngine() {
+  if (cgi_adapter == adapter_.get()) cgi_adapter = nullptr;
+  if (owner_ != nullptr && hook_installed_) owner_->OnCreate = saved_on_create_;
+}
+
+void TGeneralHttpEngine::SetCGIAutoTerminate(bool value) {
+  cgi_auto_terminate_ = value;
+  if (adapter_) adapter_->SetCGIAutoTerminate(value);
+}
+
+void TGeneralHttpEngine::Loaded() {
+  THttpEngine::Loaded();
+  if (CGIMode() == NormalMode || IsServerProcess() || IsServerAlive()) {
+    bool hookable =
+        owner_ != nullptr && (owner_->OwnerKind() == TComponentOwner::Kind::kForm ||
+                              owner_->OwnerKind() == TComponentOwner::Kind::kDataModule);
+    if (!hook_installed_ && hookable) {
+      saved_on_create_ = owner_->OnCreate;
+      owner_->OnCreate = [this](TComponentOwner* sender) { OwnerCreated(sender); };
+      hook_installed_ = true;
+      return;
+    }
+  }
+  RunAdapter();
+}
+
+void TGeneralHttpEngine::OwnerCreated(TComponentOwner* sender) {
+  // The owner's own OnCreate code runs before the request.
+  if ((CGIMode() == NormalMode || IsServerProcess() || IsServerAlive()) && saved_on_create_) {
+    saved_on_create_(sender);
+  }
+  RunAdapter();
+}
+
+void TGeneralHttpEngine::ForwardEngineProperties(THttpEngine& adapter) {
+  adapter.SetOnExecRequest(OnExecRequest);
+  adapter.SetOnFirstExecRequest(OnFirstExecRequest);
+  adapter.SetOnLastExecRequest(OnLastExecRequest);
+  adapter.SetOnRequestError(OnRequestError);
+  adapter.SetOnPrepareRequest(OnPrepareRequest);
+  adapter.SetDebugMode(DebugMode());
+  adapter.SetNoCache(NoCache());
+  adapter.OnUploadPrepareFile = OnUploadPrepareFile;
+  adapter.SetAutoContentType(AutoContentType());
+  adapter.SetAutoHttpHeader(AutoHttpHeader());
+  adapter.SetAutoReadInput(AutoReadInput());
+  adapter.SetAutoReadLimit(AutoReadLimit());
+  adapter.AllowedMethods().SetGet(AllowedMethods().Get());
+  adapter.AllowedMethods().SetPost(AllowedMethods().Post());
+  adapter.AllowedMethods().SetPut(AllowedMethods().Put());
+  if (auto* cgi = dynamic_cast<THttpCGIEngine*>(&adapter)) {
+    cgi->SetCGIAutoTerminate(cgi_auto_terminate_);
+  }
+  adapter.SetCGIMode(CGIMode());
+  adapter.CGISession().SetSessionName(CGISession().SessionName());
+  adapter.CGISession().SetSessionType(CGISession().SessionType());
+  adapter.CGISession().SetEncryptionKey(CGISession().EncryptionKey());
+  adapter.CGISession().SetFileBased(CGISession().FileBased());
+  adapter.CGISession().SetVisibility(CGISession().Visibility());
+  adapter.SetTempDir(TempDir());
+}
+
+void TGeneralHttpEngine::RunAdapter() {
+  if (windows_cgi_) {
+    std::fprintf(stderr, "Windows CGI is not available in this build\n");
+    EndProcess(2);
+  }
+  ForwardEngineProperties(*adapter_);
+  adapter_->Run(nullptr, nullptr, nullptr);
+}
+
+void TGeneralHttpEngine::WriteServerHeader(const std::string&, const std::string&) {}
+
+void TGeneralHttpEngine::EndServerHeaders() {}
+
+void TGeneralHttpEngine::Terminate() {
+  THttpEngine* current = CurrentHttpEngine();
+  if (current != nullptr && current != this) current->Terminate();
+}

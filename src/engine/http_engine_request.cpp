@@ -1,0 +1,180 @@
+// THttpEngine: the life of one request (ProcessRequest, ReadInput, FinishRequest) and what
+// happens when an exception escapes it.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <random>
+
+#include "engine/html_escape.h"
+#include "engine/http_cgi_engine.h"
+#include "engine/http_log.h"
+#include "engine/watchdog.h"
+#include "platform/message_pump.h"
+
+namespace {
+
+constexpr int kChunkSize = 1032;
+
+std::atomic<int> request_counter{0};
+
+int DrawRequestNumber() {
+  thread_local std::mt19937 generator(
+      static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+  return std::uniform_int_distribution<int>(0, 9999)(generator);
+}
+
+// Waits until the descriptor has a byte or its end to report. The watchdog ends the process
+// when the client stays silent, so no deadline of our own is needed here.
+void WaitReadable(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
+                                 std::unique_ptr<TStringList> server_variables) {
+  TRequestContext& context = RequestContext();
+  context.Engine = this;
+  context.Fields = std::make_unique<TStringList>(true);
+  context.TempFiles = std::make_unique<TStringList>();
+  context.Headers = std::make_unique<TStringList>();
+  context.Body = std::make_unique<TMemoryStream>();
+  context.HeadersSent = false;
+  context.BodySent = false;
+  context.DebugActive = false;
+  context.InputStream = std::move(input);
+  context.OutputStream = std::move(output);
+  context.ServerVariables =
+      server_variables ? std::move(server_variables) : std::make_unique<TStringList>();
+  context.RequestNumber = DrawRequestNumber();
+  context.DebugInput.reset();
+  context.DebugLog.reset();
+
+  auto run = [&] {
+    BeforeRequest();
+    if (debug_mode_ != NoDebug) {
+      context.DebugInput = std::make_unique<TMemoryStream>();
+      context.DebugLog = std::make_unique<TMemoryStream>();
+      if (debug_mode_ == DebugAlways) StartDebugOutput();
+    }
+    if (OnPrepareRequest) OnPrepareRequest(this);
+    if (auto_read_input_) ReadFormInput();
+    if (request_counter.fetch_add(1) == 0 && OnFirstExecRequest) OnFirstExecRequest(this);
+    if (OnExecRequest) OnExecRequest(this);
+    if (!kRunsAsLibrary && cgi_mode_ == NormalMode && OnLastExecRequest) OnLastExecRequest(this);
+    if (!kIsConsoleBuild) QueueContentLength();
+  };
+  // Every failure is a std::exception here; the gateway raises Exception, the runtime may raise
+  // others (allocation, streams). All of them end in the error page instead of a crash.
+  try {
+    run();
+  } catch (const std::exception& error) {
+    const Exception* as_exception = dynamic_cast<const Exception*>(&error);
+    Exception reason = as_exception != nullptr ? *as_exception : Exception(error.what());
+    if (OnRequestError) {
+      try {
+        OnRequestError(this, reason);
+      } catch (const std::exception& handler_error) {
+        HandleRequestError(Exception(handler_error.what()));
+      }
+    } else {
+      HandleRequestError(reason);
+    }
+  }
+  if (!kIsConsoleBuild) FinishRequest();
+}
+
+int THttpEngine::ReadInput(char* buffer, int count) {
+  TRequestContext& context = RequestContext();
+  if (!context.InputStream) return -1;
+  ProcessMessages(0);
+  watchdog::Arm();
+  auto* handle_stream = dynamic_cast<THandleStream*>(context.InputStream.get());
+  int total = 0;
+  int last = 0;
+  while (total < count) {
+    ProcessMessages(0);
+    if (handle_stream != nullptr) WaitReadable(handle_stream->Handle());
+    last = context.InputStream->Read(buffer + total, std::min(count - total, kChunkSize));
+    // Nothing after the descriptor reported ready is its end, and a memory-backed stream never
+    // grows while it is read: either way no more bytes will come, so do not poll on.
+    if (last <= 0) break;
+    total += last;
+    watchdog::Arm();
+  }
+  watchdog::Disarm();
+  if (total > 0 && debug_mode_ != NoDebug && context.DebugInput) {
+    context.DebugInput->Write(buffer, total);
+  }
+  if (total > 0 || count <= 0) return total;
+  return last < 0 ? last : -1;
+}
+
+void THttpEngine::DeleteTempFiles() {
+  TRequestContext& context = RequestContext();
+  if (!context.TempFiles) return;
+  for (const std::string& path : *context.TempFiles) {
+    unlink(path.c_str());
+    watchdog::UnregisterTempFile(path);
+  }
+  context.TempFiles->Clear();
+}
+
+void THttpEngine::FinishRequest() {
+  TRequestContext& context = RequestContext();
+  try {
+    if (context.DebugActive) WriteLn("");
+    if (context.OutputStream) SendResponse();
+  } catch (...) {
+    // Ending a request never fails; what could not be sent is lost.
+  }
+  try {
+    DeleteTempFiles();
+  } catch (...) {
+  }
+  context.InputStream.reset();
+  context.OutputStream.reset();
+  context.DebugInput.reset();
+  context.DebugLog.reset();
+  context.ServerVariables.reset();
+  context.Fields.reset();
+  context.TempFiles.reset();
+  context.Headers.reset();
+  context.Body.reset();
+}
+
+void THttpEngine::HandleRequestError(const Exception& error) {
+  try {
+    if (debug_mode_ != NoDebug) StartDebugOutput();
+  } catch (...) {
+  }
+  WriteHttpLog("Unhandled Exception: " + error.Message());
+  TRequestContext& context = RequestContext();
+  THttpEngine* current = context.Engine;
+  if (current == nullptr) return;
+  try {
+    if (!context.DebugActive) current->ClearResponse();
+    if (!context.HeadersSent) current->AddHeader("content-type", "text/html");
+    // The message may quote request data (a file name, a field): never let it become markup.
+    if (!context.DebugActive) {
+      current->WriteLn("<html><body>Unhandled Exception: " + HtmlEscape(error.Message()) +
+                       "</body></html>");
+    }
+  } catch (...) {
+  }
+  auto* cgi = dynamic_cast<THttpCGIEngine*>(current);
+  if (cgi != nullptr && cgi->CGIMode() == NormalMode) {
+    try {
+      cgi->SendResponse();
+    } catch (...) {
+    }
+    // The process ends right here, before FinishRequest: the uploads go now.
+    current->DeleteTempFiles();
+    cgi->Terminate();
+  }
+}

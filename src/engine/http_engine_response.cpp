@@ -1,0 +1,145 @@
+// THttpEngine: the buffered answer and how it leaves (status line, header queue, body).
+#include <algorithm>
+#include <chrono>
+
+#include "common/text_compare.h"
+#include "engine/http_engine.h"
+#include "engine/http_utils.h"
+#include "platform/message_pump.h"
+
+namespace {
+
+constexpr int kChunkSize = 1032;
+
+bool HasHeader(const TStringList& headers, std::string_view name) {
+  return headers.IndexOfName(name) >= 0;
+}
+
+// A queued header whose name is a status line replaces the engine's own status line.
+bool HasStatusLine(const TStringList& headers) {
+  for (const std::string& entry : headers) {
+    if (UpperCase(entry.substr(0, 7)) == "HTTP/1.") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void THttpEngine::Write(const std::string& text) {
+  if (!text.empty()) WriteBuffer(text.data(), static_cast<int>(text.size()));
+}
+
+void THttpEngine::WriteLn(const std::string& text) {
+  Write(text + "\r\n");
+}
+
+void THttpEngine::WriteBuffer(const void* buffer, int count) {
+  TRequestContext& context = RequestContext();
+  if (context.Body && count > 0) context.Body->Write(buffer, count);
+}
+
+void THttpEngine::WriteStream(TStream& stream) {
+  char chunk[kChunkSize];
+  for (;;) {
+    int got = stream.Read(chunk, kChunkSize);
+    if (got <= 0) break;
+    WriteBuffer(chunk, got);
+    ProcessMessages(0);
+  }
+}
+
+void THttpEngine::AddHeader(const std::string& name, const std::string& value) {
+  TRequestContext& context = RequestContext();
+  if (context.Headers) context.Headers->Add(name + "=" + value);
+}
+
+void THttpEngine::AddAttachmentHeaders(const std::string& content_type,
+                                       const std::string& file_name) {
+  std::string type = Trim(content_type);
+  if (type.empty()) type = "application/binary";
+  // The client's path is none of the receiver's business; Windows and POSIX separators both
+  // end a folder name.
+  std::string name = file_name;
+  size_t separator = name.find_last_of("\\/");
+  if (separator != std::string::npos) name.erase(0, separator + 1);
+  AddHeader("Content-Type", type + "; name=" + name);
+  AddHeader("Content-Transfer-Encoding", "8bit");
+  AddHeader("Content-Disposition", "attachment; filename=" + name);
+}
+
+void THttpEngine::ClearResponse() {
+  TRequestContext& context = RequestContext();
+  if (context.Headers) context.Headers->Clear();
+  if (context.Body) context.Body->Clear();
+}
+
+void THttpEngine::QueueContentLength() {
+  TRequestContext& context = RequestContext();
+  if (!context.Headers || !context.Body) return;
+  if (auto_http_header_ && !context.BodySent && context.Body->DataSize() > 0 &&
+      !HasHeader(*context.Headers, "content-length")) {
+    AddHeader("content-length", std::to_string(context.Body->DataSize()));
+    AddHeader("Connection", "Keep-Alive");
+  }
+}
+
+void THttpEngine::SendResponse() {
+  TRequestContext& context = RequestContext();
+  if (!context.Headers || !context.Body) return;
+  TStringList& headers = *context.Headers;
+
+  if (auto_http_header_ && !context.HeadersSent && !context.BodySent &&
+      !HasHeader(headers, "location")) {
+    if (!HasStatusLine(headers)) WriteHeaderLine("HTTP/1.0 200 OK", "");
+    if (!HasHeader(headers, "content-type")) WriteHeaderLine("content-type", auto_content_type_);
+    if (no_cache_) {
+      // Only headers with token names: a name with a blank makes servers refuse the answer.
+      std::string expired = HttpDate(std::chrono::system_clock::now() - std::chrono::hours(24000));
+      AddHeader("Pragma", "no-cache");
+      AddHeader("Cache-Control", "no-cache");
+      AddHeader("Expires", expired);
+    }
+  }
+  if (!context.HeadersSent && (!headers.Empty() || auto_http_header_)) SendHeaders();
+  if (context.DebugActive) {
+    AppendDebugTrailer();
+    context.DebugActive = false;
+  }
+  if (context.Body->DataSize() > 0 && context.OutputStream) {
+    context.OutputStream->Write(context.Body->Memory(), static_cast<int>(context.Body->DataSize()));
+    context.BodySent = true;
+  }
+  headers.Clear();
+  context.Body->Clear();
+}
+
+void THttpEngine::SendHeaders() {
+  TRequestContext& context = RequestContext();
+  if (context.Headers) {
+    while (!context.Headers->Empty()) {
+      std::string name = context.Headers->Names(0);
+      std::string value = context.Headers->ValueFromIndex(0);
+      // An entry without "=" (a status line queued through the list itself) is all name.
+      if (context.Headers->Strings(0).find('=') == std::string::npos) {
+        name = context.Headers->Strings(0);
+      }
+      context.Headers->Delete(0);
+      WriteHeaderLine(name, value);
+    }
+  }
+  context.HeadersSent = true;
+  EndServerHeaders();
+}
+
+void THttpEngine::WriteHeaderLine(const std::string& name, const std::string& value) {
+  TRequestContext& context = RequestContext();
+  if (!context.DebugActive) {
+    WriteServerHeader(name, value);
+    return;
+  }
+  // The debug page shows the headers the program meant to send, as text.
+  if (context.OutputStream) {
+    std::string line = value.empty() ? name + "\r\n" : name + ": " + value + "\r\n";
+    context.OutputStream->Write(line.data(), static_cast<int>(line.size()));
+  }
+}

@@ -1,0 +1,117 @@
+// THttpEngine: reading the request into the field table (refusals, url-encoded bodies, the
+// query string, multipart bodies) and looking fields up.
+#include <sys/stat.h>
+
+#include <random>
+
+#include "common/module_path.h"
+#include "common/text_compare.h"
+#include "engine/build_file_path.h"
+#include "engine/http_engine.h"
+#include "engine/multipart_decoder.h"
+#include "engine/url_codec.h"
+#include "engine/watchdog.h"
+
+namespace {
+
+// Bytes asked for at once while reading a url-encoded body. The body is collected as it
+// arrives instead of allocating the announced length up front, so a client cannot make the
+// engine reserve memory for bytes it never sends.
+constexpr int kBodyReadStep = 65536;
+
+bool PathExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+}  // namespace
+
+void THttpEngine::ReadFormInput() {
+  TStringList& fields = *RequestContext().Fields;
+  if (auto_read_limit_ > 0 && ContentLength() > auto_read_limit_) {
+    throw Exception("Content length exceeds allowed limit");
+  }
+  std::string method = UpperCase(RequestMethod());
+  if (UpperCase(ContentType()).find("MULTIPART/FORM-DATA") == std::string::npos) {
+    if (method == "POST") {
+      if (!allowed_methods_.Post()) throw Exception("Method not allowed (POST)");
+      int length = ContentLength();
+      if (length > 0) {
+        std::string body;
+        while (static_cast<int>(body.size()) < length) {
+          int step = std::min(kBodyReadStep, length - static_cast<int>(body.size()));
+          size_t old_size = body.size();
+          body.resize(old_size + static_cast<size_t>(step));
+          int got = ReadInput(body.data() + old_size, step);
+          body.resize(old_size + static_cast<size_t>(std::max(got, 0)));
+          if (got < step) break;  // the input ended early: decode what arrived
+        }
+        body += '&';
+        DecodeUrlEncodedFields(fields, body);
+      }
+    }
+  } else {
+    if (!allowed_methods_.Put()) throw Exception("Method not allowed (PUT)");
+    DecodeMultipartBody();
+  }
+  if (allowed_methods_.Get()) {
+    DecodeUrlEncodedFields(fields, QueryString() + "&");
+  } else if (method == "GET") {
+    throw Exception("Method not allowed (GET)");
+  }
+}
+
+void THttpEngine::DecodeMultipartBody() {
+  TKestrinFileUpload upload;
+  if (OnUploadPrepareFile) {
+    upload.OnUploadPrepareFile = OnUploadPrepareFile;
+  } else {
+    upload.OnUploadPrepareFile = [this](TKestrinFileUpload* sender, TStringList& content_info,
+                                        TStream*& out_stream, bool& free_out_stream,
+                                        bool& cancel_upload) {
+      PrepareUploadFile(sender, content_info, out_stream, free_out_stream, cancel_upload);
+    };
+  }
+  TUploadReader reader = [this](char* buffer, int count) { return ReadInput(buffer, count); };
+  upload.Decode(reader, ContentLength(), *RequestContext().Fields);
+}
+
+void THttpEngine::PrepareUploadFile(TKestrinFileUpload*, TStringList& content_info,
+                                    TStream*& out_stream, bool& free_out_stream, bool&) {
+  TRequestContext& context = RequestContext();
+  thread_local std::mt19937 generator{std::random_device{}()};
+  std::uniform_int_distribution<int> number(0, 8999999);
+  std::string path;
+  do {
+    path = BuildFilePath(ModuleFileName(), temp_dir_, false, std::to_string(number(generator)),
+                         false, "tmp");
+  } while (PathExists(path));
+  std::string dir = DirectoryOf(path);
+  // One level only; a failure shows when the file is created just below.
+  if (!dir.empty() && !PathExists(dir)) mkdir(dir.c_str(), 0755);
+
+  auto stream = std::make_unique<TFileStream>(path, TFileStream::kCreate);
+  // Registered before anything else can fail, so the file goes with the request whatever
+  // happens next.
+  if (context.TempFiles) context.TempFiles->Add(path);
+  watchdog::RegisterTempFile(path);
+  std::string name = content_info.Values("Name");
+  if (context.Fields) {
+    context.Fields->Add(name + "_FILENAME=" + path);
+    context.Fields->Add(name + "_CONTENT_TYPE=" + content_info.Values("Content-Type"));
+  }
+  out_stream = stream.release();
+  free_out_stream = true;
+}
+
+std::string THttpEngine::GetFormField(const std::string& name, const std::string& def) {
+  TStringList* fields = Fields();
+  if (fields == nullptr) return def;
+  std::string value = fields->Values(name);
+  return value.empty() ? def : value;
+}

@@ -1,0 +1,160 @@
+// THttpEngine: server variables by normalised name, with the alias table that lets one name
+// find the value whichever server interface supplied it.
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "common/text_compare.h"
+#include "engine/http_engine.h"
+#include "engine/url_codec.h"
+
+namespace {
+
+struct AliasGroup {
+  std::vector<std::string> members;  // names that select the group
+  std::vector<std::string> tries;    // names tried, in this order
+};
+
+const std::vector<AliasGroup>& AliasGroups() {
+  static const std::vector<AliasGroup> groups = {
+      {{"EXECUTABLE_PATH", "SCRIPT_NAME", "URL", "URI", "HTTP_URL"},
+       {"SCRIPT_NAME", "EXECUTABLE_PATH", "URL", "HTTP_URL", "URI"}},
+      {{"QUERY_STRING", "QUERY"}, {"QUERY_STRING", "QUERY"}},
+      {{"SERVER_SOFTWARE", "SERVER_NAME"}, {"SERVER_SOFTWARE", "SERVER_NAME"}},
+      {{"REMOTE_ADDR", "REMOTE_ADDRESS", "IP"}, {"REMOTE_ADDR", "REMOTE_ADDRESS", "IP"}},
+      {{"REQUEST_METHOD", "METHOD"}, {"REQUEST_METHOD", "METHOD"}},
+      {{"REMOTE_HOST", "HOST", "DNS"}, {"REMOTE_HOST", "HOST", "DNS"}},
+      // The misspelling is the name some servers really use.
+      {{"AUTH_TYPE", "AUTHETICATION_METHOD"}, {"AUTH_TYPE", "AUTHETICATION_METHOD"}},
+      {{"HTTP_USER_AGENT", "USER_AGENT"}, {"USER_AGENT", "HTTP_USER_AGENT"}},
+      {{"HTTP_REFERER", "REFERER"}, {"REFERER", "HTTP_REFERER"}},
+      {{"SERVER_PROTOCOL", "REQUEST_PROTOCOL", "PROTOCOL"},
+       {"SERVER_PROTOCOL", "REQUEST_PROTOCOL", "PROTOCOL"}},
+      {{"HTTP_COOKIE", "COOKIE"}, {"HTTP_COOKIE", "COOKIE"}},
+      {{"DOCUMENT_ROOT", "PATH_TRANSLATED", "PATH"}, {"DOCUMENT_ROOT", "PATH_TRANSLATED", "PATH"}},
+      {{"AUTH_USER", "AUTHENTICATED_USERNAME"}, {"AUTH_USER", "AUTHENTICATED_USERNAME"}},
+      {{"AUTH_PASSWORD", "AUTHENTICATED_PASSWORD"}, {"AUTH_PASSWORD", "AUTHENTICATED_PASSWORD"}},
+  };
+  return groups;
+}
+
+std::string NormaliseName(const std::string& name) {
+  std::string result = UpperCase(name);
+  for (char& c : result) {
+    if (c == '-' || c == ' ') c = '_';
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string THttpEngine::GetServerVariable(const std::string& name) {
+  TStringList* variables = ServerVariables();
+  auto lookup = [&](const std::string& key) {
+    return variables != nullptr ? variables->Values(key) : std::string();
+  };
+  std::string key = NormaliseName(name);
+  std::string value = lookup(key);
+  if (!value.empty()) return value;
+  for (const AliasGroup& group : AliasGroups()) {
+    bool member = false;
+    for (const std::string& candidate : group.members) member = member || candidate == key;
+    if (!member) continue;
+    for (const std::string& candidate : group.tries) {
+      value = lookup(candidate);
+      if (!value.empty()) return value;
+    }
+    if (group.tries.front() == "AUTH_USER" || group.tries.front() == "AUTH_PASSWORD") {
+      std::string user;
+      std::string password;
+      DecodeBasicAuth(lookup("HTTP_AUTHORIZATION"), user, password);
+      return group.tries.front() == "AUTH_USER" ? user : password;
+    }
+    return "";
+  }
+  return GetOtherServerVariable(name);
+}
+
+std::string THttpEngine::ServerSoftware() {
+  return GetServerVariable("SERVER SOFTWARE");
+}
+std::string THttpEngine::GatewayInterface() {
+  return GetServerVariable("GATEWAY INTERFACE");
+}
+std::string THttpEngine::ServerProtocol() {
+  return GetServerVariable("SERVER_PROTOCOL");
+}
+std::string THttpEngine::ServerPort() {
+  return GetServerVariable("SERVER_PORT");
+}
+bool THttpEngine::ServerPortSecure() {
+  return GetServerVariable("SERVER_PORT_SECURE") == "1";
+}
+std::string THttpEngine::RequestMethod() {
+  return GetServerVariable("REQUEST_METHOD");
+}
+std::string THttpEngine::PathInfo() {
+  return GetServerVariable("PATH_INFO");
+}
+std::string THttpEngine::PathTranslated() {
+  return GetServerVariable("PATH_TRANSLATED");
+}
+std::string THttpEngine::ScriptName() {
+  return GetServerVariable("SCRIPT_NAME");
+}
+std::string THttpEngine::QueryString() {
+  return GetServerVariable("QUERY_STRING");
+}
+std::string THttpEngine::RemoteHost() {
+  return GetServerVariable("REMOTE_HOST");
+}
+std::string THttpEngine::RemoteAddr() {
+  return GetServerVariable("REMOTE_ADDR");
+}
+std::string THttpEngine::AuthType() {
+  return GetServerVariable("AUTH_TYPE");
+}
+std::string THttpEngine::RemoteUser() {
+  return GetServerVariable("REMOTE_USER");
+}
+std::string THttpEngine::RemoteIdent() {
+  return GetServerVariable("REMOTE_IDENT");
+}
+std::string THttpEngine::ContentType() {
+  return GetServerVariable("CONTENT_TYPE");
+}
+std::string THttpEngine::URL() {
+  return GetServerVariable("URL");
+}
+std::string THttpEngine::UserAgent() {
+  return GetServerVariable("USER_AGENT");
+}
+std::string THttpEngine::HttpCookie() {
+  return GetServerVariable("HTTP_COOKIE");
+}
+std::string THttpEngine::HttpReferer() {
+  return GetServerVariable("HTTP_REFERER");
+}
+std::string THttpEngine::ExecutablePath() {
+  return GetServerVariable("EXECUTABLE_PATH");
+}
+
+int THttpEngine::ContentLength() {
+  // Like a strict string-to-integer with a default: anything but an optional sign and digits
+  // that fit an int is 0.
+  std::string text = GetServerVariable("CONTENT_LENGTH");
+  if (text.empty()) return 0;
+  size_t start = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (start == text.size()) return 0;
+  for (size_t i = start; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return 0;
+  }
+  errno = 0;
+  long long value = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno != 0 || value > std::numeric_limits<int>::max() ||
+      value < std::numeric_limits<int>::min()) {
+    return 0;
+  }
+  return static_cast<int>(value);
+}

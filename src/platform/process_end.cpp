@@ -1,0 +1,51 @@
+#include "platform/process_end.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+std::mutex& HandlersMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::vector<std::function<void()>>& Handlers() {
+  static std::vector<std::function<void()>> handlers;
+  return handlers;
+}
+
+}  // namespace
+
+void AddProcessEndHandler(std::function<void()> handler) {
+  std::lock_guard<std::mutex> lock(HandlersMutex());
+  Handlers().push_back(std::move(handler));
+}
+
+void EndProcess(int code) {
+  std::vector<std::function<void()>> handlers;
+  {
+    std::lock_guard<std::mutex> lock(HandlersMutex());
+    handlers.swap(Handlers());
+  }
+  for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
+    try {
+      (*it)();
+    } catch (...) {
+      // The process ends anyway; a failing clean-up must not keep it alive.
+    }
+  }
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  // _exit: static destructors may still be in use by other threads (the watchdog).
+  _exit(code);
+}
+
+void KillProcess(int code) {
+  _exit(code);
+}
