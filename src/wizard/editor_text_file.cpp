@@ -1,0 +1,145 @@
+#include "wizard/editor_text_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QStringDecoder>
+#include <cerrno>
+#include <cstdlib>
+
+#include "common/exception.h"
+#include "common/string_list.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+[[noreturn]] void ThrowCannotCreate(const std::string& file_name) {
+  throw Exception("Cannot create file \"" + file_name + "\"");
+}
+
+[[noreturn]] void ThrowCannotOpen(const std::string& file_name) {
+  throw Exception("Cannot open file \"" + file_name + "\"");
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+bool FitsLatin1(const QString& text) {
+  for (QChar c : text) {
+    if (c.unicode() > 0xFF) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TEditorText DecodeEditorText(std::string_view bytes) {
+  TStringList lines;
+  lines.SetText(bytes);
+  const std::string joined = lines.Join("\n");
+  const QByteArray raw(joined.data(), static_cast<qsizetype>(joined.size()));
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8.decode(raw);
+  if (!utf8.hasError()) return {std::move(text), false};
+  return {QString::fromLatin1(raw), true};
+}
+
+std::string EncodeEditorText(const QString& text, bool latin1) {
+  if (text.isEmpty()) return std::string();
+  QString plain = text;
+  plain.replace(u"\r\n"_s, u"\n"_s);
+  plain.replace(u'\r', u'\n');
+  plain.replace(QChar::ParagraphSeparator, u'\n');
+  plain.replace(QChar::LineSeparator, u'\n');
+  const QByteArray raw = latin1 && FitsLatin1(plain) ? plain.toLatin1() : plain.toUtf8();
+  // Every "\n" separates two lines, so an empty last line of the text area is kept; each line,
+  // the last one included, then ends with CR LF.
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(raw.size()) + static_cast<size_t>(raw.count('\n')) + 2);
+  for (const char c : raw) {
+    if (c == '\n') {
+      bytes += "\r\n";
+    } else {
+      bytes += c;
+    }
+  }
+  bytes += "\r\n";
+  return bytes;
+}
+
+std::string ReadMessageTextFile(const std::string& file_name) {
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowCannotOpen(file_name);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    ThrowCannotOpen(file_name);
+  }
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      ThrowCannotOpen(file_name);
+    }
+    if (got == 0) break;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return content;
+}
+
+void WriteMessageTextFile(const std::string& file_name, std::string_view bytes) {
+  // A symbolic link stays a link: the file it points at is the one replaced.
+  std::string target = file_name;
+  if (char* resolved = ::realpath(file_name.c_str(), nullptr)) {
+    target = resolved;
+    std::free(resolved);
+  }
+  struct stat old {};
+  const bool existed = ::stat(target.c_str(), &old) == 0;
+  if (existed && !S_ISREG(old.st_mode)) ThrowCannotCreate(file_name);
+  // Writing needs permission on the file itself too, as an in-place write would.
+  if (existed && ::access(target.c_str(), W_OK) != 0) ThrowCannotCreate(file_name);
+
+  const std::size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string temp = folder + ".bx-save-XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) ThrowCannotCreate(file_name);
+
+  bool ok = WriteAll(fd, bytes);
+  if (ok) {
+    mode_t mode = 0;
+    if (existed) {
+      mode = old.st_mode & 07777;
+    } else {
+      const mode_t mask = ::umask(0);
+      ::umask(mask);
+      mode = 0666 & ~mask;
+    }
+    ok = ::fchmod(fd, mode) == 0;
+  }
+  if (ok) ok = ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    ThrowCannotCreate(file_name);
+  }
+}
