@@ -10,6 +10,9 @@ namespace {
 // Entries hold at most 255 characters, so real conditions nest a few dozen levels at most; the
 // limit only keeps arbitrary text from exhausting the stack.
 constexpr int kMaxNesting = 300;
+// Likewise far beyond an entry; keeps the outer-parenthesis stripping from going quadratic on
+// huge texts.
+constexpr size_t kMaxConditionLength = 4096;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
@@ -79,7 +82,7 @@ class TEvaluator {
 };
 
 bool TEvaluator::Condition(std::string_view text, int nesting) {
-  if (nesting > kMaxNesting) return false;
+  if (nesting > kMaxNesting || text.size() > kMaxConditionLength) return false;
   std::string cond = Trim(text);
   while (cond.size() >= 2 && cond.front() == '(' && cond.back() == ')' &&
          Balanced(std::string_view(cond).substr(1, cond.size() - 2))) {

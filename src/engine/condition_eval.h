@@ -37,8 +37,9 @@ class TConditionLookups {
   virtual bool LogicalEntry(const std::string& name, bool& value) = 0;
 };
 
-// Evaluates a condition. Never throws for any text; nesting deeper than a few hundred levels
-// (far beyond what a template entry can hold) evaluates as false.
+// Evaluates a condition. Never throws for any text. Conditions far beyond what a template entry
+// can hold -- longer than 4096 characters, or nested deeper than 300 levels -- evaluate as
+// false.
 bool EvaluateCondition(std::string_view condition, TConditionLookups& lookups);
 
 // Evaluates one operand: VAL, FORMVAR and SERVERVAR are resolved, everything else is returned

@@ -46,9 +46,10 @@ std::string THttpFileFilter::ResolvePagePath(const std::string& file_name,
     if (c == '\\') c = '/';
   }
   if (name.size() >= 2 && IsDriveLetter(name[0]) && name[1] == ':') {
-    name.erase(0, 2);
-    if (name.empty() || name[0] != '/') name.insert(0, "/");
-    return name;
+    // Appending (rather than inserting in front) also keeps GCC 12's -Wrestrict quiet.
+    std::string absolute = "/";
+    absolute.append(name, name.size() > 2 && name[2] == '/' ? 3 : 2);
+    return absolute;
   }
   // A name given with "\" in front means the program's folder, as on the original platform; a
   // name given with "/" in front is an absolute Linux path.
