@@ -1,0 +1,116 @@
+// A CGI program for the engine's process-level tests: a form object owning a
+// TGeneralHttpEngine, whose request handler does what TEST_CGI_ACTION (or the query field
+// "action") asks. Engine settings come from TEST_CGI_* variables; the defaults are those of the
+// gateway's form (NoCache, a read limit of 100000, every method allowed).
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "engine/general_http_engine.h"
+#include "engine/http_log.h"
+
+namespace {
+
+std::string Env(const char* name, const std::string& def) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : def;
+}
+
+void Act(THttpEngine* engine, const std::string& action) {
+  if (action == "html") {
+    HttpWrite("<p>Hello</p>");
+  } else if (action == "nothing") {
+  } else if (action == "fields") {
+    // Every field as name=value, values with CR LF shown as "|".
+    std::unique_ptr<TStringList> names = HttpFieldNames();
+    for (const std::string& entry : *HttpFields()) {
+      std::string shown = entry;
+      for (size_t at = shown.find("\r\n"); at != std::string::npos; at = shown.find("\r\n")) {
+        shown.replace(at, 2, "|");
+      }
+      HttpWriteLn(shown);
+    }
+    HttpWriteLn("count=" + std::to_string(names->Count()));
+  } else if (action == "location") {
+    engine->AddHeader("location", "http://127.0.0.1/done.html");
+    HttpWrite("moved");
+  } else if (action == "raise") {
+    HttpWrite("<p>written before the failure</p>");
+    throw Exception("Handler failed <here>");
+  } else if (action == "twice") {
+    HttpWrite("first part;");
+    engine->SendResponse();
+    HttpWrite("second part");
+  } else if (action == "status") {
+    engine->AddHeader("HTTP/1.0 404 Not Found", "");
+    HttpWrite("not here");
+  } else if (action == "badheader") {
+    engine->AddHeader("Document Expires", "never");
+    engine->AddHeader("X-Good", "line\r\nX-Injected: yes");
+    HttpWrite("body");
+  } else if (action == "attachment") {
+    engine->AddAttachmentHeaders(" ", "C:\\some\\folder\\report.txt");
+    HttpWrite("data");
+  } else if (action == "upload") {
+    std::string path = HttpFormVar("FILE_FILENAME", "");
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    HttpWriteLn("FILE=" + HttpFormVar("FILE", ""));
+    HttpWriteLn("FILE_FILENAME=" + path);
+    HttpWriteLn("FILE_CONTENT_TYPE=" + HttpFormVar("FILE_CONTENT_TYPE", ""));
+    HttpWriteLn(std::string("EXISTS=") + (in.is_open() ? "1" : "0"));
+    HttpWrite("CONTENT=" + content.str());
+  } else if (action == "upload_raise") {
+    // Fails after the upload was stored: the temporary file must still go.
+    HttpWriteLn("FILE_FILENAME=" + HttpFormVar("FILE_FILENAME", ""));
+    throw Exception("Failed after upload");
+  } else if (action == "log") {
+    WriteHttpLog("handler line " + HttpFormVar("tag", ""));
+    HttpWrite("logged");
+  } else {
+    HttpWrite("unknown action " + action);
+  }
+}
+
+class TTestForm : public TComponentOwner {
+ public:
+  TTestForm() {
+    if (Env("TEST_CGI_ONCREATE", "0") == "1") {
+      OnCreate = [](TComponentOwner*) { std::fprintf(stderr, "form created\n"); };
+    }
+    engine_ = std::make_unique<TGeneralHttpEngine>(this);
+    engine_->SetNoCache(Env("TEST_CGI_NOCACHE", "1") == "1");
+    engine_->SetAutoReadLimit(std::atoi(Env("TEST_CGI_READ_LIMIT", "100000").c_str()));
+    engine_->AllowedMethods().SetGet(Env("TEST_CGI_GET", "1") == "1");
+    engine_->AllowedMethods().SetPost(Env("TEST_CGI_POST", "1") == "1");
+    engine_->AllowedMethods().SetPut(Env("TEST_CGI_PUT", "1") == "1");
+    engine_->SetDebugMode(static_cast<TDebugMode>(std::atoi(Env("TEST_CGI_DEBUG", "0").c_str())));
+    engine_->SetCGIAutoTerminate(Env("TEST_CGI_AUTOTERMINATE", "1") == "1");
+    engine_->SetSessionName("DefaultSession");
+    engine_->SetOnExecRequest([](THttpEngine* sender) {
+      std::fprintf(stderr, "request runs\n");
+      Act(sender, Env("TEST_CGI_ACTION", HttpFormVar("action", "html")));
+    });
+    engine_->Loaded();
+    DoCreate();
+  }
+
+ private:
+  std::unique_ptr<TGeneralHttpEngine> engine_;
+};
+
+}  // namespace
+
+int main() {
+  TTestForm form;
+  // Only reached when the engine does not end the process after the request.
+  std::fprintf(stderr, "process outlived the request\n");
+  return 3;
+}
