@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "common/options.h"
+#include "gateway/ref_numbers.h"
+#include "mail/smtp_send_mail.h"
+
+// Everything one form submission owns while the gateway serves it. The request driver creates
+// it at the start of GeneralHttpEngine1ExecRequest and drops it when the handler returns, so no
+// request ever sees another's settings, flags, mail data or reference numbers, even when one form
+// serves several requests at once on several threads.
+struct TGatewayRequest {
+  TGatewayRequest() = default;
+  TGatewayRequest(const TGatewayRequest&) = delete;
+  TGatewayRequest& operator=(const TGatewayRequest&) = delete;
+
+  // "brevix.ini" overwritten field by field by the form's hidden fields.
+  std::unique_ptr<TBXOptions> Options;
+  // Recipient, mail server, sender and every required field are present.
+  bool FieldsComplete = false;
+  // The main mail was accepted by the server.
+  bool MailSent = false;
+  // The last error text of a sender in this request.
+  std::string LastMailError;
+  // What stands in for an empty field: "**" or one blank.
+  std::string EmptyMark = "**";
+  // The response page's file name after ResolvePath.
+  std::string ResponsePagePath;
+  // The reference-number counters; created on first use.
+  std::unique_ptr<TRefNumbers> RefNumbers;
+
+  // This request's copies of the form's two senders: addresses, body and attachments belong to
+  // the request; host, port, header template and entry handler come from the form.
+  std::unique_ptr<TSmtpSendMail> SmtpSendMail1;
+  std::unique_ptr<TSmtpSendMail> SendMailReceipt;
+  // The HTML header switch was applied: values inserted into that mail are HTML-escaped.
+  bool MainMailHtml = false;
+  bool ReceiptHtml = false;
+
+  // Results_File as configured, before an automatic name replaced it.
+  std::string ConfiguredResultsFile;
+  // The automatic results-file name drawn for this request (as a Results_File value) and the
+  // file it names, created empty for this request; empty when none.
+  std::string AutoResultsName;
+  std::string AutoResultsPath;
+  // The results file this request appended its record to (resolved); empty when none.
+  std::string WrittenResultsPath;
+};

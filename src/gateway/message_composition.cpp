@@ -1,0 +1,151 @@
+// The mail body: the message-text template or the automatic layout, the macro values, and the
+// receipt to the visitor.
+#include <chrono>
+#include <filesystem>
+
+#include "common/date_time_format.h"
+#include "common/msg_file.h"
+#include "common/text_compare.h"
+#include "engine/html_escape.h"
+#include "engine/http_engine.h"
+#include "gateway/resolve_path.h"
+#include "gateway/send_mail_form.h"
+
+namespace {
+
+bool IsFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
+
+// The HTML header switch: every header line that begins with "content" becomes
+// "Content-Type:Text/HTML".
+void SwitchToHtml(TSmtpSendMail& mail) {
+  TStringList header;
+  for (const std::string& line : mail.MailHeader) {
+    header.Add(line.size() >= 7 && SameText(line.substr(0, 7), "content") ? "Content-Type:Text/HTML"
+                                                                          : line);
+  }
+  mail.SetMailHeader(header);
+}
+
+// In the automatic two-column HTML layout the field names stand as labels; a visitor chooses
+// them, so they are escaped like the values.
+void EscapeLabels(TStringList& lines, const TStringList& names) {
+  for (const std::string& name : names) {
+    const std::string escaped = HtmlEscape(name);
+    if (escaped == name) continue;
+    const std::string raw = "<td>" + name + "</td>";
+    for (int i = 0; i < lines.Count(); ++i) {
+      if (lines[i] == raw) lines.SetString(i, "<td>" + escaped + "</td>");
+    }
+  }
+}
+
+}  // namespace
+
+void TForm1::LoadMessageText() {
+  TGatewayRequest& request = Request();
+  TBXOptions& options = *request.Options;
+  TSmtpSendMail& mail = *request.SmtpSendMail1;
+
+  options.Message_Text = ResolvePath(FormFileName("message_text", options.Message_Text));
+  if (HasHtmExtension(options.Message_Text)) {
+    SwitchToHtml(mail);
+    request.MainMailHtml = true;
+  }
+  if (IsFile(options.Message_Text)) {
+    TStringList body;
+    body.LoadFromFile(options.Message_Text);
+    mail.SetMailBody(body);
+    return;
+  }
+
+  const std::unique_ptr<TStringList> names = HttpFieldNames();
+  TBXMsgFile layout;
+  if (names) {
+    for (const std::string& name : *names) layout.Macros.Add("%" + name + "%");
+  }
+  const int kind = options.FormatKind();
+  layout.Kind = static_cast<std::uint8_t>(kind);
+  layout.Build();
+  const bool html = kind == 2 || kind == 3 || kind == 4;
+  if (html && names) EscapeLabels(layout.Lines, *names);
+  layout.Lines.Insert(0, "Generated automatically. No message_text file found!");
+  mail.SetMailBody(layout.Lines);
+  if (html) {
+    SwitchToHtml(mail);
+    request.MainMailHtml = true;
+  }
+}
+
+std::string TForm1::MacroValue(const std::string& name) {
+  TGatewayRequest& request = Request();
+  const TBXOptions& options = *request.Options;
+  std::string value;
+  const size_t underscore = name.find('_');
+  if (SameText(name, "vorl_date")) {
+    value = FormatDateTime(options.Date_Format, std::chrono::system_clock::now());
+  } else if (SameText(name, "vorl_time")) {
+    value = FormatDateTime(options.Time_Format, std::chrono::system_clock::now());
+  } else if (SameText(name, "vorl_error_desc")) {
+    value = request.LastMailError;
+  } else if (SameText(name, "vorl_referer")) {
+    value = HttpServerVar("http referer");
+  } else if (underscore != std::string::npos && SameText(name.substr(0, underscore), "refnum")) {
+    value = NextReferenceNumber(name);
+  } else {
+    value = HttpServerVar(name);
+  }
+  if (value.empty()) value = HttpFormVar(name, request.EmptyMark);
+  return value;
+}
+
+void TForm1::SmtpSendMail1BodyEntry(const std::string& entry_name) {
+  TGatewayRequest& request = Request();
+  const std::string value = MacroValue(entry_name);
+  request.SmtpSendMail1->WriteBody(request.MainMailHtml ? HtmlEscape(value) : value);
+}
+
+void TForm1::SendMailReceiptBodyEntry(const std::string& entry_name) {
+  TGatewayRequest& request = Request();
+  const std::string value = MacroValue(entry_name);
+  request.SendMailReceipt->WriteBody(request.ReceiptHtml ? HtmlEscape(value) : value);
+}
+
+void TForm1::SendReceipt() {
+  TGatewayRequest& request = Request();
+  const TBXOptions& options = *request.Options;
+  const TSmtpSendMail& main = *request.SmtpSendMail1;
+  TSmtpSendMail& receipt = *request.SendMailReceipt;
+
+  receipt.RemoteHost = main.RemoteHost;
+  receipt.RemotePort = main.RemotePort;
+  receipt.MailBody.Clear();
+  const std::string referer = HttpServerVar("http referer");
+  const std::string path = ResolvePath(options.Receipt_Text);
+  if (IsFile(path)) {
+    if (HasHtmExtension(path)) {
+      SwitchToHtml(receipt);
+      request.ReceiptHtml = true;
+    }
+    TStringList body;
+    body.LoadFromFile(path);
+    receipt.SetMailBody(body);
+  } else {
+    LogError("Brevix BX Reports: Missing Receipt Text file " + options.Receipt_Text);
+    receipt.MailBody.Add("Your request on " + referer + " has been sent");
+  }
+  receipt.MailTo = !options.Receipt_To.empty() ? options.Receipt_To : main.MailFrom;
+  receipt.MailSubject =
+      !options.Receipt_Subject.empty() ? options.Receipt_Subject : "Receipt: " + referer;
+  receipt.MailFrom = !options.Receipt_From.empty() ? options.Receipt_From : main.MailTo;
+  receipt.MailCC.clear();
+  receipt.MailBCC.clear();
+  receipt.Attachments.Clear();
+  if (!receipt.SendMail(60)) {
+    request.LastMailError = receipt.GetLastErrorText();
+    LogError("Receipt Message: " + options.SMTP_Server +
+             " reported this error:  " + request.LastMailError);
+  }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/string_list.h"
+
+// The reference-number counters of one request, kept in a shared file of key=count lines
+// ("BX-RefNumbers.txt", lines ended by CR LF, keys compared without regard to case).
+//
+// The first Next() of a request loads the table and advances the counter of its key by one; the
+// file is updated at once, under an exclusive lock (lock, read, increment, write, unlock), so
+// concurrent requests and processes never draw the same number. Every later Next() of the
+// request, for whatever key, answers from that table and advances nothing. A request that must
+// not keep its number (failed send, missing fields) calls GiveBack(), which undoes the increment
+// only when no other request has advanced that counter since; a lone request thus hands the same
+// number to the next one.
+//
+// File trouble is never an error: a file that cannot be read counts as empty, one that cannot be
+// written keeps its old content, and the request goes on with the number it drew.
+class TRefNumbers {
+ public:
+  explicit TRefNumbers(std::string file_name);
+  TRefNumbers(const TRefNumbers&) = delete;
+  TRefNumbers& operator=(const TRefNumbers&) = delete;
+
+  // The value of a reference-number macro whose key is `key` (the text after "refnum_", cut to
+  // 255 characters by this function): the count stored for it, or empty when the table holds
+  // none. A key with a control character or "=" cannot be stored as a line of the file and gives
+  // empty without touching the file.
+  std::string Next(std::string_view key);
+
+  // True once a table was loaded in this request.
+  bool Loaded() const { return table_ != nullptr; }
+
+  // Undoes this request's increment when the counter still holds the number it drew.
+  void GiveBack();
+
+ private:
+  std::string file_name_;
+  std::unique_ptr<TStringList> table_;
+  bool reserved_ = false;
+  std::string reserved_key_;
+  std::string reserved_count_;
+  std::string previous_count_;  // empty when the key was new
+};
+
+// The whole number of a stored count: optional blanks, an optional sign and decimal digits within
+// the 32-bit range; anything else gives 0.
+long long ParseCount(std::string_view text);

@@ -1,0 +1,232 @@
+// The request driver: one form submission in a fixed order, ending in exactly one answer page.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/module_path.h"
+#include "engine/general_http_engine.h"
+#include "engine/http_engine.h"
+#include "engine/http_master.h"
+#include "engine/memo_filter.h"
+#include "engine/request_context.h"
+#include "gateway/resolve_path.h"
+#include "gateway/send_mail_form.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A request's own sender: the form's design-time settings, header template and entry handler,
+// with message data that belongs to this request alone.
+std::unique_ptr<TSmtpSendMail> CopySender(const TSmtpSendMail& design) {
+  auto sender = std::make_unique<TSmtpSendMail>();
+  sender->RemoteHost = design.RemoteHost;
+  sender->RemotePort = design.RemotePort;
+  sender->SetMailHeader(design.MailHeader);
+  sender->SetMailBody(design.MailBody);
+  sender->SetAttachments(design.Attachments);
+  sender->MailFrom = design.MailFrom;
+  sender->MailTo = design.MailTo;
+  sender->MailCC = design.MailCC;
+  sender->MailBCC = design.MailBCC;
+  sender->MailSubject = design.MailSubject;
+  sender->OnBodyEntry = design.OnBodyEntry;
+  return sender;
+}
+
+bool IsFile(const std::string& path) {
+  std::error_code error;
+  return fs::is_regular_file(path, error);
+}
+
+std::string Canonical(const std::string& path) {
+  std::error_code error;
+  const fs::path canonical = fs::weakly_canonical(path, error);
+  return error ? path : canonical.string();
+}
+
+bool IsBelow(const std::string& canonical, const std::string& dir) {
+  std::string base = Canonical(dir);
+  if (base.empty()) return false;
+  if (base.back() != '/') base += '/';
+  return canonical.compare(0, base.size(), base) == 0;
+}
+
+// The client's file name as the display name of an attachment line: "<" and ">" would move the
+// path the sender reads, and quotes or line breaks would leave the part header.
+std::string DisplayName(const std::string& client_name) {
+  std::string out;
+  for (char c : client_name) {
+    if (c == '<' || c == '>' || c == '"' || static_cast<unsigned char>(c) < 0x20) continue;
+    out += c;
+  }
+  return out;
+}
+
+// True when `value` names an upload file that this request's decoder created.
+bool IsRequestUpload(const std::string& value) {
+  const TStringList* temp_files = RequestContext().TempFiles.get();
+  if (temp_files == nullptr) return false;
+  const std::string wanted = Canonical(value);
+  for (const std::string& file : *temp_files) {
+    if (file == value || Canonical(file) == wanted) return true;
+  }
+  return false;
+}
+
+// Names drawn for automatic results files: ten digits of the time, one or two random digits
+// and the configured extension.
+bool LooksLikeAutoResultsFile(const std::string& file_name, const std::string& ext) {
+  if (file_name.size() < ext.size() + 11 || file_name.size() > ext.size() + 12) return false;
+  if (file_name.compare(file_name.size() - ext.size(), ext.size(), ext) != 0) return false;
+  for (size_t i = 0; i + ext.size() < file_name.size(); ++i) {
+    if (file_name[i] < '0' || file_name[i] > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TForm1::IsGatewayFile(const std::string& resolved) const {
+  const TGatewayRequest& request = Request();
+  const TBXOptions& options = *request.Options;
+  const std::string file = Canonical(resolved);
+  std::vector<std::string> own = {options.IniFileName, ResolvePath("brevix-error.txt"),
+                                  ResolvePath("BX-RefNumbers.txt"), ModuleFileName()};
+  if (!options.Entry_Log.empty()) own.push_back(ResolvePath(options.Entry_Log));
+  if (!request.ConfiguredResultsFile.empty()) {
+    own.push_back(ResolvePath(request.ConfiguredResultsFile));
+  }
+  if (!options.Results_File.empty()) own.push_back(ResolvePath(options.Results_File));
+  for (const std::string& name : own) {
+    if (Canonical(name) == file) return true;
+  }
+  const char* log_dir = std::getenv("CGI_LOG_DIR");
+  if (IsBelow(file, ResolvePath(GeneralHttpEngine1->TempDir())) ||
+      IsBelow(file, ResolvePath("Temp")) || IsBelow(file, ResolvePath("log")) ||
+      (log_dir != nullptr && *log_dir != '\0' && IsBelow(file, log_dir))) {
+    return true;
+  }
+  // Earlier submissions' automatic results files lie beside the configured name.
+  const std::string& configured = request.ConfiguredResultsFile;
+  const size_t auto_at = configured.find("auto.");
+  if (auto_at != std::string::npos && auto_at > 0 &&
+      (configured[auto_at - 1] == '\\' || configured[auto_at - 1] == '/')) {
+    const std::string ext = configured.substr(configured.rfind('.'));
+    const fs::path path(file);
+    if (Canonical(ResolvePath(configured.substr(0, auto_at))) ==
+            Canonical(path.parent_path().string()) &&
+        LooksLikeAutoResultsFile(path.filename().string(), ext)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TForm1::AddAttachments() {
+  TGatewayRequest& request = Request();
+  const TBXOptions& options = *request.Options;
+  TStringList& attachments = request.SmtpSendMail1->Attachments;
+
+  const std::string upload = HttpFormVar("FILE_FILENAME", "");
+  if (!upload.empty()) {
+    if (IsRequestUpload(upload)) {
+      attachments.Add(DisplayName(HttpFormVar("file", "")) + "<" + upload + ">");
+    } else {
+      LogError("Brevix BX Reports: Refused file name " + upload);
+    }
+  }
+
+  const std::string from_form = HttpFormVar("attached_file", "");
+  std::string path = ResolvePath(options.Attached_File);
+  if (!from_form.empty()) {
+    // This request's own automatic results file (through "%results_file%") is the one file of
+    // the gateway that a form may attach.
+    const bool own_results = from_form == request.AutoResultsName;
+    if (!own_results && !IsSafeFormFileName(from_form)) {
+      LogError("Brevix BX Reports: Refused file name " + from_form);
+    } else if (!own_results && IsGatewayFile(ResolvePath(from_form))) {
+      LogError("Brevix BX Reports: Refused file name " + from_form);
+    } else {
+      path = ResolvePath(from_form);
+    }
+  }
+  if (IsFile(path)) attachments.Add(path);
+}
+
+void TForm1::DeleteResultsAttachment() {
+  // Only the results file that this request wrote goes: a site's own attachment (a brochure)
+  // and any file a visitor names must survive.
+  const TGatewayRequest& request = Request();
+  if (request.WrittenResultsPath.empty()) return;
+  for (const std::string& line : request.SmtpSendMail1->Attachments) {
+    if (line == request.WrittenResultsPath) ::unlink(line.c_str());
+  }
+}
+
+void TForm1::DropUnusedReservations(bool keep_ref_numbers) {
+  TGatewayRequest& request = Request();
+  if (!keep_ref_numbers && request.RefNumbers) request.RefNumbers->GiveBack();
+  if (!request.AutoResultsPath.empty() && request.WrittenResultsPath != request.AutoResultsPath) {
+    std::error_code error;
+    if (fs::file_size(request.AutoResultsPath, error) == 0 && !error) {
+      fs::remove(request.AutoResultsPath, error);
+    }
+  }
+}
+
+void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
+  TGatewayRequest request;
+  TGatewayRequestScope scope(request);
+  request.SmtpSendMail1 = CopySender(*SmtpSendMail1);
+  request.SendMailReceipt = CopySender(*SendMailReceipt);
+  bool keep_ref_numbers = false;
+  try {
+    try {
+      LoadOptions();
+      ResolveSettings();
+      ApplyAutoResultsName();
+      LoadMessageText();
+      CheckRequiredFields();
+      const TBXOptions& options = *request.Options;
+      if (!request.FieldsComplete) {
+        if (!AnswerWithPage(options.Info_Missing_Page)) hmemoreq->Execute();
+      } else {
+        if (!options.Results_File.empty()) WriteResultsFile();
+        AddAttachments();
+        try {
+          request.MailSent = request.SmtpSendMail1->SendMail(60);
+        } catch (const std::exception& error) {
+          LogError(std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
+          request.MailSent = false;
+        }
+        if (request.MailSent) {
+          if (!options.Entry_Log.empty()) WriteEntryLog();
+          if (!options.Receipt_Text.empty()) SendReceipt();
+          if (options.Delete_Results_File) DeleteResultsAttachment();
+          if (!AnswerWithPage(options.Response_Page, &request.ResponsePagePath)) {
+            LogError("Brevix BX Reports: Response Page " + request.ResponsePagePath +
+                     " not found!");
+            httpnoresponsepage->Execute();
+          }
+          keep_ref_numbers = true;
+        } else {
+          request.LastMailError = request.SmtpSendMail1->GetLastErrorText();
+          LogError(request.SmtpSendMail1->RemoteHost +
+                   " reported this error:  " + request.LastMailError);
+          if (!AnswerWithPage(options.Error_Page)) HttpMaster1->Execute();
+        }
+      }
+    } catch (const std::exception& error) {
+      // Whatever was written so far stays ahead of the error page.
+      LogError(std::string("Brevix BX Reports: ") + error.what());
+      keep_ref_numbers = true;
+      HttpMaster1->Execute();
+    }
+  } catch (...) {
+    DropUnusedReservations(keep_ref_numbers);
+    throw;
+  }
+  DropUnusedReservations(keep_ref_numbers);
+}

@@ -1,0 +1,177 @@
+// The results file with its automatic names and template, the entry log and reference numbers.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <random>
+
+#include "common/date_time_format.h"
+#include "common/file_tool.h"
+#include "common/msg_file.h"
+#include "engine/http_engine.h"
+#include "gateway/parse_me.h"
+#include "gateway/resolve_path.h"
+#include "gateway/send_mail_form.h"
+#include "gateway/template_macro.h"
+#include "platform/file_lock.h"
+
+namespace {
+
+// Draws of an automatic name before giving up on finding a free one (100 names per second).
+constexpr int kMaxNameDraws = 1000;
+
+int RandomBelow100() {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  return static_cast<int>(generator() % 100);
+}
+
+// Where an automatic name goes: the part of the configured name up to its last separator ("\"
+// alone means the program directory), and its extension.
+void SplitAutoName(const std::string& name, std::string& dir, std::string& ext) {
+  const size_t separator = name.find_last_of("\\/");
+  dir = separator == std::string::npos ? std::string() : name.substr(0, separator + 1);
+  if (dir == "\\") dir.clear();
+  const size_t dot = name.rfind('.');
+  ext = dot == std::string::npos || (separator != std::string::npos && dot < separator)
+            ? std::string()
+            : name.substr(dot);
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// A Results_File of the form "<folder>\auto.<ext>" asks for a new file per submission.
+bool IsAutoResultsName(const std::string& name) {
+  return name.find("\\auto.") != std::string::npos || name.find("/auto.") != std::string::npos;
+}
+
+}  // namespace
+
+void TForm1::ApplyAutoResultsName() {
+  TGatewayRequest& request = Request();
+  TBXOptions& options = *request.Options;
+  request.ConfiguredResultsFile = options.Results_File;
+  if (!IsAutoResultsName(options.Results_File)) return;
+
+  std::string dir, ext;
+  SplitAutoName(options.Results_File, dir, ext);
+  // Two submissions in the same second must never share a file: the name is taken by creating
+  // the file exclusively, and drawn again while it exists.
+  std::string name;
+  for (int draw = 0; draw < kMaxNameDraws; ++draw) {
+    name = dir + FormatDateTime("mmddhhmmss", std::chrono::system_clock::now()) +
+           std::to_string(RandomBelow100()) + ext;
+    const std::string path = ResolvePath(name);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      request.AutoResultsPath = path;
+      break;
+    }
+    // A folder that does not exist or cannot be written: the record's write reports it.
+    if (errno != EEXIST) break;
+  }
+  request.AutoResultsName = name;
+  options.Results_File = name;
+
+  TStringList* fields = HttpFields();
+  if (fields == nullptr) return;
+  fields->SetValue("results_file", name);
+  if (HttpFormVar("attached_file", "").find("%results_file%") != std::string::npos) {
+    options.Attached_File = name;
+    fields->SetValue("attached_file", name);
+  }
+}
+
+void TForm1::WriteResultsFile() {
+  TGatewayRequest& request = Request();
+  const TBXOptions& options = *request.Options;
+  const std::string path = ResolvePath(options.Results_File);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    LogError("Brevix BX Reports: Unable to open " + path);
+    return;
+  }
+
+  const std::unique_ptr<TStringList> names = HttpFieldNames();
+  const std::string template_path = ResolvePath(options.Results_File_Template);
+  std::error_code error;
+  TPChar buffer;
+  bool generated_csv = false;
+  try {
+    if (std::filesystem::is_regular_file(template_path, error)) {
+      buffer = ReadFileToPChar(template_path);
+    } else {
+      // The layout is made in memory: a template file shared by concurrent requests would let
+      // one request expand another's layout, or lose it to another's clean-up halfway.
+      TBXMsgFile layout;
+      if (names) {
+        for (const std::string& name : *names) layout.Macros.Add("%" + name + "%");
+      }
+      layout.Kind = static_cast<std::uint8_t>(options.FormatKind());
+      layout.Build();
+      generated_csv = layout.Kind == 5;
+      buffer = TPChar(layout.Lines.Text());
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+
+  TTemplateValues values;
+  values.FormVar = [](const std::string& name) { return HttpFormVar(name, ""); };
+  const auto now = std::chrono::system_clock::now();
+  values.Date = FormatDateTime(options.Date_Format, now);
+  values.Time = FormatDateTime(options.Time_Format, now);
+  values.Referer = HttpServerVar("http referer");
+  values.EmptyMark = request.EmptyMark;
+  values.CsvQuotes = generated_csv;
+  TParseMe parser;
+  parser.Text = buffer.Text();
+  parser.Delimiter = "%";
+  parser.Parse();
+  for (const std::string& token : parser.Tokens) {
+    ReplaceTemplateMacro("%" + token + "%", buffer, values);
+  }
+  for (const char* macro : {"%vorl_date%", "%vorl_time%", "%vorl_referer%"}) {
+    ReplaceTemplateMacro(macro, buffer, values);
+  }
+  const std::string record = buffer.Text() + "\r\n";
+
+  // One write under an exclusive lock: concurrent records never interleave.
+  bool written;
+  {
+    ScopedFileLock lock(fd);
+    written = WriteAll(fd, record);
+  }
+  if (::close(fd) != 0) written = false;
+  if (written) {
+    request.WrittenResultsPath = path;
+  } else {
+    LogError("Brevix BX Reports: Unable to open " + path);
+  }
+}
+
+void TForm1::WriteEntryLog() {
+  AppendToFileLocked(ResolvePath(Request().Options->Entry_Log), LogDateTime() + "\r\n");
+}
+
+std::string TForm1::NextReferenceNumber(const std::string& name) {
+  TGatewayRequest& request = Request();
+  if (!request.RefNumbers) {
+    request.RefNumbers = std::make_unique<TRefNumbers>(ResolvePath("BX-RefNumbers.txt"));
+  }
+  const size_t underscore = name.find('_');
+  return request.RefNumbers->Next(underscore == std::string::npos ? std::string()
+                                                                  : name.substr(underscore + 1));
+}

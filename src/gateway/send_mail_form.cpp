@@ -1,0 +1,162 @@
+#include "gateway/send_mail_form.h"
+
+#include "common/date_time_format.h"
+#include "engine/file_filter.h"
+#include "engine/general_http_engine.h"
+#include "engine/http_engine.h"
+#include "engine/http_master.h"
+#include "engine/memo_filter.h"
+#include "gateway/resolve_path.h"
+#include "mail/smtp_send_mail.h"
+#include "platform/file_lock.h"
+
+namespace {
+
+thread_local TGatewayRequest* current_request = nullptr;
+
+// The text of the built-in missing-information page, sent as it stands.
+const char* const kMissingInformationPage[] = {
+    "<HTML>",
+    "<HTML>",
+    "<HEAD>",
+    "<Title>Brevix BX - Missing Information/Title>",
+    "</HEAD>",
+    "<BODY BGCOLOR=\"#CCEECC\">",
+    "You did not complete all of the required information! <br>",
+    "Please click the Back button on your browser and try again.<br>",
+    "Thank you!<P>",
+    "",
+    "",
+    "</BODY>",
+    "</HTML>",
+    "",
+};
+
+TStringList Lines(std::initializer_list<const char*> lines) {
+  TStringList list;
+  for (const char* line : lines) list.Add(line);
+  return list;
+}
+
+// One log line per problem: a line break inside a message (a field name can carry one) would
+// split it and let a visitor forge log lines.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+}  // namespace
+
+TForm1::TForm1(bool run_request) : TComponentOwner(Kind::kForm) {
+  GeneralHttpEngine1 = std::make_unique<TGeneralHttpEngine>(this);
+  TGeneralHttpEngine& engine = *GeneralHttpEngine1;
+  engine.AllowedMethods().SetGet(true);
+  engine.AllowedMethods().SetPut(true);
+  engine.AllowedMethods().SetPost(true);
+  engine.SetAutoContentType("text/html");
+  engine.SetAutoReadLimit(100000);
+  engine.SetCGIMode(NormalMode);
+  engine.SetDebugMode(NoDebug);
+  engine.SetNoCache(true);
+  engine.SetTempDir("Temp");
+  engine.SetVersion("4.5.3a");
+  engine.SetBufferedOutput(true);
+  engine.SetCGIAutoTerminate(true);
+  engine.CGISession().SetSessionName("DefaultSession");
+  engine.SetSessionName("DefaultSession");
+  engine.CGISession().SetSessionType(sPrivateCookie);
+  engine.CGISession().SetFileBased(true);
+  engine.CGISession().SetVisibility(AllApplications);
+  engine.CGISession().SetEncryptionKey("3C91F0D27A5B6E84C0D9A1B2E7F46385");
+  engine.SetOnExecRequest([this](THttpEngine* sender) { GeneralHttpEngine1ExecRequest(sender); });
+
+  SmtpSendMail1 = std::make_unique<TSmtpSendMail>();
+  SmtpSendMail1->RemoteHost = "localhost";
+  SmtpSendMail1->RemotePort = "25";
+  SmtpSendMail1->SetMailHeader(
+      Lines({"From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "Subject: %SUBJECT% ",
+             "Mime-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
+             "Content-Transfer-Encoding: quoted-printable"}));
+  SmtpSendMail1->OnBodyEntry = [this](const std::string& name) { SmtpSendMail1BodyEntry(name); };
+
+  SendMailReceipt = std::make_unique<TSmtpSendMail>();
+  SendMailReceipt->SetMailHeader(Lines(
+      {"From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "BCC: %MAILBCC%", "Subject: %SUBJECT% ",
+       "Mime-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
+       "Content-Transfer-Encoding: quoted-printable"}));
+  SendMailReceipt->OnBodyEntry = [this](const std::string& name) {
+    SendMailReceiptBodyEntry(name);
+  };
+
+  hfile1 = std::make_unique<THttpFileFilter>();
+  hfile1->OnHttpEntry = [this](const std::string& name, bool& handled) {
+    hfile1HttpEntry(name, handled);
+  };
+
+  HttpMaster1 = std::make_unique<THttpMaster>();
+  HttpMaster1->Title = "Error!";
+  HttpMaster1->RefreshInterval = 0;
+  HttpMaster1->OnHtmlBody = [this] { HttpMaster1HtmlBody(); };
+
+  httpnoresponsepage = std::make_unique<THttpMaster>();
+  httpnoresponsepage->Colors.BackGround = clFuchsia;
+  httpnoresponsepage->Title = "Response Page Missing";
+  httpnoresponsepage->RefreshInterval = 0;
+  httpnoresponsepage->OnHtmlBody = [this] { httpnoresponsepageHtmlBody(); };
+
+  hmemoreq = std::make_unique<THttpMemoFilter>();
+  for (const char* line : kMissingInformationPage) hmemoreq->Text().Add(line);
+
+  if (!run_request) return;
+  engine.Loaded();
+  DoCreate();
+}
+
+TForm1::~TForm1() = default;
+
+TGatewayRequest& TForm1::Request() const {
+  if (current_request == nullptr) throw Exception("No gateway request on this thread");
+  return *current_request;
+}
+
+TGatewayRequestScope::TGatewayRequestScope(TGatewayRequest& request) : previous_(current_request) {
+  current_request = &request;
+}
+
+TGatewayRequestScope::~TGatewayRequestScope() {
+  current_request = previous_;
+}
+
+void TForm1::LoadOptions() {
+  Request().Options = std::make_unique<TBXOptions>();
+  Request().Options->Load();
+}
+
+std::string TForm1::LogDateTime() const {
+  const TBXOptions* options = current_request ? current_request->Options.get() : nullptr;
+  const std::string pattern =
+      options ? options->Date_Format + " " + options->Time_Format : std::string("mm-dd-yy t");
+  return FormatDateTime(pattern, std::chrono::system_clock::now());
+}
+
+void TForm1::LogError(const std::string& message) {
+  try {
+    const std::string line =
+        OneLine(HttpServerVar("http referer") + " " + LogDateTime() + " " + message) + "\r\n";
+    AppendToFileLocked(ResolvePath("brevix-error.txt"), line);
+  } catch (...) {
+    // The error log is best effort: a line that cannot be written is dropped.
+  }
+}
+
+std::string TForm1::FormFileName(const std::string& field, const std::string& configured) {
+  const std::string value = HttpFormVar(field, "");
+  if (value.empty()) return configured;
+  if (!IsSafeFormFileName(value)) {
+    LogError("Brevix BX Reports: Refused file name " + value);
+    return configured;
+  }
+  return value;
+}

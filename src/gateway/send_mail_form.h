@@ -1,0 +1,111 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/component_owner.h"
+#include "gateway/gateway_request.h"
+
+class TGeneralHttpEngine;
+class THttpEngine;
+class THttpFileFilter;
+class THttpMaster;
+class THttpMemoFilter;
+class TSmtpSendMail;
+
+// Makes `request` the calling thread's current request for its lifetime (the driver's scope).
+class TGatewayRequestScope {
+ public:
+  explicit TGatewayRequestScope(TGatewayRequest& request);
+  ~TGatewayRequestScope();
+  TGatewayRequestScope(const TGatewayRequestScope&) = delete;
+  TGatewayRequestScope& operator=(const TGatewayRequestScope&) = delete;
+
+ private:
+  TGatewayRequest* previous_;
+};
+
+// The gateway's one form. It is never shown: it owns the engine component, the two mail senders
+// and the answer-page components, and its handlers and methods are the whole of the gateway's
+// request logic.
+//
+// Constructing the form sets the components' stored settings and fires OnCreate, which runs the
+// request through the engine (under standard CGI the process then ends inside the constructor).
+// Pass run_request = false to build the form without serving anything.
+//
+// The components hold design-time settings only. Each request works on a TGatewayRequest that
+// GeneralHttpEngine1ExecRequest creates and drops; the methods below act on the calling thread's
+// current request, so one form can serve requests on several threads at once. Outside a request
+// the request methods must not be called.
+class TForm1 : public TComponentOwner {
+ public:
+  explicit TForm1(bool run_request = true);
+  ~TForm1() override;
+
+  // ---- Components -----------------------------------------------------------------------------
+  std::unique_ptr<TGeneralHttpEngine> GeneralHttpEngine1;
+  std::unique_ptr<TSmtpSendMail> SmtpSendMail1;     // main mail: host "localhost", port "25"
+  std::unique_ptr<TSmtpSendMail> SendMailReceipt;   // receipt: host and port copied before use
+  std::unique_ptr<THttpFileFilter> hfile1;          // a page file of the site owner
+  std::unique_ptr<THttpMaster> HttpMaster1;         // built-in "Error!" page
+  std::unique_ptr<THttpMaster> httpnoresponsepage;  // built-in "Response Page Missing" page
+  std::unique_ptr<THttpMemoFilter> hmemoreq;        // built-in missing-information page
+
+  // ---- Request driver -----------------------------------------------------------------------
+  // The engine's OnExecRequest: one whole form submission, ending in exactly one answer page.
+  void GeneralHttpEngine1ExecRequest(THttpEngine* sender);
+
+  // ---- Request state and small operations ---------------------------------------------------
+  // The calling thread's current request.
+  TGatewayRequest& Request() const;
+  // Creates the request's Options and loads "brevix.ini".
+  void LoadOptions();
+  // Appends "<referer> <date> <time> <message>" to "brevix-error.txt"; a line that cannot be
+  // written is dropped. Never throws.
+  void LogError(const std::string& message);
+  // The current time in the request's Date_Format + " " + Time_Format.
+  std::string LogDateTime() const;
+
+  // ---- Settings -------------------------------------------------------------------------------
+  // Form fields over "brevix.ini" into SmtpSendMail1, Options and EmptyMark.
+  void ResolveSettings();
+  // Sets FieldsComplete; logs the first missing field.
+  void CheckRequiredFields();
+  // A file name that the form may override: the field's value, or `configured` when the field
+  // is empty, or when the value is absolute or climbs out with ".." (then logged as refused).
+  std::string FormFileName(const std::string& field, const std::string& configured);
+  // The same for an answer-page setting, where an "http:" address is a redirect, not a file.
+  std::string FormPageName(const std::string& field, const std::string& configured);
+
+  // ---- Message composition ------------------------------------------------------------------
+  void LoadMessageText();
+  // The value of a macro of a mail body or page file.
+  std::string MacroValue(const std::string& name);
+  void SmtpSendMail1BodyEntry(const std::string& entry_name);
+  void SendMailReceiptBodyEntry(const std::string& entry_name);
+  void SendReceipt();
+
+  // ---- Results file, logs, reference numbers -------------------------------------------------
+  void ApplyAutoResultsName();
+  void WriteResultsFile();
+  void WriteEntryLog();
+  std::string NextReferenceNumber(const std::string& name);
+
+  // ---- Answer pages ---------------------------------------------------------------------------
+  void HttpMaster1HtmlBody();
+  void httpnoresponsepageHtmlBody();
+  void hfile1HttpEntry(const std::string& entry_name, bool& handled);
+
+ private:
+  // Adds the upload and the attached file to the main mail's attachments.
+  void AddAttachments();
+  // True when a form-supplied attachment names one of the gateway's own files.
+  bool IsGatewayFile(const std::string& resolved) const;
+  // The page rule: a redirect for "http:", else the page file, else false (use the fallback).
+  bool AnswerWithPage(const std::string& setting, std::string* resolved_path = nullptr);
+  // Deletes the attached results file of this request after a successful send.
+  void DeleteResultsAttachment();
+  // Ends a request that will not keep its reference number, and the automatic results file it
+  // reserved without writing.
+  void DropUnusedReservations(bool keep_ref_numbers);
+};

@@ -1,0 +1,114 @@
+// Merging the hidden form fields over "brevix.ini", and the test for a complete submission.
+#include "common/text_compare.h"
+#include "engine/http_engine.h"
+#include "gateway/send_mail_form.h"
+
+namespace {
+
+// The switch rule of the two Boolean fields: a value other than the sentinel sets the switch
+// ("yes" in any case turns it on, anything else off); the sentinel keeps the ini setting.
+void ApplySwitch(const char* field, const char* sentinel, bool& setting) {
+  const std::string value = HttpFormVar(field, sentinel);
+  if (value != sentinel) setting = SameText(value, "yes");
+}
+
+// Replaces each "%name%" of a subject by the form field of that name (or the empty mark). An
+// opening "%" without a closing one is kept as text with the rest of the subject.
+std::string ExpandSubject(const std::string& subject, const std::string& empty_mark) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < subject.size()) {
+    if (subject[pos] != '%') {
+      out += subject[pos++];
+      continue;
+    }
+    const size_t close = subject.find('%', pos + 1);
+    if (close == std::string::npos) {
+      out.append(subject, pos, std::string::npos);
+      break;
+    }
+    out += HttpFormVar(subject.substr(pos + 1, close - pos - 1), empty_mark);
+    pos = close + 1;
+  }
+  return out;
+}
+
+// A required field: at least four characters, the last three exactly "req".
+bool IsRequiredName(const std::string& name) {
+  return name.size() >= 4 && name.compare(name.size() - 3, 3, "req") == 0;
+}
+
+}  // namespace
+
+void TForm1::ResolveSettings() {
+  TGatewayRequest& request = Request();
+  TBXOptions& options = *request.Options;
+  TSmtpSendMail& mail = *request.SmtpSendMail1;
+
+  mail.MailTo = HttpFormVar("mail_to", options.Mail_To);
+  mail.MailFrom = HttpFormVar("mail_from", options.Mail_From);
+  mail.MailCC = HttpFormVar("mail_cc", options.Mail_CC);
+  mail.MailBCC = HttpFormVar("mail_bcc", options.Mail_BCC);
+  mail.MailSubject = HttpFormVar("mail_subject", options.Mail_Subject);
+  mail.RemoteHost = HttpFormVar("smtp_server", options.SMTP_Server);
+  mail.RemotePort = HttpFormVar("smtp_port", options.SMTP_Port);
+  mail.Attachments.Clear();
+  options.Receipt_Text = FormFileName("receipt_text", options.Receipt_Text);
+  options.Receipt_Subject = HttpFormVar("receipt_subject", options.Receipt_Subject);
+  options.Receipt_To = HttpFormVar("receipt_to", options.Receipt_To);
+  options.Receipt_From = HttpFormVar("receipt_from", options.Receipt_From);
+  options.Error_Page = FormPageName("error_page", options.Error_Page);
+  options.Response_Page = FormPageName("response_page", options.Response_Page);
+  options.Info_Missing_Page = FormPageName("info_missing_page", options.Info_Missing_Page);
+  options.Entry_Log = FormFileName("entry_log", options.Entry_Log);
+  options.Date_Format = HttpFormVar("date_format", options.Date_Format);
+  options.Time_Format = HttpFormVar("time_format", options.Time_Format);
+  options.Results_File = FormFileName("results_file", options.Results_File);
+  options.Results_File_Template =
+      FormFileName("results_file_template", options.Results_File_Template);
+
+  ApplySwitch("use_asterisks", "X", options.Use_Asterisks);
+  request.EmptyMark = options.Use_Asterisks ? "**" : " ";
+  ApplySwitch("delete_results_file", "**", options.Delete_Results_File);
+
+  if (mail.MailSubject.find('%') != std::string::npos) {
+    mail.MailSubject = ExpandSubject(mail.MailSubject, request.EmptyMark);
+  }
+  if (mail.MailSubject.empty()) mail.MailSubject = "Response from " + HttpServerVar("http referer");
+  if (mail.RemotePort.empty()) mail.RemotePort = "25";
+}
+
+std::string TForm1::FormPageName(const std::string& field, const std::string& configured) {
+  // An "http:" address is a redirect, not a file name.
+  const std::string value = HttpFormVar(field, "");
+  if (value.size() >= 5 && SameText(value.substr(0, 5), "http:")) return value;
+  return FormFileName(field, configured);
+}
+
+void TForm1::CheckRequiredFields() {
+  TGatewayRequest& request = Request();
+  const TSmtpSendMail& mail = *request.SmtpSendMail1;
+  request.FieldsComplete = true;
+  if (mail.MailTo.empty()) {
+    request.FieldsComplete = false;
+    LogError("Brevix BX Reports: Missing Field Mail_To");
+  }
+  if (mail.RemoteHost.empty()) {
+    request.FieldsComplete = false;
+    LogError("Brevix BX Reports: Missing Field SMTP_server");
+  }
+  if (mail.MailFrom.empty()) {
+    request.FieldsComplete = false;
+    LogError("Brevix BX Reports: Missing Field Mail_From");
+  }
+  if (!request.FieldsComplete) return;
+  const std::unique_ptr<TStringList> names = HttpFieldNames();
+  if (!names) return;
+  for (const std::string& name : *names) {
+    if (IsRequiredName(name) && HttpFormVar(name, "").empty()) {
+      LogError("Brevix BX Reports: Missing Field " + name);
+      request.FieldsComplete = false;
+      return;
+    }
+  }
+}
