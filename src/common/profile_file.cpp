@@ -37,16 +37,16 @@ std::optional<std::string> KeyName(std::string_view line) {
   return Trim(line.substr(0, eq));
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
+std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text, start, i - start);
+    lines.emplace_back(text.substr(start, i - start));
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
     start = i + 1;
   }
-  if (start < text.size()) lines.emplace_back(text, start);
+  if (start < text.size()) lines.emplace_back(text.substr(start));
   return lines;
 }
 
@@ -121,13 +121,19 @@ TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_na
   if (!unreadable_) lines_ = SplitLines(text);
 }
 
+TProfileFile TProfileFile::FromText(std::string file_name, std::string_view text) {
+  TProfileFile file(std::move(file_name), NoRead{});
+  file.lines_ = SplitLines(text);
+  return file;
+}
+
 namespace {
 
 // Index of the first "[section]" line, or -1.
 long FindSection(const std::vector<std::string>& lines, std::string_view section) {
   for (size_t i = 0; i < lines.size(); ++i) {
     const auto name = SectionName(lines[i]);
-    if (name && SameText(*name, section)) return static_cast<long>(i);
+    if (name && SameText(*name, Trim(section))) return static_cast<long>(i);
   }
   return -1;
 }
@@ -137,7 +143,7 @@ long FindKey(const std::vector<std::string>& lines, long header, std::string_vie
   for (size_t i = static_cast<size_t>(header) + 1; i < lines.size(); ++i) {
     if (SectionName(lines[i])) break;
     const auto name = KeyName(lines[i]);
-    if (name && SameText(*name, key)) return static_cast<long>(i);
+    if (name && SameText(*name, Trim(key))) return static_cast<long>(i);
   }
   return -1;
 }

@@ -2,12 +2,14 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A settings file of the sectioned kind ("[Section]" lines, then "Name=Value" lines), read and
 // written with the rules of the Windows profile functions:
 //
-// - Section names and keys are compared without regard to ASCII case; the first matching
+// - Section names and keys are trimmed and compared without regard to ASCII case; the first
+// matching
 //   section and the first matching key in it win.
 // - A value is the text after the first "=", trimmed of blanks and control characters at both
 //   ends, and cut to kMaxProfileValue characters.
@@ -33,6 +35,10 @@ class TProfileFile {
   // Binds to `file_name` and reads it. A missing or unreadable file reads as empty: every
   // lookup then gives its default.
   explicit TProfileFile(std::string file_name);
+
+  // Binds to `file_name` but takes its lines from `text` instead of reading the file (for
+  // content that is already in memory; UpdateFile() still writes `file_name`).
+  static TProfileFile FromText(std::string file_name, std::string_view text);
 
   const std::string& FileName() const { return file_name_; }
 
@@ -64,6 +70,9 @@ class TProfileFile {
   const std::vector<std::string>& Lines() const { return lines_; }
 
  private:
+  struct NoRead {};
+  TProfileFile(std::string file_name, NoRead) : file_name_(std::move(file_name)) {}
+
   std::string file_name_;
   std::vector<std::string> lines_;
   bool unreadable_ = false;  // the file exists but could not be read

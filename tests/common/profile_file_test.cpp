@@ -43,6 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"ValueAndKeyTrimmed", "[Options]\n  Mail_To \t=  spaced value \t\n", "Options",
                  "Mail_To", "spaced value"},
         ReadCase{"BracketsWithBlanks", "[ Options ]\nK=v\n", "Options", "K", "v"},
+        ReadCase{"RequestedNamesTrimmed", "[Options]\nK=v\n", " Options ", " K ", "v"},
         ReadCase{"LoneCrLineEnds", "[Options]\rA=1\rB=2\r", "Options", "B", "2"},
         ReadCase{"LastLineWithoutEnd", "[Options]\nA=1", "Options", "A", "1"},
         ReadCase{"ValueKeepsLaterEquals", "[S]\nK=a=b\n", "S", "K", "a=b"},
@@ -60,6 +61,15 @@ TEST_F(ProfileFileTest, MissingFileReadsAsEmpty) {
   const TProfileFile file(folder_.File("absent.ini"));
   EXPECT_EQ(file.ReadString("Options", "Mail_To", "dflt"), "dflt");
   EXPECT_FALSE(file.ValueExists("Options", "Mail_To"));
+}
+
+TEST_F(ProfileFileTest, TextInMemoryIsWrittenToTheBoundFile) {
+  TProfileFile profile = TProfileFile::FromText(folder_.File("mem.ini"), "[S]\nK=1\n");
+  EXPECT_EQ(profile.ReadString("S", "K", ""), "1");
+  EXPECT_EQ(folder_.EntryCount(), 0u);
+  profile.WriteString("S", "K", "2");
+  profile.UpdateFile();
+  EXPECT_EQ(folder_.Read("mem.ini"), "[S]\r\nK=2\r\n");
 }
 
 TEST_F(ProfileFileTest, LongValueIsCutAfterTrimming) {
