@@ -1,0 +1,98 @@
+#pragma once
+
+// In-memory doubles for the engine's unit tests: an engine that records the header lines its
+// adapter would emit, and streams over strings.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/http_engine.h"
+
+namespace engine_test {
+
+// An input stream over a string that records the size of every read request.
+class StringSource : public TStream {
+ public:
+  explicit StringSource(std::string data, std::vector<int>* requests = nullptr)
+      : data_(std::move(data)), requests_(requests) {}
+  int Read(void* buffer, int count) override {
+    if (requests_ != nullptr) requests_->push_back(count);
+    int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(count), data_.size() - pos_));
+    std::copy_n(data_.data() + pos_, n, static_cast<char*>(buffer));
+    pos_ += static_cast<size_t>(n);
+    return n;
+  }
+  int Write(const void*, int) override { return -1; }
+  int64_t Seek(int64_t, SeekOrigin) override { return -1; }
+
+ private:
+  std::string data_;
+  size_t pos_ = 0;
+  std::vector<int>* requests_;
+};
+
+// An output stream appending to a string that outlives the request.
+class StringSink : public TStream {
+ public:
+  explicit StringSink(std::string* out) : out_(out) {}
+  int Read(void*, int) override { return -1; }
+  int Write(const void* buffer, int count) override {
+    out_->append(static_cast<const char*>(buffer), static_cast<size_t>(count));
+    return count;
+  }
+  int64_t Seek(int64_t, SeekOrigin) override { return -1; }
+
+ private:
+  std::string* out_;
+};
+
+// An adapter that writes its header lines, and the end of the block, into the answer.
+class TTestEngine : public THttpEngine {
+ public:
+  void WriteServerHeader(const std::string& name, const std::string& value) override {
+    std::string line = value.empty() ? name + "\r\n" : name + ": " + value + "\r\n";
+    if (TStream* out = RequestContext().OutputStream.get()) out->WriteString(line);
+  }
+  void EndServerHeaders() override {
+    if (TStream* out = RequestContext().OutputStream.get()) out->WriteString("\r\n");
+  }
+
+  // Runs one request with the given variables (NAME=value items) and body; returns the answer.
+  std::string Run(const std::vector<std::string>& variables, const std::string& body = "") {
+    auto list = std::make_unique<TStringList>(true);
+    for (const std::string& item : variables) list->Add(item);
+    std::string answer;
+    ProcessRequest(std::make_unique<StringSource>(body), std::make_unique<StringSink>(&answer),
+                   std::move(list));
+    return answer;
+  }
+};
+
+// Points the engine log at a fresh folder for the test's lifetime.
+class ScopedLogDir {
+ public:
+  ScopedLogDir() {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("engine_unit_log_" + std::to_string(getpid()) + "_" + std::to_string(counter_++));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    setenv("CGI_LOG_DIR", dir_.c_str(), 1);
+  }
+  ~ScopedLogDir() {
+    unsetenv("CGI_LOG_DIR");
+    std::filesystem::remove_all(dir_);
+  }
+  const std::filesystem::path& Dir() const { return dir_; }
+
+ private:
+  static inline int counter_ = 0;
+  std::filesystem::path dir_;
+};
+
+}  // namespace engine_test
