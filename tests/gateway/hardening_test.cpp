@@ -1,0 +1,275 @@
+// What a hostile visitor may try through the form, and what the gateway must keep intact.
+#include <string>
+
+#include "gateway_site.h"
+
+namespace gateway_test {
+namespace {
+
+class HardeningTest : public GatewaySite {
+ protected:
+  void SetUp() override {
+    GatewaySite::SetUp();
+    ini_["Response_Page"] = "thanks.htm";
+    WriteFile("thanks.htm", "thanks");
+  }
+};
+
+struct RefusedNameCase {
+  const char* field;
+  const char* value;
+};
+
+class RefusedFileNameTest : public HardeningTest,
+                            public ::testing::WithParamInterface<RefusedNameCase> {};
+
+TEST_P(RefusedFileNameTest, FormCannotNameFilesOutsideProgramDirectory) {
+  // A secret one folder up, where "..\secret.htm" would reach it.
+  const std::string secret_dir = dir_ + "inner/";
+  fs::create_directories(secret_dir);
+  fs::rename(dir_ + "brevix.cgi", secret_dir + "brevix.cgi");
+  const std::string site = dir_;
+  dir_ = secret_dir;
+  WriteFile("thanks.htm", "thanks");
+  WriteFile("../secret.htm", "SECRET %name%");
+
+  const auto result =
+      Post({{"mail_from", "a@b.test"}, {"name", "Ann"}, {GetParam().field, GetParam().value}});
+  ASSERT_EQ(result.exit_code, 0) << result.error;
+  // The brevix.ini value stays in force.
+  EXPECT_EQ(Body(result), "thanks");
+  EXPECT_NE(ErrorLog().find(std::string(" Brevix BX Reports: Refused file name ") +
+                            GetParam().value + "\r\n"),
+            std::string::npos)
+      << ErrorLog();
+  ASSERT_EQ(smtp_.WaitForMessages(1), 1);
+  EXPECT_EQ(Mail(1).find("SECRET"), std::string::npos);
+  EXPECT_FALSE(fs::exists("/tmp/brevix-owned.txt"));
+  EXPECT_EQ(ReadText(site + "secret.htm"), "SECRET %name%");
+  dir_ = site;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, RefusedFileNameTest,
+    ::testing::Values(RefusedNameCase{"response_page", "..\\secret.htm"},
+                      RefusedNameCase{"response_page", "/etc/passwd"},
+                      RefusedNameCase{"error_page", "c:\\secret.htm"},
+                      RefusedNameCase{"info_missing_page", "pages/../../secret.htm"},
+                      RefusedNameCase{"message_text", "../secret.htm"},
+                      RefusedNameCase{"receipt_text", "/etc/hostname"},
+                      RefusedNameCase{"attached_file", "../secret.htm"},
+                      RefusedNameCase{"attached_file", "/etc/passwd"},
+                      RefusedNameCase{"results_file", "/tmp/brevix-owned.txt"},
+                      RefusedNameCase{"results_file_template", "../secret.htm"},
+                      RefusedNameCase{"entry_log", "/tmp/brevix-owned.txt"}));
+
+TEST_F(HardeningTest, AnswerPageEscapesRequestValues) {
+  WriteFile("thanks.htm", "<p>%name%</p><p>%error_desc%</p>");
+  Post({{"mail_from", "a@b.test"},
+        {"name", "<script>alert(1)</script>"},
+        {"mail_subject", "\"><img src=x>"}});
+  const auto result = Post({{"mail_from", "a@b.test"},
+                            {"name", "<script>alert(1)</script>"},
+                            {"mail_subject", "\"><img src=x>"}});
+  const std::string body = Body(result);
+  EXPECT_EQ(body.find("<script>"), std::string::npos) << body;
+  EXPECT_EQ(body.find("<img"), std::string::npos) << body;
+  EXPECT_NE(body.find("<p>&lt;script&gt;alert(1)&lt;/script&gt;</p>"), std::string::npos);
+  EXPECT_NE(body.find("mail_mail_subject=&quot;&gt;&lt;img src=x&gt;<br>"), std::string::npos);
+}
+
+TEST_F(HardeningTest, RedirectAddressCannotBreakOutOfItsAttribute) {
+  const auto result = Post(
+      {{"mail_from", "a@b.test"}, {"response_page", "http://x.test/\"><script>alert(1)</script>"}});
+  const std::string body = Body(result);
+  EXPECT_EQ(body.find("<script>"), std::string::npos) << body;
+  EXPECT_NE(body.find("URL=http://x.test/&quot;&gt;&lt;script&gt;"), std::string::npos);
+}
+
+struct MailFormatCase {
+  const char* message_file;  // empty: the automatic layout
+  const char* default_format;
+  bool escaped;
+};
+
+class MailEscapingTest : public HardeningTest,
+                         public ::testing::WithParamInterface<MailFormatCase> {};
+
+TEST_P(MailEscapingTest, HtmlMailsEscapeValuesPlainMailsKeepThem) {
+  ini_["Default_Format"] = GetParam().default_format;
+  if (*GetParam().message_file) {
+    ini_["Message_Text"] = GetParam().message_file;
+    WriteFile(GetParam().message_file, "Name: %name%\r\n");
+  }
+  ini_["Results_File"] = "results.txt";
+  ini_["Results_File_Template"] = "record.txt";
+  WriteFile("record.txt", "%name%");
+  const std::string value = "<b>Ann & \"Bob\"</b>";
+  Post({{"mail_from", "a@b.test"}, {"name", value}});
+  const std::string mail = Mail(1);
+  const bool html = mail.find("Content-Type:Text/HTML") != std::string::npos;
+  EXPECT_EQ(html, GetParam().escaped);
+  if (GetParam().escaped) {
+    EXPECT_NE(mail.find("&lt;b&gt;Ann &amp; &quot;Bob&quot;&lt;/b&gt;"), std::string::npos) << mail;
+  } else {
+    EXPECT_NE(mail.find(value), std::string::npos) << mail;
+  }
+  // The results file always keeps the raw value.
+  EXPECT_EQ(FileText("results.txt"), value + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MailEscapingTest,
+                         ::testing::Values(MailFormatCase{"message.htm", "", true},
+                                           MailFormatCase{"message.HTM", "", true},
+                                           MailFormatCase{"message.html", "", false},
+                                           MailFormatCase{"message.txt", "", false},
+                                           MailFormatCase{"", "", true},
+                                           MailFormatCase{"", "BX1ColHTMLNoLabel", true},
+                                           MailFormatCase{"", "BX2ColHTMLNoLabel", true},
+                                           MailFormatCase{"", "BX1ColTextLabel", false},
+                                           MailFormatCase{"", "BXCSV", false}));
+
+TEST_F(HardeningTest, AutomaticHtmlLayoutEscapesFieldNamesInLabels) {
+  Post({{"mail_from", "a@b.test"}, {"<i>x", "1"}});
+  const std::string mail = Mail(1);
+  EXPECT_EQ(mail.find("<i>x"), std::string::npos) << mail;
+  EXPECT_NE(mail.find("<td>&lt;i&gt;x</td>"), std::string::npos) << mail;
+}
+
+TEST_F(HardeningTest, GeneratedCsvRecordDoublesQuotes) {
+  ini_["Default_Format"] = "BXCSV";
+  ini_["Results_File"] = "results.csv";
+  Post({{"mail_from", "a@b.test"}, {"name", "Ann \"the\" Visitor"}, {"zip", "1,2"}});
+  // Field-table order: mail_from, name, zip.
+  EXPECT_EQ(FileText("results.csv"), "\"a@b.test\",\"Ann \"\"the\"\" Visitor\",\"1,2\"\r\n\r\n");
+}
+
+TEST_F(HardeningTest, PlainFieldCannotPoseAsUpload) {
+  const auto result =
+      Post({{"mail_from", "a@b.test"}, {"file", "passwd"}, {"FILE_FILENAME", "/etc/passwd"}});
+  ASSERT_EQ(result.exit_code, 0);
+  const std::string mail = Mail(1);
+  EXPECT_EQ(mail.find("multipart/mixed"), std::string::npos) << mail;
+  EXPECT_EQ(mail.find("root:"), std::string::npos);
+  EXPECT_NE(ErrorLog().find("Brevix BX Reports: Refused file name /etc/passwd"), std::string::npos);
+}
+
+TEST_F(HardeningTest, RealUploadIsAttachedUnderClientName) {
+  const auto result =
+      PostMultipart({{"mail_from", "a@b.test"}}, {{"file", "C:\\docs\\cv<1>.txt", "hello upload"}});
+  ASSERT_EQ(result.exit_code, 0) << result.error;
+  const std::string mail = Mail(1);
+  EXPECT_NE(mail.find("multipart/mixed"), std::string::npos) << mail;
+  EXPECT_NE(mail.find("filename=\"cv1.txt\""), std::string::npos) << mail;
+  EXPECT_NE(mail.find("aGVsbG8gdXBsb2Fk"), std::string::npos);  // base64 of the content
+  EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(HardeningTest, UploadFromAnotherFieldIsNotAttached) {
+  PostMultipart({{"mail_from", "a@b.test"}}, {{"photo", "me.jpg", "jpeg bytes"}});
+  EXPECT_EQ(Mail(1).find("multipart/mixed"), std::string::npos);
+}
+
+class GatewayFileTest : public HardeningTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(GatewayFileTest, FormCannotAttachGatewaysOwnFiles) {
+  ini_["Entry_Log"] = "entries.log";
+  ini_["Results_File"] = "results.csv";
+  WriteFile("entries.log", "earlier entry\r\n");
+  WriteFile("results.csv", "\"earlier\",\"submission\"\r\n");
+  WriteFile("BX-RefNumbers.txt", "order=7\r\n");
+  WriteFile("brevix-error.txt", "earlier error\r\n");
+  WriteFile("Temp/123.tmp", "another visitor's upload");
+  WriteFile("log/brevix.Log", "engine log");
+  WriteFile(
+      "0101120000"
+      "42.csv",
+      "old automatic results");
+  Post({{"mail_from", "a@b.test"}, {"attached_file", GetParam()}});
+  EXPECT_EQ(Mail(1).find("multipart/mixed"), std::string::npos) << GetParam();
+  EXPECT_NE(ErrorLog().find(std::string("Brevix BX Reports: Refused file name ") + GetParam()),
+            std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, GatewayFileTest,
+                         ::testing::Values("brevix.ini", "./brevix.ini", "brevix-error.txt",
+                                           "BX-RefNumbers.txt", "entries.log", "results.csv",
+                                           "brevix.cgi", "Temp\\123.tmp", "log/brevix.Log"));
+
+TEST_F(HardeningTest, FormCannotAttachEarlierAutomaticResultsFiles) {
+  ini_["Results_File"] = "\\auto.csv";
+  WriteFile(
+      "0101120000"
+      "42.csv",
+      "old automatic results");
+  Post({{"mail_from", "a@b.test"}, {"attached_file", "010112000042.csv"}});
+  EXPECT_EQ(Mail(1).find("multipart/mixed"), std::string::npos);
+}
+
+TEST_F(HardeningTest, SitesOwnFilesMayBeAttached) {
+  WriteFile("brochure.txt", "our brochure");
+  WriteFile("price-list.txt", "our prices");
+  ini_["Attached_File"] = "brochure.txt";
+  Post({{"mail_from", "a@b.test"}});
+  Post({{"mail_from", "a@b.test"}, {"attached_file", "price-list.txt"}});
+  EXPECT_NE(Mail(1).find("filename=\"brochure.txt\""), std::string::npos);
+  EXPECT_NE(Mail(2).find("filename=\"price-list.txt\""), std::string::npos);
+  EXPECT_EQ(Mail(2).find("filename=\"brochure.txt\""), std::string::npos);
+}
+
+TEST_F(HardeningTest, DeleteResultsFileRemovesOnlyThisRequestsResultsFile) {
+  WriteFile("brochure.txt", "our brochure");
+  ini_["Attached_File"] = "brochure.txt";
+  ini_["Results_File"] = "results.csv";
+  ini_["Delete_Results_File"] = "1";
+  Post({{"mail_from", "a@b.test"}});
+  Post({{"mail_from", "a@b.test"}, {"attached_file", "thanks.htm"}});
+  EXPECT_EQ(FileText("brochure.txt"), "our brochure");
+  EXPECT_TRUE(Exists("thanks.htm"));
+  EXPECT_TRUE(Exists("results.csv"));
+}
+
+TEST_F(HardeningTest, AttachedAutomaticResultsFileIsMailedAndDeleted) {
+  ini_["Results_File"] = "\\auto.txt";
+  ini_["Results_File_Template"] = "record.txt";
+  WriteFile("record.txt", "%name% in %results_file%");
+  Post({{"mail_from", "a@b.test"},
+        {"name", "Ann"},
+        {"attached_file", "%results_file%"},
+        {"delete_results_file", "YES"}});
+  const std::string mail = Mail(1);
+  ASSERT_NE(mail.find("multipart/mixed"), std::string::npos) << mail << ErrorLog();
+  const size_t at = mail.find("filename=\"");
+  const std::string name = mail.substr(at + 10, mail.find('"', at + 10) - at - 10);
+  // Ten digits of the time, one or two random digits, the extension.
+  EXPECT_TRUE(name.size() == 15 || name.size() == 16) << name;
+  EXPECT_EQ(name.substr(name.size() - 4), ".txt");
+  EXPECT_FALSE(Exists(name));
+  EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(HardeningTest, AutomaticResultsNamesNeverCollide) {
+  ini_["Results_File"] = "data\\auto.csv";
+  ini_["Results_File_Template"] = "record.txt";
+  WriteFile("record.txt", "%n%");
+  fs::create_directories(dir_ + "data");
+  constexpr int kRequests = 8;
+  for (int i = 0; i < kRequests; ++i) Post({{"mail_from", "a@b.test"}, {"n", std::to_string(i)}});
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_ + "data")) {
+    ++files;
+    EXPECT_EQ(CountOf(ReadText(entry.path()), "\r\n"), 1) << entry.path();
+  }
+  EXPECT_EQ(files, kRequests);
+}
+
+TEST_F(HardeningTest, IncompleteSubmissionLeavesNoEmptyAutomaticResultsFile) {
+  ini_["Results_File"] = "\\auto.csv";
+  Post({{"name", "no sender"}});
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_NE(entry.path().extension(), ".csv") << entry.path();
+  }
+}
+
+}  // namespace
+}  // namespace gateway_test
