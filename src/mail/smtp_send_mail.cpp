@@ -116,14 +116,16 @@ bool TSmtpSendMail::Fail() {
 bool TSmtpSendMail::OpenSession() {
   Connect();
   if (!WaitForConnection()) return false;
-  if (!ReadReply()) return false;  // no greeting at all
+  // The greeting's code is not judged (a refusing server refuses HELO too), but without any
+  // greeting the session is over.
+  if (!ReadReply()) return false;
   char host[256] = {};
   if (gethostname(host, sizeof host - 1) != 0) {
     SocketError(WinSockErrorFromErrno(errno));
     return false;
   }
   if (Command("HELO " + std::string(host) + "\r\n", 250)) return true;
-  if (reply_code_ < 0) return false;
+  if (socket_ == INVALID_SOCKET) return false;  // timed out or hung up: nothing to retry on
   return Command("HELO\r\n", 250);
 }
 
@@ -156,7 +158,7 @@ bool TSmtpSendMail::ReadReply() {
       received_.erase(0, scan.length);
       reply_code_ = scan.code;
       deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds_);
-      return reply_code_ >= 0;
+      return true;
     }
     if (socket_ == INVALID_SOCKET) {
       closed = true;

@@ -84,6 +84,9 @@ class TSmtpSendMail : public TTCPClient {
 
   bool OpenSession();
   bool WaitForConnection();
+  // Reads one whole reply (all lines of a multi-line one) into reply_code_ and reply_text_.
+  // Returns false when none arrived: the wait ran out ("SendMessage timeout") or the server hung
+  // up (10054); the connection is closed then.
   bool ReadReply();
   bool Command(const std::string& line, int expected, int also_expected = -1);
   bool SendRecipients();

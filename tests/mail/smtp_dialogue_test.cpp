@@ -71,6 +71,14 @@ TEST_F(SmtpDialogueTest, MultiLineRepliesKeepTheDialogueInStep) {
   ASSERT_EQ(server_.Messages().size(), 1u);
 }
 
+TEST_F(SmtpDialogueTest, GreetingCodeIsNotJudged) {
+  // Only HELO decides whether the session opens; an odd greeting line is read and passed over.
+  server_.greeting = "hello from a strange server\r\n";
+  StartServer();
+  EXPECT_TRUE(sender_.SendMail(5)) << sender_.GetLastErrorText();
+  EXPECT_EQ(SeenVerbs(), (VerbList{"HELO", "MAIL", "RCPT", "DATA", "QUIT"}));
+}
+
 TEST_F(SmtpDialogueTest, HeloWithoutNameIsTriedWhenTheFirstIsRefused) {
   server_.on_command = [](const std::string& c) -> std::string {
     if (c.starts_with("HELO ")) return "501 bad name\r\n";

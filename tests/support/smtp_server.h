@@ -4,7 +4,7 @@
 // /usr/bin/python3 on 127.0.0.1 and a free port, capturing every accepted message into a
 // temporary folder. Start() launches it and waits for its port; the destructor stops it (SIGTERM,
 // then SIGKILL) and removes the folder. Header-only so that any test executable can use it; it
-// finds the script through the environment variable BREVIX_SOURCE_DIR that every test gets.
+// finds the script below BREVIX_SOURCE_DIR, or else beside this header's own folder.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -43,9 +43,7 @@ class TestSmtpServer {
 
   // Starts the server; throws std::runtime_error when it does not come up within 20 seconds.
   void Start() {
-    const char* source = std::getenv("BREVIX_SOURCE_DIR");
-    const std::string script =
-        std::string(source ? source : ".") + "/tests/mail/smtp_capture_server.py";
+    const std::string script = ScriptPath();
     char folder_template[] = "/tmp/brevix-smtp-XXXXXX";
     if (!mkdtemp(folder_template)) throw std::runtime_error("mkdtemp failed");
     folder_ = folder_template;
@@ -138,6 +136,17 @@ class TestSmtpServer {
   std::string Dialogue() const { return ReadFile(folder_ + "/dialogue.log"); }
 
  private:
+  // The capture script: below BREVIX_SOURCE_DIR when that is set, else next to this header's
+  // own folder (tests/support/../mail/).
+  static std::string ScriptPath() {
+    const std::string relative = "/tests/mail/smtp_capture_server.py";
+    if (const char* source = std::getenv("BREVIX_SOURCE_DIR")) {
+      if (std::filesystem::exists(std::string(source) + relative)) return source + relative;
+    }
+    return std::filesystem::path(__FILE__).parent_path().parent_path().string() +
+           relative.substr(6);
+  }
+
   static std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
