@@ -1,0 +1,101 @@
+// The steps of the wizard window that reach beyond its pages: saving the defaults, scanning the
+// form, handing over to the editor and to the hidden-field window.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <filesystem>
+#include <system_error>
+
+#include "common/exception.h"
+#include "common/msg_file.h"
+#include "common/options.h"
+#include "wizard/editor_window.h"
+#include "wizard/expert_window.h"
+#include "wizard/hidden_field_lines.h"
+#include "wizard/hidden_fields_window.h"
+#include "wizard/html_form_scanner.h"
+#include "wizard/qt_text.h"
+#include "wizard/wizard_dialogs.h"
+
+bool Tfrmexpert::SaveDefaults() {
+  ControlsToOptions();
+  try {
+    options_->Save();
+  } catch (const Exception& e) {
+    // The page stays and the closing message keeps its text; the owner may fix and retry.
+    CurrentWizardDialogs().Error(this, ToQString(e.Message()));
+    return false;
+  }
+  lblLastMessage->setText("Default Settings Saved to " + ToQString(program_dir_) + "brevix.ini");
+  return true;
+}
+
+bool Tfrmexpert::ScanFormOrWarn() {
+  const QString name = txthtmlfile->text();
+  std::error_code error;
+  // Only a file will do: a folder or a missing name gets the same warning.
+  if (name.isEmpty() || !std::filesystem::is_regular_file(FromQString(name), error)) {
+    CurrentWizardDialogs().Warning(this, name + " not found!");
+    return false;
+  }
+  try {
+    LoadMacrosFromForm();
+  } catch (const Exception& e) {
+    CurrentWizardDialogs().Error(this, ToQString(e.Message()));
+    return false;
+  }
+  return true;
+}
+
+void Tfrmexpert::LoadMacrosFromForm() {
+  // A new scan starts from empty lists, the editor's included, before the file is read.
+  macros_.SetMacros(TStringList());
+  if (editor_) editor_->ClearMacroLists();
+  ShowMacros();
+  macros_.SetMacros(
+      ::LoadMacrosFromForm(FromQString(txthtmlfile->text()), chkListAll->isChecked()));
+  ShowMacros();
+}
+
+bool Tfrmexpert::OpenEditorOrWarn() {
+  if (listformats->selectedItems().isEmpty()) {
+    CurrentWizardDialogs().Warning(this, "You must select a format!");
+    return false;
+  }
+  lblLastMessage->setText("All Done!");
+  PrepareEditor();
+  if (editor_) editor_->ShowModal();
+  return true;
+}
+
+void Tfrmexpert::PrepareEditor() {
+  if (!editor_) return;
+  const QList<QListWidgetItem*> selected = listformats->selectedItems();
+  const int position = selected.isEmpty() ? -1 : listformats->row(selected.front());
+  std::string text;  // the blank entry leaves the text area empty
+  if (position >= 1 && position <= 6) {
+    // Entries 1 to 6 are the auto-formats 0 to 5, fed with the macros in their arranged order.
+    TBXMsgFile layout;
+    layout.Kind = static_cast<std::uint8_t>(position - 1);
+    layout.Macros.Assign(macros_.Macros());
+    layout.Build();
+    text = layout.Lines.Text();
+  }
+  editor_->SetMessageText(text);
+  editor_->SelectFirstSaveFileType();
+  if (position == 0) {
+    editor_->SetAvailableMacros(macros_.Macros());
+  } else {
+    editor_->SetUsedMacros(macros_.Macros());
+  }
+}
+
+void Tfrmexpert::ShowHiddenFieldsHtml() {
+  if (!form2_) return;
+  form2_->SetLines(HiddenFieldLines(ReadControls()));
+  // Let the window catch up with the new text before it is shown modally.
+  QApplication::processEvents();
+  CurrentWizardDialogs().ShowModal(*form2_);
+}

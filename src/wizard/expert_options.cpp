@@ -1,0 +1,85 @@
+// The wizard window's controls <-> the settings of brevix.ini, and the date and time previews.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <chrono>
+
+#include "common/date_time_format.h"
+#include "common/options.h"
+#include "wizard/expert_window.h"
+#include "wizard/qt_text.h"
+
+std::vector<std::pair<std::string WizardSettings::*, QLineEdit*>> Tfrmexpert::EditBindings() const {
+  return {
+      {&WizardSettings::Mail_To, txtmail_to},
+      {&WizardSettings::Mail_From, txtmail_from},
+      {&WizardSettings::Mail_Subject, txtmail_subject},
+      {&WizardSettings::Mail_CC, txtmail_cc},
+      {&WizardSettings::Mail_BCC, txtmail_bcc},
+      {&WizardSettings::Attached_File, txtattached_file},
+      {&WizardSettings::Message_Text, txtmessage_text},
+      {&WizardSettings::Response_Page, txtresponse_page},
+      {&WizardSettings::Error_Page, txterror_page},
+      {&WizardSettings::Info_Missing_Page, txtinfo_missing_page},
+      {&WizardSettings::Receipt_To, txtReceipt_to},
+      {&WizardSettings::Receipt_From, txtreceipt_from},
+      {&WizardSettings::Receipt_Subject, txtreceipt_subject},
+      {&WizardSettings::Receipt_Text, txtreceipt_text},
+      {&WizardSettings::SMTP_Server, txtsmtp_server},
+      {&WizardSettings::SMTP_Port, txtsmtp_port},
+      {&WizardSettings::Entry_Log, txtlog_file},
+      {&WizardSettings::Date_Format, txtdate_format},
+      {&WizardSettings::Time_Format, txttime_format},
+      {&WizardSettings::Results_File, txtResults_File},
+      {&WizardSettings::Results_File_Template, txtResults_File_Template},
+  };
+}
+
+WizardSettings Tfrmexpert::ReadControls() const {
+  WizardSettings settings;
+  for (const auto& [member, edit] : EditBindings()) settings.*member = FromQString(edit->text());
+  settings.Use_Asterisks = chkUse_Asterisks->isChecked();
+  settings.Mail_From_Required = chkMail_From_Required->isChecked();
+  settings.Delete_Results_File = chkDelete_Results_File->isChecked();
+  const QList<QListWidgetItem*> selected = LstDefault_Format->selectedItems();
+  settings.DefaultFormatIndex = selected.isEmpty() ? -1 : LstDefault_Format->row(selected.front());
+  return settings;
+}
+
+void Tfrmexpert::WriteControls(const WizardSettings& settings) {
+  for (const auto& [member, edit] : EditBindings()) edit->setText(ToQString(settings.*member));
+  chkUse_Asterisks->setChecked(settings.Use_Asterisks);
+  chkMail_From_Required->setChecked(settings.Mail_From_Required);
+  chkDelete_Results_File->setChecked(settings.Delete_Results_File);
+  if (settings.DefaultFormatIndex >= 0 &&
+      settings.DefaultFormatIndex < LstDefault_Format->count()) {
+    LstDefault_Format->setCurrentRow(settings.DefaultFormatIndex);
+  } else {
+    LstDefault_Format->clearSelection();
+    LstDefault_Format->setCurrentRow(-1);
+  }
+}
+
+void Tfrmexpert::OptionsToControls() {
+  WriteControls(SettingsFromOptions(*options_));
+}
+
+void Tfrmexpert::ControlsToOptions() {
+  SettingsToOptions(ReadControls(), *options_);
+}
+
+void Tfrmexpert::txtdate_formatChange() {
+  lbldate->setText(ToQString(
+      FormatDateTime(FromQString(txtdate_format->text()), std::chrono::system_clock::now())));
+}
+
+void Tfrmexpert::txttime_formatChange() {
+  lbltime->setText(ToQString(
+      FormatDateTime(FromQString(txttime_format->text()), std::chrono::system_clock::now())));
+}
+
+void Tfrmexpert::Timer1Timer() {
+  txtdate_formatChange();
+  txttime_formatChange();
+}

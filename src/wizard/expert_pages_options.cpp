@@ -1,0 +1,174 @@
+// The pages of the results file, the options and the default format: PGAskFormResults,
+// PGFormResults, PGOptions and PgDefaultFormat.
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "wizard/expert_window.h"
+#include "wizard/page_widgets.h"
+
+namespace {
+
+// The six entries of LstDefault_Format, in the order of the format numbers 0 to 5.
+const char* const kDefaultFormatEntries[] = {
+    "One Column No Labels (Text Format)",
+    "One Column With Labels (Text Format)",
+    "One Column No Labels (HTML Format)",
+    "Two Column No Labels (HTML Format)",
+    "Two Column With Labels in Col #1 (HTML Format)",
+    "Comma Separated Value (Text Format)",
+};
+
+QCheckBox* NewCheck(QWidget* parent, const char* name, const QString& text) {
+  auto* check = new QCheckBox(text, parent);
+  check->setObjectName(name);
+  return check;
+}
+
+}  // namespace
+
+QWidget* Tfrmexpert::BuildAskResultsPage() {
+  QVBoxLayout* layout = nullptr;
+  QWidget* page = NewPage("PGAskFormResults", &layout);
+  layout->addWidget(
+      NewHeading(page, "Label31", "Do you want to save the form results to a file?", false));
+  RDOSaveResults = new QRadioButton("Yes, I want to save the form results to a file", page);
+  RDOSaveResults->setObjectName("RDOSaveResults");
+  RDOSaveResults->setChecked(true);
+  RadioButton5 = new QRadioButton("No, I do not want to save the form results to a file", page);
+  RadioButton5->setObjectName("RadioButton5");
+  layout->addWidget(RDOSaveResults);
+  layout->addWidget(RadioButton5);
+  AddHelpPanel(layout, "StaticText9",
+               "The results of a form can be saved in a file for later review. By default, they "
+               "are saved in a comma separated value format, which is easily imported into any "
+               "spreadsheet or database program. You can specify your own format by using "
+               "macros.");
+  return page;
+}
+
+QWidget* Tfrmexpert::BuildFormResultsPage() {
+  QVBoxLayout* layout = nullptr;
+  QWidget* page = NewPage("PGFormResults", &layout);
+  auto* group = new QGroupBox("Save Form Results", page);
+  group->setObjectName("GroupBox6");
+  auto* form = new QFormLayout(group);
+  form->setLabelAlignment(Qt::AlignRight);
+  QToolButton* browse = nullptr;
+  txtResults_File = AddFieldRow(form, "results_file", "txtResults_File",
+                                "Save Form Results in this file", "SpeedButton9", &browse);
+  ConnectBrowse(browse, txtResults_File);
+  txtResults_File_Template =
+      AddFieldRow(form, "results_file_template", "txtResults_File_Template",
+                  "Leave blank to use default format or specify a file to use a template",
+                  "SpeedButton10", &browse);
+  ConnectBrowse(browse, txtResults_File_Template);
+  chkDelete_Results_File =
+      NewCheck(group, "chkDelete_Results_File", "Delete Results File after sending message");
+  form->addRow(QString(), chkDelete_Results_File);
+  layout->addWidget(group);
+  AddHelpPanel(layout, "StaticText8",
+               "The results of the form will be saved in the file you specify for results_file. "
+               "If you want the results to be saved in a certain format, specify template file. "
+               "If you leave results_file_template blank, a comma separated value format will be "
+               "used.");
+  return page;
+}
+
+QWidget* Tfrmexpert::BuildOptionsPage() {
+  QVBoxLayout* layout = nullptr;
+  QWidget* page = NewPage("PGOptions", &layout);
+  auto* group = new QGroupBox("Options", page);
+  group->setObjectName("GroupBox5");
+  auto* grid = new QGridLayout(group);
+  chkUse_Asterisks = NewCheck(group, "chkUse_Asterisks",
+                              "Use asterisks (**) when no value is submitted for a field.");
+  chkUse_Asterisks->setToolTip(
+      "If this option is not checked, then no value will be seen when a field is submitted with "
+      "no value");
+  grid->addWidget(chkUse_Asterisks, 0, 0, 1, 3);
+
+  auto add_label = [group, grid](int row, const char* text) {
+    auto* label = new QLabel(text, group);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(label, row, 0);
+  };
+  auto new_edit = [group](const char* name) {
+    auto* edit = new QLineEdit(group);
+    edit->setObjectName(name);
+    return edit;
+  };
+  auto new_preview = [group](const char* name) {
+    auto* label = new QLabel(group);
+    label->setObjectName(name);
+    label->setMinimumWidth(150);
+    return label;
+  };
+
+  add_label(1, "entry_log");
+  txtlog_file = new_edit("txtlog_file");
+  auto* browse = new QToolButton(group);
+  browse->setObjectName("SpeedButton5");
+  browse->setText("....");
+  browse->setToolTip("Select File");
+  ConnectBrowse(browse, txtlog_file);
+  auto* log_row = new QHBoxLayout;
+  log_row->addWidget(txtlog_file, 1);
+  log_row->addWidget(browse);
+  grid->addLayout(log_row, 1, 1, 1, 2);
+
+  add_label(2, "date_format");
+  txtdate_format = new_edit("txtdate_format");
+  lbldate = new_preview("lbldate");
+  grid->addWidget(txtdate_format, 2, 1);
+  grid->addWidget(lbldate, 2, 2);
+  connect(txtdate_format, &QLineEdit::textChanged, this, [this] { txtdate_formatChange(); });
+
+  add_label(3, "time_format");
+  txttime_format = new_edit("txttime_format");
+  lbltime = new_preview("lbltime");
+  grid->addWidget(txttime_format, 3, 1);
+  grid->addWidget(lbltime, 3, 2);
+  connect(txttime_format, &QLineEdit::textChanged, this, [this] { txttime_formatChange(); });
+
+  chkMail_From_Required =
+      NewCheck(group, "chkMail_From_Required", "Require a value for the mail_from field");
+  grid->addWidget(chkMail_From_Required, 4, 0, 1, 3);
+  auto* note =
+      new QLabel("If you don't require a value for this field, the mail_to value is used", group);
+  note->setObjectName("Label36");
+  note->setStyleSheet("QLabel { color: red; }");
+  grid->addWidget(note, 5, 0, 1, 3);
+  layout->addWidget(group);
+  AddHelpPanel(layout, "StaticText10",
+               "If you want to record a log entry each time the form is submitted, specify the "
+               "log file name here. You can set the date and time formats for the display of the "
+               "%vorl_date% and %vorl_time% macros.");
+  return page;
+}
+
+QWidget* Tfrmexpert::BuildDefaultFormatPage() {
+  QVBoxLayout* layout = nullptr;
+  QWidget* page = NewPage("PgDefaultFormat", &layout);
+  LstDefault_Format = new QListWidget(page);
+  LstDefault_Format->setObjectName("LstDefault_Format");
+  LstDefault_Format->setSelectionMode(QAbstractItemView::SingleSelection);
+  QFont bold = LstDefault_Format->font();
+  bold.setBold(true);
+  LstDefault_Format->setFont(bold);
+  for (const char* entry : kDefaultFormatEntries) LstDefault_Format->addItem(entry);
+  layout->addWidget(LstDefault_Format);
+  AddHelpPanel(layout, "StaticText7",
+               "Select the default format for your message_text file. If you do not specify a "
+               "value for the message_text field, a default message will be created using the "
+               "selected format.");
+  return page;
+}

@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "common/string_list.h"
+#include "wizard/wizard_settings.h"
+
+// One hidden input element:  <input type="hidden" name="NAME" value="VALUE">
+// Name and value go in exactly as given, neither escaped nor trimmed: the owner pastes the line
+// into a form and may have typed markup on purpose.
+std::string HiddenFieldLine(std::string_view name, std::string_view value);
+
+// The lines that the hidden-field window shows, in the gateway's fixed order: "send" first, a
+// line for every text setting that is not empty (blanks count as text), the three check boxes
+// always ("yes"/"no"), and "default_format" last with the selected format's name (an empty value
+// when no format is selected).
+TStringList HiddenFieldLines(const WizardSettings& settings);

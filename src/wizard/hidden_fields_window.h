@@ -1,0 +1,37 @@
+#pragma once
+#include <QDialog>
+
+#include "common/string_list.h"
+
+class QPlainTextEdit;
+class QPushButton;
+
+// "HTML for Hidden Fields": shows the hidden input lines that the wizard built, lets the owner
+// edit them, copy the whole text to the clipboard or save it to a file of the owner's choice.
+//
+// Created once at program start and shown modally at the end of the hidden-fields task. Its
+// controls are owned by the window. The save chooser and the error box go through
+// CurrentWizardDialogs(); a file that cannot be written is reported there and the window stays
+// open with its text. A save replaces the file in one step, so it is never left half-written.
+class TForm2 : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TForm2(QWidget* parent = nullptr);
+
+  // Replaces the text of Memo1 with `lines`, one per line.
+  void SetLines(const TStringList& lines);
+  // The lines of Memo1 as they stand (the owner may have changed them).
+  TStringList Lines() const;
+
+  // Copy: selects the whole text and puts all of it on the clipboard.
+  void BitBtn1Click();
+  // Save: asks for a file name and writes the lines, each ended by CR LF. Returns whether a file
+  // was written (false after a cancel or a failure).
+  bool BitBtn3Click();
+
+  QPlainTextEdit* Memo1 = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QPushButton* BitBtn3 = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+};
