@@ -165,7 +165,7 @@ QWidget* Tfrmexpert::BuildDefaultFormatPage() {
   bold.setBold(true);
   LstDefault_Format->setFont(bold);
   for (const char* entry : kDefaultFormatEntries) LstDefault_Format->addItem(entry);
-  layout->addWidget(LstDefault_Format);
+  layout->addWidget(LstDefault_Format, 10);
   AddHelpPanel(layout, "StaticText7",
                "Select the default format for your message_text file. If you do not specify a "
                "value for the message_text field, a default message will be created using the "

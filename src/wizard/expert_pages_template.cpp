@@ -112,7 +112,7 @@ QWidget* Tfrmexpert::BuildMacrosPage() {
   }
   buttons->setRowStretch(line, 1);
   row->addLayout(buttons);
-  layout->addLayout(row, 1);
+  layout->addLayout(row, 10);
   AddHelpPanel(layout, "StaticText1",
                "Arrange the macros in the order you want them to appear. On the next screen the "
                "Wizard will create a template file for you. It will use the macros in the exact "
@@ -136,7 +136,7 @@ QWidget* Tfrmexpert::BuildAutoFormatPage() {
   connect(listformats, &QListWidget::itemDoubleClicked, this, [this] {
     if (page_ == WizardPage::pgautoformat) btnnextClick();
   });
-  layout->addWidget(listformats, 1);
+  layout->addWidget(listformats, 10);
   AddHelpPanel(layout, "StaticText2",
                "The Wizard will use the macros you selected to lay out a template for you to use "
                "for your message text, receipt text, or results file template.");
