@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body(reinterpret_cast<const char*>(data + 5), size - 5);
   const size_t padding = static_cast<size_t>(data[2]) * 256;
   const size_t offset = std::min<size_t>(data[3] | (data[4] << 8), body.size());
-  static const char kPadBytes[] = {'x', '\r', '\n', '-', '"', ';', ':', '=',
-                                   ' ', '\0', 'A', '\xff', '\t', 'z', '0', '9'};
+  static const char kPadBytes[] = {'x', '\r', '\n', '-',    '"',  ';', ':', '=',
+                                   ' ', '\0', 'A',  '\xff', '\t', 'z', '0', '9'};
   body.insert(offset, padding, kPadBytes[flags >> 4]);
 
   size_t position = 0;

@@ -43,6 +43,10 @@ class TKestrinFileUpload {
   // Returns false when the prepare handler cancelled the upload. Throws Exception
   // ("Fileupload: No boundary", "Fileupload: No FieldInfo", stream errors).
   //
+  // Fields are added with MergeField (a repeated name joins the values with CR LF); a file part
+  // adds its name with the client's file name as value. The reader is never asked for more than
+  // 4096 bytes at once, nor for bytes beyond `content_length`.
+  //
   // The first line of the body is the boundary; it must be 1 to kMaxBoundaryLength bytes long
   // (a longer or empty one is "Fileupload: No boundary"). Parts without a name add no field.
   // Decoding ends at the closing boundary ("--" behind it). A body that ends early (the reader
@@ -56,7 +60,7 @@ class TKestrinFileUpload {
 constexpr int kMaxBoundaryLength = 1024;
 
 // The sliding input buffer of the decoder. Bytes [0, Filled) of Data are valid; Position is the
-// 0-based index of the next unconsumed byte. It does not own the reader.
+// 0-based index of the next unconsumed byte. What the reader refers to must outlive the buffer.
 class TUploadBuffer {
  public:
   static constexpr int kSize = 16384;
