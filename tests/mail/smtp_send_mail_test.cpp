@@ -225,6 +225,18 @@ TEST_F(SmtpSendMailTest, TwoAttachmentsArriveByteForByte) {
       << raw.substr(raw.size() - 80);
 }
 
+TEST_F(SmtpSendMailTest, UploadWithoutBrowserNameIsShownUnderItsOwnFileName) {
+  const std::string path = WriteFile("upload-77.tmp", "abc");
+  sender_.Attachments.Add(" <" + path + "> ");
+  SetBody({"x"});
+  const std::string raw = SendAndReceive();
+  EXPECT_NE(raw.find("Content-Type: application/octet-stream; name=\"upload-77.tmp\"\r\n"),
+            std::string::npos)
+      << raw;
+  EXPECT_NE(raw.find("\r\n\r\nYWJj\r\n\r\n\r\n--64fd12hzzZ146r703k319Ap--"), std::string::npos)
+      << raw;
+}
+
 TEST_F(SmtpSendMailTest, UnreadableAttachmentDeliversNothing) {
   sender_.Attachments.Add(dir_ + "/missing.pdf");
   SetBody({"x"});
