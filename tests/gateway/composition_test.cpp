@@ -1,0 +1,196 @@
+// How the form's fields and "brevix.ini" make up the mail, the receipt and the results record.
+#include <string>
+
+#include "gateway_site.h"
+
+namespace gateway_test {
+namespace {
+
+class CompositionTest : public GatewaySite {
+ protected:
+  void SetUp() override {
+    GatewaySite::SetUp();
+    ini_["Response_Page"] = "thanks.htm";
+    WriteFile("thanks.htm", "ok");
+  }
+
+  // The header block of mail n.
+  std::string Header(int n) {
+    const std::string mail = Mail(n);
+    return mail.substr(0, mail.find("\r\n\r\n") + 2);
+  }
+};
+
+struct SubjectCase {
+  const char* subject;
+  const char* use_asterisks;
+  const char* expected;  // the Subject header line
+};
+
+class SubjectTest : public CompositionTest, public ::testing::WithParamInterface<SubjectCase> {};
+
+TEST_P(SubjectTest, SubjectMacrosTakeFormFields) {
+  Post({{"mail_from", "a@b.test"},
+        {"item", "Lamp"},
+        {"empty", ""},
+        {"mail_subject", GetParam().subject},
+        {"use_asterisks", GetParam().use_asterisks}});
+  EXPECT_NE(Header(1).find(std::string("Subject: ") + GetParam().expected + " \r\n"),
+            std::string::npos)
+      << Header(1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Subjects, SubjectTest,
+    ::testing::Values(SubjectCase{"Order %item% from %empty%", "yes", "Order Lamp from **"},
+                      SubjectCase{"Order %item% from %empty%", "no", "Order Lamp from  "},
+                      // Only form fields are known here: no built-ins, no reference numbers.
+                      SubjectCase{"%vorl_date%/%refnum_x%/%%", "yes", "**/**/**"},
+                      SubjectCase{"%item%%item%", "yes", "LampLamp"},
+                      // A lone "%" pairs with the next one; an unclosed one stays as text.
+                      SubjectCase{"50% off %item", "yes", "50**item"},
+                      SubjectCase{"%item% at 100%", "yes", "Lamp at 100%"}));
+
+TEST_F(CompositionTest, EmptySubjectNamesReferringPage) {
+  ini_["Mail_Subject"] = "";
+  Post({{"mail_from", "a@b.test"}});
+  EXPECT_NE(Header(1).find("Subject: Response from http://site.test/form.html \r\n"),
+            std::string::npos);
+  referer_.clear();
+  Post({{"mail_from", "a@b.test"}});
+  EXPECT_NE(Header(2).find("Subject: Response from  \r\n"), std::string::npos) << Header(2);
+}
+
+TEST_F(CompositionTest, EmptyFormFieldNeverOverridesSettings) {
+  ini_["Mail_CC"] = "cc@site.test";
+  Post({{"mail_from", "a@b.test"}, {"mail_cc", ""}, {"mail_to", ""}});
+  const auto mail = smtp_.Message(smtp_.WaitForMessages(1));
+  EXPECT_EQ(mail.recipients, (std::vector<std::string>{"owner@site.test", "cc@site.test"}));
+}
+
+struct AsteriskCase {
+  const char* ini_value;
+  const char* form_value;  // nullptr: field not submitted
+  const char* empty_shows;
+};
+
+class AsteriskTest : public CompositionTest, public ::testing::WithParamInterface<AsteriskCase> {};
+
+TEST_P(AsteriskTest, EmptyFieldShowsEmptyMark) {
+  ini_["Use_Asterisks"] = GetParam().ini_value;
+  ini_["Message_Text"] = "message.txt";
+  WriteFile("message.txt", "[%phone%]\r\n");
+  Fields fields = {{"mail_from", "a@b.test"}, {"phone", ""}};
+  if (GetParam().form_value) fields.push_back({"use_asterisks", GetParam().form_value});
+  Post(fields);
+  EXPECT_NE(Mail(1).find(std::string("[") + GetParam().empty_shows + "]"), std::string::npos)
+      << Mail(1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switch, AsteriskTest,
+    ::testing::Values(AsteriskCase{"0", "YES", "**"}, AsteriskCase{"1", "no", " "},
+                      AsteriskCase{"1", "1", " "}, AsteriskCase{"1", "true", " "},
+                      AsteriskCase{"0", "X", " "}, AsteriskCase{"1", "X", "**"},
+                      AsteriskCase{"0", nullptr, " "}, AsteriskCase{"yes", nullptr, "**"}));
+
+TEST_F(CompositionTest, MacrosReachServerVariablesAndBuiltIns) {
+  ini_["Message_Text"] = "message.txt";
+  WriteFile("message.txt",
+            "addr:%remote_addr%\r\nurl:%script_name%\r\nref:%vorl_referer%\r\n"
+            "err:%vorl_error_desc%\r\ndate:%vorl_date%\r\nx:%unknown% 50% off\r\n");
+  Post({{"mail_from", "a@b.test"}, {"script_name", "shadowed"}, {"date_format", "yyyy"}});
+  const std::string mail = Mail(1);
+  // A field named like a server variable is shadowed by it.
+  EXPECT_NE(mail.find("addr:127.0.0.1\r\nurl:/cgi-bin/brevix.cgi\r\n"
+                      "ref:http://site.test/form.html\r\nerr:**\r\ndate:20"),
+            std::string::npos)
+      << mail;
+  EXPECT_NE(mail.find("\r\nx:** 50% off"), std::string::npos) << mail;
+}
+
+TEST_F(CompositionTest, AutomaticMessageListsEveryFieldAsHtml) {
+  Post({{"mail_from", "a@b.test"}, {"colour", "red"}, {"colour", "blue"}});
+  const std::string mail = Mail(1);
+  const std::string body = mail.substr(mail.find("\r\n\r\n") + 4);
+  EXPECT_EQ(body.rfind("Generated automatically. No message_text file found!\r\n<html>\r\n", 0), 0u)
+      << body;
+  EXPECT_NE(body.find("<tr>\r\n<td>colour</td>\r\n<td>red\r\nblue</td>\r\n</tr>"),
+            std::string::npos)
+      << body;
+  EXPECT_NE(body.find("<td>mail_from</td>\r\n<td>a@b.test</td>"), std::string::npos);
+  EXPECT_EQ(CountOf(Header(1), "Content-Type:Text/HTML\r\n"), 2);
+  EXPECT_EQ(Header(1).find("quoted-printable"), std::string::npos);
+}
+
+TEST_F(CompositionTest, ReceiptWithoutTextFileIsOneLine) {
+  ini_["Receipt_Text"] = "missing-receipt.txt";
+  referer_.clear();
+  Post({{"mail_from", "ann@visitor.test"}});
+  ASSERT_EQ(smtp_.WaitForMessages(2), 2);
+  const auto receipt = smtp_.Message(2);
+  EXPECT_EQ(receipt.recipients, std::vector<std::string>{"ann@visitor.test"});
+  EXPECT_EQ(receipt.mail_from, "owner@site.test");
+  EXPECT_NE(receipt.raw.find("Subject: Receipt:  \r\n"), std::string::npos) << receipt.raw;
+  EXPECT_NE(receipt.raw.find("\r\n\r\nYour request on  has been sent\r\n"), std::string::npos);
+  // No referrer: the log line begins with a blank.
+  const std::string log = ErrorLog();
+  EXPECT_EQ(log.rfind(" ", 0), 0u) << log;
+  EXPECT_NE(log.find(" Brevix BX Reports: Missing Receipt Text file missing-receipt.txt\r\n"),
+            std::string::npos);
+}
+
+TEST_F(CompositionTest, HtmlReceiptTemplateSwitchesItsHeader) {
+  ini_["Receipt_Text"] = "receipt.htm";
+  ini_["Receipt_To"] = "copy@site.test";
+  ini_["Receipt_Subject"] = "Thanks";
+  ini_["Message_Text"] = "message.txt";
+  WriteFile("message.txt", "Name: %name%\r\n");
+  WriteFile("receipt.htm", "<p>Dear %name%</p>\r\n");
+  Post({{"mail_from", "a@b.test"}, {"name", "<Ann>"}});
+  ASSERT_EQ(smtp_.WaitForMessages(2), 2);
+  const auto receipt = smtp_.Message(2);
+  EXPECT_EQ(receipt.recipients, std::vector<std::string>{"copy@site.test"});
+  EXPECT_NE(receipt.raw.find("Content-Type:Text/HTML"), std::string::npos);
+  EXPECT_NE(receipt.raw.find("<p>Dear &lt;Ann&gt;</p>"), std::string::npos) << receipt.raw;
+  // The main mail stays plain text.
+  EXPECT_EQ(Mail(1).find("Content-Type:Text/HTML"), std::string::npos);
+}
+
+TEST_F(CompositionTest, ResultsTemplateKeepsUnknownBuiltInsAndPairsLonePercent) {
+  ini_["Results_File"] = "results.txt";
+  ini_["Results_File_Template"] = "record.txt";
+  WriteFile("record.txt", "%vorl_referer%|%a%%b%|%missing%|%refnum_x%|50% off %c%\r\n");
+  referer_.clear();
+  Post({{"mail_from", "a@b.test"}, {"a", "A"}, {"b", "B"}, {"c", "C"}});
+  // "% off %" is taken as a field name; the template's own line break ends the record with an
+  // empty line.
+  EXPECT_EQ(FileText("results.txt"), "%vorl_referer%|AB|**|**|50**c%\r\n\r\n");
+}
+
+TEST_F(CompositionTest, SecondReferenceKeyIsNotAdvanced) {
+  ini_["Message_Text"] = "message.txt";
+  WriteFile("message.txt", "%refnum_order% %refnum_ticket% %refnum_order% %refnum_new%\r\n");
+  WriteFile("BX-RefNumbers.txt", "order=4\r\nticket=9\r\n");
+  Post({{"mail_from", "a@b.test"}});
+  EXPECT_NE(Mail(1).find("\r\n\r\n5 9 5 **\r\n"), std::string::npos) << Mail(1);
+  EXPECT_EQ(FileText("BX-RefNumbers.txt"), "order=5\r\nticket=9\r\n");
+}
+
+TEST_F(CompositionTest, LogLinesUseFormDateAndTimeFormats) {
+  ini_["Entry_Log"] = "entries.log";
+  Post({{"mail_from", "a@b.test"}, {"date_format", "\"day\" yyyy"}, {"time_format", "\"T\""}});
+  const std::string log = FileText("entries.log");
+  EXPECT_EQ(log.rfind("day 20", 0), 0u) << log;
+  EXPECT_EQ(log.substr(log.size() - 4), " T\r\n");
+}
+
+TEST_F(CompositionTest, LineBreakInFieldNameCannotForgeLogLines) {
+  Post({{"mail_from", "a@b.test"}, {"x\r\nforged line phonereq", ""}});
+  const std::string log = ErrorLog();
+  EXPECT_EQ(CountOf(log, "\r\n"), 1) << log;
+  EXPECT_NE(log.find("Missing Field x  forged line phonereq"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace gateway_test
