@@ -29,15 +29,15 @@ void AppendPCharN(TPChar& buffer, std::string_view text, size_t count) {
 void ReplaceAllPChar(TPChar& buffer, std::string_view pattern, std::string_view replacement) {
   if (IsEmptyPChar(buffer) || pattern.empty() || replacement.empty()) return;
   const std::string_view source = buffer.text_;
+  size_t at = source.find(pattern);
+  if (at == std::string_view::npos) return;  // no occurrence: the buffer stays as it is
   std::string result;
   size_t read = 0;
-  for (size_t at = source.find(pattern); at != std::string_view::npos;
-       at = source.find(pattern, read)) {
+  for (; at != std::string_view::npos; at = source.find(pattern, read)) {
     result.append(source, read, at - read);
     result.append(replacement);
     read = at + pattern.size();
   }
-  if (read == 0 && result.empty()) return;  // no occurrence: the buffer stays as it is
   result.append(source, read, std::string_view::npos);
   buffer.text_ = std::move(result);
 }

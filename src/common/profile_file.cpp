@@ -131,19 +131,21 @@ namespace {
 
 // Index of the first "[section]" line, or -1.
 long FindSection(const std::vector<std::string>& lines, std::string_view section) {
+  const std::string wanted = Trim(section);
   for (size_t i = 0; i < lines.size(); ++i) {
     const auto name = SectionName(lines[i]);
-    if (name && SameText(*name, Trim(section))) return static_cast<long>(i);
+    if (name && SameText(*name, wanted)) return static_cast<long>(i);
   }
   return -1;
 }
 
 // Index of the line of `key` in the section starting at `header`, or -1.
 long FindKey(const std::vector<std::string>& lines, long header, std::string_view key) {
+  const std::string wanted = Trim(key);
   for (size_t i = static_cast<size_t>(header) + 1; i < lines.size(); ++i) {
     if (SectionName(lines[i])) break;
     const auto name = KeyName(lines[i]);
-    if (name && SameText(*name, Trim(key))) return static_cast<long>(i);
+    if (name && SameText(*name, wanted)) return static_cast<long>(i);
   }
   return -1;
 }

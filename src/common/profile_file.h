@@ -9,8 +9,7 @@
 // written with the rules of the Windows profile functions:
 //
 // - Section names and keys are trimmed and compared without regard to ASCII case; the first
-// matching
-//   section and the first matching key in it win.
+//   matching section and the first matching key in it win.
 // - A value is the text after the first "=", trimmed of blanks and control characters at both
 //   ends, and cut to kMaxProfileValue characters.
 // - CR LF, LF or a lone CR end a line on reading; CR LF ends every line that is written.
