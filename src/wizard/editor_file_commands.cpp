@@ -19,10 +19,14 @@ void Tfrmeditor::ShowText(const QString& text) {
 }
 
 void Tfrmeditor::SetMessageText(const std::string& text) {
+  const bool was_modified = modified_;
+  const QString before = Memo2->document()->toRawText();
   Memo2->clear();
   TEditorText decoded = DecodeEditorText(text);
   latin1_ = decoded.latin1;
   ShowText(decoded.text);
+  // Qt reports a change even when an empty area is emptied again; no text came or went then.
+  if (Memo2->document()->toRawText() == before) modified_ = was_modified;
 }
 
 std::string Tfrmeditor::MessageText() const {

@@ -48,7 +48,8 @@ class Tfrmeditor : public QDialog {
   void SetAvailableMacros(const TStringList& macros);
   void SetUsedMacros(const TStringList& macros);
   // Clears the text area and puts `text` (lines ended by CR LF, LF or CR) into it; a change of
-  // the text sets Modified, so a handed-over template counts as unsaved.
+  // the text sets Modified, so a handed-over template counts as unsaved (an empty text put into
+  // an empty area changes nothing).
   void SetMessageText(const std::string& text);
   // The text area's content, lines ended by CR LF, as it would be saved.
   std::string MessageText() const;

@@ -321,6 +321,19 @@ TEST_F(EditorWindowTest, HandedOverTemplateCountsAsUnsavedAtClose) {
   EXPECT_EQ(dialogs_->questions.size(), 3u);  // one question per close, never two
 }
 
+TEST_F(EditorWindowTest, BlankHandOverChangesOnlyATextThatWasThere) {
+  editor_->SetMessageText("");
+  EXPECT_FALSE(editor_->Modified());
+  editor_->Memo2->setPlainText("typed");
+  editor_->Save2->trigger();  // cancelled: still changed
+  dialogs_->files = {File("t.txt")};
+  editor_->Save2->trigger();
+  ASSERT_FALSE(editor_->Modified());
+  editor_->SetMessageText("");
+  EXPECT_TRUE(editor_->Modified());
+  EXPECT_EQ(editor_->MessageText(), "");
+}
+
 TEST_F(EditorWindowTest, UnchangedTextClosesWithoutAsking) {
   editor_->show();
   editor_->Exit1->trigger();
