@@ -1,4 +1,5 @@
 // How the form's fields and "brevix.ini" make up the mail, the receipt and the results record.
+#include <ostream>
 #include <string>
 
 #include "gateway_site.h"
@@ -26,6 +27,10 @@ struct SubjectCase {
   const char* use_asterisks;
   const char* expected;  // the Subject header line
 };
+
+void PrintTo(const SubjectCase& c, std::ostream* os) {
+  *os << '"' << c.subject << "\" asterisks " << c.use_asterisks;
+}
 
 class SubjectTest : public CompositionTest, public ::testing::WithParamInterface<SubjectCase> {};
 
@@ -73,6 +78,10 @@ struct AsteriskCase {
   const char* form_value;  // nullptr: field not submitted
   const char* empty_shows;
 };
+
+void PrintTo(const AsteriskCase& c, std::ostream* os) {
+  *os << "ini " << c.ini_value << " form " << (c.form_value ? c.form_value : "(none)");
+}
 
 class AsteriskTest : public CompositionTest, public ::testing::WithParamInterface<AsteriskCase> {};
 

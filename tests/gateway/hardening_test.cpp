@@ -1,4 +1,5 @@
 // What a hostile visitor may try through the form, and what the gateway must keep intact.
+#include <ostream>
 #include <string>
 
 #include "gateway_site.h"
@@ -19,6 +20,10 @@ struct RefusedNameCase {
   const char* field;
   const char* value;
 };
+
+void PrintTo(const RefusedNameCase& c, std::ostream* os) {
+  *os << c.field << "=" << c.value;
+}
 
 class RefusedFileNameTest : public HardeningTest,
                             public ::testing::WithParamInterface<RefusedNameCase> {};
@@ -91,6 +96,10 @@ struct MailFormatCase {
   const char* default_format;
   bool escaped;
 };
+
+void PrintTo(const MailFormatCase& c, std::ostream* os) {
+  *os << '"' << c.message_file << "\" format \"" << c.default_format << '"';
+}
 
 class MailEscapingTest : public HardeningTest,
                          public ::testing::WithParamInterface<MailFormatCase> {};

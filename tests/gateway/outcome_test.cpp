@@ -1,4 +1,5 @@
 // The four outcomes of a submission, run as real CGI processes against a real SMTP server.
+#include <ostream>
 #include <string>
 
 #include "gateway_site.h"
@@ -101,6 +102,10 @@ struct MissingCase {
   const char* logged;
 };
 
+void PrintTo(const MissingCase& c, std::ostream* os) {
+  *os << c.logged;
+}
+
 class FieldsMissingTest : public OutcomeTest, public ::testing::WithParamInterface<MissingCase> {};
 
 TEST_P(FieldsMissingTest, NothingIsWrittenOrSentAndBuiltInPageAnswers) {
@@ -164,6 +169,10 @@ struct ResponsePageCase {
   const char* setting;
   const char* expected_body;  // empty: the built-in page
 };
+
+void PrintTo(const ResponsePageCase& c, std::ostream* os) {
+  *os << '"' << c.setting << '"';
+}
 
 class ResponsePageTest : public OutcomeTest,
                          public ::testing::WithParamInterface<ResponsePageCase> {};

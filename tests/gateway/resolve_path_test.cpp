@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -10,6 +11,10 @@ struct ResolveCase {
   const char* name;
   const char* expected;
 };
+
+void PrintTo(const ResolveCase& c, std::ostream* os) {
+  *os << '"' << c.name << '"';
+}
 
 class ResolvePathTest : public ::testing::TestWithParam<ResolveCase> {};
 
@@ -48,6 +53,10 @@ struct SafeCase {
   const char* name;
   bool safe;
 };
+
+void PrintTo(const SafeCase& c, std::ostream* os) {
+  *os << '"' << c.name << '"';
+}
 
 class SafeFormFileNameTest : public ::testing::TestWithParam<SafeCase> {};
 
