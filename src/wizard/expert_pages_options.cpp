@@ -110,6 +110,7 @@ QWidget* Tfrmexpert::BuildOptionsPage() {
     auto* label = new QLabel(group);
     label->setObjectName(name);
     label->setMinimumWidth(150);
+    label->setTextFormat(Qt::PlainText);  // a pattern may hold "<"; show it as typed
     return label;
   };
 

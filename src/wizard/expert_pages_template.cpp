@@ -148,6 +148,7 @@ QWidget* Tfrmexpert::BuildFinishPage() {
   QWidget* page = NewPage("pgfinisheditor", &layout);
   lblLastMessage = new QLabel("All Done!", page);
   lblLastMessage->setObjectName("lblLastMessage");
+  lblLastMessage->setTextFormat(Qt::PlainText);
   lblLastMessage->setAlignment(Qt::AlignCenter);
   lblLastMessage->setWordWrap(true);
   lblLastMessage->setFrameStyle(QFrame::Panel | QFrame::Sunken);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -124,6 +125,14 @@ bool Tfrmexpert::event(QEvent* e) {
   // window becomes active.
   if (e->type() == QEvent::WindowActivate) opn1_folder_ = ToQString(program_dir_);
   return QDialog::event(e);
+}
+
+void Tfrmexpert::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape) {
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
 }
 
 void Tfrmexpert::ShowPage(WizardPage page) {

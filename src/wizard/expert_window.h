@@ -76,6 +76,8 @@ class Tfrmexpert : public QDialog {
 
  protected:
   bool event(QEvent* e) override;
+  // Escape does not close the wizard (a dialog's default); only Done and the close box do.
+  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   // Page construction, one builder per page (expert_pages_*.cpp).

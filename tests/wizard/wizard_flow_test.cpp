@@ -1,9 +1,11 @@
 // The wizard window driven as the owner drives it: by pressing btnnext and btnprev.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDate>
 #include <QDesktopServices>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -354,8 +356,12 @@ TEST_F(WizardFlowTest, TemplateTaskScansArrangesAndHandsOverToTheEditor) {
   // Back to the formats, now the blank entry: empty text, all macros available.
   Prev();
   ASSERT_EQ(Page(), "pgautoformat");
-  Find<QListWidget>("listformats")->setCurrentRow(0);
-  Next();
+  // A double-click on an entry acts as Next.
+  auto* formats = Find<QListWidget>("listformats");
+  formats->setCurrentRow(0);
+  emit formats->itemDoubleClicked(formats->item(0));
+  EXPECT_EQ(Page(), "pgfinisheditor");
+  EXPECT_EQ(dialogs.modal_windows.size(), 2);
   EXPECT_EQ(editor.MessageText(), "");
   EXPECT_EQ(editor.MacroLists().Available().Count(), arranged.size());
   EXPECT_EQ(editor.MacroLists().Available()[0], "%topic%");
@@ -442,6 +448,16 @@ TEST_F(WizardFlowTest, AboutShowsModallyAndItsLinkOpensTheAddress) {
   ASSERT_EQ(catcher.opened.size(), 1);
   EXPECT_EQ(catcher.opened[0], QUrl(about.urllabel->text()));
   EXPECT_TRUE(about.urllabel->styleSheet().contains("blue"));
+}
+
+TEST_F(WizardFlowTest, EscapeDoesNotCloseTheWizardButDoneDoes) {
+  Open();
+  window->show();
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(window.get(), &escape);
+  EXPECT_TRUE(window->isVisible());
+  Find<QPushButton>("BitBtn2")->click();
+  EXPECT_FALSE(window->isVisible());
 }
 
 }  // namespace
