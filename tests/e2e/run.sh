@@ -7,7 +7,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
-gateway="$repo/build/bin/brevix.cgi"
+gateway="${BREVIX_GATEWAY:-$repo/build/bin/brevix.cgi}"
 [ -x "$gateway" ] || { echo "build the gateway first: $gateway is missing" >&2; exit 2; }
 
 cd "$here"
