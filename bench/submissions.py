@@ -18,7 +18,7 @@ import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SITE_SH = os.path.join(REPO, "deploy", "site.sh")
-GATEWAY = os.path.join(REPO, "build", "bin", "brevix.cgi")
+GATEWAY = os.environ.get("BREVIX_GATEWAY", os.path.join(REPO, "build", "bin", "brevix.cgi"))
 SECONDS = int(sys.argv[1]) if len(sys.argv) > 1 else 10
 
 FIELDS = ("name=Anna+M%C3%BCller&email=anna%40example.org&phone=%2B49+30+1234567"
@@ -50,14 +50,11 @@ def wrk(url, connections, lua):
     return total, rate, latency_ms, int(errors.group(1)) if errors else 0
 
 
-def peak_rss_kib(argv, env, stdin_bytes, cwd):
-    """Peak resident set of one process, measured in a fresh child of a helper process."""
-    code = ("import resource,subprocess,sys\n"
-            "p=subprocess.run(sys.argv[1:],input=sys.stdin.buffer.read(),capture_output=True)\n"
-            "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\n")
-    out = subprocess.run(["/usr/bin/python3", "-c", code] + argv, input=stdin_bytes, env=env,
-                         cwd=cwd, capture_output=True, check=True)
-    return int(out.stdout.decode().strip().splitlines()[-1])
+def peak_rss_kib(launcher, argv, env, stdin_bytes, cwd):
+    """Peak resident set of one process, measured by the small C launcher (peak_rss.c)."""
+    out = subprocess.run([launcher] + argv, input=stdin_bytes, env=env, cwd=cwd,
+                         capture_output=True, check=True)
+    return int(re.findall(rb"peak_rss_kib=(\d+)", out.stderr)[-1])
 
 
 def multipart(size):
@@ -122,12 +119,14 @@ def main():
                "SCRIPT_NAME": "/cgi-bin/brevix.cgi", "REMOTE_ADDR": "127.0.0.1",
                "CONTENT_TYPE": "application/x-www-form-urlencoded", "CONTENT_LENGTH": str(len(FIELDS))}
         gateway = os.path.join(cgi, "brevix.cgi")
+        launcher = os.path.join(work, "peak_rss")
+        subprocess.check_call(["cc", "-O2", "-o", launcher, os.path.join(REPO, "bench", "peak_rss.c")])
         print("\nPeak resident memory of one gateway process")
-        print(f"  url-encoded post:  {peak_rss_kib([gateway], env, FIELDS.encode(), cgi) / 1024:.2f} MiB")
+        print(f"  url-encoded post:  {peak_rss_kib(launcher, [gateway], env, FIELDS.encode(), cgi) / 1024:.2f} MiB")
         for size in (1024, 90 * 1024):
             ctype, body = multipart(size)
             upload_env = dict(env, CONTENT_TYPE=ctype, CONTENT_LENGTH=str(len(body)))
-            rss = peak_rss_kib([gateway], upload_env, body, cgi)
+            rss = peak_rss_kib(launcher, [gateway], upload_env, body, cgi)
             print(f"  {size // 1024:>3} KB upload:     {rss / 1024:.2f} MiB")
     finally:
         subprocess.call([SITE_SH, "stop", site])
