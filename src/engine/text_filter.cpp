@@ -58,11 +58,31 @@ class TRequestTemplateHost : public TTemplateHost {
   THttpLogicalEntryEvent on_logical_;
 };
 
+// Puts the thread's template state back when a run ends, however it ends, so that a filter run
+// from inside an entry handler of another filter leaves the outer run's IF levels intact.
+class TSavedTemplateState {
+ public:
+  explicit TSavedTemplateState(TRequestContext& context)
+      : context_(context), depth_(context.ConditionDepth), levels_(context.ConditionLevels) {}
+  ~TSavedTemplateState() {
+    context_.ConditionDepth = depth_;
+    context_.ConditionLevels = levels_;
+  }
+  TSavedTemplateState(const TSavedTemplateState&) = delete;
+  TSavedTemplateState& operator=(const TSavedTemplateState&) = delete;
+
+ private:
+  TRequestContext& context_;
+  int depth_;
+  TConditionLevels levels_;
+};
+
 }  // namespace
 
 void THttpTextFilterComponent::RunTemplate(std::string_view text) {
   TRequestTemplateHost host(OnHttpEntry, OnHttpLogicalEntry);
   TRequestContext& context = RequestContext();
+  TSavedTemplateState saved(context);
   TTemplateScan scan(host, context.ConditionDepth, context.ConditionLevels);
   scan.Reset();
   scan.Run(text);

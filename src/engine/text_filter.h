@@ -16,7 +16,7 @@ using THttpLogicalEntryEvent = std::function<void(const std::string& entry_name,
 // The base of the two template filters: runs the page template language (template_scan.h)
 // over a text and writes the result into the answer of the calling thread's current request.
 // Outside a request nothing is written. The IF levels are the calling thread's, reset at the
-// start of every run, so a handler must not run another filter from inside OnHttpEntry.
+// start of every run and put back when it ends, so an entry handler may run another filter.
 class THttpTextFilterComponent {
  public:
   THttpTextFilterComponent() = default;

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 
 #include "common/exception.h"
@@ -78,19 +77,30 @@ TEST(MemoFilterTest, EndsEveryLineWithCrLf) {
   EXPECT_EQ(RunMemo(memo), "<HTML>\r\n\r\nAnn\r\n");
 }
 
+// The text with every run of digits replaced by one "9", so clock values can be compared by
+// their shape.
+std::string Shape(const std::string& text) {
+  std::string shape;
+  for (char c : text) {
+    const bool digit = c >= '0' && c <= '9';
+    if (!digit) {
+      shape += c;
+    } else if (shape.empty() || shape.back() != '9') {
+      shape += '9';
+    }
+  }
+  return shape;
+}
+
 TEST(MemoFilterTest, EmptyFieldsDoNotFallThroughToTimeAndDate) {
   EXPECT_EQ(RunMemoText("[%TIME%][%DATE%]", "TIME=&DATE="), "[][]\r\n");
-  const std::string now = RunMemoText("[%TIME%][%DATE%][%time%]", "");
-  EXPECT_TRUE(std::regex_match(
-      now, std::regex(R"(\[\d{1,2}:\d\d:\d\d (AM|PM)\]\[\d{1,2}/\d{1,2}/\d{4}\]\[\]\r\n)")))
-      << now;
+  const std::string shape = Shape(RunMemoText("[%TIME%][%DATE%][%time%]", ""));
+  EXPECT_TRUE(shape == "[9:9:9 AM][9/9/9][]\r\n" || shape == "[9:9:9 PM][9/9/9][]\r\n") << shape;
 }
 
 TEST(MemoFilterTest, RandomHiddenInputIsWrittenAsMarkup) {
-  const std::string page = RunMemoText("%RANDOM_HIDDEN_INPUT%", "");
-  EXPECT_TRUE(std::regex_match(
-      page, std::regex(R"(<INPUT TYPE="HIDDEN" NAME="RANDOM_HIDDEN_INPUT" VALUE="\d{1,5}">\r\n)")))
-      << page;
+  EXPECT_EQ(Shape(RunMemoText("%RANDOM_HIDDEN_INPUT%", "")),
+            "<INPUT TYPE=\"HIDDEN\" NAME=\"RANDOM_HIDDEN_INPUT\" VALUE=\"9\">\r\n");
 }
 
 TEST(MemoFilterTest, HandlerAnswersFirstAndDeclinedEntriesUseTheRequest) {
@@ -127,6 +137,15 @@ TEST(MemoFilterTest, EveryRunStartsAtTheBaseLevel) {
                            }).body;
   // The open IF hides the rest of the first text, its line end included.
   EXPECT_EQ(body, "ac\r\n");
+}
+
+TEST(MemoFilterTest, HandlerMayRunAnotherFilter) {
+  THttpMemoFilter inner;
+  inner.Text().Add("#IF (1=1)#[inner]");  // leaves an IF open
+  THttpMemoFilter outer;
+  outer.Text().Add("#IF (1=2)#hidden %x% #ELSE#shown %x% #ENDIF#after");
+  outer.OnHttpEntry = [&](const std::string&, bool&) { inner.Execute(); };
+  EXPECT_EQ(RunMemo(outer), "shown [inner]\r\n after\r\n");
 }
 
 // A page folder below the program's folder, removed again by the fixture.
