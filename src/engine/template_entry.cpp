@@ -1,5 +1,7 @@
 #include "engine/template_entry.h"
 
+#include <algorithm>
+
 #include "common/text_compare.h"
 
 namespace {
