@@ -55,8 +55,8 @@ class Tfrmeditor : public QDialog {
   std::string MessageText() const;
   // The next Save dialog starts with its first file type ("Text Files").
   void SelectFirstSaveFileType() { save_filter_index_ = 1; }
-  // Shows the window modally through the dialogs seam; returns when it closes.
-  int ShowModal();  // through WizardDialogs::ShowModal
+  // Shows the window modally through WizardDialogs::ShowModal; returns when it closes.
+  int ShowModal();
   // What Help > About does (the wizard shows its About window modally).
   void SetAboutHandler(std::function<void()> handler) { about_handler_ = std::move(handler); }
 
@@ -74,8 +74,13 @@ class Tfrmeditor : public QDialog {
   void BtnUpClick();
   void BtnDownClick();
   void BtnDeleteClick();
-  void BtnExistingClick();  // File > Open
-  void BtnSaveTextClick();  // File > Save
+  // File > Open. With unsaved changes it asks first: Cancel ends the command, Yes saves (and
+  // opens nothing), No goes on. Then the text area is emptied and the chosen file loaded; the
+  // changed mark is cleared. An unsaved text (save cancelled or failed) keeps its changed mark.
+  void BtnExistingClick();
+  // File > Save: writes the text to the chosen file, which becomes CurrentFileName, and clears
+  // the changed mark. A cancelled dialog or a failed write leaves both as they were.
+  void BtnSaveTextClick();
   void Exit1Click();
   void Copy1Click();
   void Cut1Click();
