@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/msg_file.h"
@@ -448,6 +449,54 @@ TEST_F(WizardFlowTest, AboutShowsModallyAndItsLinkOpensTheAddress) {
   ASSERT_EQ(catcher.opened.size(), 1);
   EXPECT_EQ(catcher.opened[0], QUrl(about.urllabel->text()));
   EXPECT_TRUE(about.urllabel->styleSheet().contains("blue"));
+}
+
+// Every control stands on its page under its own name (tests and help texts rely on both).
+TEST_F(WizardFlowTest, ControlsStandOnTheirPagesUnderTheirNames) {
+  Open();
+  const std::vector<std::pair<const char*, std::vector<const char*>>> pages = {
+      {"pgstart",
+       {"Label23", "GroupBox1", "rdhidden", "Label35", "RdDefaults", "rdoTemplate", "Label16",
+        "StaticText4"}},
+      {"pgmailheaders",
+       {"GroupBox2", "txtmail_to", "txtmail_from", "txtmail_subject", "txtmail_cc", "txtmail_bcc",
+        "txtattached_file", "SpeedButton7", "txtmessage_text", "SpeedButton1", "StaticText5"}},
+      {"pgmailfiles",
+       {"GroupBox3", "txtresponse_page", "SpeedButton2", "txterror_page", "SpeedButton4",
+        "txtinfo_missing_page", "SpeedButton6", "StaticText13"}},
+      {"PgAskRcpt", {"Label34", "rdoSendReceipt", "RadioButton4", "StaticText11"}},
+      {"pgmailreceipt",
+       {"GroupBox4", "txtReceipt_to", "txtreceipt_from", "txtreceipt_subject", "txtreceipt_text",
+        "SpeedButton3", "StaticText6"}},
+      {"PGSMTP", {"GroupBox7", "txtsmtp_server", "txtsmtp_port", "Label28", "StaticText12"}},
+      {"PGAskFormResults", {"Label31", "RDOSaveResults", "RadioButton5", "StaticText9"}},
+      {"PGFormResults",
+       {"GroupBox6", "txtResults_File", "SpeedButton9", "txtResults_File_Template", "SpeedButton10",
+        "chkDelete_Results_File", "StaticText8"}},
+      {"PGOptions",
+       {"GroupBox5", "chkUse_Asterisks", "txtlog_file", "SpeedButton5", "txtdate_format", "lbldate",
+        "txttime_format", "lbltime", "chkMail_From_Required", "Label36", "StaticText10"}},
+      {"PgDefaultFormat", {"LstDefault_Format", "StaticText7"}},
+      {"pgselecthtml", {"Label18", "BitBtn1", "txthtmlfile", "chkListAll", "StaticText3"}},
+      {"pgmacros",
+       {"Label19", "listmacros", "SpeedButton8", "lblsort", "BtnUp", "BtnDown", "BtnDelete",
+        "StaticText1"}},
+      {"pgautoformat", {"Label21", "listformats", "StaticText2"}},
+      {"pgfinisheditor", {"lblLastMessage"}},
+  };
+  auto* stack = Find<QStackedWidget>("ppages");
+  ASSERT_EQ(stack->count(), static_cast<int>(pages.size()));
+  for (const auto& [page_name, controls] : pages) {
+    QWidget* page = stack->findChild<QWidget*>(page_name);
+    ASSERT_NE(page, nullptr) << page_name;
+    for (const char* control : controls) {
+      EXPECT_NE(page->findChild<QWidget*>(control), nullptr) << page_name << " / " << control;
+    }
+  }
+  for (const char* name : {"btnnext", "btnprev", "BitBtn2", "BitBtn3"}) {
+    EXPECT_NE(Find<QPushButton>(name), nullptr);
+  }
+  EXPECT_EQ(window->windowTitle(), "Brevix BX Wizard");
 }
 
 TEST_F(WizardFlowTest, EscapeDoesNotCloseTheWizardButDoneDoes) {
