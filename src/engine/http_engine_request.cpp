@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <random>
 
@@ -26,11 +27,18 @@ int DrawRequestNumber() {
   return std::uniform_int_distribution<int>(0, 9999)(generator);
 }
 
-// Waits until the descriptor has a byte or its end to report. The watchdog ends the process
-// when the client stays silent, so no deadline of our own is needed here.
-void WaitReadable(int fd) {
+// How long one wait for the client may take. The watchdog ends the process 30 s after the last
+// byte; this bound only matters where no watchdog runs, and turns the stall into a failed read.
+constexpr int kWaitLimitMs =
+    static_cast<int>(std::chrono::milliseconds(watchdog::kReadTimeout).count()) + 5000;
+
+// Waits until the descriptor has a byte or its end to report; false when nothing came in time.
+bool WaitReadable(int fd) {
   pollfd entry{fd, POLLIN, 0};
-  while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  for (;;) {
+    int ready = poll(&entry, 1, kWaitLimitMs);
+    if (ready >= 0) return ready > 0;
+    if (errno != EINTR) return true;  // let the read report the failure
   }
 }
 
@@ -99,7 +107,10 @@ int THttpEngine::ReadInput(char* buffer, int count) {
   int last = 0;
   while (total < count) {
     ProcessMessages(0);
-    if (handle_stream != nullptr) WaitReadable(handle_stream->Handle());
+    if (handle_stream != nullptr && !WaitReadable(handle_stream->Handle())) {
+      last = -1;
+      break;
+    }
     last = context.InputStream->Read(buffer + total, std::min(count - total, kChunkSize));
     // Nothing after the descriptor reported ready is its end, and a memory-backed stream never
     // grows while it is read: either way no more bytes will come, so do not poll on.

@@ -32,6 +32,7 @@ std::string DirectoryOf(const std::string& path) {
 }  // namespace
 
 void THttpEngine::ReadFormInput() {
+  if (!RequestContext().Fields) return;  // outside a request there is nothing to fill
   TStringList& fields = *RequestContext().Fields;
   if (auto_read_limit_ > 0 && ContentLength() > auto_read_limit_) {
     throw Exception("Content length exceeds allowed limit");

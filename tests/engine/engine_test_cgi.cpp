@@ -79,9 +79,16 @@ void Act(THttpEngine* engine, const std::string& action) {
   }
 }
 
+// TEST_CGI_OWNER=other makes the form an owner the engine cannot hook (neither a form nor a
+// data module): the request then runs inside Loaded, before the owner's OnCreate.
+TComponentOwner::Kind SelectedOwnerKind() {
+  return Env("TEST_CGI_OWNER", "form") == "other" ? TComponentOwner::Kind::kOther
+                                                  : TComponentOwner::Kind::kForm;
+}
+
 class TTestForm : public TComponentOwner {
  public:
-  TTestForm() {
+  TTestForm() : TComponentOwner(SelectedOwnerKind()) {
     if (Env("TEST_CGI_ONCREATE", "0") == "1") {
       OnCreate = [](TComponentOwner*) { std::fprintf(stderr, "form created\n"); };
     }

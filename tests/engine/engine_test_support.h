@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/http_engine.h"
@@ -94,5 +95,49 @@ class ScopedLogDir {
   static inline int counter_ = 0;
   std::filesystem::path dir_;
 };
+
+// Matches `text` against `pattern`, literal except for placeholders: {date} an HTTP date such
+// as "Sun, 06 Dec 2026 11:25:43 GMT", {digits} one or more digits, {word} one or more bytes up
+// to a blank or line end, {line} any bytes up to the next CR. (std::regex trips the sanitizer
+// build's warnings.)
+inline bool MatchesPattern(std::string_view text, std::string_view pattern) {
+  auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t t = 0;
+  size_t p = 0;
+  while (p < pattern.size()) {
+    if (pattern[p] != '{') {
+      if (t >= text.size() || text[t] != pattern[p]) return false;
+      ++t;
+      ++p;
+      continue;
+    }
+    size_t close = pattern.find('}', p);
+    std::string_view kind = pattern.substr(p + 1, close - p - 1);
+    p = close + 1;
+    size_t start = t;
+    if (kind == "date") {
+      static const std::string_view kDays = "SunMonTueWedThuFriSat";
+      static const std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+      std::string_view date = text.substr(t, 29);
+      if (date.size() != 29 || kDays.find(date.substr(0, 3)) % 3 != 0 ||
+          kMonths.find(date.substr(8, 3)) % 3 != 0 || date.substr(3, 2) != ", " ||
+          date.substr(25) != " GMT") {
+        return false;
+      }
+      for (size_t i : {5, 6, 12, 13, 14, 15, 17, 18, 20, 21, 23, 24}) {
+        if (!is_digit(date[i])) return false;
+      }
+      t += 29;
+    } else if (kind == "digits") {
+      while (t < text.size() && is_digit(text[t])) ++t;
+    } else if (kind == "word") {
+      while (t < text.size() && text[t] != ' ' && text[t] != '\r' && text[t] != '\n') ++t;
+    } else if (kind == "line") {
+      while (t < text.size() && text[t] != '\r') ++t;
+    }
+    if (t == start && kind != "line") return false;
+  }
+  return t == text.size();
+}
 
 }  // namespace engine_test
