@@ -101,6 +101,7 @@ class TTestForm : public TComponentOwner {
     engine_->SetDebugMode(static_cast<TDebugMode>(std::atoi(Env("TEST_CGI_DEBUG", "0").c_str())));
     engine_->SetCGIAutoTerminate(Env("TEST_CGI_AUTOTERMINATE", "1") == "1");
     engine_->SetSessionName("DefaultSession");
+    engine_->SetTempDir(Env("TEST_CGI_TEMPDIR", "Temp"));
     engine_->SetOnExecRequest([](THttpEngine* sender) {
       std::fprintf(stderr, "request runs\n");
       Act(sender, Env("TEST_CGI_ACTION", HttpFormVar("action", "html")));
