@@ -99,10 +99,14 @@ cmd_stop() {
   fi
   stop_pid_file "$root/run/nginx.pid"
   if [ -s "$root/run/fcgiwrap.pid" ]; then
-    # fcgiwrap pre-forks: its children go first, or they keep running.
-    local parent; parent=$(cat "$root/run/fcgiwrap.pid")
-    for child in $(ps -o pid= --ppid "$parent" 2>/dev/null); do kill "$child" 2>/dev/null || true; done
-    stop_pid_file "$root/run/fcgiwrap.pid"
+    # fcgiwrap pre-forks and replaces children that die, so stopping children and parent one by
+    # one leaves new children behind. It runs in a session of its own (setsid): end the whole
+    # process group at once.
+    local group; group=$(cat "$root/run/fcgiwrap.pid")
+    kill -TERM -- "-$group" 2>/dev/null || true
+    for _ in $(seq 50); do pgrep -g "$group" >/dev/null || break; sleep 0.1; done
+    kill -KILL -- "-$group" 2>/dev/null || true
+    rm -f "$root/run/fcgiwrap.pid"
     rm -f "$root/run/fcgi/fcgiwrap.sock"
   fi
 }
