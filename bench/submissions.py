@@ -80,6 +80,13 @@ def main():
     try:
         subprocess.check_call([SITE_SH, "setup", site, GATEWAY, str(smtp_port)])
         cgi = os.path.join(site, "cgi-bin")
+        # One mail per submission, as the floors send: no receipt to the visitor.
+        ini = os.path.join(cgi, "brevix.ini")
+        with open(ini, newline="") as f:
+            lines = f.read().split("\r\n")
+        lines = ["Receipt_Text=" if line.lower().startswith("receipt_text=") else line for line in lines]
+        with open(ini, "w", newline="") as f:
+            f.write("\r\n".join(lines))
         for name, extra in (("floor.cgi", []),
                             ("floor_mail.cgi", ["-DWITH_MAIL", f"-DSMTP_PORT={smtp_port}"])):
             subprocess.check_call(["cc", "-O2", "-o", os.path.join(cgi, name), *extra,

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -83,7 +84,11 @@ bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string
     return false;
   }
 
-  int port_number = ServicePort(port, protocol);
+  // Service names begin with a letter, so a port of digits alone needs no look-up in the services
+  // database; skipping it spares every CGI process loading the name-service modules.
+  const bool decimal = !port.empty() && std::all_of(port.begin(), port.end(),
+                                                    [](char c) { return c >= '0' && c <= '9'; });
+  int port_number = decimal ? -1 : ServicePort(port, protocol);
   if (port_number < 0) {
     long long value = 0;
     const char* first = port.data();
