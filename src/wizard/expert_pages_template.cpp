@@ -79,14 +79,14 @@ QWidget* Tfrmexpert::BuildMacrosPage() {
   row->addWidget(listmacros, 1);
 
   auto* buttons = new QGridLayout;
-  struct Spec {
+  struct MacroButton {
     const char* name;
     QStyle::StandardPixmap glyph;
     const char* hint;
     const char* caption;
     void (Tfrmexpert::*handler)();
   };
-  const Spec specs[] = {
+  const MacroButton macro_buttons[] = {
       {"SpeedButton8", QStyle::SP_FileDialogDetailedView, "Sort list of macros alphabetically",
        "Sort Macros", &Tfrmexpert::SpeedButton8Click},
       {"BtnUp", QStyle::SP_ArrowUp, "Move selected macro up", "Move Selected Up",
@@ -97,11 +97,11 @@ QWidget* Tfrmexpert::BuildMacrosPage() {
        "Remove Selected From List", &Tfrmexpert::BtnDeleteClick},
   };
   int line = 0;
-  for (const Spec& spec : specs) {
-    QToolButton* button = NewGlyphButton(page, spec.name, spec.glyph, spec.hint);
-    auto handler = spec.handler;
+  for (const MacroButton& def : macro_buttons) {
+    QToolButton* button = NewGlyphButton(page, def.name, def.glyph, def.hint);
+    auto handler = def.handler;
     connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
-    auto* label = new QLabel(spec.caption, page);
+    auto* label = new QLabel(def.caption, page);
     if (line == 0) {
       label->setObjectName("lblsort");
       lblsort = label;
