@@ -1,5 +1,6 @@
 #include "engine/file_filter.h"
 
+#include "common/configured_path.h"
 #include "common/exception.h"
 #include "common/module_path.h"
 #include "common/streams.h"
@@ -23,10 +24,6 @@ std::string ReadWholeFile(const std::string& path) {
   return content;
 }
 
-bool IsDriveLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 }  // namespace
 
 std::string THttpFileFilter::DefaultPageFile(const std::string& module_file) {
@@ -41,21 +38,7 @@ std::string THttpFileFilter::DefaultPageFile(const std::string& module_file) {
 
 std::string THttpFileFilter::ResolvePagePath(const std::string& file_name,
                                              const std::string& program_dir) {
-  std::string name = file_name;
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-  }
-  if (name.size() >= 2 && IsDriveLetter(name[0]) && name[1] == ':') {
-    // Appending (rather than inserting in front) also keeps GCC 12's -Wrestrict quiet.
-    std::string absolute = "/";
-    absolute.append(name, name.size() > 2 && name[2] == '/' ? 3 : 2);
-    return absolute;
-  }
-  // A name given with "\" in front means the program's folder, as on the original platform; a
-  // name given with "/" in front is an absolute Linux path.
-  if (!file_name.empty() && file_name[0] == '/') return name;
-  if (!name.empty() && name[0] == '/') name.erase(0, 1);
-  return program_dir + name;
+  return ResolveConfiguredPath(program_dir, file_name);
 }
 
 void THttpFileFilter::Execute() {
