@@ -15,26 +15,6 @@
 #include "wizard/expert_window.h"
 #include "wizard/page_widgets.h"
 
-namespace {
-
-// The six entries of LstDefault_Format, in the order of the format numbers 0 to 5.
-const char* const kDefaultFormatEntries[] = {
-    "One Column No Labels (Text Format)",
-    "One Column With Labels (Text Format)",
-    "One Column No Labels (HTML Format)",
-    "Two Column No Labels (HTML Format)",
-    "Two Column With Labels in Col #1 (HTML Format)",
-    "Comma Separated Value (Text Format)",
-};
-
-QCheckBox* NewCheck(QWidget* parent, const char* name, const QString& text) {
-  auto* check = new QCheckBox(text, parent);
-  check->setObjectName(name);
-  return check;
-}
-
-}  // namespace
-
 QWidget* Tfrmexpert::BuildAskResultsPage() {
   QVBoxLayout* layout = nullptr;
   QWidget* page = NewPage("PGAskFormResults", &layout);
@@ -165,7 +145,7 @@ QWidget* Tfrmexpert::BuildDefaultFormatPage() {
   QFont bold = LstDefault_Format->font();
   bold.setBold(true);
   LstDefault_Format->setFont(bold);
-  for (const char* entry : kDefaultFormatEntries) LstDefault_Format->addItem(entry);
+  for (const char* entry : kFormatCaptions) LstDefault_Format->addItem(entry);
   layout->addWidget(LstDefault_Format, 10);
   AddHelpPanel(layout, "StaticText7",
                "Select the default format for your message_text file. If you do not specify a "

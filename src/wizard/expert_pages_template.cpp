@@ -14,31 +14,6 @@
 #include "wizard/expert_window.h"
 #include "wizard/page_widgets.h"
 
-namespace {
-
-// The entries of listformats; position 0 leaves the editor blank, 1 to 6 are the auto-formats
-// 0 to 5.
-const char* const kAutoFormatEntries[] = {
-    "Blank/Edit Existing",
-    "One Column No Labels (Text Format)",
-    "One Column With Labels (Text Format)",
-    "One Column No Labels (HTML Format)",
-    "Two Column No Labels (HTML Format)",
-    "Two Column With Labels in Col #1 (HTML Format)",
-    "Comma Separated Value (Text Format)",
-};
-
-QToolButton* NewGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap glyph,
-                            const char* hint) {
-  auto* button = new QToolButton(parent);
-  button->setObjectName(name);
-  button->setIcon(parent->style()->standardIcon(glyph));
-  button->setToolTip(hint);
-  return button;
-}
-
-}  // namespace
-
 QWidget* Tfrmexpert::BuildSelectHtmlPage() {
   QVBoxLayout* layout = nullptr;
   QWidget* page = NewPage("pgselecthtml", &layout);
@@ -130,7 +105,9 @@ QWidget* Tfrmexpert::BuildAutoFormatPage() {
   QFont bold = listformats->font();
   bold.setBold(true);
   listformats->setFont(bold);
-  for (const char* entry : kAutoFormatEntries) listformats->addItem(entry);
+  // Position 0 leaves the editor blank; 1 to 6 are the automatic formats 0 to 5.
+  listformats->addItem("Blank/Edit Existing");
+  for (const char* entry : kFormatCaptions) listformats->addItem(entry);
   listformats->setCurrentRow(-1);
   // A double-click on an entry is the same as Next on this page.
   connect(listformats, &QListWidget::itemDoubleClicked, this, [this] {

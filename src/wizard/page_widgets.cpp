@@ -1,5 +1,6 @@
 #include "wizard/page_widgets.h"
 
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -65,3 +66,27 @@ QLineEdit* AddFieldRow(QFormLayout* form, const char* label, const char* edit_na
   if (browse) *browse = button;
   return edit;
 }
+
+QCheckBox* NewCheck(QWidget* parent, const char* name, const QString& text) {
+  auto* check = new QCheckBox(text, parent);
+  check->setObjectName(name);
+  return check;
+}
+
+QToolButton* NewGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap glyph,
+                            const char* hint) {
+  auto* button = new QToolButton(parent);
+  button->setObjectName(name);
+  button->setIcon(parent->style()->standardIcon(glyph));
+  button->setToolTip(hint);
+  return button;
+}
+
+const char* const kFormatCaptions[6] = {
+    "One Column No Labels (Text Format)",
+    "One Column With Labels (Text Format)",
+    "One Column No Labels (HTML Format)",
+    "Two Column No Labels (HTML Format)",
+    "Two Column With Labels in Col #1 (HTML Format)",
+    "Comma Separated Value (Text Format)",
+};

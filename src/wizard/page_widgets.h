@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
+#include <QStyle>
 
+class QCheckBox;
 class QFormLayout;
 class QLabel;
 class QLineEdit;
@@ -28,3 +30,14 @@ QLabel* NewHeading(QWidget* parent, const char* name, const QString& text, bool 
 QLineEdit* AddFieldRow(QFormLayout* form, const char* label, const char* edit_name,
                        const char* hint, const char* browse_name = nullptr,
                        QToolButton** browse = nullptr, const char* browse_caption = "....");
+
+// A check box with its caption, owned by `parent`.
+QCheckBox* NewCheck(QWidget* parent, const char* name, const QString& text);
+
+// A tool button showing a standard glyph, with its hint.
+QToolButton* NewGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap glyph,
+                            const char* hint);
+
+// The captions of the six automatic formats, in the order of the format numbers 0 to 5 (the
+// entries of LstDefault_Format, and of listformats behind its "Blank/Edit Existing").
+extern const char* const kFormatCaptions[6];
