@@ -4,13 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <optional>
 
 #include "common/exception.h"
+#include "common/file_replace.h"
 #include "common/text_compare.h"
 
 namespace {
@@ -68,32 +66,6 @@ bool ReadWholeFile(const std::string& file_name, std::string& out) {
   }
   ::close(fd);
   return ok;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The file that a write really replaces: the target of a symbolic link, else the name itself.
-std::string ReplacedPath(const std::string& file_name) {
-  struct stat st {};
-  if (::lstat(file_name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file_name;
-  char resolved[PATH_MAX];
-  if (::realpath(file_name.c_str(), resolved) != nullptr) return resolved;
-  return file_name;
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return std::string();
-  return path.substr(0, slash + 1);
 }
 
 [[noreturn]] void ThrowUnableToWrite(const std::string& file_name) {
@@ -205,32 +177,7 @@ void TProfileFile::UpdateFile() const {
     text += "\r\n";
   }
 
-  const std::string target = ReplacedPath(file_name_);
-  struct stat old {};
-  const bool existed = ::stat(target.c_str(), &old) == 0;
-  if (existed && !S_ISREG(old.st_mode)) ThrowUnableToWrite(file_name_);
-
-  // A name of our own beside the file; O_EXCL makes sure we never write into someone else's.
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = FolderOf(target) + ".brevix-ini." + std::to_string(::getpid()) + "." +
-           std::to_string(counter++) + ".tmp";
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) ThrowUnableToWrite(file_name_);
-
-  bool ok = WriteAll(fd, text);
-  if (ok && existed) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-  if (ok) ok = ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    ThrowUnableToWrite(file_name_);
-  }
+  if (!ReplaceFileContents(file_name_, text)) ThrowUnableToWrite(file_name_);
 }
 
 std::string ReadProfileString(const std::string& file_name, std::string_view section,

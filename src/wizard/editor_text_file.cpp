@@ -7,9 +7,9 @@
 #include <QByteArray>
 #include <QStringDecoder>
 #include <cerrno>
-#include <cstdlib>
 
 #include "common/exception.h"
+#include "common/file_replace.h"
 #include "common/string_list.h"
 
 using namespace Qt::StringLiterals;
@@ -22,18 +22,6 @@ namespace {
 
 [[noreturn]] void ThrowCannotOpen(const std::string& file_name) {
   throw Exception("Cannot open file \"" + file_name + "\"");
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  return true;
 }
 
 bool FitsLatin1(const QString& text) {
@@ -104,42 +92,5 @@ std::string ReadMessageTextFile(const std::string& file_name) {
 }
 
 void WriteMessageTextFile(const std::string& file_name, std::string_view bytes) {
-  // A symbolic link stays a link: the file it points at is the one replaced.
-  std::string target = file_name;
-  if (char* resolved = ::realpath(file_name.c_str(), nullptr)) {
-    target = resolved;
-    std::free(resolved);
-  }
-  struct stat old {};
-  const bool existed = ::stat(target.c_str(), &old) == 0;
-  if (existed && !S_ISREG(old.st_mode)) ThrowCannotCreate(file_name);
-  // Writing needs permission on the file itself too, as an in-place write would.
-  if (existed && ::access(target.c_str(), W_OK) != 0) ThrowCannotCreate(file_name);
-
-  const std::size_t slash = target.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  std::string temp = folder + ".bx-save-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) ThrowCannotCreate(file_name);
-
-  bool ok = WriteAll(fd, bytes);
-  if (ok) {
-    mode_t mode = 0;
-    if (existed) {
-      mode = old.st_mode & 07777;
-    } else {
-      const mode_t mask = ::umask(0);
-      ::umask(mask);
-      mode = 0666 & ~mask;
-    }
-    ok = ::fchmod(fd, mode) == 0;
-  }
-  if (ok) ok = ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    ThrowCannotCreate(file_name);
-  }
+  if (!ReplaceFileContents(file_name, bytes)) ThrowCannotCreate(file_name);
 }
