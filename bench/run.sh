@@ -4,7 +4,6 @@
 #   bench/run.sh [seconds per run, default 10]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh; fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"${BREVIX_JOBS:-2}" --target brevix.cgi
+if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh bench; fi
+bash scripts/build.sh gateway
 exec /usr/bin/python3 bench/submissions.py "${1:-10}"

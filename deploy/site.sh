@@ -53,13 +53,25 @@ cmd_setup() {
   fi
 }
 
+# A daemonizing lighttpd that fails says only "check error log"; what went wrong before the log
+# could be opened (a folder's permissions, say) only shows in the foreground.
+explain_lighttpd_failure() {
+  local root=$1 log="$1/logs/lighttpd-error.log"
+  {
+    echo "lighttpd did not start. Its error log is $log"
+    [ -s "$log" ] && tail -n 10 "$log"
+    echo "lighttpd in the foreground says:"
+    timeout 3 lighttpd -D -f "$root/conf/lighttpd.conf" 2>&1 | tail -n 10
+  } >&2
+}
+
 cmd_start() {
   local server=$1 root=$2 port=$3
   case "$server" in
     lighttpd)
       render "$here/lighttpd.conf" "$root" "$port" >"$root/conf/lighttpd.conf"
       as_root || sed -i '/server\.\(user\|group\)name/d' "$root/conf/lighttpd.conf"
-      lighttpd -f "$root/conf/lighttpd.conf" ;;
+      lighttpd -f "$root/conf/lighttpd.conf" || { explain_lighttpd_failure "$root"; return 1; } ;;
     apache)
       render "$here/apache.conf" "$root" "$port" >"$root/conf/apache.conf"
       apache2 -f "$root/conf/apache.conf" -k start ;;

@@ -1,25 +1,37 @@
 #!/usr/bin/env bash
-# Builds the normal tree (build/), the AddressSanitizer/UndefinedBehaviorSanitizer tree
-# (build-asan/) and the libFuzzer targets (build-fuzz/, clang).
-# Usage: scripts/build.sh [normal|asan|fuzz]...   (default: all three)
+# Builds the normal tree (build/, Release), the AddressSanitizer/UndefinedBehaviorSanitizer tree
+# (build-asan/) and the libFuzzer targets (build-fuzz/, clang). Warnings are errors here.
+# Usage: scripts/build.sh [normal|gateway|asan|fuzz]...   (default: normal asan fuzz)
+#   gateway: only brevix.cgi in the normal tree, without the tests and the wizard (no GoogleTest
+#            or Qt needed); the demo and the benchmark use it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${BREVIX_JOBS:-2}
 kinds=("$@")
 [ ${#kinds[@]} -gt 0 ] || kinds=(normal asan fuzz)
 
+# The normal tree is a plain Release build (-O3), as a distributor would build; the gateway
+# build shares it, so the demo, the benchmark and the tests reuse each other's objects.
+configure_normal() {
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBREVIX_WERROR=ON "$@" >/dev/null
+}
+
 for kind in "${kinds[@]}"; do
   case "$kind" in
     normal)
-      cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+      configure_normal -DBREVIX_TESTS=ON -DBREVIX_WIZARD=ON
       cmake --build build -j"$jobs" ;;
+    gateway)
+      configure_normal -DBREVIX_TESTS=OFF -DBREVIX_WIZARD=OFF
+      cmake --build build -j"$jobs" --target brevix.cgi ;;
     asan)
       # The wizard is Qt: its tests run in the normal tree only, to keep the suite short.
-      cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBREVIX_SANITIZE=ON -DBREVIX_WIZARD=OFF >/dev/null
+      cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBREVIX_WERROR=ON -DBREVIX_SANITIZE=ON \
+        -DBREVIX_WIZARD=OFF >/dev/null
       cmake --build build-asan -j"$jobs" ;;
     fuzz)
       CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DBREVIX_FUZZ=ON -DBREVIX_WIZARD=OFF >/dev/null
+        -DBREVIX_WERROR=ON -DBREVIX_FUZZ=ON -DBREVIX_TESTS=OFF -DBREVIX_WIZARD=OFF >/dev/null
       cmake --build build-fuzz -j"$jobs" --target fuzzers ;;
     *) echo "unknown build kind: $kind" >&2; exit 2 ;;
   esac

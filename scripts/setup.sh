@@ -1,33 +1,49 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need. Run as root on Debian 12.
+# Installs the Debian packages one purpose needs. Run as root on Debian 12.
+#   scripts/setup.sh demo    the gateway's build tools, lighttpd and the mail catcher
+#   scripts/setup.sh bench   the demo's, and the benchmark's load generator and SMTP sink
+#   scripts/setup.sh test    everything: the tests, the sanitizer and fuzz builds, the wizard,
+#                            the three web servers, Chromium and Node.js (the default)
 set -euo pipefail
+purpose=${1:-test}
 
-packages=(
-  # build
-  build-essential cmake clang libclang-rt-14-dev clang-format
-  libgtest-dev googletest
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+demo_packages=(
+  build-essential cmake
   # the services database ("smtp" -> 25)
   netbase
-  # real peers for the tests and the demo
+  # the mail catcher and the sample submission
   python3 python3-aiosmtpd
-  lighttpd apache2 nginx fcgiwrap
+  lighttpd
+)
+bench_packages=(wrk postfix)
+test_packages=(
+  clang libclang-rt-14-dev clang-format
+  libgtest-dev googletest
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  apache2 nginx fcgiwrap
   chromium
   # wizard screenshots without a display
   xvfb xauth
-  # benchmark
-  wrk postfix
 )
+
+case "$purpose" in
+  demo) packages=("${demo_packages[@]}") ;;
+  bench) packages=("${demo_packages[@]}" "${bench_packages[@]}") ;;
+  test) packages=("${demo_packages[@]}" "${bench_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [demo|bench|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
-# Node.js drives the browser in the end-to-end tests; a machine that has it already (from any
-# source) keeps its own, otherwise Debian's is installed.
-command -v node >/dev/null 2>&1 || missing+=(nodejs)
-command -v npm >/dev/null 2>&1 || missing+=(npm)
+if [ "$purpose" = test ]; then
+  # Node.js (18 or newer) drives the browser in the end-to-end tests; a machine that has it
+  # already (from any source) keeps its own, otherwise Debian's is installed.
+  command -v node >/dev/null 2>&1 || missing+=(nodejs)
+  command -v npm >/dev/null 2>&1 || missing+=(npm)
+fi
 
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive

@@ -4,7 +4,7 @@
 # end-to-end tests behind real web servers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh; fi
+if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh test; fi
 bash scripts/build.sh normal asan fuzz
 
 jobs=${BREVIX_JOBS:-2}

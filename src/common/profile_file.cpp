@@ -151,7 +151,13 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
   const long header = FindSection(lines_, section);
   if (header < 0) {
     if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
-    lines_.push_back("[" + std::string(section) + "]");
+    // Appended piece by piece: "[" + std::string(...) trips GCC 12's -Wrestrict at -O3.
+    std::string header_line;
+    header_line.reserve(section.size() + 2);
+    header_line += '[';
+    header_line += section;
+    header_line += ']';
+    lines_.push_back(std::move(header_line));
     lines_.push_back(std::move(line));
     return;
   }

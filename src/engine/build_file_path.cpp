@@ -30,8 +30,11 @@ std::string WithSlashes(std::string_view name) {
 // A configured absolute name in this system's form: the drive dropped, "/" separators, and
 // always rooted (so "c:data" does not turn into a name relative to the working directory).
 std::string AbsoluteForm(std::string_view name) {
-  std::string result = WithSlashes(HasDrive(name) ? name.substr(2) : name);
-  if (result.empty() || result[0] != '/') result.insert(0, "/");
+  const std::string rest = WithSlashes(HasDrive(name) ? name.substr(2) : name);
+  std::string result;
+  result.reserve(rest.size() + 1);
+  if (rest.empty() || rest[0] != '/') result += '/';
+  result += rest;
   return result;
 }
 
@@ -40,11 +43,19 @@ size_t LastSeparator(std::string_view name) {
   return it == name.rend() ? std::string_view::npos : static_cast<size_t>(name.rend() - it - 1);
 }
 
-// Replaces `from` by `to` until no `from` is left.
+// Replaces `from` by the shorter `to` until no `from` is left, in one pass: the text is copied
+// and a `from` that the copy ends with is shortened at once, so "///" and "/././" collapse too.
 void ReplaceRepeatedly(std::string& text, std::string_view from, std::string_view to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
-    text.replace(at, from.size(), to);
+  std::string result;
+  result.reserve(text.size());
+  for (char c : text) {
+    result += c;
+    if (result.ends_with(from)) {
+      result.resize(result.size() - from.size());
+      result += to;
+    }
   }
+  text = std::move(result);
 }
 
 }  // namespace

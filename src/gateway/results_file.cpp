@@ -138,7 +138,7 @@ void TForm1::WriteResultsFile() {
   values.CsvQuotes = generated_csv;
   TParseMe parser;
   parser.Text = buffer.Text();
-  parser.Delimiter = "%";
+  parser.Delimiter = '%';
   parser.Parse();
   for (const std::string& token : parser.Tokens) {
     ReplaceTemplateMacro("%" + token + "%", buffer, values);

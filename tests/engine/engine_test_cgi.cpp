@@ -30,9 +30,11 @@ void Act(THttpEngine* engine, const std::string& action) {
     // Every field as name=value, values with CR LF shown as "|".
     std::unique_ptr<TStringList> names = HttpFieldNames();
     for (const std::string& entry : *HttpFields()) {
-      std::string shown = entry;
-      for (size_t at = shown.find("\r\n"); at != std::string::npos; at = shown.find("\r\n")) {
-        shown.replace(at, 2, "|");
+      std::string shown;
+      for (size_t at = 0; at < entry.size(); ++at) {
+        const bool line_break = entry.compare(at, 2, "\r\n") == 0;
+        shown += line_break ? '|' : entry[at];
+        if (line_break) ++at;
       }
       HttpWriteLn(shown);
     }

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Runs the README's two quick-start commands on a brand-new Debian 12 (a debootstrap minbase root,
+# as root), the way a new user would: first the demo (it must come up, take a submission from the
+# shell command its banner prints, and deliver the mail), then the test command.
+#   scripts/fresh_check.sh [ROOT]     (default: /var/tmp/brevix-fresh; replaced if present)
+# Needs root, debootstrap (installed when missing) and the network the machine normally has.
+# The root gets a clean clone of this repository's committed HEAD at /root/brevix.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+root=${1:-/var/tmp/brevix-fresh}
+demo_timeout=${BREVIX_FRESH_DEMO_TIMEOUT:-2400}
+[ "$(id -u)" = 0 ] || { echo "run as root" >&2; exit 2; }
+command -v debootstrap >/dev/null || apt-get install -y debootstrap
+
+say() { printf '\n[fresh_check] %s\n' "$*"; }
+
+unmount_all() {
+  local mount_point
+  for mount_point in dev/pts dev/shm dev sys proc; do
+    mountpoint -q "$root/$mount_point" && umount -l "$root/$mount_point"
+  done
+  return 0
+}
+
+demo_pid=
+cleanup() {
+  [ -n "$demo_pid" ] && kill -TERM "$demo_pid" 2>/dev/null && wait "$demo_pid" 2>/dev/null
+  # Whatever the tests left running inside the root.
+  local pid
+  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
+    [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "$pid" 2>/dev/null
+  done
+  unmount_all
+}
+trap cleanup EXIT
+
+# A brand-new root.
+unmount_all
+rm -rf "$root"
+say "debootstrap: Debian 12 minbase into $root"
+debootstrap --variant=minbase --include=ca-certificates bookworm "$root" http://deb.debian.org/debian
+# "/" is 0755 on a real machine; debootstrap's folder may not be, and then www-data reaches nothing.
+chmod 0755 "$root"
+cat >"$root/etc/apt/sources.list" <<'EOF'
+deb http://deb.debian.org/debian bookworm main
+deb http://deb.debian.org/debian bookworm-updates main
+deb http://deb.debian.org/debian-security bookworm-security main
+EOF
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
+# Packages' services are not started inside the root (they would run in this machine's network).
+printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+chmod 0755 "$root/usr/sbin/policy-rc.d"
+
+# Where this machine reaches the registries through a proxy with its own certificate authority,
+# the root trusts the same extra certificates, so apt, npm and pip work as they do here.
+ca_env=()
+if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+  chroot "$root" update-ca-certificates >/dev/null
+  ca_env=(NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt
+    SSL_CERT_FILE=/etc/ssl/certs/ca-certificates.crt)
+fi
+
+mount -t proc proc "$root/proc"
+mount -t sysfs sys "$root/sys"
+mount --bind /dev "$root/dev"
+mount --bind /dev/pts "$root/dev/pts"
+mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
+
+git clone --quiet "$repo" "$root/root/brevix"
+
+in_root() {  # a login-like environment: nothing of this machine's but the certificates
+  chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "${ca_env[@]}" "$@"
+}
+
+# 1. The demo: comes up, takes the submission its banner offers, and delivers the mail.
+say "bash scripts/demo.sh"
+demo_out="$root/root/demo-output.txt"
+in_root bash -c 'cd /root/brevix && exec bash scripts/demo.sh' >"$demo_out" 2>&1 &
+demo_pid=$!
+deadline=$((SECONDS + demo_timeout))
+until grep -q 'Press Ctrl-C to stop' "$demo_out"; do
+  if ! kill -0 "$demo_pid" 2>/dev/null || [ $SECONDS -gt $deadline ]; then
+    cat "$demo_out"
+    say "FAILED: the demo did not come up"
+    exit 1
+  fi
+  sleep 5
+done
+cat "$demo_out"
+submit=$(grep -m1 'submit_sample.py' "$demo_out" | sed 's/^ *//')
+say "$submit"
+in_root bash -c "$submit"
+sleep 2
+mails=$(find "$root/tmp/brevix-demo/mail/new" -type f | wc -l)
+[ "$mails" -ge 1 ] || { say "FAILED: the demo's submission delivered no mail"; exit 1; }
+say "the demo delivered $mails mails"
+kill -TERM "$demo_pid"
+wait "$demo_pid" || true
+demo_pid=
+
+# 2. The test command.
+say "bash scripts/test.sh"
+if in_root bash -c 'cd /root/brevix && bash scripts/test.sh'; then
+  say "PASSED: both quick-start commands work on a fresh Debian 12"
+else
+  say "FAILED: bash scripts/test.sh"
+  exit 1
+fi
