@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "common/guard_settings.h"
 #include "common/options.h"
 #include "gateway/ref_numbers.h"
 #include "mail/smtp_send_mail.h"
@@ -18,6 +19,11 @@ struct TGatewayRequest {
 
   // "brevix.ini" overwritten field by field by the form's hidden fields.
   std::unique_ptr<TBXOptions> Options;
+  // "brevix.ini" as the site owner wrote it: every guard compares against these names, never
+  // against the ones the same form just overrode.
+  std::unique_ptr<const TBXOptions> Configured;
+  // The site owner's guards against hostile forms.
+  TGuardSettings Guards;
   // Recipient, mail server, sender and every required field are present.
   bool FieldsComplete = false;
   // The main mail was accepted by the server.

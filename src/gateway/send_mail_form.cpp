@@ -130,8 +130,11 @@ TGatewayRequestScope::~TGatewayRequestScope() {
 }
 
 void TForm1::LoadOptions() {
-  Request().Options = std::make_unique<TBXOptions>();
-  Request().Options->Load();
+  TGatewayRequest& request = Request();
+  request.Options = std::make_unique<TBXOptions>();
+  request.Options->Load();
+  request.Configured = std::make_unique<const TBXOptions>(*request.Options);
+  request.Guards.Load(request.Options->IniFileName);
 }
 
 std::string TForm1::LogDateTime() const {

@@ -58,7 +58,8 @@ class TForm1 : public TComponentOwner {
   // ---- Request state and small operations ---------------------------------------------------
   // The calling thread's current request.
   TGatewayRequest& Request() const;
-  // Creates the request's Options and loads "brevix.ini".
+  // Creates the request's Options, its untouched Configured copy and its Guards from
+  // "brevix.ini".
   void LoadOptions();
   // Appends "<referer> <date> <time> <message>" to "brevix-error.txt"; a line that cannot be
   // written is dropped. Never throws.

@@ -1,0 +1,68 @@
+#include "common/guard_settings.h"
+
+#include <sys/stat.h>
+
+#include "common/options.h"
+#include "common/profile_file.h"
+#include "common/text_compare.h"
+
+namespace {
+
+long long ReadCount(const TProfileFile& file, const char* key, long long default_value) {
+  const long long value = ParseProfileInteger(file.ReadString(kOptionsSection, key, ""), -1);
+  return value < 0 ? default_value : value;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+void TGuardSettings::Load(const std::string& ini_file_name) {
+  struct stat info{};
+  IniFound = ::stat(ini_file_name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  const TProfileFile file(ini_file_name);
+  AllowedFormFiles = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Form_Files", ""));
+  AllowedSMTPServers =
+      SplitSettingList(file.ReadString(kOptionsSection, "Allowed_SMTP_Servers", ""));
+  AllowedRecipients = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Recipients", ""));
+  MaxRecipients = ReadCount(file, "Max_Recipients", 10);
+  MaxReceiptsPerHour = ReadCount(file, "Max_Receipts_Per_Hour", 5);
+  HoneypotField = file.ReadString(kOptionsSection, "Honeypot_Field", "");
+  MaxPerHour = ReadCount(file, "Max_Per_Hour", 0);
+  MaxRequestSize = ReadCount(file, "Max_Request_Size", 100000);
+}
+
+std::vector<std::string> SplitSettingList(std::string_view value) {
+  std::vector<std::string> entries;
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t end = value.find(',', start);
+    if (end == std::string_view::npos) end = value.size();
+    std::string entry = Trim(value.substr(start, end - start));
+    if (!entry.empty()) entries.push_back(std::move(entry));
+    start = end + 1;
+  }
+  return entries;
+}
+
+bool MatchesNamePattern(std::string_view pattern, std::string_view name) {
+  // Iterative wildcard matching with one back-tracking point: linear in practice and never
+  // exponential, whatever a pattern holds.
+  size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}

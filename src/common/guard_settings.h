@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The site owner's guards against hostile forms, read from section "Options" of "brevix.ini".
+// Every value a form sends is the visitor's; these keys say what a form field may choose. They
+// are read by the gateway alone and never written by the wizard's Save, which keeps lines it
+// does not know.
+//
+// List keys are comma-separated; blanks around entries are ignored and empty entries dropped.
+// Numbers are whole numbers as the Boolean keys are read (ParseProfileInteger); a value that is
+// not a number, or is negative, gives the default.
+struct TGuardSettings {
+  // The settings file exists. Without it, a form may not name recipients at all and the mail
+  // server is localhost:25.
+  bool IniFound = false;
+  // Allowed_Form_Files: name patterns ("*" and "?", without regard to case) that a form's
+  // results_file or entry_log may name besides the ini's own names.
+  std::vector<std::string> AllowedFormFiles;
+  // Allowed_SMTP_Servers: "host:port" allows exactly that port, "host" port 25 or SMTP_Port.
+  std::vector<std::string> AllowedSMTPServers;
+  // Allowed_Recipients: addresses and "@domain" entries for mail_to, mail_cc and mail_bcc.
+  std::vector<std::string> AllowedRecipients;
+  // Max_Recipients: To, CC and BCC of the main mail together.
+  long long MaxRecipients = 10;
+  // Max_Receipts_Per_Hour: per receipt address and per client address; 0 turns it off.
+  long long MaxReceiptsPerHour = 5;
+  // Honeypot_Field: a field that must arrive empty; empty = off.
+  std::string HoneypotField;
+  // Max_Per_Hour: submissions per client address; 0 = off.
+  long long MaxPerHour = 0;
+  // Max_Request_Size: the largest request body in bytes that is read.
+  long long MaxRequestSize = 100000;
+
+  // Reads the keys from `ini_file_name`; a missing file leaves every default and IniFound false.
+  void Load(const std::string& ini_file_name);
+};
+
+// The entries of a comma-separated setting, each trimmed, empty ones dropped.
+std::vector<std::string> SplitSettingList(std::string_view value);
+
+// True when `name` matches `pattern`, where "*" stands for any run of characters and "?" for one,
+// without regard to ASCII case.
+bool MatchesNamePattern(std::string_view pattern, std::string_view name);
