@@ -13,12 +13,14 @@ long long ReadCount(const TProfileFile& file, const char* key, long long default
   return value < 0 ? default_value : value;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
 void TGuardSettings::Load(const std::string& ini_file_name) {
-  struct stat info{};
+  struct stat info {};
   IniFound = ::stat(ini_file_name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
   const TProfileFile file(ini_file_name);
   AllowedFormFiles = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Form_Files", ""));

@@ -40,19 +40,6 @@ bool IsFile(const std::string& path) {
   return fs::is_regular_file(path, error);
 }
 
-std::string Canonical(const std::string& path) {
-  std::error_code error;
-  const fs::path canonical = fs::weakly_canonical(path, error);
-  return error ? path : canonical.string();
-}
-
-bool IsBelow(const std::string& canonical, const std::string& dir) {
-  std::string base = Canonical(dir);
-  if (base.empty()) return false;
-  if (base.back() != '/') base += '/';
-  return canonical.compare(0, base.size(), base) == 0;
-}
-
 // The client's file name as the display name of an attachment line: "<" and ">" would move the
 // path the sender reads, and quotes or line breaks would leave the part header.
 std::string DisplayName(const std::string& client_name) {
@@ -68,61 +55,14 @@ std::string DisplayName(const std::string& client_name) {
 bool IsRequestUpload(const std::string& value) {
   const TStringList* temp_files = RequestContext().TempFiles.get();
   if (temp_files == nullptr) return false;
-  const std::string wanted = Canonical(value);
+  const std::string wanted = CanonicalPath(value);
   for (const std::string& file : *temp_files) {
-    if (file == value || Canonical(file) == wanted) return true;
+    if (file == value || CanonicalPath(file) == wanted) return true;
   }
   return false;
-}
-
-// Names drawn for automatic results files: ten digits of the time, one or two random digits
-// and the configured extension.
-bool LooksLikeAutoResultsFile(const std::string& file_name, const std::string& ext) {
-  if (file_name.size() < ext.size() + 11 || file_name.size() > ext.size() + 12) return false;
-  if (file_name.compare(file_name.size() - ext.size(), ext.size(), ext) != 0) return false;
-  for (size_t i = 0; i + ext.size() < file_name.size(); ++i) {
-    if (file_name[i] < '0' || file_name[i] > '9') return false;
-  }
-  return true;
 }
 
 }  // namespace
-
-bool TForm1::IsGatewayFile(const std::string& resolved) const {
-  const TGatewayRequest& request = Request();
-  const TBXOptions& options = *request.Options;
-  const std::string file = Canonical(resolved);
-  std::vector<std::string> own = {options.IniFileName, ResolvePath("brevix-error.txt"),
-                                  ResolvePath("BX-RefNumbers.txt"), ModuleFileName()};
-  if (!options.Entry_Log.empty()) own.push_back(ResolvePath(options.Entry_Log));
-  if (!request.ConfiguredResultsFile.empty()) {
-    own.push_back(ResolvePath(request.ConfiguredResultsFile));
-  }
-  if (!options.Results_File.empty()) own.push_back(ResolvePath(options.Results_File));
-  for (const std::string& name : own) {
-    if (Canonical(name) == file) return true;
-  }
-  const char* log_dir = std::getenv("CGI_LOG_DIR");
-  if (IsBelow(file, ResolvePath(GeneralHttpEngine1->TempDir())) ||
-      IsBelow(file, ResolvePath("Temp")) || IsBelow(file, ResolvePath("log")) ||
-      (log_dir != nullptr && *log_dir != '\0' && IsBelow(file, log_dir))) {
-    return true;
-  }
-  // Earlier submissions' automatic results files lie beside the configured name.
-  const std::string& configured = request.ConfiguredResultsFile;
-  const size_t auto_at = configured.find("auto.");
-  if (auto_at != std::string::npos && auto_at > 0 &&
-      (configured[auto_at - 1] == '\\' || configured[auto_at - 1] == '/')) {
-    const std::string ext = configured.substr(configured.rfind('.'));
-    const fs::path path(file);
-    if (Canonical(ResolvePath(configured.substr(0, auto_at))) ==
-            Canonical(path.parent_path().string()) &&
-        LooksLikeAutoResultsFile(path.filename().string(), ext)) {
-      return true;
-    }
-  }
-  return false;
-}
 
 void TForm1::AddAttachments() {
   TGatewayRequest& request = Request();
@@ -144,12 +84,10 @@ void TForm1::AddAttachments() {
     // This request's own automatic results file (through "%results_file%") is the one file of
     // the gateway that a form may attach.
     const bool own_results = from_form == request.AutoResultsName;
-    if (!own_results && !IsSafeFormFileName(from_form)) {
-      LogError("Brevix BX Reports: Refused file name " + from_form);
-    } else if (!own_results && IsGatewayFile(ResolvePath(from_form))) {
-      LogError("Brevix BX Reports: Refused file name " + from_form);
-    } else {
+    if (own_results || MayFormRead(from_form)) {
       path = ResolvePath(from_form);
+    } else {
+      LogError("Brevix BX Reports: Refused file name " + from_form);
     }
   }
   if (IsFile(path)) attachments.Add(path);

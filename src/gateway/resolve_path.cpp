@@ -1,5 +1,7 @@
 #include "gateway/resolve_path.h"
 
+#include <filesystem>
+
 #include "common/configured_path.h"
 #include "common/module_path.h"
 #include "common/text_compare.h"
@@ -28,6 +30,23 @@ bool IsSafeFormFileName(std::string_view name) {
     start = end + 1;
   }
   return true;
+}
+
+std::string CanonicalPath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+  return error ? path : canonical.string();
+}
+
+bool IsBelowDir(const std::string& canonical, const std::string& dir) {
+  std::string base = CanonicalPath(dir);
+  if (base.empty()) return false;
+  if (base.back() != '/') base += '/';
+  return canonical.compare(0, base.size(), base) == 0;
+}
+
+bool IsAutoResultsName(const std::string& name) {
+  return name.find("\\auto.") != std::string::npos || name.find("/auto.") != std::string::npos;
 }
 
 bool HasHtmExtension(std::string_view name) {

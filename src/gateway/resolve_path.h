@@ -24,6 +24,17 @@ std::string ResolvePath(std::string_view name);
 // A name from "brevix.ini" is the site owner's and is not checked.
 bool IsSafeFormFileName(std::string_view name);
 
+// The path with every link and "." or ".." resolved as far as it exists (the rest appended as
+// it stands); the path itself when it cannot be resolved. Never throws.
+std::string CanonicalPath(const std::string& path);
+
+// True when the canonical path `canonical` lies below the folder `dir` (resolved the same way).
+bool IsBelowDir(const std::string& canonical, const std::string& dir);
+
+// True when a Results_File of the form "<folder>\auto.<ext>" (or "/auto.") asks for a new file
+// per submission.
+bool IsAutoResultsName(const std::string& name);
+
 // True when the name (as configured) ends in ".htm", without regard to case: such a message text
 // makes the mail an HTML mail.
 bool HasHtmExtension(std::string_view name);

@@ -10,7 +10,9 @@
 #include "common/date_time_format.h"
 #include "common/file_tool.h"
 #include "common/msg_file.h"
+#include "common/text_compare.h"
 #include "engine/http_engine.h"
+#include "gateway/gateway_files.h"
 #include "gateway/parse_me.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
@@ -50,9 +52,8 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// A Results_File of the form "<folder>\auto.<ext>" asks for a new file per submission.
-bool IsAutoResultsName(const std::string& name) {
-  return name.find("\\auto.") != std::string::npos || name.find("/auto.") != std::string::npos;
+bool HasCsvExtension(const std::string& name) {
+  return name.size() >= 4 && SameText(std::string_view(name).substr(name.size() - 4), ".csv");
 }
 
 }  // namespace
@@ -135,7 +136,8 @@ void TForm1::WriteResultsFile() {
   values.Time = FormatDateTime(options.Time_Format, now);
   values.Referer = HttpServerVar("http referer");
   values.EmptyMark = request.EmptyMark;
-  values.CsvQuotes = generated_csv;
+  // A record in a ".csv" file, from an owner's template too, stays one well-formed row.
+  values.CsvQuotes = generated_csv || HasCsvExtension(options.Results_File);
   TParseMe parser;
   parser.Text = buffer.Text();
   parser.Delimiter = '%';
@@ -169,7 +171,7 @@ void TForm1::WriteEntryLog() {
 std::string TForm1::NextReferenceNumber(const std::string& name) {
   TGatewayRequest& request = Request();
   if (!request.RefNumbers) {
-    request.RefNumbers = std::make_unique<TRefNumbers>(ResolvePath("BX-RefNumbers.txt"));
+    request.RefNumbers = std::make_unique<TRefNumbers>(ResolvePath(kRefNumbersFile));
   }
   const size_t underscore = name.find('_');
   return request.RefNumbers->Next(underscore == std::string::npos ? std::string()

@@ -6,6 +6,7 @@
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
+#include "gateway/gateway_files.h"
 #include "gateway/resolve_path.h"
 #include "mail/smtp_send_mail.h"
 #include "platform/file_lock.h"
@@ -148,18 +149,8 @@ void TForm1::LogError(const std::string& message) {
   try {
     const std::string line =
         OneLine(HttpServerVar("http referer") + " " + LogDateTime() + " " + message) + "\r\n";
-    AppendToFileLocked(ResolvePath("brevix-error.txt"), line);
+    AppendToFileLocked(ResolvePath(kErrorLogFile), line);
   } catch (...) {
     // The error log is best effort: a line that cannot be written is dropped.
   }
-}
-
-std::string TForm1::FormFileName(const std::string& field, const std::string& configured) {
-  const std::string value = HttpFormVar(field, "");
-  if (value.empty()) return configured;
-  if (!IsSafeFormFileName(value)) {
-    LogError("Brevix BX Reports: Refused file name " + value);
-    return configured;
-  }
-  return value;
 }

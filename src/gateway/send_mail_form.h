@@ -73,8 +73,16 @@ class TForm1 : public TComponentOwner {
   // Sets FieldsComplete; logs the first missing field.
   void CheckRequiredFields();
   // A file name that the form may override: the field's value, or `configured` when the field
-  // is empty, or when the value is absolute or climbs out with ".." (then logged as refused).
+  // is empty or the value is refused (then logged). "results_file" and "entry_log" name files
+  // the gateway writes (MayFormWrite); every other field a file it reads (MayFormRead).
   std::string FormFileName(const std::string& field, const std::string& configured);
+  // True when a form may name `name` for the gateway to read: a safe name inside the program
+  // folder (links followed) that is not one of the gateway's own files (IsGatewayFile).
+  bool MayFormRead(const std::string& name) const;
+  // True when a form's `field` ("results_file" or "entry_log") may name `name` for the gateway
+  // to write: the ini's own name for that field, an automatic results name, or a name matching
+  // Allowed_Form_Files; never a page, template or other file the gateway reads or keeps.
+  bool MayFormWrite(const std::string& field, const std::string& name) const;
   // The same for an answer-page setting, where an "http:" address is a redirect, not a file.
   std::string FormPageName(const std::string& field, const std::string& configured);
 
@@ -100,8 +108,16 @@ class TForm1 : public TComponentOwner {
  private:
   // Adds the upload and the attached file to the main mail's attachments.
   void AddAttachments();
-  // True when a form-supplied attachment names one of the gateway's own files.
+  // True when `resolved` is a file the gateway writes or keeps: brevix.ini, the error log, the
+  // reference numbers, the guard state, the program, the results files and entry logs the ini
+  // names (or this request writes), files matching Allowed_Form_Files, automatic results files,
+  // and everything below Temp/ and log/.
   bool IsGatewayFile(const std::string& resolved) const;
+  // The name of a canonical path relative to the program folder, "/"-separated; empty when the
+  // path lies outside it.
+  std::string ProgramFolderName(const std::string& canonical) const;
+  // True when a canonical path matches one of the owner's Allowed_Form_Files patterns.
+  bool IsAllowedFormFile(const std::string& canonical) const;
   // The page rule: a redirect for "http:", else the page file, else false (use the fallback).
   bool AnswerWithPage(const std::string& setting, std::string* resolved_path = nullptr);
   // Deletes the attached results file of this request after a successful send.

@@ -15,8 +15,9 @@ struct TTemplateValues {
   std::string Time;       // the current time in the request's Time_Format
   std::string Referer;    // the referring page, empty when the browser sent none
   std::string EmptyMark;  // "**" or one blank
-  // The template is a generated comma-separated line ("BXCSV"): every double quote inside an
-  // inserted value is doubled so that the record stays one well-formed row.
+  // The record is a comma-separated line (the generated "BXCSV" layout, or any template of a
+  // ".csv" results file): every double quote inside an inserted value is doubled so that the
+  // record stays one well-formed row.
   bool CsvQuotes = false;
 };
 

@@ -91,7 +91,9 @@ TStringList ScanFormMacros(std::string_view document, bool list_all) {
     const std::size_t key = upper.find("NAME=");
     if (key == std::string::npos) continue;
     // Upper-casing keeps every byte in its place, so the index holds in the original text.
-    std::string macro = "%" + FieldNameAt(parser.TokenText(), key + 5) + "%";
+    std::string macro(1, '%');
+    macro += FieldNameAt(parser.TokenText(), key + 5);
+    macro += '%';
     if (macros.IndexOf(macro) < 0) macros.Add(std::move(macro));
   }
   macros.Add("%vorl_date%");
