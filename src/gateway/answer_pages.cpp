@@ -36,7 +36,11 @@ void TForm1::HttpMaster1HtmlBody() {
   const TSmtpSendMail& mail = *request.SmtpSendMail1;
   const std::string error_page = request.Options ? request.Options->Error_Page : std::string();
   HttpWriteLn("Unexpected Error!");
-  HttpWriteLn("Failed to send mail: " + HtmlEscape(mail.GetLastErrorText()) + "<p>");
+  // A mail that a guard refused never reached the sender, which then has nothing to say.
+  const std::string error = !request.MailSent && !request.LastMailError.empty()
+                                ? request.LastMailError
+                                : mail.GetLastErrorText();
+  HttpWriteLn("Failed to send mail: " + HtmlEscape(error) + "<p>");
   HttpWriteLn("SMTP Server: " + HtmlEscape(mail.RemoteHost) +
               " Port: " + HtmlEscape(mail.RemotePort) + "<p>");
   HttpWriteLn("Error_Page: " + HtmlEscape(error_page) + " not found!");

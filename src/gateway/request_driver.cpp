@@ -10,6 +10,7 @@
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
 #include "engine/request_context.h"
+#include "gateway/recipient_guard.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 
@@ -133,11 +134,15 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
       } else {
         if (!options.Results_File.empty()) WriteResultsFile();
         AddAttachments();
-        try {
-          request.MailSent = request.SmtpSendMail1->SendMail(60);
-        } catch (const std::exception& error) {
-          LogError(std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
-          request.MailSent = false;
+        // A refused recipient list ends like a failed send, without a word to the server.
+        const bool recipients_allowed = MainMailRecipientsAllowed(*this);
+        if (recipients_allowed) {
+          try {
+            request.MailSent = request.SmtpSendMail1->SendMail(60);
+          } catch (const std::exception& error) {
+            LogError(std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
+            request.MailSent = false;
+          }
         }
         if (request.MailSent) {
           if (!options.Entry_Log.empty()) WriteEntryLog();
@@ -150,9 +155,11 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
           }
           keep_ref_numbers = true;
         } else {
-          request.LastMailError = request.SmtpSendMail1->GetLastErrorText();
-          LogError(request.SmtpSendMail1->RemoteHost +
-                   " reported this error:  " + request.LastMailError);
+          if (recipients_allowed) {
+            request.LastMailError = request.SmtpSendMail1->GetLastErrorText();
+            LogError(request.SmtpSendMail1->RemoteHost +
+                     " reported this error:  " + request.LastMailError);
+          }
           if (!AnswerWithPage(options.Error_Page)) HttpMaster1->Execute();
         }
       }

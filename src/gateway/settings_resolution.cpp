@@ -1,6 +1,7 @@
 // Merging the hidden form fields over "brevix.ini", and the test for a complete submission.
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
+#include "gateway/recipient_guard.h"
 #include "gateway/send_mail_form.h"
 
 namespace {
@@ -50,8 +51,15 @@ void TForm1::ResolveSettings() {
   mail.MailCC = HttpFormVar("mail_cc", options.Mail_CC);
   mail.MailBCC = HttpFormVar("mail_bcc", options.Mail_BCC);
   mail.MailSubject = HttpFormVar("mail_subject", options.Mail_Subject);
-  mail.RemoteHost = HttpFormVar("smtp_server", options.SMTP_Server);
-  mail.RemotePort = HttpFormVar("smtp_port", options.SMTP_Port);
+  // The mail server is the site owner's: a form may only pick one the ini allows.
+  TMailServerChoice server =
+      ChooseMailServer(request.Guards, *request.Configured, HttpFormVar("smtp_server", ""),
+                       HttpFormVar("smtp_port", ""));
+  mail.RemoteHost = std::move(server.Host);
+  mail.RemotePort = std::move(server.Port);
+  for (const std::string& refused : server.Refused) {
+    LogError("Brevix BX Reports: Refused form field " + refused);
+  }
   mail.Attachments.Clear();
   options.Receipt_Text = FormFileName("receipt_text", options.Receipt_Text);
   options.Receipt_Subject = HttpFormVar("receipt_subject", options.Receipt_Subject);
@@ -100,6 +108,10 @@ void TForm1::CheckRequiredFields() {
   if (mail.MailFrom.empty()) {
     request.FieldsComplete = false;
     LogError("Brevix BX Reports: Missing Field Mail_From");
+  } else if (!IsSingleAddress(mail.MailFrom)) {
+    // "a@x, b@y" would make an invalid MAIL FROM; the sender is one address.
+    request.FieldsComplete = false;
+    LogError("Brevix BX Reports: Mail_From is not one address: " + mail.MailFrom);
   }
   if (!request.FieldsComplete) return;
   const std::unique_ptr<TStringList> names = HttpFieldNames();

@@ -78,8 +78,10 @@ std::string TSmtpSendMail::GetLastErrorText() const {
 
 bool TSmtpSendMail::SendMail(int timeout_seconds) {
   message_.clear();
-  timeout_seconds_ = std::max(timeout_seconds, 0);
-  deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds_);
+  // One limit for the whole dialogue: a server that answers each command just in time must not
+  // hold the caller for many multiples of it.
+  deadline_ = Clock::now() + std::chrono::seconds(std::max(timeout_seconds, 0));
+  send_deadline_ = deadline_;
   reply_code_ = -1;
   reply_text_.clear();
   received_.clear();
@@ -157,7 +159,6 @@ bool TSmtpSendMail::ReadReply() {
       reply_text_ = received_.substr(0, scan.length);
       received_.erase(0, scan.length);
       reply_code_ = scan.code;
-      deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds_);
       return true;
     }
     if (socket_ == INVALID_SOCKET) {
@@ -293,7 +294,6 @@ bool TSmtpSendMail::SendMessage() {
   // The end of the data travels in the same write as the last bytes of the message.
   out.Finish();
   if (!SendText(out.Take())) return false;
-  deadline_ = Clock::now() + std::chrono::seconds(timeout_seconds_);
   ReadReply();
   return reply_code_ == 250;
 }

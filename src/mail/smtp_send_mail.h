@@ -63,8 +63,9 @@ class TSmtpSendMail : public TTCPClient {
   // Passes template text to WriteBody.
   virtual void WriteBodyText(const std::string& text);
 
-  // Runs the whole dialogue; `timeout_seconds` bounds every wait for the server (every reply
-  // restarts it; the connect waits at most 20 seconds). Returns true once the server has accepted
+  // Runs the whole dialogue; `timeout_seconds` bounds all of it, from the connect to the reply
+  // after the message (the connect alone waits at most 20 seconds; a stalled send gives up at the
+  // same limit). Returns true once the server has accepted
   // the message (250 after the final "."); QUIT is still sent and the connection closed, but its
   // answer does not change the result. Returns false on any failure, with GetLastErrorText set;
   // the connection is then closed and nothing half-sent is ever delivered. An attachment that
@@ -94,7 +95,6 @@ class TSmtpSendMail : public TTCPClient {
   bool Fail();
 
   std::string message_;  // the message buffer that WriteBody appends to
-  int timeout_seconds_ = 0;
   Clock::time_point deadline_{};
   int reply_code_ = -1;
   std::string reply_text_;

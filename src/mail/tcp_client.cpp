@@ -185,14 +185,19 @@ bool TCustomCGISocket::SendBuffer(int socket, const std::string& text, int flags
       SocketError(WinSockErrorFromErrno(errno));
       return false;
     }
-    if (++retries > send_retry_limit_) {
-      // The peer has taken nothing for the whole retry budget: give up instead of stalling.
+    const auto now = std::chrono::steady_clock::now();
+    if (++retries > send_retry_limit_ || now >= send_deadline_) {
+      // The peer has taken nothing for the whole retry budget, or the caller's time is up: give
+      // up instead of stalling.
       SocketError(WSAETIMEDOUT);
       return false;
     }
-    // Wait for room in the send buffer rather than sleeping blindly.
+    // Wait for room in the send buffer rather than sleeping blindly, never past the deadline.
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(send_deadline_ - now).count();
+    const int wait = static_cast<int>(std::clamp<long long>(left, 1, 20));
     pollfd p{socket, POLLOUT, 0};
-    while (poll(&p, 1, 20) < 0 && errno == EINTR) {
+    while (poll(&p, 1, wait) < 0 && errno == EINTR) {
     }
   }
   return true;

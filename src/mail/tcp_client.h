@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -78,12 +79,16 @@ class TCustomCGISocket {
  protected:
   // Sends all of `text` on `socket` with `flags`. "Would block" is retried, each retry waiting up
   // to 20 ms in poll() for room, at most SendRetryLimit() retries (about 30 seconds for a stalled
-  // peer); then the send gives up and records 10060 "Connection timed out". Any other failure is
-  // recorded at once. Returns true when every byte was handed to the kernel; an empty text sends
-  // nothing and succeeds.
+  // peer) and never past send_deadline_; then the send gives up and records 10060 "Connection
+  // timed out". Any other failure is recorded at once. Returns true when every byte was handed to
+  // the kernel; an empty text sends nothing and succeeds.
   bool SendBuffer(int socket, const std::string& text, int flags);
   // Retries allowed on "would block"; a test may lower it.
   int send_retry_limit_ = 1500;
+  // The moment after which a stalled send gives up whatever retries are left: a caller with an
+  // overall time limit (the SMTP sender) sets it; the default never comes.
+  std::chrono::steady_clock::time_point send_deadline_ =
+      std::chrono::steady_clock::time_point::max();
 
   int protocol_ = 0;
   int socket_type_ = 3;

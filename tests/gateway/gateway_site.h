@@ -80,8 +80,14 @@ class GatewaySite : public ::testing::Test {
     fs::remove_all(dir_, ignored);
   }
 
-  // Writes brevix.ini from ini_ (CR LF lines, as the wizard writes it).
+  // Writes brevix.ini from ini_ (CR LF lines, as the wizard writes it); with without_ini_ the
+  // site has none.
   void WriteIni() const {
+    if (without_ini_) {
+      std::error_code ignored;
+      fs::remove(dir_ + "brevix.ini", ignored);
+      return;
+    }
     std::string text = "[Options]\r\n";
     for (const auto& [key, value] : ini_) text += key + "=" + value + "\r\n";
     WriteFile("brevix.ini", text);
@@ -158,6 +164,7 @@ class GatewaySite : public ::testing::Test {
 
   std::string dir_;
   std::map<std::string, std::string> ini_;
+  bool without_ini_ = false;
   std::string referer_ = "http://site.test/form.html";
   brevix_test::TestSmtpServer smtp_;
 };

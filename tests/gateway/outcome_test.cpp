@@ -132,6 +132,12 @@ INSTANTIATE_TEST_SUITE_P(
         MissingCase{"Mail_To", kVisitor, "Brevix BX Reports: Missing Field Mail_To"},
         MissingCase{"SMTP_Server", kVisitor, "Brevix BX Reports: Missing Field SMTP_server"},
         MissingCase{"", {{"name", "Ann"}}, "Brevix BX Reports: Missing Field Mail_From"},
+        // One sender only: a list would make an invalid MAIL FROM.
+        MissingCase{"",
+                    {{"mail_from", "a@x.test, Bob <b@y.test>"}},
+                    "Brevix BX Reports: Mail_From is not one address: a@x.test, Bob <b@y.test>"},
+        MissingCase{
+            "", {{"mail_from", " ;, "}}, "Brevix BX Reports: Mail_From is not one address:  ;, "},
         MissingCase{"",
                     {{"mail_from", "a@b.test"}, {"phonereq", ""}, {"zipreq", ""}},
                     "Brevix BX Reports: Missing Field phonereq"}));

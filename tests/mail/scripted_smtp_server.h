@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -33,6 +34,9 @@ class ScriptedSmtpServer {
   std::function<std::string(const std::string& command)> on_command = DefaultReply;
   // The reply after the end of the data.
   std::string data_reply = "250 queued\r\n";
+  // After answering DATA, read nothing more (with a small receive buffer), as a server that
+  // stalls in the middle of a message.
+  bool stall_in_data = false;
 
   static std::string DefaultReply(const std::string& command) {
     const std::string verb = command.substr(0, 4);
@@ -49,6 +53,10 @@ class ScriptedSmtpServer {
   // Starts listening. `listen_only`: accept nothing (connections wait in the backlog).
   void Start(bool listen_only = false) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (stall_in_data) {
+      const int small = 4096;
+      setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -150,6 +158,10 @@ class ScriptedSmtpServer {
         if (reply == kHangUp) return;
         Send(client, reply);
         if (reply.rfind("354", 0) == 0) in_data = true;
+        if (in_data && stall_in_data) {
+          while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          return;
+        }
         // A message that begins right at the data (no header) still ends with "\r\n.\r\n".
         if (in_data) pending.insert(0, "\r\n");
       }

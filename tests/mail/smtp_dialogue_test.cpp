@@ -162,14 +162,32 @@ TEST_F(SmtpDialogueTest, SilentServerTimesOut) {
   EXPECT_EQ(sender_.State(), kSocketIdle);
 }
 
-TEST_F(SmtpDialogueTest, EveryReplyRestartsTheClock) {
-  // Each reply comes after 600 ms: more than the time-out in total, less than it per reply.
+TEST_F(SmtpDialogueTest, TimeOutBoundsTheWholeDialogue) {
+  // Each reply comes after 600 ms: less than the time-out per reply, more than it in total. A
+  // clock that every reply restarted would let such a server hold the caller indefinitely.
   server_.on_command = [](const std::string& c) -> std::string {
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     return ScriptedSmtpServer::DefaultReply(c);
   };
   StartServer();
-  EXPECT_TRUE(sender_.SendMail(1)) << sender_.GetLastErrorText();
+  const auto start = steady_clock::now();
+  EXPECT_FALSE(sender_.SendMail(1));
+  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(sender_.GetLastErrorText(), "SendMessage timeout");
+  EXPECT_EQ(server_.Messages().size(), 0u);
+}
+
+TEST_F(SmtpDialogueTest, StalledMessageTransferEndsAtTheTimeOut) {
+  // The server stops reading in the middle of the message; the send's own retry budget (about
+  // 30 seconds) must not outlast the dialogue's limit.
+  server_.stall_in_data = true;
+  StartServer();
+  sender_.MailBody.Clear();
+  sender_.MailBody.Add(std::string(16 * 1024 * 1024, 'x'));
+  const auto start = steady_clock::now();
+  EXPECT_FALSE(sender_.SendMail(2));
+  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(sender_.GetLastErrorText(), "Connection timed out");
 }
 
 TEST_F(SmtpDialogueTest, ServerHangingUpMidDialogueFailsAtOnce) {
