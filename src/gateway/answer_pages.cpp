@@ -36,7 +36,9 @@ void TForm1::HttpMaster1HtmlBody() {
   const TSmtpSendMail& mail = *request.SmtpSendMail1;
   const std::string error_page = request.Options ? request.Options->Error_Page : std::string();
   HttpWriteLn("Unexpected Error!");
-  HttpWriteLn("Failed to send mail: " + HtmlEscape(mail.GetLastErrorText()) + "<p>");
+  // A refused submission never reached the sender: its reason stands in the sender's place.
+  const std::string error = request.Refused ? request.LastMailError : mail.GetLastErrorText();
+  HttpWriteLn("Failed to send mail: " + HtmlEscape(error) + "<p>");
   HttpWriteLn("SMTP Server: " + HtmlEscape(mail.RemoteHost) +
               " Port: " + HtmlEscape(mail.RemotePort) + "<p>");
   HttpWriteLn("Error_Page: " + HtmlEscape(error_page) + " not found!");
