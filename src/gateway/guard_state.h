@@ -78,9 +78,10 @@ enum class TGuardResult {
 
 // Checks and records in one step under an exclusive lock on the state file: either every key of
 // `keys` has fewer than its limit's events in the last hour and each gets one more, or nothing
-// changes. Concurrent processes therefore never pass a limit together. On kFull, `*full_key` (when
-// given) is the index of the first key that had no room. The file is replaced whole (written
-// beside and renamed), so a reader never meets half a file; the lock is taken again when the name
-// turned out to hold a newer file than the one locked. Never throws.
+// changes. A limit above kMaxTimesPerKey counts as kMaxTimesPerKey. Concurrent processes therefore
+// never pass a limit together. On kFull, `*full_key` (when given) is the index of the first key
+// that had no room. The file is replaced whole (written beside and renamed), so a reader never
+// meets half a file; the lock is taken again when the name turned out to hold a newer file than the
+// one locked. Never throws.
 TGuardResult RecordGuardEvents(const std::string& file_name, const std::vector<TGuardKey>& keys,
                                std::int64_t now, size_t* full_key = nullptr);

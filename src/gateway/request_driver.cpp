@@ -10,6 +10,7 @@
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
 #include "engine/request_context.h"
+#include "gateway/guard_state.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 
@@ -93,7 +94,8 @@ bool TForm1::IsGatewayFile(const std::string& resolved) const {
   const TBXOptions& options = *request.Options;
   const std::string file = Canonical(resolved);
   std::vector<std::string> own = {options.IniFileName, ResolvePath("brevix-error.txt"),
-                                  ResolvePath("BX-RefNumbers.txt"), ModuleFileName()};
+                                  ResolvePath("BX-RefNumbers.txt"),
+                                  ResolvePath(kGuardStateFileName), ModuleFileName()};
   if (!options.Entry_Log.empty()) own.push_back(ResolvePath(options.Entry_Log));
   if (!request.ConfiguredResultsFile.empty()) {
     own.push_back(ResolvePath(request.ConfiguredResultsFile));
