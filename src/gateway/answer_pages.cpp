@@ -60,7 +60,10 @@ void TForm1::hfile1HttpEntry(const std::string& entry_name, bool& handled) {
   TGatewayRequest& request = Request();
   if (SameText(entry_name, "error_desc")) {
     const TSmtpSendMail& mail = *request.SmtpSendMail1;
-    if (!request.MailSent) HttpWrite(request.Options->SMTP_Server + " reported this error:  ");
+    // A guard's refusal is the gateway's own word, not the server's.
+    if (!request.MailSent && !request.Refused && !request.MailRefused) {
+      HttpWrite(request.Options->SMTP_Server + " reported this error:  ");
+    }
     HttpWrite(HtmlEscape(request.LastMailError) + "<p>");
     HttpWrite("mail_to=" + HtmlEscape(mail.MailTo) + "<br>");
     HttpWrite("mail_from=" + HtmlEscape(mail.MailFrom) + "<br>");

@@ -28,6 +28,12 @@ struct TGatewayRequest {
   bool FieldsComplete = false;
   // The main mail was accepted by the server.
   bool MailSent = false;
+  // A guard refused the submission (honeypot, Max_Per_Hour): nothing may be sent, recorded or
+  // numbered, not even by the answer page's macros.
+  bool Refused = false;
+  // A guard kept the main mail from the server (a recipient not allowed, too many recipients):
+  // LastMailError says why, and no server reported anything.
+  bool MailRefused = false;
   // The last error text of a sender in this request.
   std::string LastMailError;
   // What stands in for an empty field: "**" or one blank.

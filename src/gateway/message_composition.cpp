@@ -119,6 +119,8 @@ void TForm1::SendReceipt() {
   const TSmtpSendMail& main = *request.SmtpSendMail1;
   TSmtpSendMail& receipt = *request.SendMailReceipt;
 
+  const std::string receipt_to = !options.Receipt_To.empty() ? options.Receipt_To : main.MailFrom;
+  if (!ReceiptAllowed(receipt_to)) return;
   receipt.RemoteHost = main.RemoteHost;
   receipt.RemotePort = main.RemotePort;
   receipt.MailBody.Clear();
@@ -136,7 +138,7 @@ void TForm1::SendReceipt() {
     LogError("Brevix BX Reports: Missing Receipt Text file " + options.Receipt_Text);
     receipt.MailBody.Add("Your request on " + referer + " has been sent");
   }
-  receipt.MailTo = !options.Receipt_To.empty() ? options.Receipt_To : main.MailFrom;
+  receipt.MailTo = receipt_to;
   receipt.MailSubject =
       !options.Receipt_Subject.empty() ? options.Receipt_Subject : "Receipt: " + referer;
   receipt.MailFrom = !options.Receipt_From.empty() ? options.Receipt_From : main.MailTo;

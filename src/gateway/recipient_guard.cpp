@@ -128,6 +128,7 @@ bool MainMailRecipientsAllowed(TForm1& form) {
                   " (Max_Recipients in brevix.ini allows " +
                   std::to_string(request.Guards.MaxRecipients) + ")");
     request.LastMailError = kTooManyRecipients;
+    request.MailRefused = true;
     return false;
   }
   // Only what the form supplied is checked: the ini's own lists are the owner's choice.
@@ -137,6 +138,7 @@ bool MainMailRecipientsAllowed(TForm1& form) {
       form.LogError("Brevix BX Reports: Recipient not allowed: " + a.address +
                     " (add it to Allowed_Recipients in brevix.ini)");
       request.LastMailError = kRecipientNotAllowed;
+      request.MailRefused = true;
       return false;
     }
   }

@@ -131,6 +131,15 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
       const TBXOptions& options = *request.Options;
       if (!request.FieldsComplete) {
         if (!AnswerWithPage(options.Info_Missing_Page)) hmemoreq->Execute();
+      } else if (HoneypotFilled()) {
+        // A bot is answered as if its mail had gone, so the page tells it nothing.
+        request.MailSent = true;
+        if (!AnswerWithPage(options.Response_Page, &request.ResponsePagePath)) {
+          httpnoresponsepage->Execute();
+        }
+      } else if (!SubmissionAllowed()) {
+        // Refused before the results file, the reference numbers and the send: it costs nothing.
+        if (!AnswerWithPage(options.Error_Page)) HttpMaster1->Execute();
       } else {
         if (!options.Results_File.empty()) WriteResultsFile();
         AddAttachments();

@@ -170,6 +170,7 @@ void TForm1::WriteEntryLog() {
 
 std::string TForm1::NextReferenceNumber(const std::string& name) {
   TGatewayRequest& request = Request();
+  if (request.Refused) return std::string();
   if (!request.RefNumbers) {
     request.RefNumbers = std::make_unique<TRefNumbers>(ResolvePath(kRefNumbersFile));
   }

@@ -125,4 +125,15 @@ class TForm1 : public TComponentOwner {
   // Ends a request that will not keep its reference number, and the automatic results file it
   // reserved without writing.
   void DropUnusedReservations(bool keep_ref_numbers);
+
+  // ---- Submission limits (submission_limits.h) ---------------------------------------------
+  // True when the honeypot field arrived filled; marks the request refused and logs it.
+  bool HoneypotFilled();
+  // Counts this submission against Max_Per_Hour for the client address. False when it is over
+  // the limit: the request is then refused, LastMailError is kTooManySubmissions, and it is logged.
+  bool SubmissionAllowed();
+  // True when a receipt may go to `receipt_to`: exactly one well-formed address, and
+  // Max_Receipts_Per_Hour not reached for it or for the client address (one receipt is then
+  // counted for both). A refusal is logged.
+  bool ReceiptAllowed(const std::string& receipt_to);
 };

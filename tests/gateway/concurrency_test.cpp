@@ -1,6 +1,8 @@
 // Many simultaneous submissions, each its own process, sharing the gateway's data files.
 #include <future>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,7 +11,51 @@
 namespace gateway_test {
 namespace {
 
-class ConcurrencyTest : public GatewaySite {};
+class ConcurrencyTest : public GatewaySite {
+ protected:
+  // Starts `count` submissions at once, submission i from client address client(i), and
+  // collects their answers.
+  template <typename ClientOf>
+  std::vector<cgi_test::CgiResult> PostAtOnce(int count, ClientOf client) {
+    std::vector<std::future<cgi_test::CgiResult>> runs;
+    for (int i = 0; i < count; ++i) {
+      runs.push_back(std::async(std::launch::async, [this, i, &client] {
+        const std::string body = "mail_from=a%40b.test&n=" + std::to_string(i);
+        cgi_test::CgiRun run;
+        run.program = dir_ + "brevix.cgi";
+        run.env = Environment("POST");
+        run.env["REMOTE_ADDR"] = client(i);
+        run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+        run.env["CONTENT_LENGTH"] = std::to_string(body.size());
+        run.input = body;
+        run.timeout = std::chrono::seconds(60);
+        return cgi_test::RunCgi(run);
+      }));
+    }
+    std::vector<cgi_test::CgiResult> results;
+    for (auto& run : runs) results.push_back(run.get());
+    return results;
+  }
+
+  // The state file's lines: kind, key and the number of times, each line whole.
+  std::map<std::string, int> GuardLines() const {
+    std::map<std::string, int> lines;
+    std::istringstream in(FileText("BX-Guards.txt"));
+    for (std::string line; std::getline(in, line);) {
+      EXPECT_FALSE(line.empty() || line.back() != '\r') << "torn line " << line;
+      std::istringstream fields(line);
+      std::string kind, key, time;
+      fields >> kind >> key;
+      int times = 0;
+      while (fields >> time) {
+        EXPECT_EQ(time.find_first_not_of("0123456789"), std::string::npos) << line;
+        ++times;
+      }
+      lines[kind + " " + key] = times;
+    }
+    return lines;
+  }
+};
 
 TEST_F(ConcurrencyTest, SimultaneousSubmissionsLoseNoRecordAndShareNoNumber) {
   constexpr int kSubmissions = 16;
@@ -91,6 +137,70 @@ TEST_F(ConcurrencyTest, SimultaneousErrorLinesStayWhole) {
   const std::string log = ErrorLog();
   EXPECT_EQ(CountOf(log, "\r\n"), kSubmissions);
   EXPECT_EQ(CountOf(log, " Brevix BX Reports: Missing Field Mail_To\r\n"), kSubmissions);
+}
+
+TEST_F(ConcurrencyTest, MaxPerHourAdmitsExactlyItsLimitAmongSimultaneousSubmissions) {
+  constexpr int kSubmissions = 32;
+  constexpr int kLimit = 10;
+  ini_["Max_Per_Hour"] = std::to_string(kLimit);
+  ini_["Results_File"] = "results.csv";
+  ini_["Results_File_Template"] = "record.txt";
+  ini_["Response_Page"] = "thanks.htm";
+  ini_["Error_Page"] = "sorry.htm";
+  WriteFile("record.txt", "%n%");
+  WriteFile("thanks.htm", "sent %refnum_order%");
+  WriteFile("sorry.htm", "refused %vorl_error_desc%");
+  WriteIni();
+
+  std::set<std::string> numbers;
+  int refused = 0;
+  for (const auto& result : PostAtOnce(kSubmissions, [](int) { return "10.0.0.1"; })) {
+    ASSERT_EQ(result.exit_code, 0) << result.error;
+    const std::string body = Body(result);
+    if (body == "refused Too many submissions") {
+      ++refused;
+    } else {
+      numbers.insert(body);
+    }
+  }
+  EXPECT_EQ(refused, kSubmissions - kLimit);
+  // Every admitted submission drew its own number, 1 to the limit, and no refused one drew any.
+  ASSERT_EQ(numbers.size(), static_cast<size_t>(kLimit));
+  EXPECT_EQ(*numbers.begin(), "sent 1");
+  EXPECT_EQ(FileText("BX-RefNumbers.txt"), "order=" + std::to_string(kLimit) + "\r\n");
+  EXPECT_EQ(smtp_.WaitForMessages(kLimit), kLimit);
+  EXPECT_EQ(CountOf(FileText("results.csv"), "\r\n"), kLimit);
+  EXPECT_EQ(CountOf(ErrorLog(), " Too many submissions from 10.0.0.1 "), kSubmissions - kLimit);
+  EXPECT_EQ(GuardLines(), (std::map<std::string, int>{{"submit 10.0.0.1", kLimit}}));
+}
+
+TEST_F(ConcurrencyTest, ReceiptLimitHoldsAmongSimultaneousSubmissions) {
+  constexpr int kSubmissions = 32;
+  constexpr int kLimit = 10;
+  ini_["Max_Receipts_Per_Hour"] = std::to_string(kLimit);
+  ini_["Receipt_Text"] = "receipt.txt";
+  ini_["Receipt_To"] = "visitor@site.test";
+  ini_["Response_Page"] = "thanks.htm";
+  WriteFile("receipt.txt", "Thank you.\r\n");
+  WriteFile("thanks.htm", "sent");
+  WriteIni();
+
+  // Each from its own client: only the one receipt address runs full.
+  for (const auto& result :
+       PostAtOnce(kSubmissions, [](int i) { return "10.0.2." + std::to_string(i); })) {
+    ASSERT_EQ(result.exit_code, 0) << result.error;
+    EXPECT_EQ(Body(result), "sent");
+  }
+  ASSERT_EQ(smtp_.WaitForMessages(kSubmissions + kLimit), kSubmissions + kLimit);
+  int receipts = 0;
+  for (int i = 1; i <= kSubmissions + kLimit; ++i) {
+    if (smtp_.Message(i).recipients == std::vector<std::string>{"visitor@site.test"}) ++receipts;
+  }
+  EXPECT_EQ(receipts, kLimit);
+  EXPECT_EQ(CountOf(ErrorLog(), " reached for visitor@site.test\r\n"), kSubmissions - kLimit);
+  const auto lines = GuardLines();
+  EXPECT_EQ(lines.at("receipt-to visitor@site.test"), kLimit);
+  EXPECT_EQ(lines.size(), static_cast<size_t>(1 + kLimit));  // and one line per admitted client
 }
 
 }  // namespace

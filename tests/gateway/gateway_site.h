@@ -105,6 +105,7 @@ class GatewaySite : public ::testing::Test {
     auto env = cgi_test::CgiEnvironment(method);
     env["SCRIPT_NAME"] = "/cgi-bin/brevix.cgi";
     env["HTTP_REFERER"] = referer_;
+    env["REMOTE_ADDR"] = remote_addr_;
     if (referer_.empty()) env.erase("HTTP_REFERER");
     return env;
   }
@@ -166,6 +167,7 @@ class GatewaySite : public ::testing::Test {
   std::map<std::string, std::string> ini_;
   bool without_ini_ = false;
   std::string referer_ = "http://site.test/form.html";
+  std::string remote_addr_ = "127.0.0.1";
   brevix_test::TestSmtpServer smtp_;
 };
 

@@ -187,6 +187,7 @@ TEST_P(GatewayFileTest, FormCannotAttachGatewaysOwnFiles) {
   WriteFile("entries.log", "earlier entry\r\n");
   WriteFile("results.csv", "\"earlier\",\"submission\"\r\n");
   WriteFile("BX-RefNumbers.txt", "order=7\r\n");
+  WriteFile("BX-Guards.txt", "receipt-to ann@visitor.test 1700000000\r\n");
   WriteFile("brevix-error.txt", "earlier error\r\n");
   WriteFile("Temp/123.tmp", "another visitor's upload");
   WriteFile("log/brevix.Log", "engine log");
@@ -202,8 +203,9 @@ TEST_P(GatewayFileTest, FormCannotAttachGatewaysOwnFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Names, GatewayFileTest,
                          ::testing::Values("brevix.ini", "./brevix.ini", "brevix-error.txt",
-                                           "BX-RefNumbers.txt", "entries.log", "results.csv",
-                                           "brevix.cgi", "Temp\\123.tmp", "log/brevix.Log"));
+                                           "BX-RefNumbers.txt", "BX-Guards.txt", "entries.log",
+                                           "results.csv", "brevix.cgi", "Temp\\123.tmp",
+                                           "log/brevix.Log"));
 
 TEST_F(HardeningTest, FormCannotAttachEarlierAutomaticResultsFiles) {
   ini_["Results_File"] = "\\auto.csv";

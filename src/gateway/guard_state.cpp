@@ -1,0 +1,269 @@
+#include "gateway/guard_state.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <optional>
+
+#include "common/file_replace.h"
+#include "common/text_compare.h"
+#include "platform/file_lock.h"
+
+namespace {
+
+// Times have at most this many digits: enough for any date, too few to overflow.
+constexpr size_t kMaxTimeDigits = 12;
+// Locks taken again after the name moved on to a newer file before one is given up.
+constexpr int kMaxLockAttempts = 1000;
+
+const char* KindName(TGuardKind kind) {
+  switch (kind) {
+    case TGuardKind::kSubmit:
+      return "submit";
+    case TGuardKind::kReceiptTo:
+      return "receipt-to";
+    case TGuardKind::kReceiptClient:
+      return "receipt-client";
+  }
+  return "submit";
+}
+
+bool KnownKind(std::string_view kind) {
+  return kind == "submit" || kind == "receipt-to" || kind == "receipt-client";
+}
+
+bool InWindow(std::int64_t time, std::int64_t now) {
+  return time > now - TGuardTable::kWindowSeconds && time <= now + TGuardTable::kWindowSeconds;
+}
+
+bool ParseTime(std::string_view text, std::int64_t& time) {
+  if (text.empty() || text.size() > kMaxTimeDigits) return false;
+  time = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    time = time * 10 + (c - '0');
+  }
+  return true;
+}
+
+// A key as the file holds it: printable, without blanks, "%" only in front of two hex digits.
+bool WellFormedKey(std::string_view key) {
+  // A lone "%" is the encoding of the empty key.
+  if (key == "%") return true;
+  if (key.empty() || key.size() > TGuardTable::kMaxKeyBytes * 3) return false;
+  for (size_t i = 0; i < key.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(key[i]);
+    if (c <= ' ' || c >= 0x7f) return false;
+    if (c == '%' &&
+        (i + 2 >= key.size() || !std::isxdigit(static_cast<unsigned char>(key[i + 1])) ||
+         !std::isxdigit(static_cast<unsigned char>(key[i + 2])))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+long long StoredLimit(long long limit) {
+  return std::clamp(limit, 1LL, TGuardTable::kMaxTimesPerKey);
+}
+
+}  // namespace
+
+std::string TGuardTable::EncodeKey(std::string_view raw) {
+  static const char* hex = "0123456789ABCDEF";
+  if (raw.size() > kMaxKeyBytes) raw = raw.substr(0, kMaxKeyBytes);
+  if (raw.empty()) return "%";
+  std::string out;
+  for (char ch : raw) {
+    const unsigned char c = static_cast<unsigned char>(AsciiLower(ch));
+    if (c <= ' ' || c >= 0x7f || c == '%') {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void TGuardTable::Parse(std::string_view text, std::int64_t now) {
+  lines_.clear();
+  if (text.size() > kMaxFileBytes) text = text.substr(0, kMaxFileBytes);
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view row = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (!row.empty() && row.back() == '\r') row.remove_suffix(1);
+
+    std::vector<std::string_view> fields;
+    while (!row.empty()) {
+      const size_t blank = row.find(' ');
+      const std::string_view field = row.substr(0, blank);
+      if (!field.empty()) fields.push_back(field);
+      if (blank == std::string_view::npos) break;
+      row.remove_prefix(blank + 1);
+    }
+    if (fields.size() < 3 || !KnownKind(fields[0]) || !WellFormedKey(fields[1])) continue;
+    Line line{std::string(fields[0]), std::string(fields[1]), {}};
+    bool good = true;
+    for (size_t i = 2; i < fields.size() && good; ++i) {
+      std::int64_t time = 0;
+      good = ParseTime(fields[i], time);
+      if (good && InWindow(time, now)) line.times.push_back(time);
+    }
+    if (!good || line.times.empty()) continue;
+    std::sort(line.times.begin(), line.times.end());
+    Line* same = Find(line.kind, line.key);
+    if (same != nullptr) {
+      same->times.insert(same->times.end(), line.times.begin(), line.times.end());
+      std::sort(same->times.begin(), same->times.end());
+    } else if (lines_.size() < kMaxKeys) {
+      lines_.push_back(std::move(line));
+    }
+  }
+  for (Line& line : lines_) {
+    if (static_cast<long long>(line.times.size()) > kMaxTimesPerKey) {
+      line.times.erase(line.times.begin(), line.times.end() - kMaxTimesPerKey);
+    }
+  }
+}
+
+long long TGuardTable::Count(const TGuardKey& key) const {
+  const Line* line = Find(KindName(key.kind), EncodeKey(key.key));
+  return line == nullptr ? 0 : static_cast<long long>(line->times.size());
+}
+
+void TGuardTable::Add(const TGuardKey& key, std::int64_t now) {
+  const std::string kind = KindName(key.kind);
+  const std::string encoded = EncodeKey(key.key);
+  Line* line = Find(kind, encoded);
+  if (line == nullptr) {
+    if (lines_.size() >= kMaxKeys) {
+      // The counter that saw nothing for longest makes room.
+      auto oldest = std::min_element(
+          lines_.begin(), lines_.end(),
+          [](const Line& a, const Line& b) { return a.times.back() < b.times.back(); });
+      lines_.erase(oldest);
+    }
+    lines_.push_back(Line{kind, encoded, {}});
+    line = &lines_.back();
+  }
+  line->times.push_back(now);
+  std::sort(line->times.begin(), line->times.end());
+  const long long keep = StoredLimit(key.limit);
+  if (static_cast<long long>(line->times.size()) > keep) {
+    line->times.erase(line->times.begin(), line->times.end() - keep);
+  }
+}
+
+std::string TGuardTable::Text() const {
+  std::string text;
+  for (const Line& line : lines_) {
+    text += line.kind;
+    text += ' ';
+    text += line.key;
+    for (std::int64_t time : line.times) {
+      text += ' ';
+      text += std::to_string(time);
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+TGuardTable::Line* TGuardTable::Find(const std::string& kind, const std::string& key) {
+  for (Line& line : lines_) {
+    if (line.kind == kind && line.key == key) return &line;
+  }
+  return nullptr;
+}
+
+const TGuardTable::Line* TGuardTable::Find(const std::string& kind, const std::string& key) const {
+  return const_cast<TGuardTable*>(this)->Find(kind, key);
+}
+
+namespace {
+
+// The state file open and exclusively locked, and still the file its name stands for: a process
+// that replaced it while this one waited has renamed a new file over the name, so the lock on the
+// old one would guard nothing and is taken again on the new one.
+class LockedStateFile {
+ public:
+  explicit LockedStateFile(const std::string& name) {
+    for (int attempt = 0; attempt < kMaxLockAttempts; ++attempt) {
+      fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      if (fd_ < 0) return;
+      lock_.emplace(fd_);
+      struct stat held {};
+      struct stat named {};
+      if (lock_->Locked() && ::fstat(fd_, &held) == 0 && ::stat(name.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        return;
+      }
+      const bool locked = lock_->Locked();
+      Release();
+      if (!locked) return;
+    }
+  }
+  ~LockedStateFile() { Release(); }
+  LockedStateFile(const LockedStateFile&) = delete;
+  LockedStateFile& operator=(const LockedStateFile&) = delete;
+
+  bool Ok() const { return fd_ >= 0 && lock_ && lock_->Locked(); }
+
+  bool Read(std::string& text) const {
+    char buffer[8192];
+    off_t offset = 0;
+    while (text.size() < TGuardTable::kMaxFileBytes) {
+      const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+      offset += n;
+    }
+    return true;
+  }
+
+ private:
+  void Release() {
+    lock_.reset();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  int fd_ = -1;
+  std::optional<ScopedFileLock> lock_;
+};
+
+}  // namespace
+
+TGuardResult RecordGuardEvents(const std::string& file_name, const std::vector<TGuardKey>& keys,
+                               std::int64_t now, size_t* full_key) {
+  try {
+    LockedStateFile file(file_name);
+    std::string text;
+    if (!file.Ok() || !file.Read(text)) return TGuardResult::kUnavailable;
+    TGuardTable table;
+    table.Parse(text, now);
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (table.Count(keys[i]) >= StoredLimit(keys[i].limit)) {
+        if (full_key != nullptr) *full_key = i;
+        return TGuardResult::kFull;
+      }
+    }
+    for (const TGuardKey& key : keys) table.Add(key, now);
+    // Replaced while the lock on the current file is held: the next process finds the name on
+    // a new file, notices, and locks that one.
+    return ReplaceFileContents(file_name, table.Text()) ? TGuardResult::kRecorded
+                                                        : TGuardResult::kUnavailable;
+  } catch (...) {
+    return TGuardResult::kUnavailable;
+  }
+}

@@ -1,0 +1,153 @@
+// The honeypot, the hourly submission limit and the receipt limits of a request.
+#include "gateway/submission_limits.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "common/text_compare.h"
+#include "engine/http_engine.h"
+#include "gateway/gateway_files.h"
+#include "gateway/guard_state.h"
+#include "gateway/resolve_path.h"
+#include "gateway/send_mail_form.h"
+#include "mail/address_list.h"
+
+namespace {
+
+constexpr size_t kMaxLocalPart = 64;
+constexpr size_t kMaxLabel = 63;
+constexpr size_t kMaxAddress = 254;
+// A visitor's value in a log line is cut to this many bytes.
+constexpr size_t kMaxLoggedValue = 254;
+
+bool IsLetterOrDigit(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool IsLocalPartChar(char c) {
+  return IsLetterOrDigit(c) || (c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr);
+}
+
+bool IsDotSeparated(std::string_view text, size_t max_part, bool (*part_ok)(std::string_view)) {
+  size_t start = 0;
+  for (;;) {
+    const size_t dot = text.find('.', start);
+    const std::string_view part =
+        text.substr(start, dot == std::string_view::npos ? dot : dot - start);
+    if (part.empty() || part.size() > max_part || !part_ok(part)) return false;
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
+bool IsLocalAtom(std::string_view atom) {
+  for (char c : atom) {
+    if (!IsLocalPartChar(c)) return false;
+  }
+  return true;
+}
+
+bool IsDomainLabel(std::string_view label) {
+  if (label.front() == '-' || label.back() == '-') return false;
+  for (char c : label) {
+    if (!IsLetterOrDigit(c) && c != '-') return false;
+  }
+  return true;
+}
+
+std::string ForLog(std::string_view value) {
+  return std::string(value.substr(0, kMaxLoggedValue));
+}
+
+std::int64_t NowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string ClientAddress() {
+  return HttpServerVar("remote addr");
+}
+
+}  // namespace
+
+bool IsWellFormedMailAddress(std::string_view address) {
+  if (address.size() > kMaxAddress) return false;
+  const size_t at = address.rfind('@');
+  if (at == std::string_view::npos || at > kMaxLocalPart) return false;
+  return IsDotSeparated(address.substr(0, at), kMaxLocalPart, IsLocalAtom) &&
+         IsDotSeparated(address.substr(at + 1), kMaxLabel, IsDomainLabel);
+}
+
+std::string SingleMailAddress(std::string_view list) {
+  for (char c : list) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::string();
+  }
+  const std::vector<MailAddress> items = ParseAddressList(list);
+  if (items.size() != 1 || items[0].name.find('@') != std::string::npos ||
+      !IsWellFormedMailAddress(items[0].address)) {
+    return std::string();
+  }
+  return items[0].address;
+}
+
+bool TForm1::HoneypotFilled() {
+  TGatewayRequest& request = Request();
+  const std::string& field = request.Guards.HoneypotField;
+  if (field.empty() || HttpFormVar(field, "").empty()) return false;
+  // Nothing may be numbered, not even by the answer page's macros.
+  request.Refused = true;
+  LogError("Brevix BX Reports: Honeypot field " + ForLog(field) + " filled by " +
+           ForLog(ClientAddress()) + ", nothing sent");
+  return true;
+}
+
+bool TForm1::SubmissionAllowed() {
+  TGatewayRequest& request = Request();
+  const long long limit = request.Guards.MaxPerHour;
+  if (limit <= 0) return true;
+  const std::string client = ClientAddress();
+  switch (RecordGuardEvents(ResolvePath(kGuardStateFile), {{TGuardKind::kSubmit, client, limit}},
+                            NowSeconds())) {
+    case TGuardResult::kRecorded:
+      return true;
+    case TGuardResult::kUnavailable:
+      LogError(std::string("Brevix BX Reports: Unable to update ") + kGuardStateFile);
+      return true;
+    case TGuardResult::kFull:
+      break;
+  }
+  request.Refused = true;
+  request.LastMailError = kTooManySubmissions;
+  LogError("Brevix BX Reports: " + std::string(kTooManySubmissions) + " from " + ForLog(client) +
+           " (Max_Per_Hour " + std::to_string(limit) + ")");
+  return false;
+}
+
+bool TForm1::ReceiptAllowed(const std::string& receipt_to) {
+  const TGatewayRequest& request = Request();
+  const std::string address = SingleMailAddress(receipt_to);
+  if (address.empty()) {
+    LogError("Brevix BX Reports: Receipt not sent, not one address: " + ForLog(receipt_to));
+    return false;
+  }
+  const long long limit = request.Guards.MaxReceiptsPerHour;
+  if (limit <= 0) return true;
+  const std::string client = ClientAddress();
+  size_t full = 0;
+  switch (RecordGuardEvents(
+      ResolvePath(kGuardStateFile),
+      {{TGuardKind::kReceiptTo, address, limit}, {TGuardKind::kReceiptClient, client, limit}},
+      NowSeconds(), &full)) {
+    case TGuardResult::kRecorded:
+      return true;
+    case TGuardResult::kUnavailable:
+      LogError(std::string("Brevix BX Reports: Unable to update ") + kGuardStateFile);
+      return true;
+    case TGuardResult::kFull:
+      break;
+  }
+  LogError("Brevix BX Reports: Receipt not sent, Max_Receipts_Per_Hour " + std::to_string(limit) +
+           " reached for " + (full == 0 ? LowerCase(address) : "client " + ForLog(client)));
+  return false;
+}

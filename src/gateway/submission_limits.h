@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The site owner's limits on what one visitor, or one bot, can make the gateway do (the keys of
+// TGuardSettings), checked by TForm1::HoneypotFilled, SubmissionAllowed and ReceiptAllowed
+// (submission_limits.cpp) before anything is written, numbered or sent:
+//  - Honeypot_Field: a field a person never fills. When it arrives filled in a complete
+//    submission, the visitor is answered with the response page as if the mail had gone, and
+//    nothing is sent, recorded or numbered (an incomplete one gets the missing-information page,
+//    as anyone's does).
+//  - Max_Per_Hour: complete submissions per client address (REMOTE_ADDR). The one over it gets
+//    the error page with the error text kTooManySubmissions, and nothing is sent, recorded or
+//    numbered. Incomplete submissions do not count: they cost nothing and a visitor who forgot a
+//    field must not use up the limit.
+//  - Max_Receipts_Per_Hour: receipts per receipt address and per client address; a receipt must
+//    go to exactly one well-formed address. A receipt refused goes unsent; the main mail and the
+//    answer page are not affected.
+// Counts live in "BX-Guards.txt" (guard_state.h). When that file cannot be used, the limits are
+// not enforced for that request and a log line says so: a full disk must not take the form down.
+// Every refusal writes one error-log line.
+
+// The error text of a submission refused by Max_Per_Hour.
+inline constexpr const char* kTooManySubmissions = "Too many submissions";
+
+// True for one address "local@domain": a local part of at most 64 characters of letters, digits,
+// dots (not first, last or doubled) and !#$%&'*+-/=?^_`{|}~; a domain of dot-separated labels
+// of letters, digits and inner hyphens, each at most 63 characters; at most 254 in all.
+bool IsWellFormedMailAddress(std::string_view address);
+
+// The bare address when `list` (an address property: "a@b.test" or "Ann <a@b.test>") names
+// exactly one well-formed address, with no control character anywhere and no "@" in a display
+// name; otherwise empty.
+std::string SingleMailAddress(std::string_view list);

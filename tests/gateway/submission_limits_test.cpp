@@ -1,0 +1,254 @@
+// The site owner's limits against bots and floods, run as real CGI processes against a real SMTP
+// server: what a refused submission costs (nothing) and what an allowed one still does.
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "gateway_site.h"
+
+namespace gateway_test {
+namespace {
+
+const Fields kVisitor = {{"name", "Ann"}, {"mail_from", "ann@visitor.test"}};
+
+long long Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+Fields With(Fields fields, const std::string& name, const std::string& value) {
+  fields.emplace_back(name, value);
+  return fields;
+}
+
+class SubmissionLimitsTest : public GatewaySite {
+ protected:
+  void SetUp() override {
+    GatewaySite::SetUp();
+    ini_["Results_File"] = "results.txt";
+    ini_["Results_File_Template"] = "record.txt";
+    ini_["Entry_Log"] = "entries.log";
+    ini_["Message_Text"] = "message.txt";
+    ini_["Response_Page"] = "thanks.htm";
+    ini_["Error_Page"] = "sorry.htm";
+    WriteFile("record.txt", "%name%");
+    WriteFile("message.txt", "Order %refnum_order% from %name%\r\n");
+    WriteFile("thanks.htm", "Thanks %name%, number %refnum_order%.");
+    WriteFile("sorry.htm", "Sorry: %vorl_error_desc% [%refnum_order%]");
+  }
+
+  // Lines of the error log that contain `part`.
+  int LogLines(const std::string& part) const { return CountOf(ErrorLog(), part); }
+  int Records() const { return CountOf(FileText("results.txt"), "\r\n"); }
+  int Entries() const { return CountOf(FileText("entries.log"), "\r\n"); }
+  // Mails the server holds once every process has ended (each sends before it answers).
+  int Mails() const { return smtp_.MessageCount(); }
+};
+
+struct HoneypotCase {
+  const char* setting;  // Honeypot_Field in brevix.ini; empty: none
+  const char* value;    // the submitted "website" field
+  bool sent;
+};
+
+void PrintTo(const HoneypotCase& c, std::ostream* os) {
+  *os << "Honeypot_Field=\"" << c.setting << "\" website=\"" << c.value << '"';
+}
+
+class HoneypotTest : public SubmissionLimitsTest,
+                     public ::testing::WithParamInterface<HoneypotCase> {};
+
+TEST_P(HoneypotTest, FilledHoneypotLooksSentButCostsNothing) {
+  if (*GetParam().setting) ini_["Honeypot_Field"] = GetParam().setting;
+  ini_["Receipt_Text"] = "receipt.txt";
+  ini_["Results_File"] = "data\\auto.csv";
+  WriteFile("receipt.txt", "Thank you.\r\n");
+  fs::create_directories(dir_ + "data");
+  const auto result = Post(With(kVisitor, "website", GetParam().value));
+  ASSERT_EQ(result.exit_code, 0) << result.error;
+  if (GetParam().sent) {
+    EXPECT_EQ(Body(result), "Thanks Ann, number 1.");
+    ASSERT_EQ(smtp_.WaitForMessages(2), 2);  // mail and receipt
+    EXPECT_EQ(FileText("BX-RefNumbers.txt"), "order=1\r\n");
+    EXPECT_EQ(LogLines("Honeypot"), 0);
+    return;
+  }
+  // The bot sees the response page; no number was drawn for it.
+  EXPECT_EQ(Body(result), "Thanks Ann, number .");
+  EXPECT_EQ(Mails(), 0);
+  EXPECT_FALSE(Exists("BX-RefNumbers.txt"));
+  EXPECT_FALSE(Exists("entries.log"));
+  EXPECT_TRUE(fs::is_empty(dir_ + "data")) << "no automatic results file";
+  EXPECT_EQ(CountOf(ErrorLog(), "\r\n"), 1) << ErrorLog();
+  EXPECT_EQ(LogLines(std::string(" Brevix BX Reports: Honeypot field ") + GetParam().setting +
+                     " filled by 127.0.0.1, nothing sent\r\n"),
+            1)
+      << ErrorLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HoneypotTest,
+                         ::testing::Values(HoneypotCase{"website", "http://spam.test", false},
+                                           HoneypotCase{"WEBSITE", " ", false},
+                                           HoneypotCase{"website", "", true},
+                                           HoneypotCase{"", "http://spam.test", true}));
+
+TEST_F(SubmissionLimitsTest, SubmissionOverMaxPerHourGetsErrorPageAndCostsNothing) {
+  ini_["Max_Per_Hour"] = "2";
+  // Incomplete submissions do not count against the limit.
+  Post({{"name", "no sender"}});
+  EXPECT_EQ(Body(Post(kVisitor)), "Thanks Ann, number 1.");
+  EXPECT_EQ(Body(Post(kVisitor)), "Thanks Ann, number 2.");
+  EXPECT_EQ(Body(Post(kVisitor)), "Sorry: Too many submissions []");
+  EXPECT_EQ(
+      LogLines(" Brevix BX Reports: Too many submissions from 127.0.0.1 (Max_Per_Hour 2)\r\n"), 1)
+      << ErrorLog();
+  EXPECT_EQ(Mails(), 2);
+  EXPECT_EQ(Records(), 2);
+  EXPECT_EQ(Entries(), 2);
+  EXPECT_EQ(FileText("BX-RefNumbers.txt"), "order=2\r\n");
+
+  // The limit is per client address, and the built-in error page names the reason.
+  ini_.erase("Error_Page");
+  const auto refused = Post(kVisitor);
+  EXPECT_NE(Body(refused).find("Failed to send mail: Too many submissions<p>"), std::string::npos)
+      << Body(refused);
+  remote_addr_ = "10.0.0.2";
+  EXPECT_EQ(Body(Post(kVisitor)), "Thanks Ann, number 3.");
+  EXPECT_EQ(Mails(), 3);
+}
+
+TEST_F(SubmissionLimitsTest, OnlyTheLastHourCountsAndOlderTimesAreDropped) {
+  ini_["Max_Per_Hour"] = "2";
+  const long long now = Now();
+  const std::string recent = std::to_string(now - 1800);
+  WriteFile("BX-Guards.txt", "submit 127.0.0.1 " + std::to_string(now - 7200) + " " +
+                                 std::to_string(now - 3700) + " " + recent + "\r\n" +
+                                 "submit 10.9.9.9 " + std::to_string(now - 4000) + "\r\n");
+  EXPECT_EQ(Body(Post(kVisitor)), "Thanks Ann, number 1.");
+  const std::string state = FileText("BX-Guards.txt");
+  EXPECT_EQ(state.rfind("submit 127.0.0.1 " + recent + " ", 0), 0u) << state;
+  EXPECT_EQ(CountOf(state, "\r\n"), 1) << state;
+  EXPECT_EQ(Body(Post(kVisitor)), "Sorry: Too many submissions []");
+}
+
+class HostileClientTest : public SubmissionLimitsTest,
+                          public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(HostileClientTest, ClientAddressCannotBreakTheStateFile) {
+  ini_["Max_Per_Hour"] = "1";
+  remote_addr_ = GetParam();
+  EXPECT_EQ(Body(Post(kVisitor)), "Thanks Ann, number 1.");
+  // The same address is found again: its line was written as one line with one key.
+  EXPECT_EQ(Body(Post(kVisitor)), "Sorry: Too many submissions []");
+  remote_addr_ = "10.0.0.3";
+  EXPECT_EQ(Body(Post(kVisitor)), "Thanks Ann, number 2.");
+  const std::string state = FileText("BX-Guards.txt");
+  EXPECT_EQ(CountOf(state, "\r\n"), 2) << state;
+  EXPECT_EQ(CountOf(state, "\n"), 2) << state;
+  EXPECT_LT(state.size(), 1000u);
+  EXPECT_EQ(state.find("submit 10.0.0.3 "), state.find("\r\n") + 2) << state;
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, HostileClientTest,
+                         ::testing::Values(std::string("1.2.3.4\r\nsubmit 10.0.0.3 1"),
+                                           std::string("a b  c"), std::string(5000, '9'),
+                                           std::string("%20"), std::string("")),
+                         [](const auto& param_info) {
+                           return "Address" + std::to_string(param_info.index);
+                         });
+
+struct ReceiptAddressCase {
+  const char* receipt_to;  // the form field; empty: the receipt goes to mail_from
+  const char* mail_from;
+  const char* envelope;  // the receipt's recipient; empty: no receipt
+};
+
+void PrintTo(const ReceiptAddressCase& c, std::ostream* os) {
+  *os << "receipt_to=\"" << c.receipt_to << "\" mail_from=\"" << c.mail_from << '"';
+}
+
+class ReceiptAddressTest : public SubmissionLimitsTest,
+                           public ::testing::WithParamInterface<ReceiptAddressCase> {};
+
+TEST_P(ReceiptAddressTest, ReceiptGoesToExactlyOneAddressOrNowhere) {
+  ini_["Receipt_Text"] = "receipt.txt";
+  WriteFile("receipt.txt", "Thank you.\r\n");
+  const auto result = Post({{"name", "Ann"},
+                            {"mail_from", GetParam().mail_from},
+                            {"receipt_to", GetParam().receipt_to}});
+  // The main mail and the answer do not depend on the receipt.
+  EXPECT_EQ(Body(result), "Thanks Ann, number 1.");
+  const bool sent = *GetParam().envelope != '\0';
+  ASSERT_EQ(smtp_.WaitForMessages(sent ? 2 : 1), sent ? 2 : 1);
+  EXPECT_EQ(Mails(), sent ? 2 : 1);
+  if (sent) {
+    EXPECT_EQ(smtp_.Message(2).recipients, std::vector<std::string>{GetParam().envelope});
+    EXPECT_EQ(ErrorLog(), "");
+  } else {
+    const std::string shown = *GetParam().receipt_to ? GetParam().receipt_to : GetParam().mail_from;
+    std::string logged;
+    for (char c : shown) logged += (c == '\r' || c == '\n') ? ' ' : c;
+    EXPECT_EQ(LogLines(" Brevix BX Reports: Receipt not sent, not one address: " + logged + "\r\n"),
+              1)
+        << ErrorLog();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, ReceiptAddressTest,
+    ::testing::Values(ReceiptAddressCase{"Ann <ann@visitor.test>", "a@b.test", "ann@visitor.test"},
+                      ReceiptAddressCase{"", "ann@visitor.test", "ann@visitor.test"},
+                      ReceiptAddressCase{"ann@visitor.test, bob@other.test", "a@b.test", ""},
+                      ReceiptAddressCase{"ann@visitor.test bob@other.test", "a@b.test", ""},
+                      ReceiptAddressCase{"ann@visitor.test\r\nBcc: bob@other.test", "a@b.test", ""},
+                      ReceiptAddressCase{"", "not an address", ""}));
+
+struct ReceiptLimitCase {
+  const char* name;
+  const char* setting;   // Max_Receipts_Per_Hour; empty: the default
+  bool vary_client;      // each submission from its own client address
+  bool vary_address;     // each receipt to its own address
+  int receipts;          // of kReceiptSubmissions
+  const char* log_part;  // in the log line of each refusal
+};
+
+constexpr int kReceiptSubmissions = 7;
+
+void PrintTo(const ReceiptLimitCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ReceiptLimitTest : public SubmissionLimitsTest,
+                         public ::testing::WithParamInterface<ReceiptLimitCase> {};
+
+TEST_P(ReceiptLimitTest, ReceiptsPerAddressAndPerClientAreLimited) {
+  const ReceiptLimitCase& c = GetParam();
+  if (*c.setting) ini_["Max_Receipts_Per_Hour"] = c.setting;
+  ini_["Receipt_Text"] = "receipt.txt";
+  WriteFile("receipt.txt", "Thank you.\r\n");
+  for (int i = 0; i < kReceiptSubmissions; ++i) {
+    remote_addr_ = c.vary_client ? "10.0.1." + std::to_string(i) : "10.0.0.1";
+    // The same address in another case is the same mailbox.
+    const std::string to = c.vary_address ? "v" + std::to_string(i) + "@visitor.test"
+                                          : (i % 2 ? "ANN@Visitor.test" : "ann@visitor.test");
+    const auto result = Post({{"name", "Ann"}, {"mail_from", "a@b.test"}, {"receipt_to", to}});
+    EXPECT_EQ(Body(result), "Thanks Ann, number " + std::to_string(i + 1) + ".");
+  }
+  EXPECT_EQ(Mails(), kReceiptSubmissions + c.receipts);
+  EXPECT_EQ(CountOf(ErrorLog(), "\r\n"), kReceiptSubmissions - c.receipts) << ErrorLog();
+  EXPECT_EQ(LogLines(std::string(" reached for ") + c.log_part), kReceiptSubmissions - c.receipts)
+      << ErrorLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReceiptLimitTest,
+    ::testing::Values(ReceiptLimitCase{"PerAddress", "3", true, false, 3, "ann@visitor.test\r\n"},
+                      ReceiptLimitCase{"PerClient", "3", false, true, 3, "client 10.0.0.1\r\n"},
+                      ReceiptLimitCase{"DefaultFive", "", false, false, 5, ""},
+                      ReceiptLimitCase{"ZeroTurnsItOff", "0", false, false, 7, ""}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+}  // namespace
+}  // namespace gateway_test
