@@ -29,8 +29,9 @@ bool LockFileFor(int fd, std::chrono::milliseconds limit, bool* timed_out) {
   return false;
 }
 
-ScopedFileLock::ScopedFileLock(int fd, std::chrono::milliseconds limit)
-    : fd_(fd), locked_(LockFileFor(fd, limit, &timed_out_)) {}
+ScopedFileLock::ScopedFileLock(int fd, std::chrono::milliseconds limit) : fd_(fd), locked_(false) {
+  locked_ = LockFileFor(fd, limit, &timed_out_);
+}
 
 ScopedFileLock::~ScopedFileLock() {
   if (locked_) ::flock(fd_, LOCK_UN);

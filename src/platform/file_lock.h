@@ -34,8 +34,8 @@ class ScopedFileLock {
 
  private:
   int fd_;
-  bool locked_;
   bool timed_out_ = false;
+  bool locked_;
 };
 
 // Appends `bytes` to the file at `path` (created with mode 0644 when missing) in one write under
