@@ -31,6 +31,14 @@ void TBXMsgFile::AddHtmlFoot() {
   Lines.Add("</html>");
 }
 
+std::string TBXMsgFile::HtmlLabelText(const std::string& macro) const {
+  return HtmlLabel ? HtmlLabel(FieldName(macro)) : FieldName(macro);
+}
+
+std::string TBXMsgFile::HtmlMacroText(const std::string& macro) const {
+  return HtmlMacro ? HtmlMacro(macro) : macro;
+}
+
 void TBXMsgFile::Build() {
   Lines.Clear();
   const int count = Macros.Count();
@@ -45,7 +53,7 @@ void TBXMsgFile::Build() {
       AddHtmlHead();
       for (const std::string& macro : Macros) {
         Lines.Add("<tr>");
-        Lines.Add("<td> " + macro + "</td>");
+        Lines.Add("<td> " + HtmlMacroText(macro) + "</td>");
         Lines.Add("</tr>");
       }
       AddHtmlFoot();
@@ -54,8 +62,8 @@ void TBXMsgFile::Build() {
       AddHtmlHead();
       for (int i = 0; i < count; i += 2) {
         Lines.Add("<tr>");
-        Lines.Add("<td> " + Macros[i] + "</td>");
-        if (i + 1 < count) Lines.Add("<td> " + Macros[i + 1] + "</td>");
+        Lines.Add("<td> " + HtmlMacroText(Macros[i]) + "</td>");
+        if (i + 1 < count) Lines.Add("<td> " + HtmlMacroText(Macros[i + 1]) + "</td>");
         Lines.Add("</tr>");
       }
       AddHtmlFoot();
@@ -64,8 +72,8 @@ void TBXMsgFile::Build() {
       AddHtmlHead();
       for (const std::string& macro : Macros) {
         Lines.Add("<tr>");
-        Lines.Add("<td>" + FieldName(macro) + "</td>");
-        Lines.Add("<td>" + macro + "</td>");
+        Lines.Add("<td>" + HtmlLabelText(macro) + "</td>");
+        Lines.Add("<td>" + HtmlMacroText(macro) + "</td>");
         Lines.Add("</tr>");
       }
       AddHtmlFoot();

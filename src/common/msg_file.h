@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/string_list.h"
@@ -33,7 +34,17 @@ class TBXMsgFile {
   void AddHtmlHead();
   void AddHtmlFoot();
 
+  // How a field name standing as a label (format 4) and a macro are written into the HTML
+  // formats (2, 3 and 4); unset, they go in as they are. The gateway escapes them, since a
+  // visitor chooses the field names.
+  std::function<std::string(const std::string& name)> HtmlLabel;
+  std::function<std::string(const std::string& macro)> HtmlMacro;
+
   TStringList Lines;   // the output
   TStringList Macros;  // the input: one macro per item; callers fill it or assign their own
   std::uint8_t Kind = 1;
+
+ private:
+  std::string HtmlLabelText(const std::string& macro) const;
+  std::string HtmlMacroText(const std::string& macro) const;
 };

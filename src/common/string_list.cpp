@@ -87,6 +87,21 @@ int TStringList::IndexOf(std::string_view item) const {
 }
 
 int TStringList::IndexOfName(std::string_view name) const {
+  // In a sorted list the items named `name` are exactly those that begin with `name` and "=",
+  // and those stand together: the first of them is found by halving, so a field table of many
+  // thousand entries is searched in a few steps. An empty name also matches items without any
+  // "=", which do not stand together: that case, like an unsorted list, is searched in order.
+  if (sorted_ && !name.empty()) {
+    if (name.find('=') != std::string_view::npos) return -1;  // no item's name holds "="
+    const std::string key = std::string(name) + "=";
+    auto it = std::lower_bound(
+        items_.begin(), items_.end(), key,
+        [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    if (it == items_.end() || it->size() < key.size() ||
+        CompareText(std::string_view(*it).substr(0, key.size()), key) != 0)
+      return -1;
+    return static_cast<int>(it - items_.begin());
+  }
   for (size_t i = 0; i < items_.size(); ++i) {
     const size_t eq = items_[i].find('=');
     if (eq != std::string::npos && SameText(std::string_view(items_[i]).substr(0, eq), name))

@@ -45,6 +45,7 @@ class TStringList {
   // Index of the first item equal to `item` (ASCII case ignored), or -1.
   int IndexOf(std::string_view item) const;
   // Index of the first item whose name (text before the first "=") equals `name`, or -1.
+  // Logarithmic in a sorted list (which Move and Exchange must not put out of order).
   int IndexOfName(std::string_view name) const;
 
   // The name of item i (the text before its first "="; empty when it has none).

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "engine/end_http_process.h"
+#include "engine/field_table.h"
 #include "engine/watchdog.h"
 
 struct TEngineLock {
@@ -134,7 +135,7 @@ void THttpEngine::FreeLock(TLockHandle lock) {
 std::unique_ptr<TStringList> THttpEngine::GetFieldNames() {
   auto names = std::make_unique<TStringList>();
   if (TStringList* fields = Fields()) {
-    for (int i = 0; i < fields->Count(); ++i) names->Add(fields->Names(i));
+    for (int i = 0; i < fields->Count(); ++i) names->Add(FieldNameOf(fields->Names(i)));
   }
   return names;
 }

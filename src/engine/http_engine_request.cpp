@@ -32,11 +32,26 @@ int DrawRequestNumber() {
 constexpr int kWaitLimitMs =
     static_cast<int>(std::chrono::milliseconds(watchdog::kReadTimeout).count()) + 5000;
 
-// Waits until the descriptor has a byte or its end to report; false when nothing came in time.
-bool WaitReadable(int fd) {
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline` (time_point{}: none), at most `limit`, never below 0.
+int MillisecondsLeft(Clock::time_point deadline, int limit) {
+  if (deadline == Clock::time_point{}) return limit;
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, limit));
+}
+
+// How long the watchdog waits beyond the body's deadline, so that the request fails with its
+// error page instead of ending without an answer.
+constexpr std::chrono::seconds kBodyErrorMargin{5};
+
+// Waits until the descriptor has a byte or its end to report; false when nothing came in time
+// (by the per-wait limit or by the body's deadline).
+bool WaitReadable(int fd, Clock::time_point deadline) {
   pollfd entry{fd, POLLIN, 0};
   for (;;) {
-    int ready = poll(&entry, 1, kWaitLimitMs);
+    int ready = poll(&entry, 1, MillisecondsLeft(deadline, kWaitLimitMs));
     if (ready >= 0) return ready > 0;
     if (errno != EINTR) return true;  // let the read report the failure
   }
@@ -101,13 +116,27 @@ int THttpEngine::ReadInput(char* buffer, int count) {
   TRequestContext& context = RequestContext();
   if (!context.InputStream) return -1;
   ProcessMessages(0);
-  watchdog::Arm();
+  const Clock::time_point deadline = context.BodyDeadline;
+  // The watchdog stays the backstop should a wait not return: it never fires before the body's
+  // deadline has been reported as an error.
+  const auto arm = [&] {
+    const int left = MillisecondsLeft(deadline, kWaitLimitMs);
+    watchdog::Arm(std::min<Clock::duration>(watchdog::kReadTimeout,
+                                            std::chrono::milliseconds(left) + kBodyErrorMargin));
+  };
+  arm();
   auto* handle_stream = dynamic_cast<THandleStream*>(context.InputStream.get());
   int total = 0;
   int last = 0;
+  bool late = false;
   while (total < count) {
     ProcessMessages(0);
-    if (handle_stream != nullptr && !WaitReadable(handle_stream->Handle())) {
+    if (deadline != Clock::time_point{} && Clock::now() >= deadline) {
+      late = true;
+      break;
+    }
+    if (handle_stream != nullptr && !WaitReadable(handle_stream->Handle(), deadline)) {
+      late = deadline != Clock::time_point{} && Clock::now() >= deadline;
       last = -1;
       break;
     }
@@ -116,9 +145,12 @@ int THttpEngine::ReadInput(char* buffer, int count) {
     // grows while it is read: either way no more bytes will come, so do not poll on.
     if (last <= 0) break;
     total += last;
-    watchdog::Arm();
+    arm();
   }
   watchdog::Disarm();
+  // A body that trickles in for longer than kBodyTimeLimit fails the request, however steadily
+  // its bytes come: the error page names the reason and the request's uploads are deleted.
+  if (late) throw Exception(kBodyTimeoutMessage);
   if (total > 0 && debug_mode_ != NoDebug && context.DebugInput) {
     context.DebugInput->Write(buffer, total);
   }

@@ -38,9 +38,17 @@ struct OutStreamSlot {
 };
 
 // A part becomes a field like a url-encoded pair does, so a part without a name adds nothing.
-void AddPartField(TStringList& fields, const TStringList& content_info, std::string_view value) {
-  const std::string name = content_info.Values("name");
-  if (!name.empty()) MergeField(fields, name, value);
+// The fields wait in `pending` and go into the table together (MergeFields), which keeps the
+// time of a body of many small parts from growing with the square of their number.
+void AddPartField(std::vector<TDecodedField>& pending, const TStringList& content_info,
+                  std::string_view value) {
+  std::string name = content_info.Values("name");
+  if (!name.empty()) pending.emplace_back(std::move(name), std::string(value));
+}
+
+void FlushFields(std::vector<TDecodedField>& pending, TStringList& fields) {
+  MergeFields(fields, pending);
+  pending.clear();
 }
 
 }  // namespace
@@ -200,6 +208,21 @@ bool TUploadBuffer::CopyUntilBoundary(const std::string& boundary, std::string* 
 
 bool TKestrinFileUpload::Decode(const TUploadReader& reader, int64_t content_length,
                                 TStringList& fields) {
+  // The fields of the parts decoded so far reach the table on every way out, and before a
+  // prepare handler runs (it adds its own entries, and they must follow the earlier fields).
+  std::vector<TDecodedField> pending;
+  try {
+    const bool completed = DecodeParts(reader, content_length, fields, pending);
+    FlushFields(pending, fields);
+    return completed;
+  } catch (...) {
+    FlushFields(pending, fields);
+    throw;
+  }
+}
+
+bool TKestrinFileUpload::DecodeParts(const TUploadReader& reader, int64_t content_length,
+                                     TStringList& fields, std::vector<TDecodedField>& pending) {
   TUploadBuffer buffer(reader, content_length);
   buffer.StallTimeoutMs = StallTimeoutMs;
   TStringList content_info;
@@ -221,6 +244,7 @@ bool TKestrinFileUpload::Decode(const TUploadReader& reader, int64_t content_len
         if (!content_info.Values("filename").empty()) {
           state = kCopyFile;
           if (OnUploadPrepareFile) {
+            FlushFields(pending, fields);
             out.free = false;
             cancel_upload = false;
             OnUploadPrepareFile(this, content_info, out.stream, out.free, cancel_upload);
@@ -232,14 +256,14 @@ bool TKestrinFileUpload::Decode(const TUploadReader& reader, int64_t content_len
       case kCopyFile:
         if (buffer.CopyUntilBoundary(boundary, nullptr, out.stream)) {
           // The field holds the client's file name as sent, path included.
-          AddPartField(fields, content_info, content_info.Values("filename"));
+          AddPartField(pending, content_info, content_info.Values("filename"));
           out.Release();
           state = kExpectHeaders;
         }
         break;
       case kCollectField:
         if (buffer.CopyUntilBoundary(boundary, &value, nullptr)) {
-          AddPartField(fields, content_info, value);
+          AddPartField(pending, content_info, value);
           state = kExpectHeaders;
         }
         break;

@@ -7,6 +7,7 @@
 
 #include "common/streams.h"
 #include "common/string_list.h"
+#include "engine/field_table.h"
 
 // Decoding of multipart/form-data request bodies (form fields and file uploads).
 //
@@ -54,6 +55,11 @@ class TKestrinFileUpload {
   // boundary) ends decoding quietly: the completed parts are kept, the unfinished part adds no
   // field, and an out stream the decoder owns is always freed.
   bool Decode(const TUploadReader& reader, int64_t content_length, TStringList& fields);
+
+ private:
+  // Decode's loop; the decoded fields collect in `pending`.
+  bool DecodeParts(const TUploadReader& reader, int64_t content_length, TStringList& fields,
+                   std::vector<TDecodedField>& pending);
 };
 
 // Longest boundary line accepted (the standard allows 70 characters plus the leading "--").

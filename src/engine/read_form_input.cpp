@@ -1,14 +1,20 @@
 // THttpEngine: reading the request into the field table (refusals, url-encoded bodies, the
 // query string, multipart bodies) and looking fields up.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <random>
 
 #include "common/module_path.h"
 #include "common/text_compare.h"
 #include "engine/build_file_path.h"
+#include "engine/field_table.h"
 #include "engine/http_engine.h"
 #include "engine/multipart_decoder.h"
+#include "engine/request_context.h"
 #include "engine/url_codec.h"
 #include "engine/watchdog.h"
 
@@ -19,9 +25,32 @@ namespace {
 // engine reserve memory for bytes it never sends.
 constexpr int kBodyReadStep = 65536;
 
-bool PathExists(const std::string& path) {
+// Sets the body's deadline for the time ReadFormInput reads, and clears it on every way out.
+class BodyDeadlineScope {
+ public:
+  BodyDeadlineScope() {
+    RequestContext().BodyDeadline = std::chrono::steady_clock::now() + kBodyTimeLimit;
+  }
+  ~BodyDeadlineScope() { RequestContext().BodyDeadline = {}; }
+  BodyDeadlineScope(const BodyDeadlineScope&) = delete;
+  BodyDeadlineScope& operator=(const BodyDeadlineScope&) = delete;
+};
+
+// Names drawn for one upload before giving up: the numbers come from 9,000,000, so a clash
+// many times over means something else is wrong (a folder that is not writable, say).
+constexpr int kTempNameAttempts = 100;
+
+// The upload folder is the program's own and holds visitors' files: only its owner may list or
+// enter it. One level is created; a folder of ours that exists with wider rights is narrowed.
+// A failure here surfaces when the file is created.
+void PrepareTempFolder(const std::string& dir) {
+  if (dir.empty()) return;
+  if (mkdir(dir.c_str(), 0700) == 0 || errno != EEXIST) return;
   struct stat info {};
-  return stat(path.c_str(), &info) == 0;
+  if (lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+      (info.st_mode & 077) != 0) {
+    chmod(dir.c_str(), 0700);
+  }
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -38,6 +67,7 @@ void THttpEngine::ReadFormInput() {
     throw Exception("Content length exceeds allowed limit");
   }
   std::string method = UpperCase(RequestMethod());
+  const BodyDeadlineScope deadline;
   if (UpperCase(ContentType()).find("MULTIPART/FORM-DATA") == std::string::npos) {
     if (method == "POST") {
       if (!allowed_methods_.Post()) throw Exception("Method not allowed (POST)");
@@ -88,23 +118,27 @@ void THttpEngine::PrepareUploadFile(TKestrinFileUpload*, TStringList& content_in
   thread_local std::mt19937 generator{std::random_device{}()};
   std::uniform_int_distribution<int> number(0, 8999999);
   std::string path;
-  do {
+  int fd = -1;
+  // Created exclusively and for the owner alone: a name taken meanwhile, or a link planted
+  // under it, is never opened; another name is drawn instead.
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     path = BuildFilePath(ModuleFileName(), temp_dir_, false, std::to_string(number(generator)),
                          false, "tmp");
-  } while (PathExists(path));
-  std::string dir = DirectoryOf(path);
-  // One level only; a failure shows when the file is created just below.
-  if (!dir.empty() && !PathExists(dir)) mkdir(dir.c_str(), 0755);
-
-  auto stream = std::make_unique<TFileStream>(path, TFileStream::kCreate);
+    if (attempt == 0) PrepareTempFolder(DirectoryOf(path));
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) break;
+  }
+  if (fd < 0) throw Exception("Cannot create file \"" + path + "\"");
+  auto stream = std::make_unique<THandleStream>(fd, true);
   // Registered before anything else can fail, so the file goes with the request whatever
   // happens next.
   if (context.TempFiles) context.TempFiles->Add(path);
   watchdog::RegisterTempFile(path);
   std::string name = content_info.Values("Name");
   if (context.Fields) {
-    context.Fields->Add(name + "_FILENAME=" + path);
-    context.Fields->Add(name + "_CONTENT_TYPE=" + content_info.Values("Content-Type"));
+    context.Fields->Add(FieldKey(name + "_FILENAME") + "=" + path);
+    context.Fields->Add(FieldKey(name + "_CONTENT_TYPE") + "=" +
+                        content_info.Values("Content-Type"));
   }
   out_stream = stream.release();
   free_out_stream = true;
@@ -113,6 +147,6 @@ void THttpEngine::PrepareUploadFile(TKestrinFileUpload*, TStringList& content_in
 std::string THttpEngine::GetFormField(const std::string& name, const std::string& def) {
   TStringList* fields = Fields();
   if (fields == nullptr) return def;
-  std::string value = fields->Values(name);
+  std::string value = fields->Values(FieldKey(name));
   return value.empty() ? def : value;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <memory>
 
 #include "common/streams.h"
@@ -36,6 +37,9 @@ struct TRequestContext {
   bool BodySent = false;     // body bytes have reached OutputStream at least once
   bool DebugActive = false;  // the answer is the plain-text debug page
   int RequestNumber = 0;     // 0..9999, written in every engine log line
+  // While ReadFormInput reads the body: the moment by which the whole body must have arrived
+  // (kBodyTimeLimit after the reading began); time_point{} otherwise.
+  std::chrono::steady_clock::time_point BodyDeadline{};
 
   // Debug capture; present only while the engine's DebugMode is not NoDebug.
   std::unique_ptr<TMemoryStream> DebugInput;
@@ -45,6 +49,11 @@ struct TRequestContext {
   int ConditionDepth = 0;
   std::array<TConditionLevel, 32> ConditionLevels{};
 };
+
+// The longest a request body may take to arrive, however steadily its bytes trickle in: past
+// it ReadInput fails the request with kBodyTimeoutMessage.
+inline constexpr std::chrono::seconds kBodyTimeLimit{60};
+inline constexpr const char* kBodyTimeoutMessage = "Request body not received in time";
 
 // The calling thread's request record.
 TRequestContext& RequestContext();

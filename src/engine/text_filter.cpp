@@ -3,6 +3,7 @@
 #include <ctime>
 #include <utility>
 
+#include "engine/field_table.h"
 #include "engine/http_engine.h"
 #include "engine/request_context.h"
 #include "engine/template_scan.h"
@@ -27,7 +28,7 @@ class TRequestTemplateHost : public TTemplateHost {
   bool FindField(const std::string& name, std::string& value) override {
     const TStringList* fields = HttpFields();
     if (fields == nullptr) return false;
-    const int index = fields->IndexOfName(name);
+    const int index = fields->IndexOfName(FieldKey(name));
     if (index < 0) return false;
     value = fields->ValueFromIndex(index);
     return true;

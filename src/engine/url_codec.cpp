@@ -1,6 +1,7 @@
 #include "engine/url_codec.h"
 
 #include <cstdint>
+#include <vector>
 
 #include "common/text_compare.h"
 #include "engine/field_table.h"
@@ -68,6 +69,7 @@ std::string UrlEncode(std::string_view text) {
 }
 
 void DecodeUrlEncodedFields(TStringList& fields, std::string_view buffer) {
+  std::vector<TDecodedField> decoded;
   size_t pair_start = 0;
   size_t first_equal = 0;  // first and last "=" of the current pair
   size_t last_equal = 0;
@@ -82,12 +84,13 @@ void DecodeUrlEncodedFields(TStringList& fields, std::string_view buffer) {
       if (pair_has_equal && first_equal > pair_start) {
         std::string name = UrlDecode(buffer.substr(pair_start, first_equal - pair_start));
         std::string value = UrlDecode(buffer.substr(last_equal + 1, i - last_equal - 1));
-        MergeField(fields, name, value);
+        decoded.emplace_back(std::move(name), std::move(value));
       }
       pair_start = i + 1;
       pair_has_equal = false;
     }
   }
+  MergeFields(fields, decoded);
 }
 
 void DecodeBasicAuth(std::string_view header, std::string& user, std::string& password) {

@@ -10,6 +10,7 @@
 #include "engine/http_engine.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
+#include "mail/body_scan.h"
 
 namespace {
 
@@ -29,17 +30,15 @@ void SwitchToHtml(TSmtpSendMail& mail) {
   mail.SetMailHeader(header);
 }
 
-// In the automatic two-column HTML layout the field names stand as labels; a visitor chooses
-// them, so they are escaped like the values.
-void EscapeLabels(TStringList& lines, const TStringList& names) {
-  for (const std::string& name : names) {
-    const std::string escaped = HtmlEscape(name);
-    if (escaped == name) continue;
-    const std::string raw = "<td>" + name + "</td>";
-    for (int i = 0; i < lines.Count(); ++i) {
-      if (lines[i] == raw) lines.SetString(i, "<td>" + escaped + "</td>");
-    }
-  }
+// A field's macro in the automatic HTML layouts. A visitor chooses the field names, so what of
+// the macro the mail's entry scan will not replace (a name with a blank or a control character
+// is no entry) is escaped here, as the values of the entries are when the mail is written.
+std::string HtmlSafeMacro(const std::string& macro) {
+  std::string out;
+  ScanBodyEntries(
+      macro, [&](const std::string& name) { out += "%" + name + "%"; },
+      [&](std::string_view piece) { out += HtmlEscape(piece); });
+  return out;
 }
 
 }  // namespace
@@ -66,11 +65,13 @@ void TForm1::LoadMessageText() {
   if (names) {
     for (const std::string& name : *names) layout.Macros.Add("%" + name + "%");
   }
+  // The names stand in the HTML layouts as labels and inside macros: escaped like the values.
+  layout.HtmlLabel = [](const std::string& name) { return HtmlEscape(name); };
+  layout.HtmlMacro = HtmlSafeMacro;
   const int kind = options.FormatKind();
   layout.Kind = static_cast<std::uint8_t>(kind);
   layout.Build();
   const bool html = kind == 2 || kind == 3 || kind == 4;
-  if (html && names) EscapeLabels(layout.Lines, *names);
   layout.Lines.Insert(0, "Generated automatically. No message_text file found!");
   mail.SetMailBody(layout.Lines);
   if (html) {

@@ -32,6 +32,7 @@ class LockedTableFile {
   LockedTableFile& operator=(const LockedTableFile&) = delete;
 
   bool Ok() const { return fd_ >= 0 && lock_.Locked(); }
+  bool LockTimedOut() const { return lock_.TimedOut(); }
 
   void Read(TStringList& table) const {
     std::string text;
@@ -97,6 +98,7 @@ std::string TRefNumbers::Next(std::string_view key) {
 
   table_ = std::make_unique<TStringList>();
   LockedTableFile file(file_name_);
+  if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(file_name_);
   if (file.Ok()) file.Read(*table_);
   previous_count_ = table_->Values(key);
   // A counter at the top of the range starts again rather than overflowing.
@@ -116,6 +118,7 @@ void TRefNumbers::GiveBack() {
   if (!reserved_) return;
   reserved_ = false;
   LockedTableFile file(file_name_);
+  if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(file_name_);
   if (!file.Ok()) return;
   TStringList current;
   file.Read(current);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,7 +19,8 @@
 // number to the next one.
 //
 // File trouble is never an error: a file that cannot be read counts as empty, one that cannot be
-// written keeps its old content, and the request goes on with the number it drew.
+// written keeps its old content, and the request goes on with the number it drew. A lock not had
+// within kFileLockWait counts as such trouble; OnLockTimeout hears of it with the file's name.
 class TRefNumbers {
  public:
   explicit TRefNumbers(std::string file_name);
@@ -36,6 +38,9 @@ class TRefNumbers {
 
   // Undoes this request's increment when the counter still holds the number it drew.
   void GiveBack();
+
+  // Called with the file's name when its lock was not had in time (the gateway logs it).
+  std::function<void(const std::string& file_name)> OnLockTimeout;
 
  private:
   std::string file_name_;

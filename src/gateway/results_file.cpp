@@ -151,21 +151,29 @@ void TForm1::WriteResultsFile() {
   const std::string record = buffer.Text() + "\r\n";
 
   // One write under an exclusive lock: concurrent records never interleave.
-  bool written;
+  // A holder that keeps the lock past kFileLockWait makes the file unwritable for this record.
+  bool written = false;
+  bool lock_timed_out;
   {
     ScopedFileLock lock(fd);
-    written = WriteAll(fd, record);
+    lock_timed_out = lock.TimedOut();
+    if (!lock_timed_out) written = WriteAll(fd, record);
   }
   if (::close(fd) != 0) written = false;
   if (written) {
     request.WrittenResultsPath = path;
+  } else if (lock_timed_out) {
+    LogError("Brevix BX Reports: Lock timed out on " + path);
   } else {
     LogError("Brevix BX Reports: Unable to open " + path);
   }
 }
 
 void TForm1::WriteEntryLog() {
-  AppendToFileLocked(ResolvePath(Request().Options->Entry_Log), LogDateTime() + "\r\n");
+  const std::string path = ResolvePath(Request().Options->Entry_Log);
+  bool lock_timed_out = false;
+  AppendToFileLocked(path, LogDateTime() + "\r\n", &lock_timed_out);
+  if (lock_timed_out) LogError("Brevix BX Reports: Lock timed out on " + path);
 }
 
 std::string TForm1::NextReferenceNumber(const std::string& name) {
@@ -173,6 +181,9 @@ std::string TForm1::NextReferenceNumber(const std::string& name) {
   if (request.Refused) return std::string();
   if (!request.RefNumbers) {
     request.RefNumbers = std::make_unique<TRefNumbers>(ResolvePath(kRefNumbersFile));
+    request.RefNumbers->OnLockTimeout = [this](const std::string& file_name) {
+      LogError("Brevix BX Reports: Lock timed out on " + file_name);
+    };
   }
   const size_t underscore = name.find('_');
   return request.RefNumbers->Next(underscore == std::string::npos ? std::string()

@@ -1,6 +1,11 @@
 #include "gateway/send_mail_form.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "common/date_time_format.h"
+#include "common/guard_settings.h"
+#include "common/module_path.h"
 #include "engine/file_filter.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_engine.h"
@@ -48,6 +53,16 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// The largest request body the site owner accepts: Max_Request_Size of the settings file beside
+// the program (100000 bytes when unset). A body announcing more is refused before a byte of it
+// is read. The engine's limit is off at 0, and a body is never unlimited: 0 gives the default.
+int ConfiguredBodyLimit() {
+  TGuardSettings guards;
+  guards.Load(ProgramDir() + "brevix.ini");
+  if (guards.MaxRequestSize <= 0) return static_cast<int>(TGuardSettings{}.MaxRequestSize);
+  return static_cast<int>(std::min<long long>(guards.MaxRequestSize, INT_MAX));
+}
+
 }  // namespace
 
 TForm1::TForm1(bool run_request) : TComponentOwner(Kind::kForm) {
@@ -57,7 +72,7 @@ TForm1::TForm1(bool run_request) : TComponentOwner(Kind::kForm) {
   engine.AllowedMethods().SetPut(true);
   engine.AllowedMethods().SetPost(true);
   engine.SetAutoContentType("text/html");
-  engine.SetAutoReadLimit(100000);
+  engine.SetAutoReadLimit(ConfiguredBodyLimit());
   engine.SetCGIMode(NormalMode);
   engine.SetDebugMode(NoDebug);
   engine.SetNoCache(true);

@@ -4,27 +4,53 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
 
-ScopedFileLock::ScopedFileLock(int fd) : fd_(fd), locked_(false) {
-  if (fd_ < 0) return;
-  int rc;
-  do {
-    rc = ::flock(fd_, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  locked_ = rc == 0;
+bool LockFileFor(int fd, std::chrono::milliseconds limit, bool* timed_out) {
+  if (timed_out != nullptr) *timed_out = false;
+  if (fd < 0) return false;
+  // flock has no time-out of its own: try without blocking, and between tries sleep a little
+  // longer each time (up to 50 ms), so a short hold costs little and a long one little CPU.
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::chrono::milliseconds pause{1};
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+  if (timed_out != nullptr) *timed_out = true;
+  return false;
+}
+
+ScopedFileLock::ScopedFileLock(int fd, std::chrono::milliseconds limit) : fd_(fd), locked_(false) {
+  locked_ = LockFileFor(fd, limit, &timed_out_);
 }
 
 ScopedFileLock::~ScopedFileLock() {
   if (locked_) ::flock(fd_, LOCK_UN);
 }
 
-bool AppendToFileLocked(const std::string& path, std::string_view bytes) {
+bool AppendToFileLocked(const std::string& path, std::string_view bytes, bool* lock_timed_out) {
+  if (lock_timed_out != nullptr) *lock_timed_out = false;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   bool ok = true;
   {
     ScopedFileLock lock(fd);
+    // A file system without flock still takes the line (one O_APPEND write); a holder that
+    // keeps the lock past the limit makes the file count as unwritable.
+    if (lock.TimedOut()) {
+      if (lock_timed_out != nullptr) *lock_timed_out = true;
+      ::close(fd);
+      return false;
+    }
     const char* p = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {

@@ -68,6 +68,17 @@ void Act(THttpEngine* engine, const std::string& action) {
     HttpWriteLn("FILE_FILENAME=" + path);
     HttpWriteLn("FILE_CONTENT_TYPE=" + HttpFormVar("FILE_CONTENT_TYPE", ""));
     HttpWriteLn(std::string("EXISTS=") + (in.is_open() ? "1" : "0"));
+    // The access rights of the file and of its folder, in octal (the upload holds a visitor's
+    // bytes: only the program's owner may read them).
+    struct stat file_info {};
+    struct stat dir_info {};
+    const std::string dir = path.substr(0, path.rfind('/'));
+    if (stat(path.c_str(), &file_info) == 0 && stat(dir.c_str(), &dir_info) == 0) {
+      char modes[64];
+      std::snprintf(modes, sizeof modes, "MODES=%o %o", file_info.st_mode & 0777,
+                    dir_info.st_mode & 0777);
+      HttpWriteLn(modes);
+    }
     HttpWrite("CONTENT=" + content.str());
   } else if (action == "upload_raise") {
     // Fails after the upload was stored: the temporary file must still go.

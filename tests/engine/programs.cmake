@@ -16,6 +16,6 @@ if(TARGET engine_tests)
     COMMAND engine_tests --gtest_filter=CgiSlowTest.*)
   set_tests_properties(engine_slow_watchdog PROPERTIES
     LABELS slow
-    TIMEOUT 120
+    TIMEOUT 300
     ENVIRONMENT "BREVIX_RUN_SLOW=1;BREVIX_BIN_DIR=${CMAKE_BINARY_DIR}/bin;BREVIX_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endif()

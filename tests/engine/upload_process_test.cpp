@@ -116,6 +116,25 @@ TEST_F(UploadProcessTest, UploadedFileHoldsExactBytesDuringTheRequestAndIsGoneAf
   EXPECT_TRUE(fs::is_empty(TempDir()));
 }
 
+// The upload folder and its files are the program owner's alone, whether the folder is new or
+// was left with wider rights.
+class UploadModeTest : public UploadProcessTest,
+                       public ::testing::WithParamInterface<int /* folder mode, 0: none */> {};
+
+TEST_P(UploadModeTest, UploadIsOwnerOnlyInAnOwnerOnlyFolder) {
+  if (GetParam() != 0) {
+    fs::create_directory(TempDir());
+    fs::permissions(TempDir(), static_cast<fs::perms>(GetParam()));
+  }
+  const std::string body = FilePart("file", "a.txt", "bytes") + Closing();
+  const CgiResult result = cgi_test::RunCgi(MultipartPost("upload", body));
+  ASSERT_EQ(result.exit_code, 0) << result.error;
+  EXPECT_EQ(LineValue(result.output, "MODES="), "600 700") << result.output;
+  EXPECT_EQ(fs::status(TempDir()).permissions(), fs::perms::owner_all);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, UploadModeTest, ::testing::Values(0, 0755, 0777));
+
 TEST_F(UploadProcessTest, PartsMergeWithEachOtherAndWithTheQuery) {
   const std::string body = FieldPart("topic", "first") + FieldPart("Topic", "second\r\nline") +
                            FilePart("doc", "a;b=c.txt", "text") + Closing();

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "engine/field_table.h"
 
 namespace {
 
@@ -48,7 +51,7 @@ TEST(UrlCodecTest, EncodeThenDecodeGivesBackEveryByte) {
 struct Decoding {
   const char* name;
   std::string buffer;
-  std::vector<std::string> entries;  // the field table afterwards, in table order
+  std::vector<std::string> entries;  // name "|" value of each entry afterwards, in table order
 };
 
 void PrintTo(const Decoding& decoding, std::ostream* out) {
@@ -57,30 +60,69 @@ void PrintTo(const Decoding& decoding, std::ostream* out) {
 
 class DecodeFieldsTest : public ::testing::TestWithParam<Decoding> {};
 
+// The table as the gateway sees it: each entry's name (through its key) and value, kept apart.
+std::vector<std::string> DecodedView(const TStringList& fields) {
+  std::vector<std::string> view;
+  for (int i = 0; i < fields.Count(); ++i) {
+    view.push_back(FieldNameOf(fields.Names(i)) + "|" + fields.ValueFromIndex(i));
+  }
+  return view;
+}
+
 TEST_P(DecodeFieldsTest, FillsTheSortedFieldTable) {
   TStringList fields(true);
   DecodeUrlEncodedFields(fields, GetParam().buffer);
-  EXPECT_EQ(std::vector<std::string>(fields.begin(), fields.end()), GetParam().entries);
+  EXPECT_EQ(DecodedView(fields), GetParam().entries);
+  for (int i = 0; i < fields.Count(); ++i) {
+    EXPECT_EQ(fields.IndexOfName(fields.Names(i)), i) << "lookup of entry " << i;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DecodeFieldsTest,
     ::testing::Values(
-        Decoding{"RepeatedNameJoinsValuesInArrivalOrder", "a=1&a=2&b=&", {"a=1\r\n2", "b="}},
-        Decoding{"NameSpelledAsLastReceived", "A=1&a=2&", {"a=1\r\n2"}},
-        Decoding{"SeveralEqualSignsKeepFirstNameAndLastValue", "x=1=2&", {"x=2"}},
-        Decoding{"PairWithoutEqualSignAddsNothing", "flag&y=1&", {"y=1"}},
-        Decoding{"EmptyNameAddsNothing", "=v&==w&z=1&", {"z=1"}},
-        Decoding{"TextAfterTheLastAmpersandIsNoPair", "a=1&b=2", {"a=1"}},
-        Decoding{"WalkEndsAtAZeroByte", std::string("a=1&b=2\0&c=3&", 13), {"a=1"}},
+        Decoding{"RepeatedNameJoinsValuesInArrivalOrder", "a=1&a=2&b=&", {"a|1\r\n2", "b|"}},
+        Decoding{"NameSpelledAsLastReceived", "A=1&a=2&", {"a|1\r\n2"}},
+        Decoding{"SeveralEqualSignsKeepFirstNameAndLastValue", "x=1=2&", {"x|2"}},
+        Decoding{"PairWithoutEqualSignAddsNothing", "flag&y=1&", {"y|1"}},
+        Decoding{"EmptyNameAddsNothing", "=v&==w&z=1&", {"z|1"}},
+        Decoding{"TextAfterTheLastAmpersandIsNoPair", "a=1&b=2", {"a|1"}},
+        Decoding{"WalkEndsAtAZeroByte", std::string("a=1&b=2\0&c=3&", 13), {"a|1"}},
         Decoding{"NamesAndValuesAreDecoded",
                  "first+name=J%F6rg&e%3Dm=a%26b&",
-                 {"e=m=a&b", "first name=J\xF6rg"}},
-        Decoding{"EqualSignOfAnEarlierPairDoesNotLeak", "a=1&bare&", {"a=1"}},
+                 {"e=m|a&b", "first name|J\xF6rg"}},
+        // A decoded "=" belongs to the name; it never moves the value's start.
+        Decoding{"EqualSignNameKeepsItsValue", "%3D=v&%3d=w&x%3D=&", {"=|v\r\nw", "x=|"}},
+        Decoding{"EscapeByteInANameStaysAsSent", "%01%02=a&%3D=b&", {"\x01\x02|a", "=|b"}},
+        Decoding{"EqualSignOfAnEarlierPairDoesNotLeak", "a=1&bare&", {"a|1"}},
         Decoding{"EmptyBuffer", "", {}}),
     [](const ::testing::TestParamInfo<Decoding>& param_info) {
       return std::string(param_info.param.name);
     });
+
+// Many fields at once give the very table that adding them one by one gives: names in every
+// case, repeated and new, some already in the table, one held there twice (upload entries are
+// added without merging).
+TEST(MergeFieldsTest, ManyFieldsGiveTheTableOfMergingOneByOne) {
+  TStringList at_once(true);
+  at_once.Add("held=1");
+  at_once.Add("twice=b");
+  at_once.Add("twice=a");
+  TStringList one_by_one = at_once;
+  std::vector<TDecodedField> decoded;
+  for (int i = 0; i < 20000; ++i) {
+    std::string name(1, i % 3 == 0 ? 'F' : 'f');
+    name += std::to_string(i % 7000);
+    if (i % 1000 == 0) name = i % 2000 == 0 ? "HELD" : "Twice";
+    if (i % 4999 == 0) name += "=";
+    decoded.emplace_back(name, 'v' + std::to_string(i));
+  }
+  for (const TDecodedField& field : decoded) MergeField(one_by_one, field.first, field.second);
+  MergeFields(at_once, decoded);
+  ASSERT_EQ(at_once.Count(), one_by_one.Count());
+  EXPECT_TRUE(std::equal(at_once.begin(), at_once.end(), one_by_one.begin()));
+  EXPECT_TRUE(at_once.Sorted());
+}
 
 struct Auth {
   const char* header;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -26,6 +27,8 @@ struct CgiRun {
   std::string input;                         // written to standard input
   bool close_input = true;                   // false: keep standard input open (a stalled client)
   std::chrono::milliseconds timeout{20000};  // the program is killed after this long
+  std::chrono::milliseconds drip{0};  // > 0: input written one byte at a time, this far apart
+  size_t drip_from = 0;               // bytes of input written at once before the drip starts
 };
 
 struct CgiResult {
@@ -93,9 +96,10 @@ inline CgiResult RunCgi(const CgiRun& run) {
   int out_fd = out_pipe[0];
   int err_fd = err_pipe[0];
   auto deadline = started + run.timeout;
+  auto next_drip = started;
   while (out_fd >= 0 || err_fd >= 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto now = std::chrono::steady_clock::now();
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
     if (left.count() <= 0) {
       result.timed_out = true;
       kill(pid, SIGKILL);
@@ -104,6 +108,13 @@ inline CgiResult RunCgi(const CgiRun& run) {
     pollfd fds[3];
     int count = 0;
     bool want_write = in_fd >= 0 && written < run.input.size();
+    const bool dripping = run.drip.count() > 0 && written >= run.drip_from;
+    if (want_write && dripping && now < next_drip) {
+      // Wake for the next byte of a dripping client.
+      want_write = false;
+      left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                next_drip - now + std::chrono::milliseconds(1)));
+    }
     if (want_write) fds[count++] = {in_fd, POLLOUT, 0};
     if (out_fd >= 0) fds[count++] = {out_fd, POLLIN, 0};
     if (err_fd >= 0) fds[count++] = {err_fd, POLLIN, 0};
@@ -111,7 +122,10 @@ inline CgiResult RunCgi(const CgiRun& run) {
     for (int i = 0; i < count; ++i) {
       if (fds[i].revents == 0) continue;
       if (fds[i].fd == in_fd) {
-        ssize_t n = write(in_fd, run.input.data() + written, run.input.size() - written);
+        const size_t size =
+            dripping ? 1 : (run.drip.count() > 0 ? run.drip_from : run.input.size()) - written;
+        ssize_t n = write(in_fd, run.input.data() + written, size);
+        next_drip = std::chrono::steady_clock::now() + run.drip;
         if (n > 0) written += static_cast<size_t>(n);
         if (n < 0 || written == run.input.size()) {
           if (n < 0 || run.close_input) {
