@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
@@ -69,6 +70,22 @@ std::string ClientAddress() {
   return HttpServerVar("remote addr");
 }
 
+// Counts one event for each key in the state file. False when a key is at its limit (its index
+// in `full`); true when counted, and when the file cannot be used (logged): the limits then give
+// way rather than take the form down.
+bool WithinLimits(TForm1& form, const std::vector<TGuardKey>& keys, size_t* full = nullptr) {
+  switch (RecordGuardEvents(ResolvePath(kGuardStateFile), keys, NowSeconds(), full)) {
+    case TGuardResult::kRecorded:
+      return true;
+    case TGuardResult::kUnavailable:
+      form.LogError(std::string("Brevix BX Reports: Unable to update ") + kGuardStateFile);
+      return true;
+    case TGuardResult::kFull:
+      break;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool IsWellFormedMailAddress(std::string_view address) {
@@ -107,16 +124,7 @@ bool TForm1::SubmissionAllowed() {
   const long long limit = request.Guards.MaxPerHour;
   if (limit <= 0) return true;
   const std::string client = ClientAddress();
-  switch (RecordGuardEvents(ResolvePath(kGuardStateFile), {{TGuardKind::kSubmit, client, limit}},
-                            NowSeconds())) {
-    case TGuardResult::kRecorded:
-      return true;
-    case TGuardResult::kUnavailable:
-      LogError(std::string("Brevix BX Reports: Unable to update ") + kGuardStateFile);
-      return true;
-    case TGuardResult::kFull:
-      break;
-  }
+  if (WithinLimits(*this, {{TGuardKind::kSubmit, client, limit}})) return true;
   request.Refused = true;
   request.LastMailError = kTooManySubmissions;
   LogError("Brevix BX Reports: " + std::string(kTooManySubmissions) + " from " + ForLog(client) +
@@ -135,17 +143,11 @@ bool TForm1::ReceiptAllowed(const std::string& receipt_to) {
   if (limit <= 0) return true;
   const std::string client = ClientAddress();
   size_t full = 0;
-  switch (RecordGuardEvents(
-      ResolvePath(kGuardStateFile),
-      {{TGuardKind::kReceiptTo, address, limit}, {TGuardKind::kReceiptClient, client, limit}},
-      NowSeconds(), &full)) {
-    case TGuardResult::kRecorded:
-      return true;
-    case TGuardResult::kUnavailable:
-      LogError(std::string("Brevix BX Reports: Unable to update ") + kGuardStateFile);
-      return true;
-    case TGuardResult::kFull:
-      break;
+  if (WithinLimits(
+          *this,
+          {{TGuardKind::kReceiptTo, address, limit}, {TGuardKind::kReceiptClient, client, limit}},
+          &full)) {
+    return true;
   }
   LogError("Brevix BX Reports: Receipt not sent, Max_Receipts_Per_Hour " + std::to_string(limit) +
            " reached for " + (full == 0 ? LowerCase(address) : "client " + ForLog(client)));
