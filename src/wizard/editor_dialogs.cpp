@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <functional>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -17,35 +20,80 @@ std::vector<std::string_view> SplitBars(std::string_view text) {
   }
 }
 
-// "*.txt" and "*.TXT" for "*.txt"; "*" for "*.*"; patterns separated by ";" each so treated.
-QString LinuxPatterns(std::string_view patterns) {
+QStringList SplitPatterns(std::string_view patterns) {
   QStringList out;
   for (const QString& pattern : QString::fromStdString(std::string(patterns)).split(u';')) {
     const QString trimmed = pattern.trimmed();
-    if (trimmed.isEmpty()) continue;
-    if (trimmed == u"*.*") {
-      out << QStringLiteral("*");
-      continue;
-    }
-    for (const QString& variant : {trimmed.toLower(), trimmed.toUpper()}) {
+    if (!trimmed.isEmpty()) out << trimmed;
+  }
+  return out;
+}
+
+// "*.txt" and "*.TXT" for "*.txt"; "*" for "*.*"; patterns separated by ";" each so treated.
+// "*.htm" brings "*.html" along: on Windows a three-letter pattern also matches the longer
+// extension, and an owner's "form.html" must not look like an empty folder.
+QString LinuxPatterns(std::string_view patterns) {
+  QStringList out;
+  auto add_both_cases = [&out](const QString& pattern) {
+    for (const QString& variant : {pattern.toLower(), pattern.toUpper()}) {
       if (!out.contains(variant)) out << variant;
     }
+  };
+  for (const QString& pattern : SplitPatterns(patterns)) {
+    if (pattern == u"*.*") {
+      if (!out.contains(u"*")) out << QStringLiteral("*");
+      continue;
+    }
+    add_both_cases(pattern);
+    if (pattern.compare(u"*.htm", Qt::CaseInsensitive) == 0) add_both_cases(pattern + u'l');
   }
   return out.join(u' ');
 }
 
+// Qt's own dialog applies the default suffix when it accepts a name; the suffix follows the
+// file type shown at that moment, however the owner chose it.
+class SaveFileDialog : public QFileDialog {
+ public:
+  using SuffixFor = std::function<QString(const QString& name_filter)>;
+  SaveFileDialog(QWidget* parent, const QString& title, SuffixFor suffix_for)
+      : QFileDialog(parent, title), suffix_for_(std::move(suffix_for)) {}
+
+ protected:
+  void accept() override {
+    setDefaultSuffix(suffix_for_(selectedNameFilter()));
+    QFileDialog::accept();
+  }
+
+ private:
+  SuffixFor suffix_for_;
+};
+
 std::optional<TFileDialogResult> RunFileDialog(QWidget* parent, const TFileDialogRequest& request,
                                                QFileDialog::AcceptMode mode) {
-  QFileDialog dialog(parent, request.title);
+  const QStringList filters = QtNameFilters(request.filter);
+  const auto suffix_for = [&](const QString& name_filter) {
+    return DefaultExtensionFor(request.filter, static_cast<int>(filters.indexOf(name_filter)) + 1,
+                               request.default_suffix);
+  };
+  std::unique_ptr<QFileDialog> owned =
+      mode == QFileDialog::AcceptSave
+          ? std::make_unique<SaveFileDialog>(parent, request.title, suffix_for)
+          : std::make_unique<QFileDialog>(parent, request.title);
+  QFileDialog& dialog = *owned;
   dialog.setAcceptMode(mode);
   dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                      : QFileDialog::AnyFile);
-  const QStringList filters = QtNameFilters(request.filter);
   dialog.setNameFilters(filters);
   if (request.filter_index >= 1 && request.filter_index <= filters.size()) {
     dialog.selectNameFilter(filters[request.filter_index - 1]);
   }
-  dialog.setDefaultSuffix(request.default_suffix);
+  dialog.setDefaultSuffix(suffix_for(dialog.selectedNameFilter()));
+  if (mode == QFileDialog::AcceptSave) {
+    // A platform's own dialog adds the suffix itself, so it must know the type's one early.
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog,
+        [&](const QString& name_filter) { dialog.setDefaultSuffix(suffix_for(name_filter)); });
+  }
   const QString folder = QString::fromStdString(request.initial_dir);
   dialog.setDirectory(folder.isEmpty() ? QDir::currentPath() : folder);
   if (!request.initial_name.empty())
@@ -59,6 +107,24 @@ std::optional<TFileDialogResult> RunFileDialog(QWidget* parent, const TFileDialo
 }
 
 }  // namespace
+
+QString DefaultExtensionFor(std::string_view pairs, int filter_index,
+                            const QString& default_suffix) {
+  const std::vector<std::string_view> parts = SplitBars(pairs);
+  const std::size_t pattern_at = static_cast<std::size_t>(filter_index) * 2 - 1;
+  if (filter_index >= 1 && pattern_at < parts.size()) {
+    const QStringList patterns = SplitPatterns(parts[pattern_at]);
+    if (!patterns.isEmpty()) {
+      const QString first = patterns.front();
+      // Only a plain "*.ext" names an extension; "*.*" and wildcards in it do not.
+      if (first.startsWith(u"*.") && first.size() > 2 && !first.mid(2).contains(u'*') &&
+          !first.mid(2).contains(u'?') && !first.mid(2).contains(u'.')) {
+        return first.mid(2).toLower();
+      }
+    }
+  }
+  return default_suffix.toLower();
+}
 
 QStringList QtNameFilters(std::string_view pairs) {
   QStringList filters;

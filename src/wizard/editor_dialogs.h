@@ -13,6 +13,8 @@ class QWidget;
 struct TFileDialogRequest {
   QString title;
   std::string filter;
+  // A name saved without an extension gets the chosen file type's, or this one for a type of
+  // every file (see DefaultExtensionFor).
   QString default_suffix;
   std::string initial_dir;
   std::string initial_name;
@@ -57,6 +59,14 @@ class TQtEditorDialogs : public TEditorDialogs {
 
 // Turns "Text Files|*.txt|All Files|*.*" into Qt's name filters "Text Files (*.txt *.TXT)" and
 // "All Files (*)": file names on Linux are case-sensitive, so each pattern is offered in lower
-// and upper case, and "*.*" becomes "*" so that names without a dot show too. A trailing
+// and upper case, and "*.*" becomes "*" so that names without a dot show too. "*.htm" also
+// offers "*.html" (in both cases), as a three-letter pattern does on Windows. A trailing
 // description without a pattern is dropped.
 QStringList QtNameFilters(std::string_view pairs);
+
+// The extension (without its dot, lower case) that the save dialog gives a name typed without
+// one, as the Windows dialog does with a default extension: the extension of the chosen file
+// type, file type `filter_index` (from 1) of `pairs` ("htm" for "HTM Files|*.htm"), or
+// `default_suffix` when that type names no single extension ("*.*") or there is no such type.
+QString DefaultExtensionFor(std::string_view pairs, int filter_index,
+                            const QString& default_suffix);

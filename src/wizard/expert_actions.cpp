@@ -11,6 +11,7 @@
 #include "common/exception.h"
 #include "common/msg_file.h"
 #include "common/options.h"
+#include "wizard/allowed_recipients.h"
 #include "wizard/editor_window.h"
 #include "wizard/expert_window.h"
 #include "wizard/hidden_field_lines.h"
@@ -22,7 +23,13 @@
 bool Tfrmexpert::SaveDefaults() {
   ControlsToOptions();
   try {
+    // Planned first: a list that cannot be stored stops the save before anything is written.
+    const TAllowedRecipientsUpdate allowed =
+        PlanAllowedRecipients(options_->IniFileName, ReadControls());
     options_->Save();
+    // A second, separate replace of the file; should it fail, the saved Mail_To, Mail_CC and
+    // Mail_BCC still let the gateway send to the same addresses.
+    SaveAllowedRecipients(options_->IniFileName, allowed);
   } catch (const Exception& e) {
     // The page stays and the closing message keeps its text; the owner may fix and retry.
     CurrentWizardDialogs().Error(this, ToQString(e.Message()));
@@ -94,7 +101,9 @@ void Tfrmexpert::PrepareEditor() {
 
 void Tfrmexpert::ShowHiddenFieldsHtml() {
   if (!form2_) return;
-  form2_->SetLines(HiddenFieldLines(ReadControls()));
+  const WizardSettings settings = ReadControls();
+  form2_->SetLines(HiddenFieldLines(settings));
+  form2_->SetRecipientNote(AllowedRecipientsNote(EnteredRecipients(settings)));
   // Let the window catch up with the new text before it is shown modally.
   QApplication::processEvents();
   CurrentWizardDialogs().ShowModal(*form2_);

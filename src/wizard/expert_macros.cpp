@@ -58,13 +58,14 @@ void Tfrmexpert::BitBtn1Click() {
 void Tfrmexpert::ConnectBrowse(QToolButton* button, QLineEdit* edit) {
   connect(button, &QToolButton::clicked, this, [this, edit] {
     if (!file_path_) return;
-    const std::string name = BrowseFileName(*file_path_, [this]() -> std::optional<std::string> {
-      const std::optional<QString> chosen = CurrentWizardDialogs().OpenFileName(
-          this, QString(), opn1_folder_, QtNameFilters(kOpn1Filter).join(";;"));
-      if (!chosen) return std::nullopt;
-      return FromQString(*chosen);
-    });
-    // A cancelled choice empties the field as well: the button always replaces its text.
-    edit->setText(ToQString(name));
+    const std::optional<std::string> name =
+        BrowseFileName(*file_path_, [this]() -> std::optional<std::string> {
+          const std::optional<QString> chosen = CurrentWizardDialogs().OpenFileName(
+              this, QString(), opn1_folder_, QtNameFilters(kOpn1Filter).join(";;"));
+          if (!chosen) return std::nullopt;
+          return FromQString(*chosen);
+        });
+    // A cancelled choice keeps what the owner had typed; only a chosen file replaces it.
+    if (name) edit->setText(ToQString(*name));
   });
 }

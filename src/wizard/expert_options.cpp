@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRadioButton>
 #include <chrono>
 
 #include "common/date_time_format.h"
@@ -42,6 +43,8 @@ WizardSettings Tfrmexpert::ReadControls() const {
   settings.Use_Asterisks = chkUse_Asterisks->isChecked();
   settings.Mail_From_Required = chkMail_From_Required->isChecked();
   settings.Delete_Results_File = chkDelete_Results_File->isChecked();
+  settings.Send_Receipt = rdoSendReceipt->isChecked();
+  settings.Save_Results = RDOSaveResults->isChecked();
   const QList<QListWidgetItem*> selected = LstDefault_Format->selectedItems();
   settings.DefaultFormatIndex = selected.isEmpty() ? -1 : LstDefault_Format->row(selected.front());
   return settings;

@@ -184,7 +184,7 @@ bool Tfrmexpert::RunNextAction(NextAction action) {
     case NextAction::kRemindIniCopy:
       CurrentWizardDialogs().Information(
           this,
-          "Remember to move brevix.ini to your web server in the same directory as brevix.exe");
+          "Remember to move brevix.ini to your web server in the same directory as brevix.cgi");
       return true;
   }
   return true;

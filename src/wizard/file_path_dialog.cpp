@@ -87,10 +87,10 @@ void TFrmFilePath::Propose(TFileNameChoice choice) {
   txtfilename->setText(QString::fromStdString(ProposeFileName(selected_file_path_, choice)));
 }
 
-std::string BrowseFileName(TFrmFilePath& dialog,
-                           const std::function<std::optional<std::string>()>& choose_file) {
+std::optional<std::string> BrowseFileName(
+    TFrmFilePath& dialog, const std::function<std::optional<std::string>()>& choose_file) {
   const std::optional<std::string> chosen = choose_file();
-  if (!chosen) return std::string();
+  if (!chosen) return std::nullopt;
   dialog.SetSelectedFilePath(*chosen);
   dialog.ResetChoice();
   dialog.ShowModal();

@@ -60,8 +60,9 @@ class TFrmFilePath : public QDialog {
 // The action of every "...." button of the wizard. `choose_file` runs the wizard's open-file
 // dialog and returns the chosen full name, or nothing when the owner cancelled.
 //
-// On a cancel the result is empty and `dialog` is not shown. Otherwise the chosen name becomes
-// the dialog's SelectedFilePath, the dialog opens with "Just the File Name" chosen, and the
-// result is the text of txtfilename when the dialog closes, whichever way it was closed.
-std::string BrowseFileName(TFrmFilePath& dialog,
-                           const std::function<std::optional<std::string>()>& choose_file);
+// On a cancel the result is nothing and `dialog` is not shown, so the caller keeps what its
+// field holds. Otherwise the chosen name becomes the dialog's SelectedFilePath, the dialog opens
+// with "Just the File Name" chosen, and the result is the text of txtfilename when the dialog
+// closes, whichever way it was closed.
+std::optional<std::string> BrowseFileName(
+    TFrmFilePath& dialog, const std::function<std::optional<std::string>()>& choose_file);

@@ -9,7 +9,8 @@ std::string HiddenFieldLine(std::string_view name, std::string_view value) {
   return line;
 }
 
-TStringList HiddenFieldLines(const WizardSettings& s) {
+TStringList HiddenFieldLines(const WizardSettings& shown) {
+  const WizardSettings s = ChosenSettings(shown);
   TStringList lines;
   auto if_set = [&lines](std::string_view name, const std::string& value) {
     if (!value.empty()) lines.Add(HiddenFieldLine(name, value));
@@ -38,7 +39,8 @@ TStringList HiddenFieldLines(const WizardSettings& s) {
   yes_no("use_asterisks", s.Use_Asterisks);
   // Written with its capitals, as it always has been; field names match without regard to case.
   yes_no("Mail_From_Required", s.Mail_From_Required);
-  yes_no("delete_results_file", s.Delete_Results_File);
+  // Without saved results the form says nothing about them, this box included.
+  if (s.Save_Results) yes_no("delete_results_file", s.Delete_Results_File);
   if_set("date_format", s.Date_Format);
   if_set("time_format", s.Time_Format);
   if_set("results_file", s.Results_File);

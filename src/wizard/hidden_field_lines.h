@@ -11,7 +11,8 @@
 std::string HiddenFieldLine(std::string_view name, std::string_view value);
 
 // The lines that the hidden-field window shows, in the gateway's fixed order: "send" first, a
-// line for every text setting that is not empty (blanks count as text), the three check boxes
-// always ("yes"/"no"), and "default_format" last with the selected format's name (an empty value
-// when no format is selected).
+// line for every chosen text setting (ChosenSettings) that is not empty (blanks count as text),
+// the check boxes ("yes"/"no"; "delete_results_file" only when results are saved), and
+// "default_format" last with the selected format's name (an empty value when no format is
+// selected).
 TStringList HiddenFieldLines(const WizardSettings& settings);

@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
@@ -24,6 +25,13 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setFont(QFont("Courier New"));
   layout->addWidget(Memo1, 1);
+  lblAllowedRecipients = new QLabel(this);
+  lblAllowedRecipients->setObjectName("lblAllowedRecipients");
+  lblAllowedRecipients->setTextFormat(Qt::PlainText);
+  lblAllowedRecipients->setWordWrap(true);
+  lblAllowedRecipients->setStyleSheet("QLabel { color: maroon; }");
+  lblAllowedRecipients->hide();
+  layout->addWidget(lblAllowedRecipients);
 
   auto* buttons = new QHBoxLayout;
   BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_FileIcon), "&Copy", this);
@@ -49,6 +57,11 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
 
 void TForm2::SetLines(const TStringList& lines) {
   Memo1->setPlainText(ToQString(lines.Join("\n")));
+}
+
+void TForm2::SetRecipientNote(const std::string& note) {
+  lblAllowedRecipients->setText(ToQString(note));
+  lblAllowedRecipients->setVisible(!note.empty());
 }
 
 TStringList TForm2::Lines() const {

@@ -1,8 +1,10 @@
 #pragma once
 #include <QDialog>
+#include <string>
 
 #include "common/string_list.h"
 
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -21,6 +23,9 @@ class TForm2 : public QDialog {
 
   // Replaces the text of Memo1 with `lines`, one per line.
   void SetLines(const TStringList& lines);
+  // The note below the text naming the addresses the server's brevix.ini must allow; hidden
+  // when `note` is empty. It is not part of the text that is copied or saved.
+  void SetRecipientNote(const std::string& note);
   // The lines of Memo1 as they stand (the owner may have changed them).
   TStringList Lines() const;
 
@@ -31,6 +36,7 @@ class TForm2 : public QDialog {
   bool BitBtn3Click();
 
   QPlainTextEdit* Memo1 = nullptr;
+  QLabel* lblAllowedRecipients = nullptr;
   QPushButton* BitBtn1 = nullptr;
   QPushButton* BitBtn3 = nullptr;
   QPushButton* BitBtn2 = nullptr;

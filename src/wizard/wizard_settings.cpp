@@ -49,7 +49,23 @@ WizardSettings SettingsFromOptions(const TBXOptions& options) {
   return settings;
 }
 
-void SettingsToOptions(const WizardSettings& settings, TBXOptions& options) {
+WizardSettings ChosenSettings(WizardSettings settings) {
+  if (!settings.Send_Receipt) {
+    settings.Receipt_To.clear();
+    settings.Receipt_From.clear();
+    settings.Receipt_Subject.clear();
+    settings.Receipt_Text.clear();
+  }
+  if (!settings.Save_Results) {
+    settings.Results_File.clear();
+    settings.Results_File_Template.clear();
+    settings.Delete_Results_File = false;
+  }
+  return settings;
+}
+
+void SettingsToOptions(const WizardSettings& shown, TBXOptions& options) {
+  const WizardSettings settings = ChosenSettings(shown);
   ForEachText(settings, options, [](const std::string& from, std::string& to) { to = from; });
   options.Use_Asterisks = settings.Use_Asterisks;
   options.Mail_From_Required = settings.Mail_From_Required;

@@ -33,15 +33,26 @@ struct WizardSettings {
   bool Mail_From_Required = false;    // chkMail_From_Required
   bool Delete_Results_File = false;   // chkDelete_Results_File
   int DefaultFormatIndex = -1;        // LstDefault_Format: 0 to 5, or -1 when nothing is selected
+  // The owner's answers on PgAskRcpt and PGAskFormResults. A "No" keeps what the fields of the
+  // declined page hold (the owner may go back and say "Yes"), but nothing of them goes out.
+  bool Send_Receipt = true;  // rdoSendReceipt
+  bool Save_Results = true;  // RDOSaveResults
 };
+
+// What the owner chose: `settings` with the receipt fields emptied when no receipt is wanted,
+// and the results fields emptied and Delete_Results_File cleared when results are not saved, so
+// that the gateway neither sends a declined receipt (it sends one whenever Receipt_Text is set)
+// nor keeps declined results. The brevix.ini of the defaults task and the hidden-field lines are
+// both made from this.
+WizardSettings ChosenSettings(WizardSettings settings);
 
 // OptionsToControls without the controls: every shown setting of `options`, and the entry of
 // LstDefault_Format that its FormatKind() names.
 WizardSettings SettingsFromOptions(const TBXOptions& options);
 
-// ControlsToOptions without the controls: copies every shown setting into `options`, texts as
-// typed; SetFormatKind receives the selected entry, or 1 when none is selected. Settings the
-// wizard does not show (Macro_Delimiter, ...) keep the values they were loaded with.
+// ControlsToOptions without the controls: copies every chosen setting (ChosenSettings) into
+// `options`, texts as typed; SetFormatKind receives the selected entry, or 1 when none is selected.
+// Settings the wizard does not show (Macro_Delimiter, ...) keep the values they were loaded with.
 void SettingsToOptions(const WizardSettings& settings, TBXOptions& options);
 
 // The format name of a LstDefault_Format entry (0 "BX1ColTextNoLabel" ... 5 "BXCSV"); empty for

@@ -58,7 +58,7 @@ class FilePathDialogTest : public testing::Test {
   }
   void TearDown() override { SetWizardDialogs(nullptr); }
 
-  std::string Browse(std::optional<std::string> chosen) {
+  std::optional<std::string> Browse(std::optional<std::string> chosen) {
     return BrowseFileName(*dialog_, [chosen] { return chosen; });
   }
 
@@ -77,9 +77,9 @@ TEST_F(FilePathDialogTest, ControlsCarryTheirNamesAndTexts) {
   EXPECT_TRUE(dialog_->RadioButton3->isChecked());
 }
 
-TEST_F(FilePathDialogTest, CancelledChooserGivesEmptyTextWithoutDialog) {
+TEST_F(FilePathDialogTest, CancelledChooserGivesNothingWithoutDialog) {
   dialog_->txtfilename->setText("old");
-  EXPECT_EQ(Browse(std::nullopt), "");
+  EXPECT_EQ(Browse(std::nullopt), std::nullopt);
   EXPECT_EQ(dialogs_.shown, 0);
 }
 

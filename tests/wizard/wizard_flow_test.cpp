@@ -131,7 +131,7 @@ TEST_P(WizardWalkTest, NextAndPreviousFollowThePageGraph) {
   if (std::string(walk.task) == "RdDefaults") {
     EXPECT_EQ(dialogs.informations,
               QStringList{"Remember to move brevix.ini to your web server in the same directory "
-                          "as brevix.exe"});
+                          "as brevix.cgi"});
   } else {
     EXPECT_TRUE(dialogs.informations.isEmpty());
   }
@@ -263,7 +263,9 @@ TEST_F(WizardFlowTest, HiddenTaskShowsTheLinesBeforeTheClosingPage) {
   NextUntil("pgfinisheditor");
   Next();
   Check("rdhidden");
-  Check("RadioButton4");  // "No" receipt: filled receipt fields are still written
+  // "No" receipt: the filled receipt field is left out (it once went out, and the gateway then
+  // sent the receipt the owner had declined).
+  Check("RadioButton4");
   Type("txtmail_to", "owner@example.org");
   Type("txtreceipt_subject", "Thanks");
   Type("txtdate_format", "");
@@ -283,7 +285,6 @@ TEST_F(WizardFlowTest, HiddenTaskShowsTheLinesBeforeTheClosingPage) {
   EXPECT_EQ(shown_lines, (QStringList{
                              "<input type=\"hidden\" name=\"send\" value=\"yes\">",
                              "<input type=\"hidden\" name=\"mail_to\" value=\"owner@example.org\">",
-                             "<input type=\"hidden\" name=\"receipt_subject\" value=\"Thanks\">",
                              "<input type=\"hidden\" name=\"use_asterisks\" value=\"yes\">",
                              "<input type=\"hidden\" name=\"Mail_From_Required\" value=\"yes\">",
                              "<input type=\"hidden\" name=\"delete_results_file\" value=\"yes\">",
@@ -411,10 +412,11 @@ TEST_F(WizardFlowTest, BrowseButtonsFillTheirEditThroughTheFileNameDialog) {
   EXPECT_EQ(Find<QLineEdit>("txtresponse_page")->text(), "thanks.htm");
   EXPECT_EQ(dialogs.open_folders, QStringList{QString::fromStdString(folder.Path())});
 
-  // A cancelled chooser empties the field and shows no dialog.
+  // A cancelled chooser keeps what the owner typed and shows no dialog. (It once emptied the
+  // field, losing the owner's input.)
   Type("txtlog_file", "old.txt");
   Find<QToolButton>("SpeedButton5")->click();
-  EXPECT_EQ(Find<QLineEdit>("txtlog_file")->text(), "");
+  EXPECT_EQ(Find<QLineEdit>("txtlog_file")->text(), "old.txt");
   EXPECT_EQ(dialogs.modal_windows.size(), 1);
 }
 
