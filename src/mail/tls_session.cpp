@@ -201,7 +201,12 @@ void TTlsSession::Fail(const std::string& prefix) {
   std::string reason;
   if (const unsigned long code = ERR_peek_last_error(); code != 0) {
     const char* text = ERR_reason_error_string(code);
-    reason = text ? text : "error " + std::to_string(code);
+    if (text != nullptr) {
+      reason = text;
+    } else {
+      reason = "error ";
+      reason += std::to_string(code);
+    }
   } else if (saved_errno != 0) {
     reason = std::strerror(saved_errno);
   } else {

@@ -169,8 +169,14 @@ class TestSmtpServer {
 // the openssl command line into `folder` as cert.pem and key.pem. Throws when openssl fails.
 inline void MakeTestCertificate(const std::string& folder, const std::string& name = "localhost") {
   std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 ";
-  command += "-nodes -days 2 -keyout '" + folder + "/key.pem' -out '" + folder + "/cert.pem' ";
-  command += "-subj '/CN=" + name + "' -addext 'subjectAltName=DNS:" + name;
+  command += "-nodes -days 2 -keyout '";
+  command += folder;
+  command += "/key.pem' -out '";
+  command += folder;
+  command += "/cert.pem' -subj '/CN=";
+  command += name;
+  command += "' -addext 'subjectAltName=DNS:";
+  command += name;
   if (name == "localhost") command += ",IP:127.0.0.1,IP:::1";
   command += "' >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl req failed");
