@@ -9,6 +9,8 @@ purpose=${1:-test}
 
 demo_packages=(
   build-essential cmake
+  # TLS to the mail server (STARTTLS, implicit TLS)
+  libssl-dev
   # the services database ("smtp" -> 25)
   netbase
   # the mail catcher and the sample submission

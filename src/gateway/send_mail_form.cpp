@@ -151,6 +151,10 @@ void TForm1::LoadOptions() {
   request.Options->Load();
   request.Configured = std::make_unique<const TBXOptions>(*request.Options);
   request.Guards.Load(request.Options->IniFileName);
+  // TLS and the login come from the ini alone (no form field names them) and serve the main
+  // mail and the receipt alike.
+  request.SmtpSendMail1->Security.Load(request.Options->IniFileName);
+  request.SendMailReceipt->Security = request.SmtpSendMail1->Security;
 }
 
 std::string TForm1::LogDateTime() const {

@@ -59,7 +59,8 @@ class TForm1 : public TComponentOwner {
   // The calling thread's current request.
   TGatewayRequest& Request() const;
   // Creates the request's Options, its untouched Configured copy and its Guards from
-  // "brevix.ini".
+  // "brevix.ini", and gives both senders the ini's SMTP_Security, SMTP_User, SMTP_Password
+  // and SMTP_Verify.
   void LoadOptions();
   // Appends "<referer> <date> <time> <message>" to "brevix-error.txt"; a line that cannot be
   // written is dropped. Never throws.

@@ -14,6 +14,7 @@
 #include "mail/mime_encoding.h"
 #include "mail/smtp_data_writer.h"
 #include "mail/smtp_reply.h"
+#include "mail/tls_session.h"
 #include "mail/winsock_errors.h"
 #include "platform/message_pump.h"
 
@@ -72,6 +73,7 @@ void TSmtpSendMail::WriteBodyText(const std::string& text) {
 }
 
 std::string TSmtpSendMail::GetLastErrorText() const {
+  if (!failure_text_.empty()) return failure_text_;
   std::string text = ErrorText();
   return text.empty() ? reply_text_ : text;
 }
@@ -85,14 +87,19 @@ bool TSmtpSendMail::SendMail(int timeout_seconds) {
   reply_code_ = -1;
   reply_text_.clear();
   received_.clear();
+  failure_text_.clear();
+  logged_in_ = false;
   SetLastError(0);
   // A connection left over from an earlier call must not carry this dialogue.
-  if (state_ != kSocketIdle) Disconnect();
+  if (state_ != kSocketIdle) CloseConnection();
   SetLastError(0);
 
   if (!OpenSession()) return Fail();
-  if (!Command("MAIL FROM:" + FormatAddressList(WithoutLineBreaks(MailFrom), false) + "\r\n", 250))
+  if (!Command("MAIL FROM:" + FormatAddressList(WithoutLineBreaks(MailFrom), false) + "\r\n",
+               250)) {
+    ExplainRefusedSender();
     return Fail();
+  }
   if (!SendRecipients()) return Fail();
   if (!Command("DATA\r\n", 354)) return Fail();
   if (!SendMessage()) return Fail();
@@ -101,23 +108,61 @@ bool TSmtpSendMail::SendMail(int timeout_seconds) {
   // simply hangs up) does not undo that.
   if (SendText("QUIT\r\n")) ReadReply();
   const int error = LastError();
-  Disconnect();
+  CloseConnection();
   SetLastError(error);
   return true;
+}
+
+void TSmtpSendMail::CloseConnection() {
+  if (tls_ && socket_ != INVALID_SOCKET) tls_->Shutdown();
+  tls_.reset();
+  Disconnect();
+}
+
+bool TSmtpSendMail::SendText(const std::string& text) {
+  if (!tls_) return TTCPClient::SendText(text);
+  if (socket_ == INVALID_SOCKET) {
+    if (text.empty()) return true;
+    SocketError(WSAENOTCONN);
+    return false;
+  }
+  if (tls_->Write(text, deadline_)) return true;
+  if (tls_->TimedOut()) {
+    SocketError(WSAETIMEDOUT);
+  } else {
+    failure_text_ = tls_->ErrorText();
+    SocketError(WSAECONNRESET);
+  }
+  return false;
+}
+
+std::string TSmtpSendMail::Receive(bool& closed) {
+  if (!tls_) return ReceiveText(socket_, &closed);
+  std::string got = tls_->Read(closed);
+  if (closed && !tls_->ErrorText().empty()) failure_text_ = tls_->ErrorText();
+  return got;
 }
 
 bool TSmtpSendMail::Fail() {
   // Close without QUIT; whatever was sent of an unfinished message is discarded by the server.
   const int error = LastError();
-  Disconnect();
+  CloseConnection();
   SetLastError(error);
   message_.clear();
   return false;
 }
 
 bool TSmtpSendMail::OpenSession() {
+  if (Security.Mode == TSmtpSecurityMode::kInvalid) {
+    // A typing error must not quietly become plain text.
+    failure_text_ = "SMTP_Security '";
+    failure_text_ += Security.ModeText;
+    failure_text_ += "' is not none, starttls or tls";
+    return false;
+  }
   Connect();
   if (!WaitForConnection()) return false;
+  if (Security.Mode == TSmtpSecurityMode::kImplicitTls && !StartTlsSession()) return false;
   // The greeting's code is not judged (a refusing server refuses HELO too), but without any
   // greeting the session is over.
   if (!ReadReply()) return false;
@@ -126,6 +171,7 @@ bool TSmtpSendMail::OpenSession() {
     SocketError(WinSockErrorFromErrno(errno));
     return false;
   }
+  if (Security.Extended()) return OpenExtendedSession(host);
   if (Command("HELO " + std::string(host) + "\r\n", 250)) return true;
   if (socket_ == INVALID_SOCKET) return false;  // timed out or hung up: nothing to retry on
   return Command("HELO\r\n", 250);
@@ -133,9 +179,21 @@ bool TSmtpSendMail::OpenSession() {
 
 bool TSmtpSendMail::WaitForConnection() {
   const Clock::time_point until = std::min(Clock::now() + kConnectWait, deadline_);
-  // A failed connect ends the wait at once: waiting longer cannot make it succeed.
+  // Each address gets an equal share of what is left of the wait, so one that never answers
+  // (a host whose IPv6 route goes nowhere) leaves time for the next.
+  size_t left = AddressesLeft();
+  Clock::time_point attempt_until = Clock::now() + (until - Clock::now()) / (left + 1);
+  // A failed connect of the last address ends the wait at once: waiting longer cannot help.
   while (state_ == kSocketConnecting && LastError() == 0 && Clock::now() < until) {
-    const int wait = MillisecondsUntil(until);
+    if (AddressesLeft() != left) {  // the client moved on after a refusal
+      left = AddressesLeft();
+      attempt_until = Clock::now() + (until - Clock::now()) / (left + 1);
+    }
+    if (left > 0 && Clock::now() >= attempt_until) {
+      if (!ConnectNextAddress()) break;
+      continue;
+    }
+    const int wait = MillisecondsUntil(left > 0 ? attempt_until : until);
     const auto before = Clock::now();
     if (ProcessMessages(wait) == 0 && Clock::now() - before < std::chrono::milliseconds(1)) {
       // Nothing is registered to wait on (the pump returned at once): wait on the socket itself.
@@ -165,7 +223,7 @@ bool TSmtpSendMail::ReadReply() {
       closed = true;
       break;
     }
-    const std::string got = ReceiveText(socket_, &closed);
+    const std::string got = Receive(closed);
     if (!got.empty()) {
       received_ += got;
       continue;
@@ -184,11 +242,11 @@ bool TSmtpSendMail::ReadReply() {
   received_.clear();
   const int error = LastError();
   if (closed) {
-    Disconnect();
+    CloseConnection();
     SetLastError(error ? error : WSAECONNRESET);
   } else {
     reply_text_ = "SendMessage timeout";
-    Disconnect();
+    CloseConnection();
     SetLastError(error);
   }
   return false;

@@ -2,13 +2,25 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "common/smtp_security_settings.h"
 #include "common/string_list.h"
 #include "mail/tcp_client.h"
 
-// The SMTP sender: one complete SMTP dialogue (HELO, no authentication, no extensions) per
-// SendMail call over its own TCP connection.
+class TTlsSession;
+struct TEhloOffer;
+
+// The SMTP sender: one complete SMTP dialogue per SendMail call over its own TCP connection.
+// With the default Security (mode none, no user) that is the plain dialogue: HELO, no
+// authentication, no extensions. Otherwise (smtp_secure_session.cpp):
+//   - mode tls: the TLS handshake right after the connect, before the greeting;
+//   - EHLO, falling back to HELO when the server refuses it;
+//   - mode starttls: STARTTLS (which the EHLO reply must offer), the handshake, EHLO again;
+//   - a user: AUTH PLAIN when offered, else AUTH LOGIN. The password goes only over TLS or to a
+//     server on the loopback interface; otherwise the send fails before AUTH.
+// The certificate is checked as Security.Verify says (tls_session.h).
 //
 // The caller fills in the published members below and calls SendMail with a time-out. The body
 // lines are joined with CR LF and scanned for entries (a name between two "%" signs with no blank
@@ -51,6 +63,8 @@ class TSmtpSendMail : public TTCPClient {
   TStringList MailHeader;
   // Raised for every entry of the body; the handler calls WriteBody with the replacement.
   TBodyEntryEvent OnBodyEntry;
+  // TLS and the login (common/smtp_security_settings.h); the default is the plain dialogue.
+  TSmtpSecuritySettings Security;
 
   // Setters in the component's shape: each copies the given list.
   virtual void SetMailHeader(const TStringList& lines) { MailHeader.Assign(lines); }
@@ -72,9 +86,16 @@ class TSmtpSendMail : public TTCPClient {
   // cannot be read aborts the transfer and throws Exception with the file error.
   bool SendMail(int timeout_seconds);
 
-  // The socket error text recorded since the last server reply, else the raw text of the last
-  // reply (e.g. the server's 550 line), or "SendMessage timeout" after a wait ran out.
+  // The failure of the extended dialogue when there was one ("TLS handshake failed: " and
+  // OpenSSL's reason, "Server does not offer STARTTLS", the refusal to send a password in plain
+  // text, "Server requires authentication: " and the server's 530 reply to MAIL FROM when no
+  // login was made); else the socket error text recorded since the last server reply, else the
+  // raw text of the last reply (e.g. the server's 550 line or its answer to AUTH), or
+  // "SendMessage timeout" after a wait ran out.
   std::string GetLastErrorText() const;
+
+  // Sends on the connection, through TLS once it is on.
+  bool SendText(const std::string& text) override;
 
   // The code of the last reply (-1 when none was read) and its raw text.
   int LastReplyCode() const { return reply_code_; }
@@ -93,10 +114,26 @@ class TSmtpSendMail : public TTCPClient {
   bool SendRecipients();
   bool SendMessage();
   bool Fail();
+  // Closes the connection (with TLS's close notice when TLS is on).
+  void CloseConnection();
+  // One read without waiting, through TLS once it is on (as ReceiveText).
+  std::string Receive(bool& closed);
+
+  // The extended dialogue (smtp_secure_session.cpp).
+  bool OpenExtendedSession(const std::string& host);
+  // EHLO, else HELO; `offer` is what the EHLO reply announced (nothing after HELO).
+  bool Hello(const std::string& host, TEhloOffer& offer);
+  bool StartTlsSession();
+  bool Login(const TEhloOffer& offer);
+  // Marks a 530 answer to MAIL FROM as the server's wish for a login.
+  void ExplainRefusedSender();
 
   std::string message_;  // the message buffer that WriteBody appends to
   Clock::time_point deadline_{};
   int reply_code_ = -1;
   std::string reply_text_;
-  std::string received_;  // bytes received beyond the last complete reply
+  std::string received_;              // bytes received beyond the last complete reply
+  std::unique_ptr<TTlsSession> tls_;  // the TLS layer once it is on, for one connection
+  std::string failure_text_;          // the extended dialogue's failure, see GetLastErrorText
+  bool logged_in_ = false;
 };

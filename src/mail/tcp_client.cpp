@@ -72,11 +72,7 @@ TCustomCGISocket::~TCustomCGISocket() {
   }
 }
 
-bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string& port,
-                                      sockaddr_in& address) {
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-
+bool TCustomCGISocket::ResolvePort(const std::string& port, int& port_number) {
   int error = 0;
   const std::string protocol = ProtocolName(protocol_, error);
   if (error) {
@@ -88,7 +84,7 @@ bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string
   // database; skipping it spares every CGI process loading the name-service modules.
   const bool decimal = !port.empty() && std::all_of(port.begin(), port.end(),
                                                     [](char c) { return c >= '0' && c <= '9'; });
-  int port_number = decimal ? -1 : ServicePort(port, protocol);
+  port_number = decimal ? -1 : ServicePort(port, protocol);
   if (port_number < 0) {
     long long value = 0;
     const char* first = port.data();
@@ -102,6 +98,15 @@ bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string
     }
     port_number = static_cast<int>(value);
   }
+  return true;
+}
+
+bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string& port,
+                                      sockaddr_in& address) {
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  int port_number = 0;
+  if (!ResolvePort(port, port_number)) return false;
   address.sin_port = htons(static_cast<uint16_t>(port_number));
 
   const in_addr_t dotted = inet_addr(host.c_str());
@@ -121,6 +126,44 @@ bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string
   }
   address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
   freeaddrinfo(found);
+  return true;
+}
+
+bool TCustomCGISocket::ResolveAddresses(const std::string& host, const std::string& port,
+                                        std::vector<TSocketAddress>& addresses) {
+  addresses.clear();
+  int port_number = 0;
+  if (!ResolvePort(port, port_number)) return false;
+  addrinfo hints{};
+  // No AI_ADDRCONFIG: it would hide ::1 on a machine whose only IPv6 address is the loopback's.
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  errno = 0;
+  const int result = host.empty() ? EAI_NONAME : getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (result != 0 || found == nullptr) {
+    SocketError(WinSockErrorFromResolver(result != 0 ? result : EAI_NONAME, errno));
+    return false;
+  }
+  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) ||
+        a->ai_addrlen > sizeof(sockaddr_storage))
+      continue;
+    TSocketAddress address;
+    std::memcpy(&address.storage, a->ai_addr, a->ai_addrlen);
+    address.length = a->ai_addrlen;
+    const uint16_t network_port = htons(static_cast<uint16_t>(port_number));
+    if (a->ai_family == AF_INET)
+      reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port = network_port;
+    else
+      reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = network_port;
+    addresses.push_back(address);
+  }
+  freeaddrinfo(found);
+  if (addresses.empty()) {
+    SocketError(WSANO_DATA);
+    return false;
+  }
   return true;
 }
 
@@ -216,39 +259,73 @@ TTCPClient::~TTCPClient() {
 
 void TTCPClient::Connect() {
   if (state_ != kSocketIdle) return;
-  sockaddr_in address{};
-  if (!ResolveAddress(RemoteHost, RemotePort, address)) return;
+  std::vector<TSocketAddress> addresses;
+  if (!ResolveAddresses(RemoteHost, RemotePort, addresses)) return;
+  ConnectTo(std::move(addresses));
+}
 
-  const int fd = socket(AF_INET, socket_type_ | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    SocketError(WinSockErrorFromErrno(errno));
-    return;
+void TTCPClient::ConnectTo(std::vector<TSocketAddress> addresses) {
+  if (state_ != kSocketIdle) return;
+  addresses_ = std::move(addresses);
+  next_address_ = 0;
+  StartNextConnect();
+}
+
+bool TTCPClient::StartNextConnect() {
+  while (next_address_ < addresses_.size()) {
+    const TSocketAddress& address = addresses_[next_address_++];
+    const int fd =
+        socket(address.storage.ss_family, socket_type_ | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      SocketError(WinSockErrorFromErrno(errno));
+      continue;
+    }
+    AsyncSelect(fd, FD_READ | FD_CONNECT | FD_CLOSE,
+                [this](int s, unsigned event, int error) { HandleSocketEvent(s, event, error); });
+    const int on = 1;
+    // Nagle's algorithm would hold a short last write (the end of a command or of the data) until
+    // the server's delayed acknowledgement; every write here is a complete unit.
+    if (setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0 ||
+        (socket_type_ == SOCK_STREAM &&
+         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)) {
+      SocketError(WinSockErrorFromErrno(errno));
+      AsyncSelect(fd, 0, nullptr);
+      close(fd);
+      continue;
+    }
+    int result;
+    do {
+      result = connect(fd, address.Get(), address.length);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno != EINPROGRESS && errno != EAGAIN) {
+      // An address of a family this machine cannot reach fails here at once: the next may work.
+      SocketError(WinSockErrorFromErrno(errno));
+      AsyncSelect(fd, 0, nullptr);
+      close(fd);
+      continue;
+    }
+    socket_ = fd;
+    state_ = kSocketConnecting;
+    // The failures of earlier addresses are over; this attempt starts clean.
+    SetLastError(0);
+    return true;
   }
-  AsyncSelect(fd, FD_READ | FD_CONNECT | FD_CLOSE,
-              [this](int s, unsigned event, int error) { HandleSocketEvent(s, event, error); });
-  const int on = 1;
-  // Nagle's algorithm would hold a short last write (the end of a command or of the data) until
-  // the server's delayed acknowledgement; every write here is a complete unit.
-  if (setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0 ||
-      (socket_type_ == SOCK_STREAM &&
-       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)) {
-    SocketError(WinSockErrorFromErrno(errno));
-    AsyncSelect(fd, 0, nullptr);
-    close(fd);
-    return;
-  }
-  int result;
-  do {
-    result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0 && errno != EINPROGRESS && errno != EAGAIN) {
-    SocketError(WinSockErrorFromErrno(errno));
-    AsyncSelect(fd, 0, nullptr);
-    close(fd);
-    return;
-  }
-  socket_ = fd;
-  state_ = kSocketConnecting;
+  state_ = kSocketIdle;
+  return false;
+}
+
+void TTCPClient::AbandonAttempt() {
+  if (socket_ == INVALID_SOCKET) return;
+  AsyncSelect(socket_, 0, nullptr);
+  close(socket_);
+  socket_ = INVALID_SOCKET;
+}
+
+bool TTCPClient::ConnectNextAddress() {
+  if (state_ != kSocketConnecting) return false;
+  AbandonAttempt();
+  SocketError(WSAETIMEDOUT);
+  return StartNextConnect();
 }
 
 void TTCPClient::Disconnect() {
@@ -272,10 +349,16 @@ void TTCPClient::HandleSocketEvent(int fd, unsigned event, int error) {
   switch (event) {
     case FD_CONNECT:
       if (code) {
+        SocketError(code);
+        if (next_address_ < addresses_.size()) {
+          // When every later address fails at once, the last failure stays recorded.
+          AbandonAttempt();
+          StartNextConnect();
+          return;
+        }
         // The state stays "connecting" until the caller gives up; a socket whose connect failed
         // has nothing more to report.
         AsyncSelect(fd, 0, nullptr);
-        SocketError(code);
         return;
       }
       AsyncSelect(fd, FD_READ | FD_CLOSE,

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A small non-blocking TCP client over BSD sockets, in the shape of the WinSock component the
 // SMTP sender derives from.
@@ -46,6 +48,18 @@ class TCustomCGISocket {
   // neither a service name nor a number throws Exception("'<port>' is not a valid integer value").
   bool ResolveAddress(const std::string& host, const std::string& port, sockaddr_in& address);
 
+  // One address of a host, of either family.
+  struct TSocketAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+  };
+  // Resolves `host` into every address getaddrinfo gives for it, IPv6 and IPv4 in the resolver's
+  // order (a numeric address of either family without a look-up), and `port` as ResolveAddress
+  // does. Returns false after recording the same errors as ResolveAddress; throws as it does.
+  bool ResolveAddresses(const std::string& host, const std::string& port,
+                        std::vector<TSocketAddress>& addresses);
+
   // Stops the notifications of `socket`, shuts down its sending side, drops what the peer had
   // already sent and closes it; `socket` becomes INVALID_SOCKET. Never leaves the descriptor
   // open; an unexpected failure along the way is recorded.
@@ -55,6 +69,9 @@ class TCustomCGISocket {
   // when nothing is waiting (not an error) or when the peer has closed (`peer_closed` is then
   // set when given). Other failures are recorded and give an empty string.
   std::string ReceiveText(int socket, bool* peer_closed = nullptr);
+
+  // Resolves `port` as ResolveAddress does (a service name or a decimal number).
+  bool ResolvePort(const std::string& port, int& port_number);
 
   // Records `code` in LastError and calls OnError with its text.
   void SocketError(int code);
@@ -114,12 +131,21 @@ class TTCPClient : public TCustomCGISocket {
   // Disconnect, then the base destructor.
   ~TTCPClient() override;
 
-  // From state 1 only: resolves RemoteHost and RemotePort, opens a non-blocking stream socket
-  // (TCP_NODELAY, SO_OOBINLINE), registers it with the calling thread's message pump and starts
-  // the connect; the state becomes 4 (connecting). FD_CONNECT later moves it to 2 (connected), or
-  // records the error (10061 "Connection refused", ...) and leaves it at 4. A connect that fails
-  // at once records its error, closes the socket and leaves the state at 1.
+  // From state 1 only: resolves RemoteHost and RemotePort into all their addresses and starts a
+  // connect to the first: a non-blocking stream socket of its family (TCP_NODELAY, SO_OOBINLINE)
+  // registered with the calling thread's message pump; the state becomes 4 (connecting).
+  // FD_CONNECT later moves it to 2 (connected), or records the error (10061 "Connection refused",
+  // ...) and moves on to the next address: LastError is then 0 again while that one is tried.
+  // When the last address fails, its error stays recorded and the state stays at 4. Addresses
+  // whose connect fails at once are recorded and skipped the same way; when none is left to try
+  // the socket is closed and the state stays at 1.
   void Connect();
+  // Gives up the address being tried (recording 10060 "Connection timed out" for it) and starts
+  // the next; false when no address is left (the attempt is then closed and the state 1). For a
+  // caller whose connect time-out is shared among the addresses.
+  bool ConnectNextAddress();
+  // Addresses of the current Connect not tried yet.
+  size_t AddressesLeft() const { return addresses_.size() - next_address_; }
   // Closes the connection gracefully when there is one (state 2 or 4); the state becomes 1.
   void Disconnect();
   // Sends the whole text on the connection (SendBuffer with flags 0). Returns false when it could
@@ -135,7 +161,19 @@ class TTCPClient : public TCustomCGISocket {
   TSocketNotifyEvent OnConnect;
   TSocketNotifyEvent OnDisconnect;
 
+ protected:
+  // Connect after the resolver: tries `addresses` in order as Connect describes (state 1 only).
+  void ConnectTo(std::vector<TSocketAddress> addresses);
+
  private:
   // The message pump's dispatch for this client's socket (the hidden window's procedure).
   void HandleSocketEvent(int fd, unsigned event, int error);
+  // Starts connects to the remaining addresses in order until one is under way (true) or every
+  // one has failed at once (false, state 1).
+  bool StartNextConnect();
+  // Closes the socket of an attempt that is abandoned.
+  void AbandonAttempt();
+
+  std::vector<TSocketAddress> addresses_;
+  size_t next_address_ = 0;
 };

@@ -1,6 +1,15 @@
 """A real SMTP server for the tests: aiosmtpd on 127.0.0.1, on a free port.
 
-Usage: smtp_capture_server.py FOLDER
+Usage: smtp_capture_server.py FOLDER [--host ADDRESS] [--cert FILE --key FILE]
+                               [--tls starttls|implicit] [--user NAME --password SECRET]
+                               [--mechanisms PLAIN,LOGIN]
+
+--host: the address to listen on (127.0.0.1 when not given; "::1" for IPv6).
+--tls starttls: offers STARTTLS with the certificate; implicit: TLS from the first byte.
+--user/--password: offers AUTH (the listed mechanisms; also over plain text, so that a test can
+see whether a client sends a password there) and refuses MAIL FROM before a login with
+"530 5.7.0 Authentication required".
+--mechanisms: the AUTH mechanisms offered (PLAIN,LOGIN when not given; "" offers none).
 
 Prints the port it listens on as one line on standard output, then serves until it is
 terminated. Every accepted message is written to FOLDER as N.eml (the raw bytes the server
@@ -10,12 +19,15 @@ under a temporary name, then renamed). Everything a client sends is appended to
 FOLDER/dialogue.log as it arrives.
 """
 
+import argparse
 import asyncio
+import logging
 import os
 import signal
-import sys
+import ssl
+import warnings
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class CaptureHandler:
@@ -49,13 +61,34 @@ class LoggingSMTP(SMTP):
         super().data_received(data)
 
 
-async def main(folder):
+def authenticator(user, password):
+    def check(server, session, envelope, mechanism, auth_data):
+        # handled=False: the server itself answers 235 or 535.
+        return AuthResult(success=auth_data.login == user.encode()
+                          and auth_data.password == password.encode(), handled=False)
+    return check
+
+
+async def main(args):
+    folder = args.folder
     handler = CaptureHandler(folder)
     loop = asyncio.get_running_loop()
+    options = dict(hostname="capture.test", decode_data=False,
+                   data_size_limit=64 * 1024 * 1024)
+    context = None
+    if args.tls:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+    if args.tls == "starttls":
+        options["tls_context"] = context
+    options["auth_exclude_mechanism"] = [m for m in ("PLAIN", "LOGIN")
+                                         if m not in args.mechanisms.split(",")]
+    if args.user is not None:
+        options.update(authenticator=authenticator(args.user, args.password),
+                       auth_required=True, auth_require_tls=False)
     server = await loop.create_server(
-        lambda: LoggingSMTP(handler, folder, hostname="capture.test",
-                            decode_data=False, data_size_limit=64 * 1024 * 1024),
-        host="127.0.0.1", port=0)
+        lambda: LoggingSMTP(handler, folder, **options),
+        host=args.host, port=0, ssl=context if args.tls == "implicit" else None)
     port = server.sockets[0].getsockname()[1]
     print(port, flush=True)
     stop = loop.create_future()
@@ -66,4 +99,17 @@ async def main(folder):
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1]))
+    # AUTH over plain text is offered on purpose (see above); the server's warnings about it
+    # would only fill the test output.
+    warnings.simplefilter("ignore")
+    logging.getLogger("mail.log").setLevel(logging.ERROR)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("folder")
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--tls", choices=["starttls", "implicit"])
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--user")
+    parser.add_argument("--password", default="")
+    parser.add_argument("--mechanisms", default="PLAIN,LOGIN")
+    asyncio.run(main(parser.parse_args()))

@@ -30,7 +30,18 @@ bool PumpUntil(Pred done) {
 class TestClient : public TTCPClient {
  public:
   void SetRetryLimit(int limit) { send_retry_limit_ = limit; }
+  using TTCPClient::ConnectTo;
 };
+
+TTCPClient::TSocketAddress Ipv4Address(const char* address, const std::string& port) {
+  TTCPClient::TSocketAddress a;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&a.storage);
+  v4->sin_family = AF_INET;
+  inet_pton(AF_INET, address, &v4->sin_addr);
+  v4->sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
+  a.length = sizeof(sockaddr_in);
+  return a;
+}
 
 // A port on 127.0.0.1 with nobody listening.
 std::string ClosedPort() {
@@ -173,6 +184,35 @@ TEST(TcpClientConnectTest, PeerClosingDisconnectsTheClient) {
   ASSERT_TRUE(PumpUntil([&] { return disconnects > 0; }));
   EXPECT_EQ(client.State(), kSocketIdle);
   EXPECT_EQ(client.Socket(), INVALID_SOCKET);
+}
+
+// A host with several addresses: the client must reach the one that answers, whether the ones
+// before it refuse (the client moves on by itself) or stay silent (the caller moves it on when
+// that address's share of the connect time-out is spent).
+TEST(TcpClientConnectTest, TriesEveryAddressInOrder) {
+  brevix_test::ScriptedSmtpServer server;
+  server.Start();
+  // 198.51.100.1 is a documentation address: it never answers (or is unreachable at once).
+  for (const char* first : {"127.0.0.1", "198.51.100.1"}) {
+    TestClient client;
+    std::vector<int> errors;
+    client.OnError = [&](TCustomCGISocket*, int code, const std::string&) {
+      errors.push_back(code);
+    };
+    const std::string port = std::string(first) == "127.0.0.1" ? ClosedPort() : "25";
+    client.ConnectTo({Ipv4Address(first, port), Ipv4Address("127.0.0.1", server.PortText())});
+    if (client.State() == kSocketConnecting && client.AddressesLeft() == 1 &&
+        std::string(first) != "127.0.0.1") {
+      EXPECT_TRUE(client.ConnectNextAddress());
+    }
+    ASSERT_TRUE(PumpUntil([&] { return client.State() == kSocketConnected; })) << first;
+    EXPECT_EQ(client.LastError(), 0) << first;
+    ASSERT_EQ(errors.size(), 1u) << first;  // the first address's failure was reported
+    if (std::string(first) == "127.0.0.1") {
+      EXPECT_EQ(errors[0], WSAECONNREFUSED);
+    }
+    client.Disconnect();
+  }
 }
 
 TEST(TcpClientSendTest, StalledPeerEndsTheSendWithAnError) {

@@ -1,10 +1,11 @@
 #pragma once
 
 // A real SMTP server for tests: Debian's aiosmtpd (tests/mail/smtp_capture_server.py) run with
-// /usr/bin/python3 on 127.0.0.1 and a free port, capturing every accepted message into a
-// temporary folder. Start() launches it and waits for its port; the destructor stops it (SIGTERM,
-// then SIGKILL) and removes the folder. Header-only so that any test executable can use it; it
-// finds the script below BREVIX_SOURCE_DIR, or else beside this header's own folder.
+// /usr/bin/python3 on 127.0.0.1 (or the address `options` names) and a free port, capturing every
+// accepted message into a temporary folder. Start() launches it and waits for its port; the
+// destructor stops it (SIGTERM, then SIGKILL) and removes the folder. Header-only so that any test
+// executable can use it; it finds the script below BREVIX_SOURCE_DIR, or else beside this header's
+// own folder.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -41,6 +42,9 @@ class TestSmtpServer {
   TestSmtpServer& operator=(const TestSmtpServer&) = delete;
   ~TestSmtpServer() { Stop(); }
 
+  // Extra arguments of the capture script (TLS, login, address), set before Start.
+  std::vector<std::string> options;
+
   // Starts the server; throws std::runtime_error when it does not come up within 20 seconds.
   void Start() {
     const std::string script = ScriptPath();
@@ -55,7 +59,9 @@ class TestSmtpServer {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     const std::string python = "/usr/bin/python3";
     std::vector<char*> argv{const_cast<char*>(python.c_str()), const_cast<char*>(script.c_str()),
-                            const_cast<char*>(folder_.c_str()), nullptr};
+                            const_cast<char*>(folder_.c_str())};
+    for (const std::string& option : options) argv.push_back(const_cast<char*>(option.c_str()));
+    argv.push_back(nullptr);
     const int rc = posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
@@ -158,5 +164,22 @@ class TestSmtpServer {
   int port_ = 0;
   std::string folder_;
 };
+
+// A self-signed certificate and key for "localhost", 127.0.0.1 and ::1 (or `name`), written by
+// the openssl command line into `folder` as cert.pem and key.pem. Throws when openssl fails.
+inline void MakeTestCertificate(const std::string& folder, const std::string& name = "localhost") {
+  std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 ";
+  command += "-nodes -days 2 -keyout '";
+  command += folder;
+  command += "/key.pem' -out '";
+  command += folder;
+  command += "/cert.pem' -subj '/CN=";
+  command += name;
+  command += "' -addext 'subjectAltName=DNS:";
+  command += name;
+  if (name == "localhost") command += ",IP:127.0.0.1,IP:::1";
+  command += "' >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl req failed");
+}
 
 }  // namespace brevix_test
