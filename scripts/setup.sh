@@ -26,6 +26,8 @@ test_packages=(
   chromium
   # wizard screenshots without a display
   xvfb xauth
+  # the mail-filter check of the sent mails (local rules only)
+  spamassassin
 )
 
 case "$purpose" in

@@ -32,6 +32,7 @@ void TGuardSettings::Load(const std::string& ini_file_name) {
   HoneypotField = file.ReadString(kOptionsSection, "Honeypot_Field", "");
   MaxPerHour = ReadCount(file, "Max_Per_Hour", 0);
   MaxRequestSize = ReadCount(file, "Max_Request_Size", 100000);
+  MailSender = Trim(file.ReadString(kOptionsSection, "Mail_Sender", ""));
 }
 
 std::vector<std::string> SplitSettingList(std::string_view value) {

@@ -33,6 +33,8 @@ struct TGuardSettings {
   long long MaxPerHour = 0;
   // Max_Request_Size: the largest request body in bytes that is read.
   long long MaxRequestSize = 100000;
+  // Mail_Sender: the envelope sender and From address of both mails; empty = the mail's own.
+  std::string MailSender;
 
   // Reads the keys from `ini_file_name`; a missing file leaves every default and IniFound false.
   void Load(const std::string& ini_file_name);

@@ -16,7 +16,7 @@ std::string TBXMsgFile::LabelLine(const std::string& macro) {
 void TBXMsgFile::AddHtmlHead() {
   Lines.Add("<html>");
   Lines.Add("<head>");
-  Lines.Add("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">");
+  Lines.Add("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">");
   Lines.Add(std::string("<meta name=\"GENERATOR\" content=\"Brevix BX ") + kBrevixHomePage + "\">");
   Lines.Add("<title>Brevix BX Message</title>");
   Lines.Add("</head>");

@@ -8,6 +8,7 @@
 #include "common/text_compare.h"
 #include "engine/html_escape.h"
 #include "engine/http_engine.h"
+#include "gateway/recipient_guard.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "mail/body_scan.h"
@@ -19,14 +20,23 @@ bool IsFile(const std::string& path) {
   return std::filesystem::is_regular_file(path, error);
 }
 
-// The HTML header switch: every header line that begins with "content" becomes
-// "Content-Type:Text/HTML".
+// The HTML header switch: the first header line that begins with "content" becomes the HTML
+// type, and the other "content" lines go (a second Content-Type, or a transfer encoding that
+// would turn the markup's "=" into "=3D" for readers that ignore it). The charset is that of the
+// automatic layout's meta tag; the sender declares Latin-1 instead for a body that is not UTF-8.
 void SwitchToHtml(TSmtpSendMail& mail) {
+  static constexpr const char* kHtmlType = "Content-Type:Text/HTML; charset=utf-8";
   TStringList header;
+  bool switched = false;
   for (const std::string& line : mail.MailHeader) {
-    header.Add(line.size() >= 7 && SameText(line.substr(0, 7), "content") ? "Content-Type:Text/HTML"
-                                                                          : line);
+    if (line.size() < 7 || !SameText(line.substr(0, 7), "content")) {
+      header.Add(line);
+    } else if (!switched) {
+      header.Add(kHtmlType);
+      switched = true;
+    }
   }
+  if (!switched) header.Add(kHtmlType);
   mail.SetMailHeader(header);
 }
 
@@ -114,6 +124,32 @@ void TForm1::SendMailReceiptBodyEntry(const std::string& entry_name) {
   request.SendMailReceipt->WriteBody(request.ReceiptHtml ? HtmlEscape(value) : value);
 }
 
+bool TForm1::SendAsSite(TSmtpSendMail& mail, int timeout_seconds) {
+  const std::string& site_sender = Request().Guards.MailSender;
+  if (site_sender.empty()) return mail.SendMail(timeout_seconds);
+  if (!IsSingleAddress(site_sender)) {
+    // A broken setting must not make an invalid MAIL FROM: the mail goes as it would without it.
+    LogError("Brevix BX Reports: Mail_Sender is not one address: " + site_sender);
+    return mail.SendMail(timeout_seconds);
+  }
+  // The visitor's (or the receipt's) sender stays where the rest of the request reads it.
+  const std::string own_from = mail.MailFrom;
+  const std::string own_reply_to = mail.ReplyTo;
+  mail.ReplyTo = own_from;
+  mail.MailFrom = site_sender;
+  bool sent = false;
+  try {
+    sent = mail.SendMail(timeout_seconds);
+  } catch (...) {
+    mail.MailFrom = own_from;
+    mail.ReplyTo = own_reply_to;
+    throw;
+  }
+  mail.MailFrom = own_from;
+  mail.ReplyTo = own_reply_to;
+  return sent;
+}
+
 void TForm1::SendReceipt() {
   TGatewayRequest& request = Request();
   const TBXOptions& options = *request.Options;
@@ -146,7 +182,7 @@ void TForm1::SendReceipt() {
   receipt.MailCC.clear();
   receipt.MailBCC.clear();
   receipt.Attachments.Clear();
-  if (!receipt.SendMail(60)) {
+  if (!SendAsSite(receipt, 60)) {
     request.LastMailError = receipt.GetLastErrorText();
     LogError("Receipt Message: " + options.SMTP_Server +
              " reported this error:  " + request.LastMailError);

@@ -32,6 +32,7 @@ std::unique_ptr<TSmtpSendMail> CopySender(const TSmtpSendMail& design) {
   sender->MailCC = design.MailCC;
   sender->MailBCC = design.MailBCC;
   sender->MailSubject = design.MailSubject;
+  sender->ReplyTo = design.ReplyTo;
   sender->OnBodyEntry = design.OnBodyEntry;
   return sender;
 }
@@ -147,7 +148,7 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
         const bool recipients_allowed = MainMailRecipientsAllowed(*this);
         if (recipients_allowed) {
           try {
-            request.MailSent = request.SmtpSendMail1->SendMail(60);
+            request.MailSent = SendAsSite(*request.SmtpSendMail1, 60);
           } catch (const std::exception& error) {
             LogError(std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
             request.MailSent = false;

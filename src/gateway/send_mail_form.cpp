@@ -98,10 +98,10 @@ TForm1::TForm1(bool run_request) : TComponentOwner(Kind::kForm) {
   SmtpSendMail1->OnBodyEntry = [this](const std::string& name) { SmtpSendMail1BodyEntry(name); };
 
   SendMailReceipt = std::make_unique<TSmtpSendMail>();
-  SendMailReceipt->SetMailHeader(Lines(
-      {"From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "BCC: %MAILBCC%", "Subject: %SUBJECT% ",
-       "Mime-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
-       "Content-Transfer-Encoding: quoted-printable"}));
+  SendMailReceipt->SetMailHeader(
+      Lines({"From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "Subject: %SUBJECT% ",
+             "Mime-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
+             "Content-Transfer-Encoding: quoted-printable"}));
   SendMailReceipt->OnBodyEntry = [this](const std::string& name) {
     SendMailReceiptBodyEntry(name);
   };

@@ -94,6 +94,10 @@ class TForm1 : public TComponentOwner {
   void SmtpSendMail1BodyEntry(const std::string& entry_name);
   void SendMailReceiptBodyEntry(const std::string& entry_name);
   void SendReceipt();
+  // Sends `mail` (SendMail with `timeout_seconds`); with Mail_Sender set, as that address
+  // (envelope and From) with the mail's own sender as Reply-To. The mail's MailFrom and ReplyTo
+  // are the same afterwards, whatever happened.
+  bool SendAsSite(TSmtpSendMail& mail, int timeout_seconds);
 
   // ---- Results file, logs, reference numbers -------------------------------------------------
   void ApplyAutoResultsName();

@@ -185,6 +185,24 @@ std::string EncodeHeaderWord(std::string_view text) {
   return out;
 }
 
+std::string DeclareLatin1Charset(std::string_view header) {
+  static constexpr std::string_view kUtf8 = "charset=utf-8";
+  bool ended = false;
+  std::string out;
+  for (std::string_view line : SplitLines(header, ended)) {
+    std::string text(line);
+    std::string upper = UpperCase(text);
+    for (size_t at = upper.find("CHARSET=UTF-8"); at != std::string::npos;
+         at = upper.find("CHARSET=UTF-8", at + 1)) {
+      text.replace(at, kUtf8.size(), "charset=iso-8859-1");
+      upper = UpperCase(text);
+    }
+    out += text;
+    out += "\r\n";
+  }
+  return out;
+}
+
 std::string DeclareUtf8Charset(std::string_view header) {
   static constexpr std::string_view kLatin1 = "charset=iso-8859-1";
   bool ended = false;

@@ -54,6 +54,10 @@ std::string EncodeHeaderWord(std::string_view text);
 // "; charset=utf-8". `header` is lines ended by CR LF.
 std::string DeclareUtf8Charset(std::string_view header);
 
+// For a message whose body is not UTF-8: every "charset=utf-8" (any case) of the header lines in
+// `header` becomes "charset=iso-8859-1". `header` is lines ended by CR LF.
+std::string DeclareLatin1Charset(std::string_view header);
+
 // True when the header lines in `header` declare "Content-Transfer-Encoding: quoted-printable"
 // (names and values without regard to case, blanks around the value ignored).
 bool DeclaresQuotedPrintable(std::string_view header);

@@ -15,6 +15,7 @@
 #include "mail/smtp_data_writer.h"
 #include "mail/smtp_reply.h"
 #include "mail/tls_session.h"
+#include "mail/well_formed_header.h"
 #include "mail/winsock_errors.h"
 #include "platform/message_pump.h"
 
@@ -285,20 +286,43 @@ bool TSmtpSendMail::SendMessage() {
 
   const MailHeaderValues values{MailTo, MailCC, MailBCC, MailFrom, MailSubject};
   MailHeaderText header = SortHeaderLines(MailHeader, has_attachments, values);
-  if (HasHighBytes(body) && IsValidUtf8(body)) {
-    header.header = DeclareUtf8Charset(header.header);
-    header.part_header = DeclareUtf8Charset(header.part_header);
+  // The declared charset is the one the body is really in: UTF-8 when it reads as UTF-8, else
+  // Latin-1 (every byte is a Latin-1 character).
+  std::string charset = "utf-8";
+  if (HasHighBytes(body)) {
+    if (IsValidUtf8(body)) {
+      header.header = DeclareUtf8Charset(header.header);
+      header.part_header = DeclareUtf8Charset(header.part_header);
+    } else {
+      charset = "iso-8859-1";
+      header.header = DeclareLatin1Charset(header.header);
+      header.part_header = DeclareLatin1Charset(header.part_header);
+    }
   }
-  const bool quoted_printable =
-      DeclaresQuotedPrintable(has_attachments ? header.part_header : header.header);
+  const std::string boundary = kBoundary;
+  HeaderFrame frame;
+  frame.date = RfcDate(std::chrono::system_clock::now());
+  frame.message_id = NewMessageId(RemoteHost);
+  if (!Trim(ReplyTo).empty()) {
+    frame.reply_to = FormatAddressListForHeader(WithoutLineBreaks(ReplyTo));
+  }
+  if (has_attachments) {
+    frame.content_type = "multipart/mixed; boundary=\"";
+    frame.content_type += boundary;
+    frame.content_type += '"';
+  }
+  frame.charset = charset;
+  const std::string top_header =
+      WellFormedHeader(ReplaceHeaderMacros(header.header, values), frame);
+  const std::string part_header =
+      has_attachments ? WellFormedPartHeader(header.part_header, charset) : std::string();
+  const bool quoted_printable = DeclaresQuotedPrintable(has_attachments ? part_header : top_header);
 
   TSmtpDataWriter out;
-  out.Add(ReplaceHeaderMacros(header.header, values));
-  const std::string boundary = kBoundary;
+  out.Add(top_header);
   if (has_attachments) {
-    out.Add("Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + boundary +
-            "\"\r\n\r\nThis is a multipart message in MIME format\r\n\r\n--" + boundary + "\r\n");
-    out.Add(header.part_header);
+    out.Add("\r\nThis is a multipart message in MIME format\r\n\r\n--" + boundary + "\r\n");
+    out.Add(part_header);
   }
   out.Add("\r\n");
   out.Add(quoted_printable ? QuotedPrintableEncode(body) : body);

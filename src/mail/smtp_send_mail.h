@@ -32,7 +32,9 @@ struct TEhloOffer;
 // (or, with attachments, part header) that declares "Content-Transfer-Encoding: quoted-printable"
 // gets a quoted-printable body; a body with valid UTF-8 beyond ASCII is declared as utf-8; a
 // subject or display name beyond ASCII goes out as an RFC 2047 encoded word. CR and LF in the
-// addresses and the subject never reach the wire as line breaks.
+// addresses and the subject never reach the wire as line breaks. Whatever the header template
+// says, the message has exactly one Date, Message-ID, MIME-Version and Content-Type, no empty
+// field and no Bcc field (well_formed_header.h); the Bcc addresses get the mail as recipients.
 //
 // One object serves one SendMail at a time; its message buffer, time limit and last error belong
 // to it, so senders on several threads share nothing. SendMail waits in the calling thread's
@@ -61,6 +63,8 @@ class TSmtpSendMail : public TTCPClient {
   // The header template, one header line per item, with the macros %MAILFROM%, %MAILTO%,
   // %MAILCC%, %MAILBCC%, %MAILSUBJECT% and %SUBJECT%.
   TStringList MailHeader;
+  // When set, the message's Reply-To (an address list), replacing any of the header template.
+  std::string ReplyTo;
   // Raised for every entry of the body; the handler calls WriteBody with the replacement.
   TBodyEntryEvent OnBodyEntry;
   // TLS and the login (common/smtp_security_settings.h); the default is the plain dialogue.

@@ -9,7 +9,7 @@ namespace {
 
 const std::string kHead =
     "<html>\n<head>\n"
-    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">\n"
+    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\n"
     "<meta name=\"GENERATOR\" content=\"Brevix BX http://www.brevix.example/\">\n"
     "<title>Brevix BX Message</title>\n</head>\n<body>\n<h1>Your Title Here</h1>\n"
     "<table border=\"1\">\n";

@@ -1,6 +1,9 @@
 // How the form's fields and "brevix.ini" make up the mail, the receipt and the results record.
+#include <cctype>
 #include <ostream>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "gateway_site.h"
 
@@ -21,6 +24,42 @@ class CompositionTest : public GatewaySite {
     return mail.substr(0, mail.find("\r\n\r\n") + 2);
   }
 };
+
+// The header fields of a mail: name as written and value, continuation lines joined.
+std::vector<std::pair<std::string, std::string>> HeaderFields(const std::string& mail) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  const std::string header = mail.substr(0, mail.find("\r\n\r\n") + 2);
+  for (size_t at = 0; at < header.size();) {
+    const size_t end = header.find("\r\n", at);
+    const std::string line = header.substr(at, end - at);
+    at = end + 2;
+    if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !fields.empty()) {
+      fields.back().second += line;
+    } else {
+      const size_t colon = line.find(':');
+      fields.push_back({line.substr(0, colon),
+                        colon == std::string::npos ? std::string() : line.substr(colon + 1)});
+    }
+  }
+  return fields;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The values of the fields named `name` (without regard to case), blanks around them trimmed.
+std::vector<std::string> FieldValues(const std::string& mail, const std::string& name) {
+  std::vector<std::string> values;
+  for (const auto& [field, value] : HeaderFields(mail)) {
+    if (Lower(field) != Lower(name)) continue;
+    const size_t first = value.find_first_not_of(" \t");
+    const size_t last = value.find_last_not_of(" \t");
+    values.push_back(first == std::string::npos ? "" : value.substr(first, last - first + 1));
+  }
+  return values;
+}
 
 struct SubjectCase {
   const char* subject;
@@ -128,7 +167,7 @@ TEST_F(CompositionTest, AutomaticMessageListsEveryFieldAsHtml) {
             std::string::npos)
       << body;
   EXPECT_NE(body.find("<td>mail_from</td>\r\n<td>a@b.test</td>"), std::string::npos);
-  EXPECT_EQ(CountOf(Header(1), "Content-Type:Text/HTML\r\n"), 2);
+  EXPECT_EQ(CountOf(Header(1), "Content-Type:Text/HTML; charset=utf-8\r\n"), 1);
   EXPECT_EQ(Header(1).find("quoted-printable"), std::string::npos);
 }
 
@@ -165,6 +204,144 @@ TEST_F(CompositionTest, HtmlReceiptTemplateSwitchesItsHeader) {
   // The main mail stays plain text.
   EXPECT_EQ(Mail(1).find("Content-Type:Text/HTML"), std::string::npos);
 }
+
+struct WellFormedCase {
+  bool html;        // the automatic HTML message and an HTML receipt, else text templates
+  bool attachment;  // an uploaded file goes with the main mail
+};
+
+void PrintTo(const WellFormedCase& c, std::ostream* os) {
+  *os << (c.html ? "html" : "plain") << (c.attachment ? " with attachment" : "");
+}
+
+class WellFormedMailTest : public CompositionTest,
+                           public ::testing::WithParamInterface<WellFormedCase> {};
+
+// Regression: the mails had no Date and no Message-ID, "Mime-Version" twice with attachments,
+// two Content-Type lines when HTML, empty "CC: " and "BCC: " lines, a BCC line in the receipt
+// (a hidden address shown to every reader), and an automatic HTML message whose meta tag named
+// another charset than its header.
+TEST_P(WellFormedMailTest, MainMailAndReceiptAreWellFormed) {
+  ini_["Mail_BCC"] = "hidden@site.test";
+  ini_["Receipt_Text"] = GetParam().html ? "receipt.htm" : "receipt.txt";
+  WriteFile("receipt.txt", "Dear %name%\r\n");
+  WriteFile("receipt.htm", "<html><body><p>Dear %name%</p></body></html>\r\n");
+  if (!GetParam().html) {
+    ini_["Message_Text"] = "message.txt";
+    WriteFile("message.txt", "Name: %name%\r\n");
+  }
+  const Fields fields = {{"mail_from", "ann@visitor.test"}, {"name", "J\xc3\xbcrgen"}};
+  if (GetParam().attachment) {
+    PostMultipart(fields, {{"file", "note.txt", "hello"}});
+  } else {
+    Post(fields);
+  }
+  ASSERT_EQ(smtp_.WaitForMessages(2), 2) << ErrorLog();
+  const std::regex date(
+      "(Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) 2[0-9]{3} "
+      "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+      "[+-][0-9]{4}");
+  const std::regex message_id("<[^<>@ ]+@[A-Za-z0-9.-]+>");
+  const std::regex charset("charset=\"?([A-Za-z0-9_-]+)", std::regex::icase);
+  std::vector<std::string> ids;
+  for (int n : {1, 2}) {
+    const std::string mail = Mail(n);
+    SCOPED_TRACE(mail);
+    for (const char* name : {"Date", "Message-ID", "MIME-Version", "Content-Type"}) {
+      EXPECT_EQ(FieldValues(mail, name).size(), 1u) << name;
+    }
+    for (const auto& [name, value] : HeaderFields(mail)) {
+      EXPECT_NE(value.find_first_not_of(" \t"), std::string::npos) << "empty " << name;
+      EXPECT_NE(Lower(name), "bcc");
+    }
+    EXPECT_EQ(mail.find("hidden@site.test"), std::string::npos);
+    EXPECT_TRUE(std::regex_match(FieldValues(mail, "Date")[0], date));
+    ASSERT_TRUE(std::regex_match(FieldValues(mail, "Message-ID")[0], message_id));
+    ids.push_back(FieldValues(mail, "Message-ID")[0]);
+    // Header, text part and meta tag name one charset: the body's, here UTF-8.
+    int charsets = 0;
+    for (std::sregex_iterator it(mail.begin(), mail.end(), charset), end; it != end; ++it) {
+      EXPECT_EQ(Lower((*it)[1]), "utf-8");
+      ++charsets;
+    }
+    EXPECT_GE(charsets, GetParam().html && n == 1 ? 2 : 1);
+    // The text templates' header declares quoted-printable.
+    EXPECT_NE(mail.find(GetParam().html ? "J\xc3\xbcrgen" : "J=C3=BCrgen"), std::string::npos);
+  }
+  EXPECT_NE(ids[0], ids[1]);
+  // The hidden copy still goes out, through the envelope alone.
+  EXPECT_EQ(smtp_.Message(1).recipients,
+            (std::vector<std::string>{"owner@site.test", "hidden@site.test"}));
+  EXPECT_EQ(CountOf(Mail(1), "multipart/mixed"), GetParam().attachment ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mails, WellFormedMailTest,
+                         ::testing::Values(WellFormedCase{false, false},
+                                           WellFormedCase{false, true}, WellFormedCase{true, false},
+                                           WellFormedCase{true, true}));
+
+struct SenderCase {
+  const char* mail_sender;       // the ini's Mail_Sender
+  const char* form_mail_sender;  // a form field of that name (never used); nullptr: none sent
+  const char* receipt_from;      // the ini's Receipt_From
+  const char* main_envelope;
+  const char* main_from;      // the From value
+  const char* main_reply_to;  // nullptr: no Reply-To
+  const char* receipt_envelope;
+  const char* receipt_from_header;
+  const char* receipt_reply_to;
+};
+
+void PrintTo(const SenderCase& c, std::ostream* os) {
+  *os << "Mail_Sender \"" << c.mail_sender << "\" receipt_from \"" << c.receipt_from << '"';
+}
+
+class MailSenderTest : public CompositionTest, public ::testing::WithParamInterface<SenderCase> {};
+
+TEST_P(MailSenderTest, SiteSenderSendsWithOwnSenderAsReplyTo) {
+  const SenderCase& c = GetParam();
+  ini_["Mail_Sender"] = c.mail_sender;
+  ini_["Receipt_From"] = c.receipt_from;
+  ini_["Receipt_Text"] = "receipt.txt";
+  WriteFile("receipt.txt", "Thanks\r\n");
+  Fields fields = {{"mail_from", "ann@visitor.test"}};
+  if (c.form_mail_sender) fields.push_back({"mail_sender", c.form_mail_sender});
+  Post(fields);
+  ASSERT_EQ(smtp_.WaitForMessages(2), 2) << ErrorLog();
+  const auto main = smtp_.Message(1);
+  const auto receipt = smtp_.Message(2);
+  EXPECT_EQ(main.mail_from, c.main_envelope);
+  EXPECT_EQ(FieldValues(main.raw, "From"), std::vector<std::string>{c.main_from});
+  EXPECT_EQ(FieldValues(main.raw, "Reply-To"), c.main_reply_to
+                                                   ? std::vector<std::string>{c.main_reply_to}
+                                                   : std::vector<std::string>{});
+  // The receipt still goes to the visitor: the site's sender replaced the visitor's address
+  // for the main mail's sending only.
+  EXPECT_EQ(receipt.recipients, std::vector<std::string>{"ann@visitor.test"});
+  EXPECT_EQ(receipt.mail_from, c.receipt_envelope);
+  EXPECT_EQ(FieldValues(receipt.raw, "From"), std::vector<std::string>{c.receipt_from_header});
+  EXPECT_EQ(FieldValues(receipt.raw, "Reply-To"), c.receipt_reply_to
+                                                      ? std::vector<std::string>{c.receipt_reply_to}
+                                                      : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Senders, MailSenderTest,
+    ::testing::Values(
+        // Unset: the mails go out as they always did; a form field cannot set it.
+        SenderCase{"", "forged@else.test", "", "ann@visitor.test", "<ann@visitor.test>", nullptr,
+                   "owner@site.test", "<owner@site.test>", nullptr},
+        SenderCase{"forms@site.test", nullptr, "", "forms@site.test", "<forms@site.test>",
+                   "<ann@visitor.test>", "forms@site.test", "<forms@site.test>",
+                   "<owner@site.test>"},
+        SenderCase{"Site Forms <forms@site.test>", nullptr, "desk@site.test", "forms@site.test",
+                   "Site Forms <forms@site.test>", "<ann@visitor.test>", "forms@site.test",
+                   "Site Forms <forms@site.test>", "<desk@site.test>"},
+        // Not one address: ignored (and logged) rather than an invalid MAIL FROM.
+        SenderCase{"a@site.test, b@site.test", nullptr, "", "ann@visitor.test",
+                   "<ann@visitor.test>", nullptr, "owner@site.test", "<owner@site.test>",
+                   nullptr}));
 
 TEST_F(CompositionTest, ResultsTemplateKeepsUnknownBuiltInsAndPairsLonePercent) {
   ini_["Results_File"] = "results.txt";

@@ -1,0 +1,204 @@
+#include "mail/well_formed_header.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "common/text_compare.h"
+
+namespace {
+
+struct Field {
+  std::string name;   // upper case, without the colon
+  std::string text;   // every line of the field, each ended by CR LF
+  bool empty = true;  // no visible character after the colon
+};
+
+// The field name of a header line, upper case; nullopt for a line that is no field.
+std::optional<std::string> FieldName(std::string_view line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string name = TrimRight(line.substr(0, colon));
+  if (name.empty()) return std::nullopt;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) > 126)
+      return std::nullopt;
+  }
+  return UpperCase(name);
+}
+
+bool HasVisibleText(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) > ' ') return true;
+  }
+  return false;
+}
+
+// The fields of a header block; continuation lines join the field before them, and lines that
+// are no field (with their continuations) are left out.
+std::vector<Field> SplitFields(std::string_view block) {
+  std::vector<Field> fields;
+  bool in_field = false;
+  size_t start = 0;
+  while (start < block.size()) {
+    size_t end = block.find('\n', start);
+    if (end == std::string_view::npos) end = block.size();
+    std::string_view line = block.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    if (line.front() == ' ' || line.front() == '\t') {
+      if (!in_field) continue;
+      fields.back().text.append(line).append("\r\n");
+      fields.back().empty = fields.back().empty && !HasVisibleText(line);
+      continue;
+    }
+    const std::optional<std::string> name = FieldName(line);
+    in_field = name.has_value();
+    if (!in_field) continue;
+    Field field;
+    field.name = *name;
+    field.text.append(line).append("\r\n");
+    field.empty = !HasVisibleText(line.substr(line.find(':') + 1));
+    fields.push_back(std::move(field));
+  }
+  return fields;
+}
+
+std::string Line(std::string_view name, std::string_view value) {
+  std::string line(name);
+  line += ": ";
+  line += value;
+  line += "\r\n";
+  return line;
+}
+
+std::string PlainTextType(std::string_view charset) {
+  std::string type("text/plain; charset=");
+  type += charset.empty() ? std::string_view("utf-8") : charset;
+  return type;
+}
+
+bool IsContentField(const std::string& name) {
+  return name.rfind("CONTENT-", 0) == 0;
+}
+
+}  // namespace
+
+std::string WellFormedHeader(std::string_view expanded, const HeaderFrame& frame) {
+  const bool multipart = !frame.content_type.empty();
+  std::string out = Line("Date", frame.date);
+  out += Line("Message-ID", frame.message_id);
+  bool have_mime = false, have_type = false, have_encoding = false, have_reply = false;
+  for (const Field& field : SplitFields(expanded)) {
+    const std::string& name = field.name;
+    if (field.empty || name == "BCC" || name == "DATE" || name == "MESSAGE-ID") continue;
+    if (name == "MIME-VERSION") {
+      if (have_mime) continue;
+      have_mime = true;
+      out += Line("MIME-Version", "1.0");
+      if (multipart) {
+        out += Line("Content-Type", frame.content_type);
+        have_type = true;
+      }
+      continue;
+    }
+    if (multipart && IsContentField(name)) continue;
+    if (name == "CONTENT-TYPE") {
+      if (have_type) continue;
+      have_type = true;
+    } else if (name == "CONTENT-TRANSFER-ENCODING") {
+      if (have_encoding) continue;
+      have_encoding = true;
+    } else if (name == "REPLY-TO" && !frame.reply_to.empty()) {
+      continue;
+    }
+    out += field.text;
+    if (name == "FROM" && !frame.reply_to.empty() && !have_reply) {
+      out += Line("Reply-To", frame.reply_to);
+      have_reply = true;
+    }
+  }
+  if (!frame.reply_to.empty() && !have_reply) out += Line("Reply-To", frame.reply_to);
+  if (!have_mime) out += Line("MIME-Version", "1.0");
+  if (!have_type) {
+    out += Line("Content-Type", multipart ? frame.content_type : PlainTextType(frame.charset));
+  }
+  return out;
+}
+
+std::string WellFormedPartHeader(std::string_view part_header, std::string_view charset) {
+  std::string out;
+  bool have_type = false, have_encoding = false;
+  for (const Field& field : SplitFields(part_header)) {
+    if (field.empty || field.name == "BCC" || field.name == "MIME-VERSION") continue;
+    if (field.name == "CONTENT-TYPE") {
+      if (have_type) continue;
+      have_type = true;
+    } else if (field.name == "CONTENT-TRANSFER-ENCODING") {
+      if (have_encoding) continue;
+      have_encoding = true;
+    }
+    out += field.text;
+  }
+  if (!have_type) out = Line("Content-Type", PlainTextType(charset)) + out;
+  return out;
+}
+
+std::string RfcDate(std::chrono::system_clock::time_point t) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const time_t seconds = std::chrono::system_clock::to_time_t(t);
+  struct tm local {};
+  localtime_r(&seconds, &local);
+  const long offset_minutes = local.tm_gmtoff / 60;
+  const long shown = offset_minutes < 0 ? -offset_minutes : offset_minutes;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                kDays[local.tm_wday % 7], local.tm_mday, kMonths[local.tm_mon % 12],
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                offset_minutes < 0 ? '-' : '+', shown / 60, shown % 60);
+  return text;
+}
+
+std::string NewMessageId(std::string_view host) {
+  char machine[256] = {};
+  if (gethostname(machine, sizeof machine - 1) != 0) machine[0] = '\0';
+  const std::string machine_name(machine);
+  std::string domain;
+  if (host.find('.') != std::string_view::npos) {
+    domain = host;
+  } else {
+    domain = machine_name;
+  }
+  std::string clean;
+  for (char c : domain) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.')
+      clean += c;
+  }
+  while (!clean.empty() && clean.front() == '.') clean.erase(0, 1);
+  while (!clean.empty() && clean.back() == '.') clean.pop_back();
+  if (clean.empty()) clean = "localhost";
+
+  std::random_device random;
+  const unsigned long long bits =
+      (static_cast<unsigned long long>(random()) << 32) ^ static_cast<unsigned long long>(random());
+  const long long now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+  char local_part[96];
+  std::snprintf(local_part, sizeof local_part, "%lld.%ld.%016llx", now, static_cast<long>(getpid()),
+                bits);
+  std::string id(1, '<');
+  id += local_part;
+  id += '@';
+  id += clean;
+  id += '>';
+  return id;
+}
