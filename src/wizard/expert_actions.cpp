@@ -17,19 +17,23 @@
 #include "wizard/hidden_field_lines.h"
 #include "wizard/hidden_fields_window.h"
 #include "wizard/html_form_scanner.h"
+#include "wizard/mail_server_settings.h"
 #include "wizard/qt_text.h"
 #include "wizard/wizard_dialogs.h"
 
 bool Tfrmexpert::SaveDefaults() {
   ControlsToOptions();
   try {
-    // Planned first: a list that cannot be stored stops the save before anything is written.
-    const TAllowedRecipientsUpdate allowed =
-        PlanAllowedRecipients(options_->IniFileName, ReadControls());
+    // Planned first: a value that cannot be stored stops the save before anything is written.
+    const WizardSettings settings = ReadControls();
+    const TAllowedRecipientsUpdate allowed = PlanAllowedRecipients(options_->IniFileName, settings);
+    const TMailServerUpdate mail_server = PlanMailServerSettings(options_->IniFileName, settings);
     options_->Save();
     // A second, separate replace of the file; should it fail, the saved Mail_To, Mail_CC and
     // Mail_BCC still let the gateway send to the same addresses.
     SaveAllowedRecipients(options_->IniFileName, allowed);
+    // Last, once the file exists: it is made owner-only before a password goes into it.
+    SaveMailServerSettings(options_->IniFileName, mail_server);
   } catch (const Exception& e) {
     // The page stays and the closing message keeps its text; the owner may fix and retry.
     CurrentWizardDialogs().Error(this, ToQString(e.Message()));

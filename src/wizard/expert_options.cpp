@@ -1,5 +1,6 @@
 // The wizard window's controls <-> the settings of brevix.ini, and the date and time previews.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -8,7 +9,9 @@
 
 #include "common/date_time_format.h"
 #include "common/options.h"
+#include "common/smtp_security_settings.h"
 #include "wizard/expert_window.h"
+#include "wizard/mail_server_settings.h"
 #include "wizard/qt_text.h"
 
 std::vector<std::pair<std::string WizardSettings::*, QLineEdit*>> Tfrmexpert::EditBindings() const {
@@ -29,6 +32,9 @@ std::vector<std::pair<std::string WizardSettings::*, QLineEdit*>> Tfrmexpert::Ed
       {&WizardSettings::Receipt_Text, txtreceipt_text},
       {&WizardSettings::SMTP_Server, txtsmtp_server},
       {&WizardSettings::SMTP_Port, txtsmtp_port},
+      {&WizardSettings::SMTP_User, txtsmtp_user},
+      {&WizardSettings::SMTP_Password, txtsmtp_password},
+      {&WizardSettings::Mail_Sender, txtmail_sender},
       {&WizardSettings::Entry_Log, txtlog_file},
       {&WizardSettings::Date_Format, txtdate_format},
       {&WizardSettings::Time_Format, txttime_format},
@@ -43,6 +49,8 @@ WizardSettings Tfrmexpert::ReadControls() const {
   settings.Use_Asterisks = chkUse_Asterisks->isChecked();
   settings.Mail_From_Required = chkMail_From_Required->isChecked();
   settings.Delete_Results_File = chkDelete_Results_File->isChecked();
+  settings.SMTP_Security = FromQString(cbosmtp_security->currentText());
+  settings.SMTP_Verify = chksmtp_verify->isChecked();
   settings.Send_Receipt = rdoSendReceipt->isChecked();
   settings.Save_Results = RDOSaveResults->isChecked();
   const QList<QListWidgetItem*> selected = LstDefault_Format->selectedItems();
@@ -55,6 +63,8 @@ void Tfrmexpert::WriteControls(const WizardSettings& settings) {
   chkUse_Asterisks->setChecked(settings.Use_Asterisks);
   chkMail_From_Required->setChecked(settings.Mail_From_Required);
   chkDelete_Results_File->setChecked(settings.Delete_Results_File);
+  SelectSmtpSecurity(settings.SMTP_Security);
+  chksmtp_verify->setChecked(settings.SMTP_Verify);
   if (settings.DefaultFormatIndex >= 0 &&
       settings.DefaultFormatIndex < LstDefault_Format->count()) {
     LstDefault_Format->setCurrentRow(settings.DefaultFormatIndex);
@@ -64,8 +74,38 @@ void Tfrmexpert::WriteControls(const WizardSettings& settings) {
   }
 }
 
+void Tfrmexpert::SelectSmtpSecurity(const std::string& value) {
+  // The entry the gateway reads the value as; a value it refuses stays as written (an entry of
+  // its own), so that a save keeps it and the gateway goes on naming it in its error.
+  int index = 0;
+  switch (ParseSmtpSecurityMode(value)) {
+    case TSmtpSecurityMode::kNone:
+      index = 0;
+      break;
+    case TSmtpSecurityMode::kStartTls:
+      index = 1;
+      break;
+    case TSmtpSecurityMode::kImplicitTls:
+      index = 2;
+      break;
+    case TSmtpSecurityMode::kInvalid:
+      index = -1;
+      break;
+  }
+  if (index < 0) {
+    index = cbosmtp_security->findText(ToQString(value), Qt::MatchExactly);
+    if (index < 0) {
+      cbosmtp_security->addItem(ToQString(value));
+      index = cbosmtp_security->count() - 1;
+    }
+  }
+  cbosmtp_security->setCurrentIndex(index);
+}
+
 void Tfrmexpert::OptionsToControls() {
-  WriteControls(SettingsFromOptions(*options_));
+  WizardSettings settings = SettingsFromOptions(*options_);
+  LoadMailServerSettings(options_->IniFileName, settings);
+  WriteControls(settings);
 }
 
 void Tfrmexpert::ControlsToOptions() {

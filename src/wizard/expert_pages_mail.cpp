@@ -1,5 +1,7 @@
 // The pages of the start and of the mail settings: pgstart, pgmailheaders, pgmailfiles,
 // PgAskRcpt, pgmailreceipt and PGSMTP.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -10,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "wizard/expert_window.h"
+#include "wizard/mail_server_settings.h"
 #include "wizard/page_widgets.h"
 
 namespace {
@@ -166,9 +169,33 @@ QWidget* Tfrmexpert::BuildSmtpPage() {
   port_row->addWidget(standard);
   port_row->addStretch(1);
   form->addRow("smtp_port", port_row);
+
+  // Kept in brevix.ini alone: a form can neither read nor set the login or the sender.
+  QFormLayout* login =
+      NewFieldGroup(page, layout, "GroupBox8", "Saved in brevix.ini only (Set Defaults)");
+  cbosmtp_security = new QComboBox(login->parentWidget());
+  cbosmtp_security->setObjectName("cbosmtp_security");
+  for (const char* choice : kSmtpSecurityChoices) cbosmtp_security->addItem(choice);
+  cbosmtp_security->setToolTip(
+      "none: plain SMTP; starttls: TLS after connecting (port 587); tls: TLS from the start "
+      "(port 465)");
+  login->addRow("SMTP_Security", cbosmtp_security);
+  txtsmtp_user = AddFieldRow(login, "SMTP_User", "txtsmtp_user",
+                             "Login name at the mail server; leave blank if it needs none");
+  txtsmtp_password =
+      AddFieldRow(login, "SMTP_Password", "txtsmtp_password", "Password of the login");
+  txtsmtp_password->setEchoMode(QLineEdit::Password);
+  chksmtp_verify = NewCheck(login->parentWidget(), "chksmtp_verify",
+                            "Check the mail server's certificate (SMTP_Verify)");
+  login->addRow("", chksmtp_verify);
+  txtmail_sender = AddFieldRow(login, "Mail_Sender", "txtmail_sender",
+                               "Address the mails are sent from (the visitor's own becomes "
+                               "Reply-To); leave blank to send from the mail's own sender");
   AddHelpPanel(layout, "StaticText12",
                "The SMTP Server is the name of the machine that sends your mail. If you are "
                "unsure of the name, look in your E-Mail software's setup screens. You must have "
-               "a server to send the mail.");
+               "a server to send the mail. The login and sender are saved in brevix.ini only, "
+               "never in the hidden fields; with a password brevix.ini is readable by its owner "
+               "only.");
   return page;
 }

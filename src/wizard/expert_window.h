@@ -11,6 +11,7 @@
 #include "wizard/wizard_settings.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -114,6 +115,8 @@ class Tfrmexpert : public QDialog {
   void ShowMacros();
   // Which edit shows which text setting; both directions of the copy walk this one table.
   std::vector<std::pair<std::string WizardSettings::*, QLineEdit*>> EditBindings() const;
+  // Shows an SMTP_Security value in cbosmtp_security.
+  void SelectSmtpSecurity(const std::string& value);
   void txtdate_formatChange();
   void txttime_formatChange();
 
@@ -160,6 +163,11 @@ class Tfrmexpert : public QDialog {
   QLineEdit* txtreceipt_text = nullptr;
   QLineEdit* txtsmtp_server = nullptr;
   QLineEdit* txtsmtp_port = nullptr;
+  QComboBox* cbosmtp_security = nullptr;
+  QLineEdit* txtsmtp_user = nullptr;
+  QLineEdit* txtsmtp_password = nullptr;
+  QCheckBox* chksmtp_verify = nullptr;
+  QLineEdit* txtmail_sender = nullptr;
   QLineEdit* txtResults_File = nullptr;
   QLineEdit* txtResults_File_Template = nullptr;
   QLineEdit* txtlog_file = nullptr;

@@ -37,6 +37,13 @@ struct WizardSettings {
   // declined page hold (the owner may go back and say "Yes"), but nothing of them goes out.
   bool Send_Receipt = true;  // rdoSendReceipt
   bool Save_Results = true;  // RDOSaveResults
+  // The mail server's TLS and login, and the site's sender: kept in brevix.ini alone, never in
+  // the hidden fields (mail_server_settings.h). Options neither reads nor writes them.
+  std::string SMTP_Security = "none";  // cbosmtp_security
+  std::string SMTP_User;               // txtsmtp_user
+  std::string SMTP_Password;           // txtsmtp_password
+  bool SMTP_Verify = true;             // chksmtp_verify
+  std::string Mail_Sender;             // txtmail_sender
 };
 
 // What the owner chose: `settings` with the receipt fields emptied when no receipt is wanted,

@@ -1,0 +1,41 @@
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "wizard/wizard_settings.h"
+
+// How the gateway reaches its mail server and whom its mails come from: SMTP_Security,
+// SMTP_User, SMTP_Password, SMTP_Verify and Mail_Sender of section "Options" of brevix.ini.
+// The gateway reads these from brevix.ini alone (no form field can set them), so the wizard
+// never puts them into the hidden-field HTML; the defaults task writes them beside the keys of
+// TBXOptions::Save, and brevix.ini becomes readable by its owner alone when it holds a password.
+
+// The entries of the SMTP_Security choice, in the order they are offered.
+inline constexpr const char* kSmtpSecurityChoices[] = {"none", "starttls", "tls"};
+
+// The five keys of `ini_file_name` copied into `settings`; a missing file or key gives the
+// gateway's default ("" for the texts, "none" for SMTP_Security, true for SMTP_Verify).
+void LoadMailServerSettings(const std::string& ini_file_name, WizardSettings& settings);
+
+// What a save of `settings` changes in `ini_file_name`: the keys whose value differs from what
+// the gateway reads there now (a key that is absent and left at its default stays absent, and
+// a file that agrees is not rewritten), and whether the file must be made owner-only.
+struct TMailServerUpdate {
+  std::vector<std::pair<std::string, std::string>> changes;  // key, value as written
+  bool owner_only = false;  // SMTP_Password is not empty: the file will hold a secret
+};
+
+// Plans the save. Throws Exception naming the key when a value would not read back as typed
+// (blanks or control characters at its ends, a line break, more than kMaxProfileValue
+// characters): a password read back changed would only show as a failed login much later. The
+// message never repeats the value.
+TMailServerUpdate PlanMailServerSettings(const std::string& ini_file_name,
+                                         const WizardSettings& settings);
+
+// Carries out a planned update: first, when `owner_only`, the file gets mode 0600 (so the
+// password is never written into a file others may read), then the changed keys are written
+// in one replace of the file, which keeps that mode. Throws Exception("Unable to write to
+// <name>") as the settings file's writer does, or Exception("Unable to make <name> readable by
+// its owner only") when the mode cannot be set; in both cases no password has been written.
+void SaveMailServerSettings(const std::string& ini_file_name, const TMailServerUpdate& update);
