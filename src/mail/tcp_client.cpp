@@ -101,6 +101,23 @@ bool TCustomCGISocket::ResolvePort(const std::string& port, int& port_number) {
   return true;
 }
 
+namespace {
+
+// Looks `host` up for a stream socket of `family` (AF_UNSPEC: IPv6 and IPv4). Returns 0 with the
+// list in `found` (for freeaddrinfo), or the WinSock code of the failure. No AI_ADDRCONFIG: it
+// would hide ::1 on a machine whose only IPv6 address is the loopback's.
+int LookUpHost(const std::string& host, int family, addrinfo** found) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  errno = 0;
+  const int result = host.empty() ? EAI_NONAME : getaddrinfo(host.c_str(), nullptr, &hints, found);
+  if (result == 0 && *found != nullptr) return 0;
+  return WinSockErrorFromResolver(result != 0 ? result : EAI_NONAME, errno);
+}
+
+}  // namespace
+
 bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string& port,
                                       sockaddr_in& address) {
   std::memset(&address, 0, sizeof address);
@@ -114,14 +131,9 @@ bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string
     address.sin_addr.s_addr = dotted;
     return true;
   }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  errno = 0;
-  const int result = host.empty() ? EAI_NONAME : getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (result != 0 || found == nullptr) {
-    SocketError(WinSockErrorFromResolver(result != 0 ? result : EAI_NONAME, errno));
+  if (const int error = LookUpHost(host, AF_INET, &found); error != 0) {
+    SocketError(error);
     return false;
   }
   address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
@@ -134,15 +146,9 @@ bool TCustomCGISocket::ResolveAddresses(const std::string& host, const std::stri
   addresses.clear();
   int port_number = 0;
   if (!ResolvePort(port, port_number)) return false;
-  addrinfo hints{};
-  // No AI_ADDRCONFIG: it would hide ::1 on a machine whose only IPv6 address is the loopback's.
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  errno = 0;
-  const int result = host.empty() ? EAI_NONAME : getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (result != 0 || found == nullptr) {
-    SocketError(WinSockErrorFromResolver(result != 0 ? result : EAI_NONAME, errno));
+  if (const int error = LookUpHost(host, AF_UNSPEC, &found); error != 0) {
+    SocketError(error);
     return false;
   }
   for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
