@@ -1,7 +1,10 @@
 #pragma once
 
-// Ends a CGI process after its request: sends what the current request still buffers, finishes
-// the request when the CGI engine does not terminate on its own, deletes the request's upload
-// files, stops the watchdog, runs the process-end handlers (platform/process_end.h) and ends
-// the process with exit code 0. Does not return.
+// The end of a gateway process, in one place. The program's main calls it once the adapter has
+// returned; owner code may call it (through THttpEngine::Terminate) to end a one-request process
+// in the middle of its request, which then finishes that request first: the buffered answer is
+// sent and the request's upload files are deleted.
+//
+// It stops the watchdog, runs the process-end handlers (platform/process_end.h), flushes the
+// standard streams and ends the process with exit code 0. Does not return.
 [[noreturn]] void EndHttpProcess();

@@ -16,7 +16,7 @@ THttpCGIEngine* CgiAdapter() {
   return cgi_adapter;
 }
 
-TGeneralHttpEngine::TGeneralHttpEngine(TComponentOwner* owner) : owner_(owner) {
+TGeneralHttpEngine::TGeneralHttpEngine(TComponentOwner* /*owner*/) {
   // A Windows CGI start (a profile file as first parameter) has no adapter in this build; the
   // request-server start that also counts as one is refused by the standard adapter's Run.
   windows_cgi_ = IsWindowsCGI() && !IsServerProcess();
@@ -29,36 +29,11 @@ TGeneralHttpEngine::TGeneralHttpEngine(TComponentOwner* owner) : owner_(owner) {
 
 TGeneralHttpEngine::~TGeneralHttpEngine() {
   if (cgi_adapter == adapter_.get()) cgi_adapter = nullptr;
-  if (owner_ != nullptr && hook_installed_) owner_->OnCreate = saved_on_create_;
 }
 
 void TGeneralHttpEngine::SetCGIAutoTerminate(bool value) {
   cgi_auto_terminate_ = value;
   if (adapter_) adapter_->SetCGIAutoTerminate(value);
-}
-
-void TGeneralHttpEngine::Loaded() {
-  THttpEngine::Loaded();
-  if (CGIMode() == NormalMode || IsServerProcess() || IsServerAlive()) {
-    bool hookable =
-        owner_ != nullptr && (owner_->OwnerKind() == TComponentOwner::Kind::kForm ||
-                              owner_->OwnerKind() == TComponentOwner::Kind::kDataModule);
-    if (!hook_installed_ && hookable) {
-      saved_on_create_ = owner_->OnCreate;
-      owner_->OnCreate = [this](TComponentOwner* sender) { OwnerCreated(sender); };
-      hook_installed_ = true;
-      return;
-    }
-  }
-  RunAdapter();
-}
-
-void TGeneralHttpEngine::OwnerCreated(TComponentOwner* sender) {
-  // The owner's own OnCreate code runs before the request.
-  if ((CGIMode() == NormalMode || IsServerProcess() || IsServerAlive()) && saved_on_create_) {
-    saved_on_create_(sender);
-  }
-  RunAdapter();
 }
 
 void TGeneralHttpEngine::ForwardEngineProperties(THttpEngine& adapter) {

@@ -9,15 +9,17 @@
 // interface in use (standard CGI; the Windows CGI adapter is not part of this build), copies
 // its own settings onto it and runs the request.
 //
-// Typical use by an owner object:
+// Typical use: the owner builds its components, then the program runs the adapter.
 //   engine_ = std::make_unique<TGeneralHttpEngine>(this);   // creates the adapter
 //   engine_->SetNoCache(true); engine_->SetOnExecRequest(...); ...
-//   engine_->Loaded();   // installs the OnCreate hook
-//   DoCreate();          // the owner's OnCreate, then the request
-// With an owner that is neither a form nor a data module (or no owner), Loaded runs the
-// request itself.
+//   engine_->Loaded();
+//   DoCreate();                  // the owner's own OnCreate work, before any request
+//   ...
+//   engine_->RunAdapter();       // in main: one request, the request server, or a hand-over
 //
-// The adapter lives as long as this object. The request is served on the calling thread.
+// RunAdapter returns when the adapter is done; it never ends the process. The adapter lives as
+// long as this object. Requests are served on the calling thread (the request server may add
+// threads of its own).
 class TGeneralHttpEngine : public THttpEngine {
  public:
   explicit TGeneralHttpEngine(TComponentOwner* owner = nullptr);
@@ -26,10 +28,6 @@ class TGeneralHttpEngine : public THttpEngine {
   // Also sets the CGI adapter's CGIAutoTerminate.
   bool CGIAutoTerminate() const { return cgi_auto_terminate_; }
   void SetCGIAutoTerminate(bool value);
-
-  // Installs the OnCreate hook on a form or data module owner (NormalMode, a server start or a
-  // live server), or runs the request at once.
-  void Loaded() override;
 
   // Copies the settings and events onto `adapter` through its setters (OnRemoveSessionObject,
   // BufferedOutput and Version are not copied).
@@ -47,14 +45,9 @@ class TGeneralHttpEngine : public THttpEngine {
   THttpCGIEngine* Adapter() const { return adapter_.get(); }
 
  private:
-  void OwnerCreated(TComponentOwner* sender);
-
-  TComponentOwner* owner_;
   std::unique_ptr<THttpCGIEngine> adapter_;
   bool cgi_auto_terminate_ = true;
-  bool hook_installed_ = false;
   bool windows_cgi_ = false;  // started as Windows CGI, which this build does not serve
-  TComponentOwner::TNotifyEvent saved_on_create_;
 };
 
 // The process's CGI adapter (set by the TGeneralHttpEngine constructor), or null.

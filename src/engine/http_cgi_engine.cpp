@@ -61,8 +61,3 @@ void THttpCGIEngine::WriteServerHeader(const std::string& name, const std::strin
 void THttpCGIEngine::EndServerHeaders() {
   if (TStream* output = RequestContext().OutputStream.get()) WriteText(*output, "\r\n");
 }
-
-void THttpCGIEngine::FinishRequest() {
-  THttpEngine::FinishRequest();
-  if (!kIsConsoleBuild && cgi_auto_terminate_ && CGIMode() == NormalMode) Terminate();
-}

@@ -4,8 +4,9 @@
 
 #include "engine/http_engine.h"
 
-// The common base of the CGI adapters: header lines go straight to the request's output stream
-// and, with CGIAutoTerminate, the process ends once the request is finished.
+// The common base of the CGI adapters: header lines go straight to the request's output stream.
+// Run returns when its request (or the request server) is done; the program's main then ends a
+// one-request process, unless CGIAutoTerminate is off.
 //
 // Every answer leaves in the form all CGI servers accept: a status line (a header name that
 // begins with "HTTP/1.") is written as "Status: <code> <reason>", header names that are not
@@ -15,15 +16,13 @@ class THttpCGIEngine : public THttpEngine {
  public:
   THttpCGIEngine() = default;
 
-  // End the process after the request (default true). Mirrors to the current engine when that
-  // is another CGI engine.
+  // End the process after its request (default true); main asks. Mirrors to the current engine
+  // when that is another CGI engine.
   bool CGIAutoTerminate() const { return cgi_auto_terminate_; }
   void SetCGIAutoTerminate(bool value);
 
   void WriteServerHeader(const std::string& name, const std::string& value) override;
   void EndServerHeaders() override;
-  // The base FinishRequest, then (CGIAutoTerminate, NormalMode) Terminate.
-  void FinishRequest() override;
 
   // Serves one request. With an output stream given, on those streams; without, on the
   // process's standard input and output with the process environment.

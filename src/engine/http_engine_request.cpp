@@ -75,6 +75,7 @@ void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr
   context.ServerVariables =
       server_variables ? std::move(server_variables) : std::make_unique<TStringList>();
   context.RequestNumber = DrawRequestNumber();
+  context.ReadLimit = auto_read_limit_;
   context.DebugInput.reset();
   context.DebugLog.reset();
 
@@ -117,15 +118,20 @@ int THttpEngine::ReadInput(char* buffer, int count) {
   if (!context.InputStream) return -1;
   ProcessMessages(0);
   const Clock::time_point deadline = context.BodyDeadline;
+  auto* handle_stream = dynamic_cast<THandleStream*>(context.InputStream.get());
+  // Only a pipe or socket from the web server can stall; a file on disk (a spooled request)
+  // never does, and a resident server must not be ended by the process-wide watchdog.
+  const bool may_stall =
+      handle_stream != nullptr && dynamic_cast<TFileStream*>(handle_stream) == nullptr;
   // The watchdog stays the backstop should a wait not return: it never fires before the body's
   // deadline has been reported as an error.
   const auto arm = [&] {
+    if (!may_stall) return;
     const int left = MillisecondsLeft(deadline, kWaitLimitMs);
     watchdog::Arm(std::min<Clock::duration>(watchdog::kReadTimeout,
                                             std::chrono::milliseconds(left) + kBodyErrorMargin));
   };
   arm();
-  auto* handle_stream = dynamic_cast<THandleStream*>(context.InputStream.get());
   int total = 0;
   int last = 0;
   bool late = false;
@@ -147,7 +153,7 @@ int THttpEngine::ReadInput(char* buffer, int count) {
     total += last;
     arm();
   }
-  watchdog::Disarm();
+  if (may_stall) watchdog::Disarm();
   // A body that trickles in for longer than kBodyTimeLimit fails the request, however steadily
   // its bytes come: the error page names the reason and the request's uploads are deleted.
   if (late) throw Exception(kBodyTimeoutMessage);
@@ -216,8 +222,7 @@ void THttpEngine::HandleRequestError(const Exception& error) {
       cgi->SendResponse();
     } catch (...) {
     }
-    // The process ends right here, before FinishRequest: the uploads go now.
+    // A one-request process's answer is complete here; FinishRequest adds nothing to it.
     current->DeleteTempFiles();
-    cgi->Terminate();
   }
 }

@@ -63,7 +63,8 @@ std::string DirectoryOf(const std::string& path) {
 void THttpEngine::ReadFormInput() {
   if (!RequestContext().Fields) return;  // outside a request there is nothing to fill
   TStringList& fields = *RequestContext().Fields;
-  if (auto_read_limit_ > 0 && ContentLength() > auto_read_limit_) {
+  const int limit = RequestContext().ReadLimit;
+  if (limit > 0 && ContentLength() > limit) {
     throw Exception("Content length exceeds allowed limit");
   }
   std::string method = UpperCase(RequestMethod());

@@ -37,6 +37,9 @@ struct TRequestContext {
   bool BodySent = false;     // body bytes have reached OutputStream at least once
   bool DebugActive = false;  // the answer is the plain-text debug page
   int RequestNumber = 0;     // 0..9999, written in every engine log line
+  // The largest CONTENT_LENGTH this request accepts (above 0; otherwise none): the engine's
+  // AutoReadLimit, unless OnPrepareRequest set another one for this request alone.
+  int ReadLimit = 0;
   // While ReadFormInput reads the body: the moment by which the whole body must have arrived
   // (kBodyTimeLimit after the reading began); time_point{} otherwise.
   std::chrono::steady_clock::time_point BodyDeadline{};

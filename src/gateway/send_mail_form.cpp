@@ -6,6 +6,9 @@
 #include "common/date_time_format.h"
 #include "common/guard_settings.h"
 #include "common/module_path.h"
+#include "common/options.h"
+#include "common/profile_file.h"
+#include "common/text_compare.h"
 #include "engine/file_filter.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_engine.h"
@@ -56,6 +59,7 @@ std::string OneLine(std::string text) {
 // The largest request body the site owner accepts: Max_Request_Size of the settings file beside
 // the program (100000 bytes when unset). A body announcing more is refused before a byte of it
 // is read. The engine's limit is off at 0, and a body is never unlimited: 0 gives the default.
+// Read for each request, so that a resident server follows edits of the file.
 int ConfiguredBodyLimit() {
   TGuardSettings guards;
   guards.Load(ProgramDir() + "brevix.ini");
@@ -63,9 +67,20 @@ int ConfiguredBodyLimit() {
   return static_cast<int>(std::min<long long>(guards.MaxRequestSize, INT_MAX));
 }
 
+// How the site runs the gateway: CGI_Mode of the settings file beside the program. "Server"
+// keeps a resident request server that serves one request after the other, "ServerThread" one
+// that serves each on its own thread; anything else (and no setting) is one process per request.
+TCGIMode ConfiguredCGIMode() {
+  const std::string mode = UpperCase(
+      Trim(TProfileFile(ProgramDir() + "brevix.ini").ReadString(kOptionsSection, "CGI_Mode", "")));
+  if (mode == "SERVER") return ServerMode;
+  if (mode == "SERVERTHREAD") return ServerThreadMode;
+  return NormalMode;
+}
+
 }  // namespace
 
-TForm1::TForm1(bool run_request) : TComponentOwner(Kind::kForm) {
+TForm1::TForm1() : TComponentOwner(Kind::kForm) {
   GeneralHttpEngine1 = std::make_unique<TGeneralHttpEngine>(this);
   TGeneralHttpEngine& engine = *GeneralHttpEngine1;
   engine.AllowedMethods().SetGet(true);
@@ -73,7 +88,7 @@ TForm1::TForm1(bool run_request) : TComponentOwner(Kind::kForm) {
   engine.AllowedMethods().SetPost(true);
   engine.SetAutoContentType("text/html");
   engine.SetAutoReadLimit(ConfiguredBodyLimit());
-  engine.SetCGIMode(NormalMode);
+  engine.SetCGIMode(ConfiguredCGIMode());
   engine.SetDebugMode(NoDebug);
   engine.SetNoCache(true);
   engine.SetTempDir("Temp");
@@ -86,6 +101,8 @@ TForm1::TForm1(bool run_request) : TComponentOwner(Kind::kForm) {
   engine.CGISession().SetFileBased(true);
   engine.CGISession().SetVisibility(AllApplications);
   engine.CGISession().SetEncryptionKey("3C91F0D27A5B6E84C0D9A1B2E7F46385");
+  engine.SetOnPrepareRequest(
+      [](THttpEngine*) { RequestContext().ReadLimit = ConfiguredBodyLimit(); });
   engine.SetOnExecRequest([this](THttpEngine* sender) { GeneralHttpEngine1ExecRequest(sender); });
 
   SmtpSendMail1 = std::make_unique<TSmtpSendMail>();
@@ -125,7 +142,6 @@ TForm1::TForm1(bool run_request) : TComponentOwner(Kind::kForm) {
   hmemoreq = std::make_unique<THttpMemoFilter>();
   for (const char* line : kMissingInformationPage) hmemoreq->Text().Add(line);
 
-  if (!run_request) return;
   engine.Loaded();
   DoCreate();
 }

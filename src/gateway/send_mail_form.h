@@ -29,9 +29,9 @@ class TGatewayRequestScope {
 // and the answer-page components, and its handlers and methods are the whole of the gateway's
 // request logic.
 //
-// Constructing the form sets the components' stored settings and fires OnCreate, which runs the
-// request through the engine (under standard CGI the process then ends inside the constructor).
-// Pass run_request = false to build the form without serving anything.
+// Constructing the form sets the components' stored settings and fires OnCreate; it serves
+// nothing. The program's main then runs the engine's adapter (GeneralHttpEngine1->RunAdapter()),
+// which serves one request, or many as the request server.
 //
 // The components hold design-time settings only. Each request works on a TGatewayRequest that
 // GeneralHttpEngine1ExecRequest creates and drops; the methods below act on the calling thread's
@@ -39,7 +39,7 @@ class TGatewayRequestScope {
 // the request methods must not be called.
 class TForm1 : public TComponentOwner {
  public:
-  explicit TForm1(bool run_request = true);
+  TForm1();
   ~TForm1() override;
 
   // ---- Components -----------------------------------------------------------------------------

@@ -285,17 +285,6 @@ TEST_F(CgiProcessTest, OwnersOnCreateRunsBeforeTheRequest) {
   EXPECT_EQ(result.error, "form created\nrequest runs\n");
 }
 
-TEST_F(CgiProcessTest, OwnerThatIsNoFormRunsTheRequestInsideLoaded) {
-  CgiRun run = Request("html");
-  run.env["TEST_CGI_ONCREATE"] = "1";
-  run.env["TEST_CGI_OWNER"] = "other";
-  CgiResult result = cgi_test::RunCgi(run);
-  ASSERT_EQ(result.exit_code, 0);
-  // The process ends with the request, so the owner's OnCreate never comes.
-  EXPECT_EQ(result.error, "request runs\n");
-  EXPECT_NE(result.output.find("<p>Hello</p>"), std::string::npos);
-}
-
 TEST_F(CgiProcessTest, WithoutAutoTerminateTheProcessOutlivesTheRequest) {
   CgiRun run = Request("html");
   run.env["TEST_CGI_AUTOTERMINATE"] = "0";

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "engine/end_http_process.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_log.h"
 
@@ -92,16 +93,9 @@ void Act(THttpEngine* engine, const std::string& action) {
   }
 }
 
-// TEST_CGI_OWNER=other makes the form an owner the engine cannot hook (neither a form nor a
-// data module): the request then runs inside Loaded, before the owner's OnCreate.
-TComponentOwner::Kind SelectedOwnerKind() {
-  return Env("TEST_CGI_OWNER", "form") == "other" ? TComponentOwner::Kind::kOther
-                                                  : TComponentOwner::Kind::kForm;
-}
-
 class TTestForm : public TComponentOwner {
  public:
-  TTestForm() : TComponentOwner(SelectedOwnerKind()) {
+  TTestForm() : TComponentOwner(Kind::kForm) {
     if (Env("TEST_CGI_ONCREATE", "0") == "1") {
       OnCreate = [](TComponentOwner*) { std::fprintf(stderr, "form created\n"); };
     }
@@ -123,6 +117,8 @@ class TTestForm : public TComponentOwner {
     DoCreate();
   }
 
+  TGeneralHttpEngine& Engine() { return *engine_; }
+
  private:
   std::unique_ptr<TGeneralHttpEngine> engine_;
 };
@@ -130,8 +126,15 @@ class TTestForm : public TComponentOwner {
 }  // namespace
 
 int main() {
-  TTestForm form;
-  // Only reached when the engine does not end the process after the request.
-  std::fprintf(stderr, "process outlived the request\n");
-  return 3;
+  bool end_after_request = true;
+  {
+    TTestForm form;
+    form.Engine().RunAdapter();
+    end_after_request = form.Engine().CGIAutoTerminate();
+  }
+  if (!end_after_request) {
+    std::fprintf(stderr, "process outlived the request\n");
+    return 3;
+  }
+  EndHttpProcess();
 }
