@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Submission benchmark: the gateway against a trivial CGI floor and a one-mail CGI floor.
+"""Submission benchmark: the gateway against a trivial CGI floor and a one-mail CGI floor, and
+the gateway in server mode (each submission forwarded to a resident request server).
 
 Everything runs on 127.0.0.1: lighttpd (mod_cgi) with the sample site, postfix's smtp-sink as
 the mail server, wrk as the load. For each program and each connection count it prints
@@ -11,10 +12,12 @@ import os
 import re
 import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SITE_SH = os.path.join(REPO, "deploy", "site.sh")
@@ -55,6 +58,50 @@ def peak_rss_kib(launcher, argv, env, stdin_bytes, cwd):
     out = subprocess.run([launcher] + argv, input=stdin_bytes, env=env, cwd=cwd,
                          capture_output=True, check=True)
     return int(re.findall(rb"peak_rss_kib=(\d+)", out.stderr)[-1])
+
+
+def process_cpu(pid):
+    """CPU seconds that process `pid` itself has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")  # utime, stime
+
+
+def set_ini(cgi, key, value):
+    """Sets (or adds) one key of the [Options] section of the site's brevix.ini."""
+    ini = os.path.join(cgi, "brevix.ini")
+    with open(ini, newline="") as f:
+        lines = f.read().split("\r\n")
+    lines = [line for line in lines if not line.lower().startswith(key.lower() + "=")]
+    at = next(i for i, line in enumerate(lines) if line.strip().lower() == "[options]") + 1
+    lines.insert(at, f"{key}={value}")
+    with open(ini, "w", newline="") as f:
+        f.write("\r\n".join(lines))
+
+
+def start_request_server(cgi, url):
+    """Switches the site to server mode; the first submission starts the request server, which
+    then serves every submission. Returns the server's process id (from its marker file)."""
+    set_ini(cgi, "CGI_Mode", "Server")
+    marker = os.path.join(cgi, "Temp", "brevix.cgi_s")
+    urllib.request.urlopen(urllib.request.Request(url, data=FIELDS.encode()), timeout=60).read()
+    for _ in range(100):
+        try:
+            with open(marker) as f:
+                return int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            time.sleep(0.1)
+    raise RuntimeError("the request server did not start")
+
+
+def stop_request_server(cgi, pid):
+    """Stops the request server and switches the site back to one process per submission."""
+    set_ini(cgi, "CGI_Mode", "Normal")
+    os.kill(pid, signal.SIGTERM)
+    for _ in range(100):
+        if not os.path.exists(f"/proc/{pid}"):
+            return
+        time.sleep(0.1)
 
 
 def multipart(size):
@@ -101,20 +148,38 @@ def main():
                     f'wrk.body = "{FIELDS}"\n')
 
         rows = {}
+        server_cpu = {}
+        url = f"http://127.0.0.1:{web_port}/cgi-bin/"
         for label, script in (("trivial floor", "floor.cgi"), ("mail floor", "floor_mail.cgi"),
-                              ("gateway", "brevix.cgi")):
+                              ("gateway", "brevix.cgi"), ("forwarded", "brevix.cgi")):
+            if label == "forwarded":
+                request_server = start_request_server(cgi, url + script)
             for connections in (1, 4):
                 before = children_cpu(server_pid)
-                total, rate, latency, errors = wrk(f"http://127.0.0.1:{web_port}/cgi-bin/{script}",
-                                                   connections, lua)
+                server_before = process_cpu(request_server) if label == "forwarded" else 0
+                total, rate, latency, errors = wrk(url + script, connections, lua)
                 time.sleep(0.2)
                 cpu = (children_cpu(server_pid) - before) / max(total, 1)
                 rows[(label, connections)] = (rate, latency, cpu, errors)
+                if label == "forwarded":
+                    server_cpu[connections] = (process_cpu(request_server) - server_before) / max(total, 1)
+        stop_request_server(cgi, request_server)
 
         print(f"\nSubmissions through lighttpd, {SECONDS} s per run, 8 fields, one mail each")
         print(f"{'program':<15}{'conns':>6}{'subm/s':>10}{'mean ms':>10}{'CPU ms/subm':>13}{'errors':>8}")
         for (label, connections), (rate, latency, cpu, errors) in rows.items():
+            if label == "forwarded":
+                cpu += server_cpu[connections]
             print(f"{label:<15}{connections:>6}{rate:>10.1f}{latency:>10.2f}{cpu * 1000:>13.2f}{errors:>8}")
+        print("(forwarded: CGI_Mode=Server, the request server already running; its CPU is the\n"
+              " forwarding processes' plus the request server's)")
+        for connections in (1, 4):
+            d = rows[("gateway", connections)]
+            f = rows[("forwarded", connections)]
+            print(f"forwarded/direct at {connections} conn: rate x{f[0] / d[0]:.2f}, latency "
+                  f"x{f[1] / d[1]:.2f}; forwarder {f[2] * 1000:.2f} ms CPU + server "
+                  f"{server_cpu[connections] * 1000:.2f} ms CPU per submission "
+                  f"(direct {d[2] * 1000:.2f} ms)")
         for connections in (1, 4):
             g = rows[("gateway", connections)]
             for floor in ("trivial floor", "mail floor"):
