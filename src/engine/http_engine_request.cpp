@@ -62,6 +62,13 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
 void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
                                  std::unique_ptr<TStringList> server_variables) {
   TRequestContext& context = RequestContext();
+  // The thread serves this request with this engine, and afterwards is bound again to whatever
+  // it was bound to before (a request server's thread serves the next request from scratch).
+  struct Binding {
+    TRequestContext& context;
+    THttpEngine* previous;
+    ~Binding() { context.Engine = previous; }
+  } binding{context, context.Engine};
   context.Engine = this;
   context.Fields = std::make_unique<TStringList>(true);
   context.TempFiles = std::make_unique<TStringList>();
