@@ -241,6 +241,12 @@ void StartRequestServer() {
   std::string log_entry = std::string("CGI_LOG_DIR=") + (log_dir != nullptr ? log_dir : "");
   std::vector<char*> envp{path_entry.data()};
   if (log_dir != nullptr && *log_dir != '\0') envp.push_back(log_entry.data());
+#if defined(__SANITIZE_THREAD__)
+  // A ThreadSanitizer build's server reports where the build's tests look for reports.
+  const char* tsan = std::getenv("TSAN_OPTIONS");
+  std::string tsan_entry = std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "");
+  if (tsan != nullptr) envp.push_back(tsan_entry.data());
+#endif
   envp.push_back(nullptr);
 
   pid_t pid = 0;

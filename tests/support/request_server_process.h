@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
@@ -43,6 +44,10 @@ class RequestServerProcess {
              const std::vector<std::string>& args = {}) {
     std::vector<std::string> env_strings;
     for (const auto& [name, value] : env) env_strings.push_back(name + "=" + value);
+    if (const char* tsan = std::getenv("TSAN_OPTIONS");
+        tsan != nullptr && !env.count("TSAN_OPTIONS")) {
+      env_strings.push_back(std::string("TSAN_OPTIONS=") + tsan);
+    }
     std::vector<char*> envp;
     for (std::string& entry : env_strings) envp.push_back(entry.data());
     envp.push_back(nullptr);
