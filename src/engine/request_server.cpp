@@ -92,7 +92,7 @@ class TStopSignals {
 };
 
 // Refreshes the marker's time stamp every 5 s. When the marker is gone it asks the loop to
-// stop; a loop that is still busy one period later (a request that hangs) ends with the
+// stop; a loop that has not finished one second later (a request that hangs) ends with the
 // process, so that deleting the marker always stops the server.
 class TServerTickThread {
  public:
@@ -111,20 +111,18 @@ class TServerTickThread {
  private:
   void Loop() {
     const std::string marker = ServerMarkerFile();
-    bool marker_lost = false;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!changed_.wait_for(lock, spool::kMarkerRefresh, [this] { return stop_; })) {
       if (utimensat(AT_FDCWD, marker.c_str(), nullptr, 0) == 0) continue;
-      if (marker_lost) {
-        WriteHttpLog("Server loop: stopped while a request was still running");
-        spool::DeleteFilesStartingWith(SpoolBase());
-        KillProcess(0);
-      }
-      marker_lost = true;
       TStopSignals::RequestStop();
+      if (changed_.wait_for(lock, kStopGrace, [this] { return stop_; })) return;
+      WriteHttpLog("Server loop: stopped while a request was still running");
+      spool::DeleteFilesStartingWith(SpoolBase());
+      KillProcess(0);
     }
   }
 
+  static constexpr std::chrono::seconds kStopGrace{1};
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stop_ = false;

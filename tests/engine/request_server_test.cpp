@@ -117,6 +117,10 @@ const Exchange kExchanges[] = {
      "multipart/form-data; boundary=b0undary"},
 };
 
+void PrintTo(const Exchange& exchange, std::ostream* out) {
+  *out << exchange.name;
+}
+
 enum class ServerStart { kNoEnvironment, kServerModeRequest };
 
 class ForwardedAnswerTest
@@ -164,6 +168,10 @@ struct Stop {
   int signal_number;  // 0: delete the marker instead
 };
 
+void PrintTo(const Stop& stop, std::ostream* out) {
+  *out << stop.name;
+}
+
 class ServerStopTest : public RequestServerTest, public ::testing::WithParamInterface<Stop> {};
 
 TEST_P(ServerStopTest, EndsTheServerAndClearsTheSpool) {
@@ -191,6 +199,10 @@ struct Crowd {
   int waiting;  // spool files besides the marker when the client arrives
   bool served;
 };
+
+void PrintTo(const Crowd& crowd, std::ostream* out) {
+  *out << crowd.waiting << " waiting";
+}
 
 class SpoolCrowdTest : public RequestServerTest, public ::testing::WithParamInterface<Crowd> {};
 
@@ -278,6 +290,10 @@ struct Address {
   const char* address;
   const char* part;
 };
+
+void PrintTo(const Address& address, std::ostream* out) {
+  *out << '"' << address.address << '"';
+}
 
 class RequestBaseTest : public ::testing::TestWithParam<Address> {};
 
