@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the normal tree (build/, Release), the AddressSanitizer/UndefinedBehaviorSanitizer tree
-# (build-asan/) and the libFuzzer targets (build-fuzz/, clang). Warnings are errors here.
-# Usage: scripts/build.sh [normal|gateway|asan|fuzz]...   (default: normal asan fuzz)
+# (build-asan/), the ThreadSanitizer tree of the request server's tests (build-tsan/) and the
+# libFuzzer targets (build-fuzz/, clang). Warnings are errors here.
+# Usage: scripts/build.sh [normal|gateway|asan|tsan|fuzz]...   (default: normal asan tsan fuzz)
 #   gateway: only brevix.cgi in the normal tree, without the tests and the wizard (no GoogleTest
 #            or Qt needed); the demo and the benchmark use it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${BREVIX_JOBS:-2}
 kinds=("$@")
-[ ${#kinds[@]} -gt 0 ] || kinds=(normal asan fuzz)
+[ ${#kinds[@]} -gt 0 ] || kinds=(normal asan tsan fuzz)
 
 # The normal tree is a plain Release build (-O3), as a distributor would build; the gateway
 # build shares it, so the demo, the benchmark and the tests reuse each other's objects.
@@ -29,6 +30,12 @@ for kind in "${kinds[@]}"; do
       cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBREVIX_WERROR=ON -DBREVIX_SANITIZE=ON \
         -DBREVIX_WIZARD=OFF >/dev/null
       cmake --build build-asan -j"$jobs" ;;
+    tsan)
+      # Only what the threaded request server's tests run: the suites and their programs.
+      cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DBREVIX_WERROR=ON \
+        -DBREVIX_SANITIZE_THREAD=ON -DBREVIX_WIZARD=OFF -DBREVIX_TESTS=ON >/dev/null
+      cmake --build build-tsan -j"$jobs" --target engine_tests gateway_tests brevix.cgi \
+        engine_test_cgi ;;
     fuzz)
       CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DBREVIX_WERROR=ON -DBREVIX_FUZZ=ON -DBREVIX_TESTS=OFF -DBREVIX_WIZARD=OFF >/dev/null

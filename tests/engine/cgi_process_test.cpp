@@ -4,11 +4,13 @@
 #include "support/cgi_process.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "engine_test_support.h"
@@ -317,47 +319,76 @@ TEST_F(CgiProcessTest, UploadFileOfAFailedRequestIsDeleted) {
   EXPECT_NE(result.output.find("Unhandled Exception: Failed after upload"), std::string::npos);
 }
 
-constexpr const char* kNoServer = "request server mode is not available in this build";
-
-struct Unserved {
+// A web server passes a query string without "=" as parameters: whatever they are, a process
+// started by a web server answers its request and never becomes a request server or a Windows
+// CGI run.
+struct Start {
   const char* name;
-  const char* server_software;  // null: not set
+  std::map<std::string, std::string> changes;  // "" as a value removes the variable
   std::vector<std::string> args;
-  const char* message;
+  bool answers;  // false: refused as no CGI request (exit code 2, one line)
 };
 
-void PrintTo(const Unserved& start, std::ostream* out) {
+void PrintTo(const Start& start, std::ostream* out) {
   *out << start.name;
 }
 
-class UnservedStartTest : public CgiProcessTest, public ::testing::WithParamInterface<Unserved> {};
+class StartTest : public CgiProcessTest, public ::testing::WithParamInterface<Start> {
+ protected:
+  void TearDown() override {
+    // Should a start wrongly become a server, it must not outlive the test.
+    const std::string marker = cgi_test::BinDir() + "Temp/engine_test_cgi_s";
+    std::ifstream in(marker);
+    long pid = 0;
+    if (in >> pid && pid > 0) kill(static_cast<pid_t>(pid), SIGKILL);
+    fs::remove(marker);
+    CgiProcessTest::TearDown();
+  }
+};
 
-TEST_P(UnservedStartTest, EndsWithExitCodeTwoAndOneLine) {
-  const Unserved& start = GetParam();
+TEST_P(StartTest, WebServerStartAnswersAsStandardCgiWhateverItsParameters) {
+  const Start& start = GetParam();
   CgiRun run = Request("html");
-  if (start.server_software == nullptr) {
-    run.env.erase("SERVER_SOFTWARE");
-  } else {
-    run.env["SERVER_SOFTWARE"] = start.server_software;
+  for (const auto& [name, value] : start.changes) {
+    if (value.empty()) {
+      run.env.erase(name);
+    } else {
+      run.env[name] = value;
+    }
   }
   run.args = start.args;
+  run.timeout = std::chrono::seconds(10);
   CgiResult result = cgi_test::RunCgi(run);
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_EQ(result.output, "");
-  EXPECT_EQ(result.error, std::string(start.message) + "\n");
+  if (start.answers) {
+    EXPECT_EQ(result.exit_code, 0) << result.error;
+    EXPECT_NE(result.output.find("\r\n\r\n<p>Hello</p>"), std::string::npos) << result.output;
+  } else {
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.error, "no CGI request: the program was not started by a web server\n");
+  }
+  EXPECT_FALSE(fs::exists(cgi_test::BinDir() + "Temp/engine_test_cgi_s"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Starts, UnservedStartTest,
+    Starts, StartTest,
     ::testing::Values(
-        Unserved{"NoCgiEnvironment", nullptr, {}, kNoServer},
-        Unserved{"ServerStartParameters", "lighttpd", {" $$START_SERVER ", "X"}, kNoServer},
-        Unserved{"DevelopmentHostCountsAsNoServer", "ZB-Dev/1.0", {}, kNoServer},
-        Unserved{"ProfileFileParameter",
-                 "lighttpd",
-                 {"/etc/hostname"},
-                 "Windows CGI is not available in this build"}),
-    [](const ::testing::TestParamInfo<Unserved>& param_info) {
+        Start{"ServerStartParameters", {}, {" $$START_SERVER ", "X"}, true},
+        Start{"ServerStartParametersWithoutServerSoftware",
+              {{"SERVER_SOFTWARE", ""}},
+              {"$$START_SERVER", "X"},
+              true},
+        Start{"DevelopmentHostWithGatewayInterface", {{"SERVER_SOFTWARE", "ZB-Dev/1.0"}}, {}, true},
+        Start{"FileParameter", {}, {"/etc/hostname"}, true},
+        Start{"FileParameterWithWindowsCgiVersion",
+              {{"CGI_VERSION", "CGI/1.3a WIN"}},
+              {"/etc/hostname"},
+              true},
+        Start{"ParametersWithoutWebServer",
+              {{"SERVER_SOFTWARE", ""}, {"GATEWAY_INTERFACE", ""}},
+              {"results.csv"},
+              false}),
+    [](const ::testing::TestParamInfo<Start>& param_info) {
       return std::string(param_info.param.name);
     });
 

@@ -109,6 +109,9 @@ class TTestForm : public TComponentOwner {
     engine_->SetCGIAutoTerminate(Env("TEST_CGI_AUTOTERMINATE", "1") == "1");
     engine_->SetSessionName("DefaultSession");
     engine_->SetTempDir(Env("TEST_CGI_TEMPDIR", "Temp"));
+    // 0 NormalMode, 1 ServerMode, 2 ServerThreadMode.
+    const int mode = std::atoi(Env("TEST_CGI_MODE", "0").c_str());
+    engine_->SetCGIMode(mode == 1 ? ServerMode : mode == 2 ? ServerThreadMode : NormalMode);
     engine_->SetOnExecRequest([](THttpEngine* sender) {
       std::fprintf(stderr, "request runs\n");
       Act(sender, Env("TEST_CGI_ACTION", HttpFormVar("action", "html")));

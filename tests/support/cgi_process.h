@@ -62,6 +62,11 @@ inline CgiResult RunCgi(const CgiRun& run) {
   }
   std::vector<std::string> env_strings;
   for (const auto& [name, value] : run.env) env_strings.push_back(name + "=" + value);
+  // The ThreadSanitizer build's settings reach the programs too (where reports go).
+  if (const char* tsan = std::getenv("TSAN_OPTIONS");
+      tsan != nullptr && !run.env.count("TSAN_OPTIONS")) {
+    env_strings.push_back(std::string("TSAN_OPTIONS=") + tsan);
+  }
   std::vector<char*> envp;
   for (std::string& entry : env_strings) envp.push_back(entry.data());
   envp.push_back(nullptr);

@@ -1,0 +1,315 @@
+// Server mode run as real processes: a copy of engine_test_cgi in a folder of its own (so its
+// spool Temp/ is private), a resident request server, and CGI runs that forward to it.
+
+#include "engine/request_server.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "engine/spool_files.h"
+#include "support/cgi_process.h"
+#include "support/request_server_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using cgi_test::CgiResult;
+using cgi_test::CgiRun;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The answer with what differs between two runs of one request blanked: the Expires date, the
+// upload's temporary file name and the length that includes it.
+std::string Normalized(std::string answer) {
+  for (const char* start : {"Expires: ", "FILE_FILENAME=", "content-length: "}) {
+    const size_t at = answer.find(start);
+    if (at == std::string::npos) continue;
+    const size_t value = at + std::string(start).size();
+    const size_t end = answer.find_first_of("\r\n", value);
+    answer.replace(value, end - value, "*");
+  }
+  return answer;
+}
+
+class RequestServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/brevix-server-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = std::string(pattern) + "/";
+    program_ = dir_ + "engine_test_cgi";
+    fs::copy_file(cgi_test::BinDir() + "engine_test_cgi", program_);
+    server_ = std::make_unique<cgi_test::RequestServerProcess>(program_);
+  }
+  void TearDown() override {
+    server_->Stop();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  // The environment of a server started by hand: no CGI variables at all.
+  std::map<std::string, std::string> ServerEnvironment() const {
+    return {{"PATH", "/usr/bin:/bin"}, {"CGI_LOG_DIR", dir_ + "log"}};
+  }
+
+  // A GET with the query `query`; `body` makes it a POST of that content type.
+  CgiRun Request(const std::string& query, const std::string& body = "",
+                 const std::string& content_type = "") const {
+    CgiRun run;
+    run.program = program_;
+    run.env = cgi_test::CgiEnvironment(body.empty() ? "GET" : "POST", query);
+    run.env["CGI_LOG_DIR"] = dir_ + "log";
+    if (!body.empty()) {
+      run.env["CONTENT_LENGTH"] = std::to_string(body.size());
+      run.env["CONTENT_TYPE"] = content_type;
+      run.input = body;
+    }
+    return run;
+  }
+
+  std::string Log() const { return ReadFile(dir_ + "log/engine_test_cgi.Log"); }
+  // The names of the spool folder's files.
+  std::vector<std::string> SpoolNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(server_->SpoolDir())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string dir_;
+  std::string program_;
+  std::unique_ptr<cgi_test::RequestServerProcess> server_;
+};
+
+// ---- The same answer, forwarded or not -----------------------------------------------------
+
+struct Exchange {
+  const char* name;
+  const char* query;
+  std::string body;  // empty: a GET without CONTENT_LENGTH
+  const char* content_type;
+};
+
+const std::string kBoundary = "b0undary";
+const Exchange kExchanges[] = {
+    {"GetWithoutContentLength", "action=fields&x=1&y=%3Cz%3E", "", ""},
+    {"Post", "action=fields", "a=1&b=two+words&c=%0D%0Aline", "application/x-www-form-urlencoded"},
+    {"MultipartUpload", "action=upload",
+     "--" + kBoundary +
+         "\r\nContent-Disposition: form-data; name=\"FILE\"; filename=\"c:\\docs\\a.bin\"\r\n"
+         "Content-Type: application/octet-stream\r\n\r\nbytes\r\n\r\n\0 and more\r\n--"s +
+         kBoundary + "--\r\n",
+     "multipart/form-data; boundary=b0undary"},
+};
+
+void PrintTo(const Exchange& exchange, std::ostream* out) {
+  *out << exchange.name;
+}
+
+enum class ServerStart { kNoEnvironment, kServerModeRequest };
+
+class ForwardedAnswerTest
+    : public RequestServerTest,
+      public ::testing::WithParamInterface<std::tuple<Exchange, ServerStart>> {};
+
+TEST_P(ForwardedAnswerTest, EqualsTheAnswerOfADirectRun) {
+  const auto& [exchange, start] = GetParam();
+  const CgiRun run = Request(exchange.query, exchange.body, exchange.content_type);
+  const CgiResult direct = cgi_test::RunCgi(run);
+  ASSERT_EQ(direct.exit_code, 0) << direct.error;
+  ASSERT_NE(direct.output.find("\r\n\r\n"), std::string::npos);
+
+  CgiRun forwarded_run = run;
+  if (start == ServerStart::kNoEnvironment) {
+    ASSERT_TRUE(server_->Start(ServerEnvironment()));
+  } else {
+    // No server runs: this request starts one and is its first client.
+    forwarded_run.env["TEST_CGI_MODE"] = "1";
+  }
+  const CgiResult forwarded = cgi_test::RunCgi(forwarded_run);
+  EXPECT_NE(server_->PidFromMarker(), 0) << "no server answered";
+  EXPECT_EQ(Normalized(forwarded.output), Normalized(direct.output));
+  // The handler ran in the server, not in the forwarder.
+  EXPECT_EQ(forwarded.error.find("request runs"), std::string::npos) << forwarded.error;
+  // Nothing of the request is left behind but the marker.
+  EXPECT_EQ(SpoolNames(), std::vector<std::string>{"engine_test_cgi_s"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, ForwardedAnswerTest,
+                         ::testing::Combine(::testing::ValuesIn(kExchanges),
+                                            ::testing::Values(ServerStart::kNoEnvironment,
+                                                              ServerStart::kServerModeRequest)),
+                         [](const auto& param_info) {
+                           return std::string(std::get<0>(param_info.param).name) +
+                                  (std::get<1>(param_info.param) == ServerStart::kNoEnvironment
+                                       ? "_ServerStartedByHand"
+                                       : "_ServerStartedByRequest");
+                         });
+
+// ---- Stopping --------------------------------------------------------------------------------
+
+struct Stop {
+  const char* name;
+  int signal_number;  // 0: delete the marker instead
+};
+
+void PrintTo(const Stop& stop, std::ostream* out) {
+  *out << stop.name;
+}
+
+class ServerStopTest : public RequestServerTest, public ::testing::WithParamInterface<Stop> {};
+
+TEST_P(ServerStopTest, EndsTheServerAndClearsTheSpool) {
+  ASSERT_TRUE(server_->Start(ServerEnvironment()));
+  const pid_t pid = server_->Started();
+  std::ofstream(server_->SpoolBase() + "10-0-0-9_ABCDE_cnf") << "left over";
+  if (GetParam().signal_number == 0) {
+    fs::remove(server_->Marker());
+  } else {
+    kill(pid, GetParam().signal_number);
+  }
+  // An upper bound only: the marker's refresh period plus a generous margin.
+  EXPECT_TRUE(cgi_test::RequestServerProcess::WaitUntilGone(pid, std::chrono::seconds(20)));
+  EXPECT_EQ(SpoolNames(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, ServerStopTest,
+                         ::testing::Values(Stop{"MarkerDeleted", 0}, Stop{"Sigterm", SIGTERM},
+                                           Stop{"Sigint", SIGINT}, Stop{"Sighup", SIGHUP}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// ---- Refusal and clean-up ----------------------------------------------------------------------
+
+struct Crowd {
+  int waiting;  // spool files besides the marker when the client arrives
+  bool served;
+};
+
+void PrintTo(const Crowd& crowd, std::ostream* out) {
+  *out << crowd.waiting << " waiting";
+}
+
+class SpoolCrowdTest : public RequestServerTest, public ::testing::WithParamInterface<Crowd> {};
+
+TEST_P(SpoolCrowdTest, TenSpoolFilesBesidesTheMarkerRefuseTheClient) {
+  ASSERT_TRUE(server_->Start(ServerEnvironment()));
+  for (int i = 0; i < GetParam().waiting; ++i) {
+    std::ofstream(server_->SpoolBase() + "10-0-0-" + std::to_string(i) + "_1000" +
+                  std::to_string(i) + "_cnf");
+  }
+  const CgiResult result = cgi_test::RunCgi(Request("action=html"));
+  if (GetParam().served) {
+    EXPECT_NE(result.output.find("<p>Hello</p>"), std::string::npos) << result.output;
+    EXPECT_EQ(Log().find("Too many clients"), std::string::npos);
+  } else {
+    // Nothing reaches the web server, and the log says why.
+    EXPECT_EQ(result.output, "");
+    EXPECT_NE(Log().find(" : Server mode - Too many clients\r\n"), std::string::npos) << Log();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, SpoolCrowdTest,
+                         ::testing::Values(Crowd{9, true}, Crowd{10, false}),
+                         [](const auto& param_info) {
+                           return std::to_string(param_info.param.waiting) + "Waiting";
+                         });
+
+TEST_F(RequestServerTest, LeftoversGoAtServerStartAndStaleFilesAfterFifteenMinutes) {
+  fs::create_directories(server_->SpoolDir());
+  const std::string leftover = server_->SpoolBase() + "10-0-0-1_12345_req";
+  std::ofstream(leftover) << "REQUEST_METHOD=GET\r\n\r\n";
+  std::ofstream(server_->Marker()) << "999999999";
+  ASSERT_TRUE(server_->Start(ServerEnvironment()));
+  EXPECT_FALSE(fs::exists(leftover));
+
+  // Other programs' spool files: gone when older than 15 minutes, kept when younger.
+  const std::string old_file = server_->SpoolDir() + "other.cgi_1_cnf";
+  const std::string young_file = server_->SpoolDir() + "other.cgi_2_cnf";
+  const std::string upload = server_->SpoolDir() + "upload1234.tmp";
+  for (const std::string& path : {old_file, young_file, upload}) std::ofstream(path) << "x";
+  const time_t now = time(nullptr);
+  const utimbuf old_stamp{now - 16 * 60, now - 16 * 60};
+  const utimbuf young_stamp{now - 14 * 60, now - 14 * 60};
+  utime(old_file.c_str(), &old_stamp);
+  utime(young_file.c_str(), &young_stamp);
+  utime(upload.c_str(), &old_stamp);
+  const CgiResult result = cgi_test::RunCgi(Request("action=html"));
+  EXPECT_NE(result.output.find("<p>Hello</p>"), std::string::npos);
+  EXPECT_FALSE(fs::exists(old_file));
+  EXPECT_TRUE(fs::exists(young_file));
+  EXPECT_TRUE(fs::exists(upload));  // not a spool name
+}
+
+// ---- ServerThreadMode --------------------------------------------------------------------------
+
+TEST_F(RequestServerTest, ThreadModeServesSixteenConcurrentRequestsEachItsOwnAnswer) {
+  auto env = ServerEnvironment();
+  env["TEST_CGI_MODE"] = "2";
+  ASSERT_TRUE(server_->Start(env));
+  constexpr int kClients = 16;
+  std::vector<CgiResult> results(kClients);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([this, i, &results] {
+      const std::string body = "client=" + std::to_string(i) + "&pad=" + std::string(3000, 'p');
+      CgiRun run = Request("action=fields", body, "application/x-www-form-urlencoded");
+      run.env["REMOTE_ADDR"] = "10.0.0." + std::to_string(i);
+      run.timeout = std::chrono::seconds(90);
+      results[static_cast<size_t>(i)] = cgi_test::RunCgi(run);
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  for (int i = 0; i < kClients; ++i) {
+    const std::string& output = results[static_cast<size_t>(i)].output;
+    EXPECT_NE(output.find("\r\nclient=" + std::to_string(i) + "\r\n"), std::string::npos)
+        << "client " << i << ": " << output;
+    EXPECT_NE(output.find("pad=" + std::string(3000, 'p') + "\r\ncount=3\r\n"), std::string::npos)
+        << "client " << i;
+  }
+  EXPECT_EQ(SpoolNames(), std::vector<std::string>{"engine_test_cgi_s"});
+}
+
+// ---- Request bases -------------------------------------------------------------------------
+
+struct Address {
+  const char* address;
+  const char* part;
+};
+
+void PrintTo(const Address& address, std::ostream* out) {
+  *out << '"' << address.address << '"';
+}
+
+class RequestBaseTest : public ::testing::TestWithParam<Address> {};
+
+TEST_P(RequestBaseTest, ClientAddressNamesTheBaseAndNeverLeavesTheFolder) {
+  const std::string base = spool::NewRequestBase(GetParam().address);
+  const std::string start = SpoolBase() + GetParam().part + "_";
+  ASSERT_EQ(base.rfind(start, 0), 0u) << base;
+  const std::string hex = base.substr(start.size());
+  EXPECT_GE(hex.size(), 5u) << base;
+  EXPECT_LE(hex.size(), 7u) << base;
+  EXPECT_EQ(hex.find_first_not_of("0123456789ABCDEF"), std::string::npos) << base;
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, RequestBaseTest,
+                         ::testing::Values(Address{"10.0.0.1", "10-0-0-1"}, Address{"::1", "::1"},
+                                           Address{"", ""}, Address{"../../etc/x", "------etc-x"},
+                                           Address{"a b\r\n*?", "a-b----"}));
+
+}  // namespace
