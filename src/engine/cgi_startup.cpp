@@ -3,10 +3,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 
-#include "common/module_path.h"
 #include "common/text_compare.h"
 #include "engine/http_utils.h"
+#include "engine/request_server.h"
 #include "platform/environment.h"
 
 namespace {
@@ -20,20 +21,21 @@ bool FileExists(const std::string& path) {
 
 }  // namespace
 
+bool StartedByWebServer() {
+  return std::getenv("GATEWAY_INTERFACE") != nullptr || !GetEnvVar("SERVER_SOFTWARE").empty();
+}
+
 bool IsServerProcess() {
+  // The query string of a request can reach the command line (a query without "=" becomes
+  // the parameters): a visitor must never be able to start a server.
+  if (StartedByWebServer()) return false;
   std::vector<std::string> params = CommandLineParams();
-  if (GetEnvVar("SERVER_SOFTWARE").empty() && params.empty()) return true;
+  if (params.empty()) return true;
   return params.size() == 2 && Trim(params[0]) == "$$START_SERVER";
 }
 
-std::string ServerMarkerFile() {
-  std::string module = ModuleFileName();
-  size_t slash = module.rfind('/');
-  std::string file = slash == std::string::npos ? module : module.substr(slash + 1);
-  return ProgramDir() + "temp/" + file + "_s";
-}
-
 bool IsServerAlive() {
+  if (InsideServerLoop()) return true;
   struct stat info {};
   if (stat(ServerMarkerFile().c_str(), &info) != 0) return false;
   auto stamp = std::chrono::system_clock::from_time_t(info.st_mtime);
@@ -41,13 +43,16 @@ bool IsServerAlive() {
 }
 
 bool IsStandardCGI() {
-  if (!GetEnvVar("SERVER_SOFTWARE").empty() || IsServerProcess()) {
+  if (StartedByWebServer()) return true;
+  if (IsServerProcess())
     return UpperCase(GetEnvVar("CGI_VERSION")).find("WIN") == std::string::npos;
-  }
   return false;
 }
 
 bool IsWindowsCGI() {
+  // Under a web server the parameters may come from the query string: a visitor must never
+  // choose the profile file (a results file holds visitor text, and could name the output).
+  if (StartedByWebServer()) return false;
   if (IsServerProcess()) return true;
   std::vector<std::string> params = CommandLineParams();
   if (params.empty() || !FileExists(AddDriveIfMissing(params[0]))) return false;

@@ -7,18 +7,26 @@
 
 // The start-up decisions of a CGI program, evaluated on demand from the environment and the
 // command line (never cached).
+//
+// A process started by a web server (GATEWAY_INTERFACE present, or a SERVER_SOFTWARE that
+// counts as set) is a standard CGI run whatever its parameters: a server passes a query string
+// without "=" as parameters, so the parameters must never make a visitor's request a request
+// server or a Windows CGI run with a file of the visitor's choosing.
 
-// No CGI environment (SERVER_SOFTWARE empty, no parameters), or exactly two parameters whose
+// GATEWAY_INTERFACE is present, or SERVER_SOFTWARE is set (a "ZB" value counts as not set).
+bool StartedByWebServer();
+// Not started by a web server, and either no parameters at all or exactly two parameters whose
 // first, trimmed, is "$$START_SERVER".
 bool IsServerProcess();
-// The request server's marker file exists and was refreshed within the last 30 seconds.
+// Inside the request-server loop, or the request server's marker file exists and was refreshed
+// within the last 30 seconds.
 bool IsServerAlive();
-// SERVER_SOFTWARE set (or a server process) and CGI_VERSION without "WIN".
+// Started by a web server; or a server process while CGI_VERSION holds no "WIN".
 bool IsStandardCGI();
-// A server process, or a first parameter naming an existing file while CGI_VERSION is empty or
-// contains "WIN".
+// Never when started by a web server. Otherwise a server process, or a first parameter naming
+// an existing file while CGI_VERSION is empty or contains "WIN".
 bool IsWindowsCGI();
-// The request server's marker file: <program dir>temp/<program file name>_s.
+// The request server's marker file (engine/request_server.h): <program dir>Temp/<program>_s.
 std::string ServerMarkerFile();
 // A new sorted list of NAME=value items, one per environment string; owned by the caller.
 std::unique_ptr<TStringList> BuildEnvironmentList();

@@ -115,6 +115,8 @@ class TTestForm : public TComponentOwner {
     engine_->SetCGIAutoTerminate(Env("TEST_CGI_AUTOTERMINATE", "1") == "1");
     engine_->SetSessionName("DefaultSession");
     engine_->SetTempDir(Env("TEST_CGI_TEMPDIR", "Temp"));
+    // 0 NormalMode, 1 ServerMode, 2 ServerThreadMode.
+    engine_->SetCGIMode(static_cast<TCGIMode>(std::atoi(Env("TEST_CGI_MODE", "0").c_str()) % 3));
     engine_->SetOnExecRequest([](THttpEngine* sender) {
       std::fprintf(stderr, "request runs\n");
       Act(sender, Env("TEST_CGI_ACTION", HttpFormVar("action", "html")));

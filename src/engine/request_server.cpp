@@ -1,0 +1,334 @@
+// The request server: the loop that takes spooled requests, serves them through the CGI
+// adapter and hands the answers back, and the tick thread that keeps its marker fresh.
+#include "engine/request_server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <list>
+#include <mutex>
+#include <thread>
+
+#include "common/exception.h"
+#include "common/module_path.h"
+#include "engine/http_cgi_engine.h"
+#include "engine/http_log.h"
+#include "engine/spool_files.h"
+#include "platform/process_end.h"
+
+namespace {
+
+using spool::Clock;
+
+std::atomic<bool> inside_server_loop{false};
+
+// The largest variable block a request file may start with; a file without its blank line
+// within it is not served.
+constexpr size_t kMaxVariableBlock = 4 * 1024 * 1024;
+// How long the loop sleeps without any folder event before it looks again (the marker may be
+// deleted on a file system that reports no events).
+constexpr std::chrono::seconds kIdleRecheck{5};
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+// SIGTERM, SIGINT and SIGHUP ask the server to stop. Their handler only sets a flag and writes
+// one byte into a pipe the loop waits on, whichever thread the signal lands on.
+class TStopSignals {
+ public:
+  TStopSignals() {
+    stop_.store(false);
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) pipe_[0] = pipe_[1] = -1;
+    write_fd_.store(pipe_[1]);
+    struct sigaction action {};
+    action.sa_handler = &TStopSignals::Handle;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous_[i]);
+  }
+  ~TStopSignals() {
+    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+    write_fd_.store(-1);
+    for (int fd : pipe_) {
+      if (fd >= 0) close(fd);
+    }
+  }
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+  int ReadFd() const { return pipe_[0]; }
+  bool StopRequested() const { return stop_.load(); }
+  // Asks the loop to stop and wakes it (also from other threads).
+  static void RequestStop() {
+    stop_.store(true);
+    const int fd = write_fd_.load();
+    if (fd >= 0) {
+      const char byte = 1;
+      [[maybe_unused]] ssize_t ignored = write(fd, &byte, 1);
+    }
+  }
+
+ private:
+  static void Handle(int) {
+    const int saved = errno;
+    RequestStop();
+    errno = saved;
+  }
+
+  static constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
+  static inline std::atomic<bool> stop_{false};
+  static inline std::atomic<int> write_fd_{-1};
+  int pipe_[2] = {-1, -1};
+  std::array<struct sigaction, 3> previous_{};
+};
+
+// Refreshes the marker's time stamp every 5 s. When the marker is gone it asks the loop to
+// stop; a loop that is still busy one period later (a request that hangs) ends with the
+// process, so that deleting the marker always stops the server.
+class TServerTickThread {
+ public:
+  TServerTickThread() : thread_([this] { Loop(); }) {}
+  ~TServerTickThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  TServerTickThread(const TServerTickThread&) = delete;
+  TServerTickThread& operator=(const TServerTickThread&) = delete;
+
+ private:
+  void Loop() {
+    const std::string marker = ServerMarkerFile();
+    bool marker_lost = false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!changed_.wait_for(lock, spool::kMarkerRefresh, [this] { return stop_; })) {
+      if (utimensat(AT_FDCWD, marker.c_str(), nullptr, 0) == 0) continue;
+      if (marker_lost) {
+        WriteHttpLog("Server loop: stopped while a request was still running");
+        spool::DeleteFilesStartingWith(SpoolBase());
+        KillProcess(0);
+      }
+      marker_lost = true;
+      TStopSignals::RequestStop();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// The threads of ServerThreadMode; each finished one is joined by the loop.
+class TRequestThreads {
+ public:
+  ~TRequestThreads() { JoinAll(); }
+
+  void Start(THttpCGIEngine& adapter, const std::string& base) {
+    auto entry = std::make_unique<Entry>();
+    Entry* raw = entry.get();
+    entry->thread = std::thread([&adapter, base, raw] {
+      THttpEngine::BindThread(&adapter);
+      try {
+        ServeSpooledRequest(adapter, base);
+      } catch (const std::exception& error) {
+        WriteHttpLog(std::string("Server loop (thread): ") + error.what());
+      } catch (...) {
+        WriteHttpLog("Server loop (thread): unknown failure");
+      }
+      raw->done.store(true);
+    });
+    entries_.push_back(std::move(entry));
+  }
+  void JoinFinished() {
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      if ((*it)->done.load()) {
+        (*it)->thread.join();
+        it = entries_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  void JoinAll() {
+    for (auto& entry : entries_) entry->thread.join();
+    entries_.clear();
+  }
+
+ private:
+  struct Entry {
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
+  std::list<std::unique_ptr<Entry>> entries_;
+};
+
+// Starts the server's spool: clears what a previous server left, then writes the marker with
+// this process's id (under another name first, so that it never appears empty).
+void OpenSpool() {
+  if (!spool::EnsureSpoolDir())
+    throw Exception("Cannot create folder \"" + spool::SpoolDir() + "\"");
+  const std::string marker = ServerMarkerFile();
+  const bool had_marker = FileExists(marker);
+  spool::DeleteFilesStartingWith(SpoolBase());
+  // A server that is still running sees its marker go and stops within one tick.
+  if (had_marker) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::string writing = marker + ".new";
+  unlink(writing.c_str());
+  const int fd = spool::CreateSpoolFile(writing);
+  if (fd < 0) throw Exception("Cannot create file \"" + writing + "\"");
+  const std::string pid = std::to_string(getpid()) + "\n";
+  const bool written = write(fd, pid.data(), pid.size()) == static_cast<ssize_t>(pid.size());
+  close(fd);
+  if (!written || rename(writing.c_str(), marker.c_str()) != 0) {
+    unlink(writing.c_str());
+    throw Exception("Cannot create file \"" + marker + "\"");
+  }
+}
+
+// Every file of the spool, the marker too, and the files named after the program's full path.
+void ClearSpool() {
+  spool::DeleteFilesStartingWith(SpoolBase());
+  spool::DeleteFilesStartingWith(ModuleFileName() + "_");
+}
+
+// The request bases (without the stage) of the requests waiting to be taken.
+std::vector<std::string> WaitingRequests() {
+  std::vector<std::string> bases;
+  const std::string stage = spool::kRequestStage;
+  for (const std::string& path : spool::FilesStartingWith(SpoolBase())) {
+    if (path.size() > stage.size() &&
+        path.compare(path.size() - stage.size(), stage.size(), stage) == 0) {
+      bases.push_back(path.substr(0, path.size() - stage.size()));
+    }
+  }
+  return bases;
+}
+
+void DeleteStaleSpoolFiles() {
+  spool::DeleteFilesOlderThan(spool::SpoolDir(), spool::kStalePattern,
+                              std::chrono::system_clock::now() - spool::kStaleAge);
+}
+
+void ServeUntilStopped(THttpCGIEngine& adapter, const TStopSignals& signals) {
+  OpenSpool();
+  AddProcessEndHandler(ClearSpool);
+  if (isatty(STDERR_FILENO)) {
+    std::fprintf(stderr,
+                 "Request server running as process %d; stop it with Ctrl-C or by deleting %s\n",
+                 static_cast<int>(getpid()), ServerMarkerFile().c_str());
+  }
+  const bool threaded = adapter.CGIMode() == ServerThreadMode;
+  const std::string marker = ServerMarkerFile();
+  TServerTickThread tick;
+  TRequestThreads threads;
+  spool::TSpoolWatch watch;
+  watch.AddDescriptor(signals.ReadFd());
+  while (!signals.StopRequested() && FileExists(marker)) {
+    std::vector<std::string> waiting = WaitingRequests();
+    if (waiting.empty()) {
+      watch.Wait(Clock::now() + kIdleRecheck);
+      threads.JoinFinished();
+      continue;
+    }
+    for (const std::string& base : waiting) {
+      if (!spool::RenameWithRetries(base + spool::kRequestStage, base + spool::kTakenStage,
+                                    spool::kRenameTries, spool::kTakeRetryPause)) {
+        continue;
+      }
+      if (threaded) {
+        threads.Start(adapter, base);
+      } else {
+        ServeSpooledRequest(adapter, base);
+      }
+    }
+    DeleteStaleSpoolFiles();
+    threads.JoinFinished();
+  }
+  threads.JoinAll();
+}
+
+}  // namespace
+
+bool InsideServerLoop() {
+  return inside_server_loop.load();
+}
+
+void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base) {
+  try {
+    const std::string taken = base + spool::kTakenStage;
+    auto input = std::make_unique<TFileStream>(taken, TFileStream::kOpenRead);
+    std::string text;
+    size_t blank = std::string::npos;
+    char block[512];
+    while ((blank = text.find("\r\n\r\n")) == std::string::npos &&
+           text.size() < kMaxVariableBlock) {
+      const int n = input->Read(block, sizeof block);
+      if (n <= 0) break;
+      text.append(block, static_cast<size_t>(n));
+    }
+    // Without its variables there is no request to run; the forwarder waits out its time.
+    if (blank == std::string::npos || blank == 0) return;
+    input->SetPosition(static_cast<int64_t>(blank + 4));
+    auto variables = std::make_unique<TStringList>(true);
+    for (size_t start = 0; start < blank;) {
+      size_t end = text.find("\r\n", start);
+      if (end == std::string::npos || end > blank) end = blank;
+      variables->Add(text.substr(start, end - start));
+      start = end + 2;
+    }
+    const std::string answer = base + spool::kAnswerStage;
+    const int fd = spool::CreateSpoolFile(answer);
+    if (fd < 0) throw Exception("Cannot create file \"" + answer + "\"");
+    std::exception_ptr failure;
+    try {
+      adapter.Run(std::move(input), std::make_unique<THandleStream>(fd, true),
+                  std::move(variables));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    // The answer is handed over whatever happened inside the request.
+    spool::RenameWithRetries(answer, base + spool::kResponseStage, spool::kRenameTries,
+                             spool::kAnswerRetryPause);
+    unlink(taken.c_str());
+    if (failure) std::rethrow_exception(failure);
+  } catch (...) {
+    // A failure at this level stops the server: its tick thread sees the marker go.
+    unlink(ServerMarkerFile().c_str());
+    throw;
+  }
+}
+
+void RunServerLoop(THttpCGIEngine& adapter) {
+  inside_server_loop.store(true);
+  if (adapter.CGIMode() == NormalMode) adapter.SetCGIMode(ServerMode);
+  {
+    TStopSignals signals;
+    try {
+      ServeUntilStopped(adapter, signals);
+    } catch (const std::exception& error) {
+      WriteHttpLog(std::string("Server loop: ") + error.what());
+    } catch (...) {
+      WriteHttpLog("Server loop: unknown failure");
+    }
+  }
+  try {
+    if (adapter.OnLastExecRequest) adapter.OnLastExecRequest(&adapter);
+  } catch (const std::exception& error) {
+    WriteHttpLog(std::string("Server loop: ") + error.what());
+  }
+  ClearSpool();
+  inside_server_loop.store(false);
+}
