@@ -1,10 +1,9 @@
 #include "engine/general_http_engine.h"
 
-#include <cstdio>
 
 #include "engine/cgi_startup.h"
 #include "engine/cgi_std_engine.h"
-#include "platform/process_end.h"
+#include "engine/cgi_win_engine.h"
 
 namespace {
 
@@ -17,12 +16,13 @@ THttpCGIEngine* CgiAdapter() {
 }
 
 TGeneralHttpEngine::TGeneralHttpEngine(TComponentOwner* /*owner*/) {
-  // A Windows CGI start (a profile file as first parameter) has no adapter in this build; the
-  // request-server start that also counts as one is refused by the standard adapter's Run.
-  windows_cgi_ = IsWindowsCGI() && !IsServerProcess();
   // Constructing the adapter makes it the thread's current engine, so the owner's property
   // writes on this engine reach it from now on.
-  adapter_ = std::make_unique<TCGIStdEngine>();
+  if (IsWindowsCGI()) {
+    adapter_ = std::make_unique<TCGIWinEngine>();
+  } else {
+    adapter_ = std::make_unique<TCGIStdEngine>();
+  }
   cgi_adapter = adapter_.get();
   SetCGIAutoTerminate(true);
 }
@@ -65,10 +65,6 @@ void TGeneralHttpEngine::ForwardEngineProperties(THttpEngine& adapter) {
 }
 
 void TGeneralHttpEngine::RunAdapter() {
-  if (windows_cgi_) {
-    std::fprintf(stderr, "Windows CGI is not available in this build\n");
-    EndProcess(2);
-  }
   ForwardEngineProperties(*adapter_);
   adapter_->Run(nullptr, nullptr, nullptr);
 }

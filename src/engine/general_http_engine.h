@@ -6,7 +6,7 @@
 #include "engine/http_cgi_engine.h"
 
 // The engine component the gateway's form holds. It chooses the adapter for the server
-// interface in use (standard CGI; the Windows CGI adapter is not part of this build), copies
+// interface in use (a TCGIWinEngine when IsWindowsCGI() holds, else a TCGIStdEngine), copies
 // its own settings onto it and runs the request.
 //
 // Typical use: the owner builds its components, then the program runs the adapter.
@@ -47,7 +47,6 @@ class TGeneralHttpEngine : public THttpEngine {
  private:
   std::unique_ptr<THttpCGIEngine> adapter_;
   bool cgi_auto_terminate_ = true;
-  bool windows_cgi_ = false;  // started as Windows CGI, which this build does not serve
 };
 
 // The process's CGI adapter (set by the TGeneralHttpEngine constructor), or null.
