@@ -1,6 +1,5 @@
 #include "engine/general_http_engine.h"
 
-
 #include "engine/cgi_startup.h"
 #include "engine/cgi_std_engine.h"
 #include "engine/cgi_win_engine.h"

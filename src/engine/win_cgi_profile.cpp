@@ -189,9 +189,9 @@ TWinCGIRequest ReadWinCGIProfile(const std::string& path) {
     buffer->WriteString(content.buffer);
     request.Input = std::move(buffer);
   }
-  request.Output = std::make_unique<TFileStream>(
-      request.OutputPath,
-      IsRegularFile(request.OutputPath) ? TFileStream::kOpenWrite : TFileStream::kCreate);
+  // An output file that is already there (the web server may create it) is emptied first: what
+  // it held before must not trail the answer the web server reads back.
+  request.Output = std::make_unique<TFileStream>(request.OutputPath, TFileStream::kCreate);
   if (request.Input) request.Input->SetPosition(0);
   return request;
 }

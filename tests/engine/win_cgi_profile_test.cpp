@@ -226,13 +226,13 @@ TEST_F(WinCGIProfileFailureTest, RefusesWithAMessageThatNamesTheFault) {
   }
 }
 
-// An output file that is already there (the web server may create it empty) is written as it
-// is; a missing one is created. Either way the answer reaches it.
+// An output file that is already there is emptied (a stale answer's tail must not follow the new
+// answer); a missing one is created. Either way the answer alone reaches it.
 TEST_F(WinCGIProfileFailureTest, OutputFileIsOpenedOrCreatedForWriting) {
   for (bool existing : {false, true}) {
     SCOPED_TRACE(existing ? "existing" : "created");
     fs::remove(dir_ + "out.txt");
-    if (existing) Write("out.txt", "");
+    if (existing) Write("out.txt", "an older and much longer answer that must not survive");
     {
       TWinCGIRequest request = ReadWinCGIProfile(Profile(kSystem));
       request.Output->WriteString("Status: 200 OK\r\n\r\n");
