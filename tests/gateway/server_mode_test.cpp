@@ -66,5 +66,26 @@ TEST_F(ServerModeTest, ForwardedSubmissionSendsTheMailWritesTheRecordAndAnswersA
   EXPECT_EQ(ErrorLog(), "");
 }
 
+// CGI_Mode in brevix.ini: the first submission finds no server, starts one and is served by it,
+// with the answer a direct run gives.
+TEST_F(ServerModeTest, CgiModeSettingMakesTheFirstSubmissionStartTheServer) {
+  const Fields visitor = {{"name", "Ann Visitor"}, {"mail_from", "ann@visitor.test"}};
+  const auto direct = Post(visitor);
+  ASSERT_EQ(direct.exit_code, 0) << direct.error;
+  int mails = 1;
+  for (const char* mode : {"Server", "ServerThread"}) {
+    SCOPED_TRACE(mode);
+    ini_["CGI_Mode"] = mode;
+    const auto forwarded = Post(visitor);
+    EXPECT_EQ(forwarded.exit_code, 0) << forwarded.error;
+    EXPECT_EQ(WithoutExpires(forwarded.output), WithoutExpires(direct.output));
+    EXPECT_GT(server_->PidFromMarker(), 0) << "no request server runs";
+    ++mails;
+    EXPECT_EQ(smtp_.WaitForMessages(mails), mails);
+    server_->Stop();
+  }
+  EXPECT_EQ(ErrorLog(), "");
+}
+
 }  // namespace
 }  // namespace gateway_test
