@@ -145,3 +145,22 @@ test('a submission without the required name shows the missing-information page 
   assert.equal(readGatewayFile('results.csv'), resultsBefore);
   assert.match(readGatewayFile('brevix-error.txt'), /Brevix BX Reports: Missing Field namereq\r\n$/);
 });
+
+// Apache hands a query string without "=" to a CGI program as its arguments. Neither a file of
+// the gateway's folder (results.csv holds visitor text) nor the request-server start words may
+// make a request anything but standard CGI: each is answered like a request without the query.
+test('a query string never chooses how the gateway runs', async () => {
+  const mailsBefore = mailFiles().length;
+  const answer = async (query) => {
+    const response = await fetch(`${base}/cgi-bin/brevix.cgi${query}`);
+    return { status: response.status, text: await response.text() };
+  };
+  const plain = await answer('');
+  for (const query of ['?results.csv', '?brevix.ini', '?$$START_SERVER+X']) {
+    const got = await answer(query);
+    assert.equal(got.status, plain.status, query);
+    assert.equal(got.text, plain.text, query);
+  }
+  assert.ok(!fs.existsSync(path.join(gatewayDir, 'Temp', 'brevix.cgi_s')), 'a request server runs');
+  assert.equal(mailFiles().length, mailsBefore);
+});
