@@ -38,7 +38,8 @@ void TCGIStdEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream>
     // Parameters without a web server: there is no request and nowhere to answer; running the
     // handler anyway would act on nothing and report success.
     std::fprintf(stderr, "%s\n", kNoCgiRequest);
-    EndProcess(2);
+    SetExitCode(2);
+    return;
   }
   ProcessRequest(std::make_unique<THandleStream>(STDIN_FILENO),
                  std::make_unique<THandleStream>(STDOUT_FILENO), BuildEnvironmentList());

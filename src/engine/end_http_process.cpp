@@ -10,5 +10,5 @@ void EndHttpProcess() {
   // FinishRequest never throws.
   if (context.Engine != nullptr && context.OutputStream) context.Engine->FinishRequest();
   watchdog::Stop();
-  EndProcess(0);
+  EndProcess(ExitCode());
 }

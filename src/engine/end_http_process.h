@@ -6,5 +6,6 @@
 // sent and the request's upload files are deleted.
 //
 // It stops the watchdog, runs the process-end handlers (platform/process_end.h), flushes the
-// standard streams and ends the process with exit code 0. Does not return.
+// standard streams and ends the process with exit code 0 (or the one a start-up refusal set with
+// SetExitCode). Does not return.
 [[noreturn]] void EndHttpProcess();

@@ -173,10 +173,19 @@ ProfileContent ReadSections(const std::string& path) {
 
 }  // namespace
 
+TWinCGIProfileContent ReadWinCGIProfileContent(const std::string& path) {
+  ProfileContent sections = ReadSections(path);
+  TWinCGIProfileContent content;
+  content.Variables = std::move(sections.variables);
+  content.HasFormFields = sections.has_buffer;
+  content.FormFields = std::move(sections.buffer);
+  return content;
+}
+
 TWinCGIRequest ReadWinCGIProfile(const std::string& path) {
-  ProfileContent content = ReadSections(path);
+  TWinCGIProfileContent content = ReadWinCGIProfileContent(path);
   TWinCGIRequest request;
-  request.Variables = std::move(content.variables);
+  request.Variables = std::move(content.Variables);
   request.OutputPath = AddDriveIfMissing(request.Variables->Values("OUTPUT_FILE"));
   if (request.OutputPath.empty()) {
     throw Exception("The Windows CGI profile \"" + path + "\" names no output file (OUTPUT_FILE)");
@@ -184,9 +193,9 @@ TWinCGIRequest ReadWinCGIProfile(const std::string& path) {
   std::string content_file = request.Variables->Values("CONTENT_FILE");
   if (IsRegularFile(content_file)) {
     request.Input = std::make_unique<TFileStream>(content_file, TFileStream::kOpenRead);
-  } else if (content.has_buffer) {
+  } else if (content.HasFormFields) {
     auto buffer = std::make_unique<TMemoryStream>();
-    buffer->WriteString(content.buffer);
+    buffer->WriteString(content.FormFields);
     request.Input = std::move(buffer);
   }
   // An output file that is already there (the web server may create it) is emptied first: what

@@ -28,9 +28,8 @@
 // that does not end with CR is not used.
 //
 // The request body is the file named by CONTENT_FILE when that file exists (the content buffer
-// is then dropped), else the content buffer, else none. OUTPUT_FILE names the answer's file: an
-// existing file is opened for writing as it is (not truncated, as the web server may have
-// created it empty for us), a missing one is created.
+// is then dropped), else the content buffer, else none. OUTPUT_FILE names the answer's file: it
+// is created, or emptied when it exists, so that nothing of an older answer follows this one.
 
 inline constexpr size_t kProfileLineLimit = 0x3fff;
 // Bytes of a [Form External] file read per call.
@@ -42,6 +41,17 @@ struct TWinCGIRequest {
   std::unique_ptr<TStream> Output;         // the output file, open for writing
   std::string OutputPath;                  // the OUTPUT_FILE value
 };
+
+// What the sections of a profile give, before any stream is opened.
+struct TWinCGIProfileContent {
+  std::unique_ptr<TStringList> Variables;  // name=value, in profile order (HTTP_ACCEPT last)
+  bool HasFormFields = false;              // [Form Literal] or [Form External] gave a field
+  std::string FormFields;                  // the url-encoded fields, each ended by "&"
+};
+
+// Reads the sections of the profile at `path` (and the [Form External] files it names; nothing
+// is written). Throws Exception when the profile cannot be opened.
+TWinCGIProfileContent ReadWinCGIProfileContent(const std::string& path);
 
 // Reads the profile at `path`. Throws Exception when the profile cannot be opened, when it names
 // no OUTPUT_FILE, or when the output file can be neither opened nor created; nothing is left

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -44,6 +45,18 @@ void EndProcess(int code) {
   std::fflush(nullptr);
   // _exit: static destructors may still be in use by other threads (the watchdog).
   _exit(code);
+}
+
+namespace {
+std::atomic<int> exit_code{0};
+}  // namespace
+
+void SetExitCode(int code) {
+  exit_code = code;
+}
+
+int ExitCode() {
+  return exit_code;
 }
 
 void KillProcess(int code) {
