@@ -20,13 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using cgi_test::CgiResult;
 using cgi_test::CgiRun;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using engine_test::ReadFile;
 
 int CountOf(const std::string& text, const std::string& part) {
   int count = 0;

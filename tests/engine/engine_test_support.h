@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,6 +97,14 @@ class ScopedLogDir {
   static inline int counter_ = 0;
   std::filesystem::path dir_;
 };
+
+// The whole content of a file ("" when it cannot be read).
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 // Matches `text` against `pattern`, literal except for placeholders: {date} an HTTP date such
 // as "Sun, 06 Dec 2026 11:25:43 GMT", {digits} one or more digits, {word} one or more bytes up

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "engine/spool_files.h"
+#include "engine_test_support.h"
 #include "support/cgi_process.h"
 #include "support/request_server_process.h"
 
@@ -23,13 +24,7 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using cgi_test::CgiResult;
 using cgi_test::CgiRun;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using engine_test::ReadFile;
 
 // The answer with what differs between two runs of one request blanked: the Expires date, the
 // upload's temporary file name and the length that includes it.
