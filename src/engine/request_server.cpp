@@ -297,10 +297,12 @@ void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base) {
     } catch (...) {
       failure = std::current_exception();
     }
-    // The answer is handed over whatever happened inside the request.
+    // The answer is handed over whatever happened inside the request. The request file goes
+    // first: once the forwarder sees the answer, the spool holds nothing more of this request
+    // (so it no longer counts against the clients' limit).
+    unlink(taken.c_str());
     spool::RenameWithRetries(answer, base + spool::kResponseStage, spool::kRenameTries,
                              spool::kAnswerRetryPause);
-    unlink(taken.c_str());
     if (failure) std::rethrow_exception(failure);
   } catch (...) {
     // A failure at this level stops the server: its tick thread sees the marker go.

@@ -51,8 +51,8 @@ bool InsideServerLoop();
 void RunServerLoop(THttpCGIEngine& adapter);
 
 // Serves one taken request: reads <base>_cnf (variables up to the blank line, then the body),
-// writes the answer to <base>_ind through adapter.Run and renames it to <base>_rsp, also when
-// Run raised; deletes <base>_cnf. A request file without its blank line is left alone. An
+// writes the answer to <base>_ind through adapter.Run, deletes <base>_cnf and renames the answer
+// to <base>_rsp, also when Run raised. A request file without its blank line is left alone. An
 // exception escaping here deletes the marker (the server then stops) and is rethrown.
 void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base);
 
