@@ -26,7 +26,6 @@ namespace {
 using spool::Clock;
 
 constexpr int kCopyBlock = 1032;
-constexpr std::chrono::seconds kAnswerWait{180};
 constexpr std::chrono::seconds kWriteTimeout{30};
 // How long a new server may take until its marker appears.
 constexpr std::chrono::milliseconds kServerStartWait{600};
@@ -130,6 +129,9 @@ void CopyAnswer(const std::string& path, TStream& output) {
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw Exception("Cannot open file \"" + path + "\"");
   }
+  // The answer leaves the spool before a byte of it reaches the web server: a server that has
+  // its whole answer may end this process at once (lighttpd does), and nothing may stay behind.
+  unlink(path.c_str());
   THandleStream answer(fd, true);
   char block[kCopyBlock];
   for (;;) {
@@ -163,8 +165,11 @@ void Forward(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
     }
   } closer{pid_fd};
 
-  const int spooled = static_cast<int>(spool::FilesStartingWith(SpoolBase()).size());
-  if (spooled - 1 >= spool::kMaxClients) throw Exception("Server mode - Too many clients");
+  // Answers that wait to be collected are no clients: a visitor who goes away must not hold a
+  // place (the server removes such answers once nobody can be waiting for them).
+  if (spool::WaitingRequestCount() >= spool::kMaxClients) {
+    throw Exception("Server mode - Too many clients");
+  }
   std::string address = variables->Values("REMOTE_ADDR");
   if (address.empty()) address = variables->Values("REMOTE_ADDRESS");
   const std::string base = spool::NewRequestBase(address);
@@ -172,7 +177,7 @@ void Forward(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
   input.reset();
 
   const std::string response = base + spool::kResponseStage;
-  const auto deadline = Clock::now() + kAnswerWait;
+  const auto deadline = Clock::now() + spool::kAnswerWait;
   bool given_up = false;
   while (!FileExists(response)) {
     if (!FileExists(ServerMarkerFile())) break;

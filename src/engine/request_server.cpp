@@ -218,6 +218,7 @@ std::vector<std::string> WaitingRequests() {
 void DeleteStaleSpoolFiles() {
   spool::DeleteFilesOlderThan(spool::SpoolDir(), spool::kStalePattern,
                               std::chrono::system_clock::now() - spool::kStaleAge);
+  spool::DeleteOrphanedAnswers();
 }
 
 void ServeUntilStopped(THttpCGIEngine& adapter, const TStopSignals& signals) {

@@ -98,6 +98,29 @@ int DeleteFilesStartingWith(const std::string& prefix) {
   return deleted;
 }
 
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+int WaitingRequestCount() {
+  const std::string marker = ServerMarkerFile();
+  int count = 0;
+  for (const std::string& path : FilesStartingWith(SpoolBase())) {
+    if (path != marker && !EndsWith(path, kResponseStage)) ++count;
+  }
+  return count;
+}
+
+void DeleteOrphanedAnswers() {
+  const std::string base = SpoolBase();
+  DeleteFilesOlderThan(SpoolDir(), base.substr(base.rfind('/') + 1) + "*" + kResponseStage,
+                       std::chrono::system_clock::now() - kAnswerWait);
+}
+
 void DeleteFilesOlderThan(const std::string& dir, const std::string& name_pattern,
                           std::chrono::system_clock::time_point before) {
   const time_t limit = std::chrono::system_clock::to_time_t(before);

@@ -31,8 +31,11 @@ inline constexpr std::chrono::milliseconds kTakeRetryPause{50};
 inline constexpr std::chrono::milliseconds kAnswerRetryPause{20};
 inline constexpr int kRenameTries = 10;
 inline constexpr std::chrono::minutes kStaleAge{15};
-// The spool-file count (minus the marker) at which a new client is refused.
+// The count of waiting requests at which a new client is refused.
 inline constexpr int kMaxClients = 10;
+// The longest a forwarder waits for its answer; an answer older than that has nobody to collect
+// it (its forwarder was ended by the web server, e.g. when the visitor went away).
+inline constexpr std::chrono::seconds kAnswerWait{180};
 // The pattern of the spool folder's files that the stale clean-up considers.
 inline constexpr const char* kStalePattern = "*.*_*";
 
@@ -54,6 +57,11 @@ bool RenameWithRetries(const std::string& from, const std::string& to, int tries
 std::vector<std::string> FilesStartingWith(const std::string& prefix);
 // Deletes them; returns how many were deleted.
 int DeleteFilesStartingWith(const std::string& prefix);
+// The requests in the spool that still wait for their answer: every spool file but the marker
+// and the complete answers.
+int WaitingRequestCount();
+// Deletes the complete answers that nobody collected within kAnswerWait.
+void DeleteOrphanedAnswers();
 
 // Deletes the files of `dir` (with its trailing "/") whose names match `name_pattern`
 // (fnmatch) and whose modification time lies before `before`, each with up to 11 tries 50 ms
