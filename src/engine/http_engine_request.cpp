@@ -44,7 +44,8 @@ int MillisecondsLeft(Clock::time_point deadline, int limit) {
 
 // How long the watchdog waits beyond the body's deadline, so that the request fails with its
 // error page instead of ending without an answer.
-constexpr std::chrono::seconds kBodyErrorMargin{5};
+// Generous, because a heavily loaded server may take seconds to get the page out.
+constexpr std::chrono::seconds kBodyErrorMargin{10};
 
 // Waits until the descriptor has a byte or its end to report; false when nothing came in time
 // (by the per-wait limit or by the body's deadline).
