@@ -33,6 +33,7 @@ void TGuardSettings::Load(const std::string& ini_file_name) {
   MaxPerHour = ReadCount(file, "Max_Per_Hour", 0);
   MaxRequestSize = ReadCount(file, "Max_Request_Size", 100000);
   MailSender = Trim(file.ReadString(kOptionsSection, "Mail_Sender", ""));
+  AllowedOrigins = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Origins", ""));
 }
 
 std::vector<std::string> SplitSettingList(std::string_view value) {

@@ -35,6 +35,9 @@ struct TGuardSettings {
   long long MaxRequestSize = 100000;
   // Mail_Sender: the envelope sender and From address of both mails; empty = the mail's own.
   std::string MailSender;
+  // Allowed_Origins: the origins ("https://www.example.org", scheme, host and port as a browser
+  // sends them in Origin) whose pages may read the gateway's answers; empty = none.
+  std::vector<std::string> AllowedOrigins;
 
   // Reads the keys from `ini_file_name`; a missing file leaves every default and IniFound false.
   void Load(const std::string& ini_file_name);

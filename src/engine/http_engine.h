@@ -161,7 +161,8 @@ class THttpEngine {
   // failures (Exception) end in OnRequestError / HandleRequestError, never escape.
   void ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
                       std::unique_ptr<TStringList> server_variables);
-  // Decodes the query string and the body into Fields. Throws Exception with
+  // Decodes the query string and the body into Fields; an OPTIONS request is left undecoded
+  // (nothing of its input is read). Throws Exception with
   // "Content length exceeds allowed limit" or "Method not allowed (POST|PUT|GET)" before the
   // concerned input is read, and the upload decoder's errors.
   void ReadFormInput();

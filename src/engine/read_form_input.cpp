@@ -63,11 +63,13 @@ std::string DirectoryOf(const std::string& path) {
 void THttpEngine::ReadFormInput() {
   if (!RequestContext().Fields) return;  // outside a request there is nothing to fill
   TStringList& fields = *RequestContext().Fields;
+  std::string method = UpperCase(RequestMethod());
+  // OPTIONS asks what may be sent (a browser's preflight); it carries no form to decode.
+  if (method == "OPTIONS") return;
   const int limit = RequestContext().ReadLimit;
   if (limit > 0 && ContentLength() > limit) {
     throw Exception("Content length exceeds allowed limit");
   }
-  std::string method = UpperCase(RequestMethod());
   const BodyDeadlineScope deadline;
   if (UpperCase(ContentType()).find("MULTIPART/FORM-DATA") == std::string::npos) {
     if (method == "POST") {

@@ -1,4 +1,5 @@
-// The answer pages: the page rule, the three built-in pages and the entries of page files.
+// The answers: the page rule, the JSON answers, the three built-in pages and the entries of page
+// files.
 #include <filesystem>
 
 #include "common/msg_file.h"
@@ -7,6 +8,8 @@
 #include "engine/html_escape.h"
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
+#include "engine/memo_filter.h"
+#include "gateway/json_answer.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 
@@ -29,6 +32,65 @@ bool TForm1::AnswerWithPage(const std::string& setting, std::string* resolved_pa
   page.SetFileName(path);
   page.Execute();
   return true;
+}
+
+void TForm1::AnswerMissing() {
+  TGatewayRequest& request = Request();
+  if (request.Json) {
+    std::string body = "{\"status\":\"missing\",\"missing\":";
+    body += JsonStringArray(request.MissingFields);
+    body += '}';
+    WriteJsonAnswer(422, body);
+    return;
+  }
+  if (!AnswerWithPage(request.Options->Info_Missing_Page)) hmemoreq->Execute();
+}
+
+void TForm1::AnswerSent(bool log_missing_page) {
+  TGatewayRequest& request = Request();
+  if (request.Json) {
+    // A bot draws no number; a request whose templates use none has none to show.
+    std::string body = "{\"status\":\"sent\",\"refnum\":";
+    if (!request.Refused && request.RefNumbers && !request.RefNumbers->DrawnCount().empty()) {
+      body += request.RefNumbers->DrawnCount();
+    } else {
+      body += "null";
+    }
+    body += '}';
+    WriteJsonAnswer(200, body);
+    return;
+  }
+  if (!AnswerWithPage(request.Options->Response_Page, &request.ResponsePagePath)) {
+    if (log_missing_page) {
+      LogError("Brevix BX Reports: Response Page " + request.ResponsePagePath + " not found!");
+    }
+    httpnoresponsepage->Execute();
+  }
+}
+
+void TForm1::AnswerNotSent() {
+  TGatewayRequest& request = Request();
+  if (request.Json) {
+    // The error text is what the error page shows in "error_desc"; the server, port and
+    // addresses stay out of an answer that any allowed page may read.
+    const bool refused = request.Refused || request.MailRefused;
+    std::string body = "{\"status\":";
+    body += refused ? "\"refused\"" : "\"failed\"";
+    body += ",\"error\":";
+    body += JsonString(Trim(request.LastMailError));
+    body += '}';
+    WriteJsonAnswer(refused ? 403 : 502, body);
+    return;
+  }
+  if (!AnswerWithPage(request.Options->Error_Page)) HttpMaster1->Execute();
+}
+
+void TForm1::AnswerException() {
+  if (Request().Json) {
+    WriteJsonAnswer(500, "{\"status\":\"error\",\"error\":\"Unexpected error\"}");
+    return;
+  }
+  HttpMaster1->Execute();
 }
 
 void TForm1::HttpMaster1HtmlBody() {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/guard_settings.h"
 #include "common/options.h"
@@ -24,8 +25,13 @@ struct TGatewayRequest {
   std::unique_ptr<const TBXOptions> Configured;
   // The site owner's guards against hostile forms.
   TGuardSettings Guards;
+  // The request asked for a JSON answer (json_answer.h) instead of an answer page.
+  bool Json = false;
   // Recipient, mail server, sender and every required field are present.
   bool FieldsComplete = false;
+  // What was missing when FieldsComplete is false, as form field names ("mail_to",
+  // "smtp_server", "mail_from", each required field left empty), each once, in that order.
+  std::vector<std::string> MissingFields;
   // The main mail was accepted by the server.
   bool MailSent = false;
   // A guard refused the submission (honeypot, Max_Per_Hour): nothing may be sent, recorded or

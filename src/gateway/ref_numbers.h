@@ -36,6 +36,9 @@ class TRefNumbers {
   // True once a table was loaded in this request.
   bool Loaded() const { return table_ != nullptr; }
 
+  // The number this request drew (the count its first Next() stored); empty when none.
+  const std::string& DrawnCount() const { return reserved_count_; }
+
   // Undoes this request's increment when the counter still holds the number it drew.
   void GiveBack();
 

@@ -10,6 +10,8 @@
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
 #include "engine/request_context.h"
+#include "gateway/cross_origin.h"
+#include "gateway/json_answer.h"
 #include "gateway/recipient_guard.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
@@ -117,8 +119,11 @@ void TForm1::DropUnusedReservations(bool keep_ref_numbers) {
 }
 
 void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
+  // A preflight was answered before its input was read (cross_origin.h): it runs no form.
+  if (IsPreflightRequest()) return;
   TGatewayRequest request;
   TGatewayRequestScope scope(request);
+  request.Json = RequestPrefersJson(HttpServerVar("HTTP_ACCEPT"), HttpFormVar("_format", ""));
   request.SmtpSendMail1 = CopySender(*SmtpSendMail1);
   request.SendMailReceipt = CopySender(*SendMailReceipt);
   bool keep_ref_numbers = false;
@@ -131,16 +136,14 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
       CheckRequiredFields();
       const TBXOptions& options = *request.Options;
       if (!request.FieldsComplete) {
-        if (!AnswerWithPage(options.Info_Missing_Page)) hmemoreq->Execute();
+        AnswerMissing();
       } else if (HoneypotFilled()) {
-        // A bot is answered as if its mail had gone, so the page tells it nothing.
+        // A bot is answered as if its mail had gone, so the answer tells it nothing.
         request.MailSent = true;
-        if (!AnswerWithPage(options.Response_Page, &request.ResponsePagePath)) {
-          httpnoresponsepage->Execute();
-        }
+        AnswerSent(false);
       } else if (!SubmissionAllowed()) {
         // Refused before the results file, the reference numbers and the send: it costs nothing.
-        if (!AnswerWithPage(options.Error_Page)) HttpMaster1->Execute();
+        AnswerNotSent();
       } else {
         if (!options.Results_File.empty()) WriteResultsFile();
         AddAttachments();
@@ -158,11 +161,7 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
           if (!options.Entry_Log.empty()) WriteEntryLog();
           if (!options.Receipt_Text.empty()) SendReceipt();
           if (options.Delete_Results_File) DeleteResultsAttachment();
-          if (!AnswerWithPage(options.Response_Page, &request.ResponsePagePath)) {
-            LogError("Brevix BX Reports: Response Page " + request.ResponsePagePath +
-                     " not found!");
-            httpnoresponsepage->Execute();
-          }
+          AnswerSent(true);
           keep_ref_numbers = true;
         } else {
           if (recipients_allowed) {
@@ -170,14 +169,14 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
             LogError(request.SmtpSendMail1->RemoteHost +
                      " reported this error:  " + request.LastMailError);
           }
-          if (!AnswerWithPage(options.Error_Page)) HttpMaster1->Execute();
+          AnswerNotSent();
         }
       }
     } catch (const std::exception& error) {
       // Whatever was written so far stays ahead of the error page.
       LogError(std::string("Brevix BX Reports: ") + error.what());
       keep_ref_numbers = true;
-      HttpMaster1->Execute();
+      AnswerException();
     }
   } catch (...) {
     DropUnusedReservations(keep_ref_numbers);

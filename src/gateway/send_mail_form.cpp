@@ -14,6 +14,7 @@
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
+#include "gateway/cross_origin.h"
 #include "gateway/gateway_files.h"
 #include "gateway/resolve_path.h"
 #include "mail/smtp_send_mail.h"
@@ -60,11 +61,23 @@ std::string OneLine(std::string text) {
 // the program (100000 bytes when unset). A body announcing more is refused before a byte of it
 // is read. The engine's limit is off at 0, and a body is never unlimited: 0 gives the default.
 // Read for each request, so that a resident server follows edits of the file.
-int ConfiguredBodyLimit() {
-  TGuardSettings guards;
-  guards.Load(ProgramDir() + "brevix.ini");
+int BodyLimit(const TGuardSettings& guards) {
   if (guards.MaxRequestSize <= 0) return static_cast<int>(TGuardSettings{}.MaxRequestSize);
   return static_cast<int>(std::min<long long>(guards.MaxRequestSize, INT_MAX));
+}
+
+TGuardSettings ConfiguredGuards() {
+  TGuardSettings guards;
+  guards.Load(ProgramDir() + "brevix.ini");
+  return guards;
+}
+
+// Before the input is read: the body limit, and the cross-origin headers (a preflight is
+// answered by them alone).
+void PrepareRequest() {
+  const TGuardSettings guards = ConfiguredGuards();
+  RequestContext().ReadLimit = BodyLimit(guards);
+  AddCrossOriginHeaders(guards);
 }
 
 // How the site runs the gateway: CGI_Mode of the settings file beside the program. "Server"
@@ -87,7 +100,7 @@ TForm1::TForm1() : TComponentOwner(Kind::kForm) {
   engine.AllowedMethods().SetPut(true);
   engine.AllowedMethods().SetPost(true);
   engine.SetAutoContentType("text/html");
-  engine.SetAutoReadLimit(ConfiguredBodyLimit());
+  engine.SetAutoReadLimit(BodyLimit(ConfiguredGuards()));
   engine.SetCGIMode(ConfiguredCGIMode());
   engine.SetDebugMode(NoDebug);
   engine.SetNoCache(true);
@@ -101,8 +114,7 @@ TForm1::TForm1() : TComponentOwner(Kind::kForm) {
   engine.CGISession().SetFileBased(true);
   engine.CGISession().SetVisibility(AllApplications);
   engine.CGISession().SetEncryptionKey("3C91F0D27A5B6E84C0D9A1B2E7F46385");
-  engine.SetOnPrepareRequest(
-      [](THttpEngine*) { RequestContext().ReadLimit = ConfiguredBodyLimit(); });
+  engine.SetOnPrepareRequest([](THttpEngine*) { PrepareRequest(); });
   engine.SetOnExecRequest([this](THttpEngine* sender) { GeneralHttpEngine1ExecRequest(sender); });
 
   SmtpSendMail1 = std::make_unique<TSmtpSendMail>();

@@ -125,6 +125,18 @@ class TForm1 : public TComponentOwner {
   bool IsAllowedFormFile(const std::string& canonical) const;
   // The page rule: a redirect for "http:", else the page file, else false (use the fallback).
   bool AnswerWithPage(const std::string& setting, std::string* resolved_path = nullptr);
+  // The answer of each outcome: a JSON answer when the request asked for one (json_answer.h),
+  // else the outcome's page by the page rule, else its built-in page.
+  // Fields missing: Info_Missing_Page / hmemoreq; JSON 422 with MissingFields.
+  void AnswerMissing();
+  // Mail sent (or a bot answered as if): Response_Page / httpnoresponsepage, the missing page
+  // logged when `log_missing_page`; JSON 200 with the number the request drew.
+  void AnswerSent(bool log_missing_page);
+  // Mail not sent: Error_Page / HttpMaster1; JSON 403 when a guard refused it (Refused,
+  // MailRefused), else 502, with LastMailError.
+  void AnswerNotSent();
+  // An exception ended the request: HttpMaster1; JSON 500 without details.
+  void AnswerException();
   // Deletes the attached results file of this request after a successful send.
   void DeleteResultsAttachment();
   // Ends a request that will not keep its reference number, and the automatic results file it

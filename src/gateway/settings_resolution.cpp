@@ -1,4 +1,6 @@
 // Merging the hidden form fields over "brevix.ini", and the test for a complete submission.
+#include <unordered_set>
+
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
 #include "gateway/recipient_guard.h"
@@ -96,31 +98,39 @@ std::string TForm1::FormPageName(const std::string& field, const std::string& co
 void TForm1::CheckRequiredFields() {
   TGatewayRequest& request = Request();
   const TSmtpSendMail& mail = *request.SmtpSendMail1;
+  std::vector<std::string>& missing = request.MissingFields;
+  missing.clear();
   request.FieldsComplete = true;
   if (mail.MailTo.empty()) {
     request.FieldsComplete = false;
+    missing.push_back("mail_to");
     LogError("Brevix BX Reports: Missing Field Mail_To");
   }
   if (mail.RemoteHost.empty()) {
     request.FieldsComplete = false;
+    missing.push_back("smtp_server");
     LogError("Brevix BX Reports: Missing Field SMTP_server");
   }
   if (mail.MailFrom.empty()) {
     request.FieldsComplete = false;
+    missing.push_back("mail_from");
     LogError("Brevix BX Reports: Missing Field Mail_From");
   } else if (!IsSingleAddress(mail.MailFrom)) {
     // "a@x, b@y" would make an invalid MAIL FROM; the sender is one address.
     request.FieldsComplete = false;
+    missing.push_back("mail_from");
     LogError("Brevix BX Reports: Mail_From is not one address: " + mail.MailFrom);
   }
-  if (!request.FieldsComplete) return;
   const std::unique_ptr<TStringList> names = HttpFieldNames();
   if (!names) return;
+  // The log names the first empty required field of an otherwise complete request, as it always
+  // has; a script's answer lists every gap, so the visitor can fill them all at once.
+  std::unordered_set<std::string> listed(missing.begin(), missing.end());
   for (const std::string& name : *names) {
-    if (IsRequiredName(name) && HttpFormVar(name, "").empty()) {
-      LogError("Brevix BX Reports: Missing Field " + name);
-      request.FieldsComplete = false;
-      return;
-    }
+    if (!IsRequiredName(name) || !HttpFormVar(name, "").empty()) continue;
+    if (!listed.insert(name).second) continue;
+    if (request.FieldsComplete) LogError("Brevix BX Reports: Missing Field " + name);
+    request.FieldsComplete = false;
+    missing.push_back(name);
   }
 }

@@ -4,6 +4,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { execFileSync } from 'node:child_process';
 import { fileURLToPath } from 'node:url';
@@ -56,8 +57,9 @@ function readGatewayFile(name) {
   return fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : '';
 }
 
+// The plain form post: the sample form's script is off, as in a browser without scripts.
 async function openForm() {
-  const page = await browser.newPage();
+  const page = await browser.newPage({ javaScriptEnabled: false });
   const response = await page.goto(`${base}/form.html`);
   assert.equal(response.status(), 200);
   return page;
@@ -196,5 +198,103 @@ test('in server mode every submission is served and the spool stays clear', asyn
         await new Promise((resolve) => setTimeout(resolve, 50));
       }
     }
+  }
+});
+
+// A static site on another origin (another port of 127.0.0.1) that serves the sample form, its
+// action the gateway's full address, and the sample script.
+async function startOtherSite() {
+  const form = fs.readFileSync(path.join(process.env.BREVIX_SITE, 'www', 'form.html'), 'utf8')
+    .replace('action="/cgi-bin/brevix.cgi"', `action="${base}/cgi-bin/brevix.cgi"`);
+  const script = fs.readFileSync(path.join(process.env.BREVIX_SITE, 'www', 'brevix-form.js'));
+  const server = http.createServer((request, response) => {
+    if (request.url === '/form.html') {
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+      response.end(form);
+    } else if (request.url === '/brevix-form.js') {
+      response.writeHead(200, { 'Content-Type': 'text/javascript' });
+      response.end(script);
+    } else {
+      response.writeHead(404);
+      response.end();
+    }
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { server, origin: `http://127.0.0.1:${server.address().port}` };
+}
+
+function setAllowedOrigins(value) {
+  const ini = path.join(gatewayDir, 'brevix.ini');
+  const text = fs.readFileSync(ini, 'utf8');
+  const line = `Allowed_Origins=${value}\r`;
+  fs.writeFileSync(ini, /^Allowed_Origins=.*$/m.test(text)
+    ? text.replace(/^Allowed_Origins=.*$/m, line)
+    : text.replace(/^\[Options\]\r?$/m, `[Options]\r\n${line}`));
+}
+
+async function outcome(page) {
+  const status = page.locator('#outcome');
+  await page.waitForFunction(() => {
+    const value = document.querySelector('#outcome').getAttribute('data-brevix-outcome');
+    return value && value !== 'sending';
+  });
+  return { kind: await status.getAttribute('data-brevix-outcome'), text: await status.textContent() };
+}
+
+test('a page on an allowed origin sends the form by script and shows the outcome in place', async () => {
+  const allowed = await startOtherSite();
+  const other = await startOtherSite();
+  try {
+    setAllowedOrigins(`https://elsewhere.example, ${allowed.origin}`);
+    const upload = Buffer.from('notes for the script post\n');
+    const uploadPath = path.join(work, 'script-notes.txt');
+    fs.writeFileSync(uploadPath, upload);
+
+    const page = await browser.newPage();
+    await page.goto(`${allowed.origin}/form.html`);
+    // Without the required name: the field is marked, nothing is sent.
+    const mailsBefore = mailFiles().length;
+    await page.fill('#mail_from', 'carla@example.org');
+    await page.click('#send');
+    assert.deepEqual(await outcome(page),
+      { kind: 'missing', text: 'Please fill in the marked fields.' });
+    assert.equal(await page.getAttribute('#namereq', 'aria-invalid'), 'true');
+    assert.equal(await page.getAttribute('#mail_from', 'aria-invalid'), null);
+
+    await page.fill('#namereq', 'Carla Script');
+    await page.setInputFiles('#file', uploadPath);
+    await page.evaluate(() => document.querySelector('#outcome').removeAttribute('data-brevix-outcome'));
+    await page.click('#send');
+    const sent = await outcome(page);
+    assert.equal(sent.kind, 'sent', sent.text);
+    const number = await page.getAttribute('#outcome', 'data-brevix-refnum');
+    assert.match(number, /^\d+$/);
+    assert.equal(sent.text, `Thank you! Your message has been sent. Your reference number is ${number}.`);
+    assert.equal(await page.getAttribute('#namereq', 'aria-invalid'), null);
+    assert.equal(page.url(), `${allowed.origin}/form.html`);
+    await page.close();
+
+    const mails = (await waitForMails(mailsBefore + 2)).slice(mailsBefore).map(parseMail);
+    const main = mails.find((m) => m.headers['X-RcptTo'] === 'owner@localhost');
+    assert.ok(main, 'no mail reached owner@localhost');
+    assert.match(unixLines(main.texts[0].text), new RegExp(`^New brochure request ${number} from Carla Script$`, 'm'));
+    assert.equal(main.attachments.length, 1);
+    assert.ok(Buffer.from(main.attachments[0].base64, 'base64').equals(upload));
+
+    // Another origin: the gateway serves the post as any form post, but no page may read it.
+    const elsewhere = await browser.newPage();
+    await elsewhere.goto(`${other.origin}/form.html`);
+    await elsewhere.fill('#namereq', 'Dora Elsewhere');
+    await elsewhere.fill('#mail_from', 'dora@example.org');
+    await elsewhere.click('#send');
+    assert.deepEqual(await outcome(elsewhere),
+      { kind: 'error', text: 'The form could not be sent. Please try again later.' });
+    assert.equal(await elsewhere.getAttribute('#outcome', 'data-brevix-refnum'), null);
+    assert.equal(elsewhere.url(), `${other.origin}/form.html`);
+    await elsewhere.close();
+  } finally {
+    setAllowedOrigins('');
+    allowed.server.close();
+    other.server.close();
   }
 });

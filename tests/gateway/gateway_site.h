@@ -107,6 +107,7 @@ class GatewaySite : public ::testing::Test {
     env["HTTP_REFERER"] = referer_;
     env["REMOTE_ADDR"] = remote_addr_;
     if (referer_.empty()) env.erase("HTTP_REFERER");
+    for (const auto& [name, value] : headers_) env[name] = value;
     return env;
   }
 
@@ -168,6 +169,8 @@ class GatewaySite : public ::testing::Test {
   bool without_ini_ = false;
   std::string referer_ = "http://site.test/form.html";
   std::string remote_addr_ = "127.0.0.1";
+  // Further CGI variables of every request: request headers such as HTTP_ACCEPT, HTTP_ORIGIN.
+  std::map<std::string, std::string> headers_;
   brevix_test::TestSmtpServer smtp_;
 };
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Answers for forms sent by script. A page that posts its form with fetch() asks for JSON, and
+// then gets one small JSON object with a real HTTP status instead of a whole HTML page:
+//
+//   sent (200)     {"status":"sent","refnum":12}        refnum null when the request drew none
+//   missing (422)  {"status":"missing","missing":["namereq","mail_from"]}
+//   refused (403)  {"status":"refused","error":"Too many submissions"}
+//   failed (502)   {"status":"failed","error":"550 5.1.1 mailbox unavailable"}
+//   error (500)    {"status":"error","error":"Unexpected error"}
+//
+// Everything else of the request (mail, results file, logs, reference numbers) is the same as
+// for an HTML answer; only the answer differs. A form posted without asking for JSON is answered
+// with its pages exactly as before.
+
+// True when the request asks for JSON: its `format_field` (the form field "_format") is "json",
+// or its Accept header lists application/json (with a q above 0) before text/html or without it.
+bool RequestPrefersJson(std::string_view accept, std::string_view format_field);
+
+// `text` as a JSON string, quotes included. Quotes, backslashes and control characters are
+// escaped, as are U+2028 and U+2029 (line ends to a script); bytes that are not UTF-8 become
+// U+FFFD, so the answer is always valid UTF-8 whatever a visitor sent.
+std::string JsonString(std::string_view text);
+
+// `names` as a JSON array of strings.
+std::string JsonStringArray(const std::vector<std::string>& names);
+
+// Queues the status line and the JSON content type and writes `object` as the answer's body,
+// on the calling thread's current request. `status` is one of 200, 204, 403, 422, 500, 502.
+void WriteJsonAnswer(int status, const std::string& object);
+
+// The HTTP status line of a code used by the gateway ("HTTP/1.0 422 Unprocessable Content").
+std::string StatusLine(int status);

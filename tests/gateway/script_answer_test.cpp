@@ -1,0 +1,345 @@
+// Forms sent by script: the JSON answers of each outcome, the cross-origin headers and the
+// preflight, run as real CGI processes against a real SMTP server.
+#include <strings.h>
+
+#include <ostream>
+#include <regex>
+#include <string>
+
+#include "gateway/json_answer.h"
+#include "gateway_site.h"
+#include "mail/scripted_smtp_server.h"
+
+namespace gateway_test {
+namespace {
+
+const Fields kVisitor = {{"name", "Ann Visitor"}, {"mail_from", "ann@visitor.test"}};
+
+// The values of header `name` (any case) of a CGI answer, joined by " | "; "<none>" without one.
+std::string Header(const cgi_test::CgiResult& result, const std::string& name) {
+  const std::string head = result.output.substr(0, result.output.find("\r\n\r\n") + 2);
+  std::string values;
+  for (size_t at = 0; at < head.size();) {
+    const size_t end = head.find("\r\n", at);
+    const std::string line = head.substr(at, end - at);
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos &&
+        strcasecmp(line.substr(0, colon).c_str(), name.c_str()) == 0) {
+      if (!values.empty()) values += " | ";
+      values += line.substr(colon + 1 + (line.size() > colon + 1 && line[colon + 1] == ' '));
+    }
+    at = end + 2;
+  }
+  return values.empty() ? "<none>" : values;
+}
+
+const char* const kTraceFiles[] = {"results.txt", "entries.log", "BX-RefNumbers.txt",
+                                   "BX-Guards.txt", "brevix-error.txt"};
+
+class ScriptAnswerTest : public GatewaySite {
+ protected:
+  void SetUp() override {
+    GatewaySite::SetUp();
+    ini_["Results_File"] = "results.txt";
+    ini_["Results_File_Template"] = "record.txt";
+    ini_["Entry_Log"] = "entries.log";
+    ini_["Receipt_Text"] = "receipt.txt";
+    ini_["Message_Text"] = "message.txt";
+    ini_["Response_Page"] = "thanks.htm";
+    ini_["Error_Page"] = "sorry.htm";
+    WriteFile("record.txt", "%name%;%mail_from%");
+    WriteFile("message.txt", "Order %refnum_order% from %name%\r\n");
+    WriteFile("receipt.txt", "Your number is %refnum_order%.\r\n");
+    WriteFile("thanks.htm", "<p>Thanks %name%, number %refnum_order%.</p>");
+    WriteFile("sorry.htm", "<p>Sorry: %error_desc%</p>");
+    WriteFile("plain.htm", "<p>Thanks.</p>");
+  }
+
+  // What the requests left behind in the gateway's folder, log times and counter stamps cut out.
+  std::string Traces() {
+    std::string traces;
+    for (const char* name : kTraceFiles) traces += std::string(name) + ":" + FileText(name) + "|";
+    static const std::regex kTime(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d| \d{9,}\r)");
+    return std::regex_replace(traces, kTime, "TIME");
+  }
+
+  // Removes what Traces() sees, so that the next run starts from the same state.
+  void ClearTraces() {
+    for (const char* name : kTraceFiles) fs::remove(dir_ + name);
+  }
+
+  brevix_test::ScriptedSmtpServer refusing_;
+};
+
+struct JsonCase {
+  const char* name;
+  std::map<std::string, std::string> ini;  // over the fixture's brevix.ini
+  Fields fields;
+  bool refusing_server;  // the mail server refuses every recipient with a hostile text
+  int posts;             // the answer of the last one counts
+  int mails;             // mails the posts send (to the test's own server)
+  const char* status;
+  const char* body;
+};
+
+void PrintTo(const JsonCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class JsonOutcomeTest : public ScriptAnswerTest, public ::testing::WithParamInterface<JsonCase> {};
+
+// Each outcome answered with JSON, and everything else of the request as for an HTML post: the
+// same request is posted once for a page, once for JSON, and both leave the same traces.
+TEST_P(JsonOutcomeTest, AnswersWithStatusAndObjectAndOtherwiseActsAsForAPage) {
+  const JsonCase& c = GetParam();
+  for (const auto& [key, value] : c.ini) ini_[key] = value;
+  if (c.refusing_server) {
+    refusing_.on_command = [](const std::string& command) -> std::string {
+      if (command.rfind("RCPT", 0) == 0) return "550 no \"such\" box \\ \x01\xff\xc3\r\n";
+      return brevix_test::ScriptedSmtpServer::DefaultReply(command);
+    };
+    refusing_.Start();
+    ini_["SMTP_Port"] = refusing_.PortText();
+  }
+  cgi_test::CgiResult page;
+  for (int i = 0; i < c.posts; ++i) page = Post(c.fields);
+  ASSERT_EQ(page.exit_code, 0) << page.error;
+  ASSERT_EQ(Header(page, "Content-Type"), "text/html") << page.output;
+  EXPECT_EQ(smtp_.WaitForMessages(c.mails), c.mails);
+  const std::string page_traces = Traces();
+  ClearTraces();
+
+  headers_["HTTP_ACCEPT"] = "application/json, text/html;q=0.9";
+  cgi_test::CgiResult json;
+  for (int i = 0; i < c.posts; ++i) json = Post(c.fields);
+  ASSERT_EQ(json.exit_code, 0) << json.error;
+  EXPECT_EQ(Header(json, "Status"), c.status);
+  EXPECT_EQ(Header(json, "Content-Type"), "application/json; charset=utf-8");
+  EXPECT_EQ(Body(json), c.body);
+  // Mails, results, numbers and log lines of the JSON run repeat those of the page run.
+  EXPECT_EQ(smtp_.WaitForMessages(2 * c.mails), 2 * c.mails);
+  EXPECT_EQ(Traces(), page_traces);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, JsonOutcomeTest,
+    ::testing::Values(
+        JsonCase{"sent", {}, kVisitor, false, 1, 2, "200 OK", R"({"status":"sent","refnum":1})"},
+        JsonCase{"sent_without_number",
+                 {{"Receipt_Text", ""}, {"Response_Page", "plain.htm"}},
+                 {{"mail_from", "a@b.test"}, {"message_text", "record.txt"}},
+                 false,
+                 1,
+                 1,
+                 "200 OK",
+                 R"({"status":"sent","refnum":null})"},
+        // Every gap is listed, the sender's first; the log names the first as ever.
+        JsonCase{"missing",
+                 {},
+                 {{"namereq", ""}, {"mail_from", ""}, {"phonereq", ""}},
+                 false,
+                 1,
+                 0,
+                 "422 Unprocessable Content",
+                 R"({"status":"missing","missing":["mail_from","namereq","phonereq"]})"},
+        JsonCase{"missing_recipient_and_server",
+                 {{"Mail_To", ""}, {"SMTP_Server", ""}},
+                 kVisitor,
+                 false,
+                 1,
+                 0,
+                 "422 Unprocessable Content",
+                 R"({"status":"missing","missing":["mail_to","smtp_server"]})"},
+        // A bot is told what a person is told, without a number it never drew.
+        JsonCase{"honeypot",
+                 {{"Honeypot_Field", "website"}},
+                 {{"mail_from", "bot@spam.test"}, {"website", "http://spam.test"}},
+                 false,
+                 1,
+                 0,
+                 "200 OK",
+                 R"({"status":"sent","refnum":null})"},
+        JsonCase{"too_many_submissions",
+                 {{"Max_Per_Hour", "1"}},
+                 kVisitor,
+                 false,
+                 2,
+                 2,
+                 "403 Forbidden",
+                 R"({"status":"refused","error":"Too many submissions"})"},
+        JsonCase{"recipient_not_allowed",
+                 {},
+                 {{"mail_from", "a@b.test"}, {"mail_to", "stranger@else.test"}},
+                 false,
+                 1,
+                 0,
+                 "403 Forbidden",
+                 R"({"status":"refused","error":"Recipient not allowed"})"},
+        // The server's text, escaped: quotes, backslash, a control character, bytes not UTF-8.
+        JsonCase{"failed_send",
+                 {},
+                 kVisitor,
+                 true,
+                 1,
+                 0,
+                 "502 Bad Gateway",
+                 R"({"status":"failed","error":"550 no \"such\" box \\ \u0001\ufffd\ufffd"})"}));
+
+struct CrossOriginCase {
+  const char* name;
+  const char* method;   // OPTIONS or POST
+  const char* allowed;  // Allowed_Origins in brevix.ini
+  const char* origin;   // the request's Origin; empty: none
+  bool allowed_origin;  // the answer names the origin
+};
+
+void PrintTo(const CrossOriginCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class CrossOriginTest : public ScriptAnswerTest,
+                        public ::testing::WithParamInterface<CrossOriginCase> {};
+
+// The cross-origin headers go only to a listed origin; a preflight is answered 204 without its
+// input being read or the form run, even when it carries a complete submission.
+TEST_P(CrossOriginTest, ListedOriginsAloneMayReadAndPreflightNeverRunsTheForm) {
+  const CrossOriginCase& c = GetParam();
+  ini_["Allowed_Origins"] = c.allowed;
+  if (*c.origin) headers_["HTTP_ORIGIN"] = c.origin;
+  headers_["HTTP_ACCEPT"] = "application/json";
+  const bool preflight = std::string(c.method) == "OPTIONS";
+  cgi_test::CgiResult result;
+  if (preflight) {
+    // Were the body looked at, its length alone would fail the request.
+    ini_["Max_Request_Size"] = "10";
+    WriteIni();
+    headers_["HTTP_ACCESS_CONTROL_REQUEST_METHOD"] = "POST";
+    const std::string boundary = "b0undary";
+    const std::string body = "--" + boundary +
+                             "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.txt\""
+                             "\r\n\r\nupload\r\n--" +
+                             boundary + "--\r\n";
+    cgi_test::CgiRun run;
+    run.program = dir_ + "brevix.cgi";
+    run.env = Environment("OPTIONS");
+    run.env["QUERY_STRING"] = "mail_from=ann%40visitor.test&name=Ann";
+    run.env["CONTENT_TYPE"] = "multipart/form-data; boundary=" + boundary;
+    run.env["CONTENT_LENGTH"] = std::to_string(body.size());
+    run.input = body;
+    result = cgi_test::RunCgi(run);
+  } else {
+    result = Post(kVisitor);
+  }
+  ASSERT_EQ(result.exit_code, 0) << result.error;
+  EXPECT_EQ(Header(result, "Access-Control-Allow-Origin"), c.allowed_origin ? c.origin : "<none>");
+  EXPECT_EQ(Header(result, "Vary"), c.allowed_origin ? "Origin" : "<none>");
+  const bool preflight_allowed = preflight && c.allowed_origin;
+  EXPECT_EQ(Header(result, "Access-Control-Allow-Methods"), preflight_allowed ? "POST" : "<none>");
+  EXPECT_EQ(Header(result, "Access-Control-Allow-Headers"),
+            preflight_allowed ? "Content-Type, Accept" : "<none>");
+  EXPECT_EQ(Header(result, "Access-Control-Max-Age"), preflight_allowed ? "600" : "<none>");
+  if (preflight) {
+    EXPECT_EQ(Header(result, "Status"), "204 No Content");
+    EXPECT_EQ(Body(result), "");
+    EXPECT_EQ(smtp_.MessageCount(), 0);
+    for (const char* name : kTraceFiles) EXPECT_FALSE(Exists(name)) << name;
+  } else {
+    // A post from any origin is served as ever; the browser alone keeps an answer from a page.
+    EXPECT_EQ(Body(result), R"({"status":"sent","refnum":1})");
+    EXPECT_EQ(smtp_.WaitForMessages(2), 2);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Origins, CrossOriginTest,
+    ::testing::Values(
+        CrossOriginCase{"preflight_listed", "OPTIONS", "https://www.site.test",
+                        "https://www.site.test", true},
+        CrossOriginCase{"preflight_other", "OPTIONS", "https://www.site.test", "https://evil.test",
+                        false},
+        CrossOriginCase{"preflight_none_listed", "OPTIONS", "", "https://www.site.test", false},
+        CrossOriginCase{"preflight_without_origin", "OPTIONS", "https://www.site.test", "", false},
+        CrossOriginCase{"post_listed_among_several", "POST",
+                        " https://a.test , http://127.0.0.1:8081,https://b.test",
+                        "http://127.0.0.1:8081", true},
+        // Browsers send scheme and host in lower case; the header repeats what the browser sent.
+        CrossOriginCase{"post_listed_other_case", "POST", "https://WWW.Site.test",
+                        "https://www.site.test", true},
+        CrossOriginCase{"post_other", "POST", "https://www.site.test",
+                        "https://www.site.test.evil.test", false},
+        CrossOriginCase{"post_prefix_of_listed", "POST", "https://www.site.test:8443",
+                        "https://www.site.test", false},
+        // Any page can be made to send "null" (a sandboxed frame, a data: page).
+        CrossOriginCase{"post_null", "POST", "null", "null", false},
+        CrossOriginCase{"post_without_origin", "POST", "https://www.site.test", "", false}));
+
+struct PreferenceCase {
+  const char* accept;
+  const char* format_field;
+  bool json;
+};
+
+void PrintTo(const PreferenceCase& c, std::ostream* os) {
+  *os << "Accept \"" << c.accept << "\" _format \"" << c.format_field << '"';
+}
+
+class JsonPreferenceTest : public ::testing::TestWithParam<PreferenceCase> {};
+
+TEST_P(JsonPreferenceTest, JsonOnlyWhenListedBeforeHtmlOrAskedByField) {
+  EXPECT_EQ(RequestPrefersJson(GetParam().accept, GetParam().format_field), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, JsonPreferenceTest,
+    ::testing::Values(
+        // What browsers send for a page and for a plain form post.
+        PreferenceCase{"text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8", "",
+                       false},
+        PreferenceCase{"*/*", "", false}, PreferenceCase{"", "", false},
+        PreferenceCase{"text/html, application/json", "", false},
+        PreferenceCase{"Application/JSON ; q=0.5, text/html", "", true},
+        PreferenceCase{"application/json", "", true},
+        // q=0 means "not this one".
+        PreferenceCase{"application/json;q=0, text/html", "", false},
+        PreferenceCase{"text/html;q=0, application/json", "", true},
+        PreferenceCase{"application/json;q=nonsense", "", false},
+        PreferenceCase{"application/jsonx, text/html", "", false},
+        PreferenceCase{"text/html", " JSON ", true}, PreferenceCase{"", "html", false}));
+
+struct EscapeCase {
+  const char* name;
+  std::string text;
+  const char* json;
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class JsonStringTest : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(JsonStringTest, EscapesToValidUtf8Json) {
+  EXPECT_EQ(JsonString(GetParam().text), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, JsonStringTest,
+    ::testing::Values(
+        EscapeCase{"plain", "Ann <b>&", R"("Ann <b>&")"},
+        EscapeCase{"quote_backslash", "a\"b\\c/", R"("a\"b\\c/")"},
+        EscapeCase{"controls", std::string("\r\n\t\x01\x1f\x7f", 6) + std::string(1, '\0'),
+                   R"("\r\n\t\u0001\u001f\u007f\u0000")"},
+        EscapeCase{"utf8_kept", "M\xc3\xbcller \xe2\x82\xac \xf0\x9f\x98\x80",
+                   "\"M\xc3\xbcller \xe2\x82\xac \xf0\x9f\x98\x80\""},
+        EscapeCase{"line_separators",
+                   "a\xe2\x80\xa8"
+                   "b\xe2\x80\xa9",
+                   R"("a\u2028b\u2029")"},
+        EscapeCase{"latin1_byte", "M\xfcller", R"("M\ufffdller")"},
+        EscapeCase{"cut_short", "ab\xe2\x82", R"("ab\ufffd\ufffd")"},
+        EscapeCase{"overlong_slash", "\xc0\xaf", R"("\ufffd\ufffd")"},
+        EscapeCase{"surrogate", "\xed\xa0\x80", R"("\ufffd\ufffd\ufffd")"},
+        EscapeCase{"beyond_unicode", "\xf4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")"}));
+
+}  // namespace
+}  // namespace gateway_test
