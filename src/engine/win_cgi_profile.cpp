@@ -124,9 +124,11 @@ struct ProfileContent {
   bool has_buffer = false;  // a form field was seen
   std::string buffer;       // the url-encoded form fields, each ended by "&"
 
+  // The name is encoded as well as the value: the web server wrote both decoded, and a name
+  // holding "+", "%", "&" or a blank must come out of the field decoder as it went in.
   void AddFormField(const std::string& key, const std::string& value) {
     has_buffer = true;
-    buffer += key + "=" + UrlEncode(value) + "&";
+    buffer += UrlEncode(key) + "=" + UrlEncode(value) + "&";
   }
 
   void Add(const std::string& section, const std::string& key, const std::string& value) {

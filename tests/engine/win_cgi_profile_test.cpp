@@ -152,12 +152,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {kOutputVariable},
                     std::nullopt},
-        // [Form Literal]: the value is url-encoded, the key is not, every pair ends with "&".
+        // [Form Literal]: name and value url-encoded (a name with "&" or "+" once reached the
+        // decoder as two fields or another name), every pair ends with "&".
         ProfileCase{"form_literal",
-                    kSystem + "[Form Literal]\r\nname=Jo Smith & co\r\nnote=a/b.c=d%\xE9\r\n",
+                    kSystem + "[Form Literal]\r\nname=Jo Smith & co\r\nnote=a/b.c=d%\xE9\r\n"
+                              "x&mail_to+1=v\r\n",
                     {},
                     {kOutputVariable},
-                    "name=Jo+Smith+%26+co&note=a/b.c%3Dd%25%E9&"},
+                    "name=Jo+Smith+%26+co&note=a/b.c%3Dd%25%E9&x%26mail%5Fto%2B1=v&"},
         // [Form External]: exactly the announced bytes, after the literal fields; an external
         // field alone creates the body too.
         ProfileCase{"form_external_after_literal",
