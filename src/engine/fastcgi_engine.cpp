@@ -98,6 +98,9 @@ class TStopPipe {
 // How long one read or write on a web server's connection may stall before the request fails.
 constexpr timeval kConnectionTimeout{static_cast<time_t>(watchdog::kReadTimeout.count()), 0};
 
+// The pause after an accept that failed for another reason than a lost race.
+constexpr int kAcceptRetryPauseMs = 100;
+
 std::unique_ptr<TStringList> RequestVariables(const FCGX_Request& request) {
   auto variables = std::make_unique<TStringList>(true);
   for (char** entry = request.envp; entry != nullptr && *entry != nullptr; ++entry) {
@@ -116,6 +119,12 @@ bool WaitForWork(int fd, int stop_fd) {
     if (stop_requested.load()) return false;
     if (ready > 0 && entries[0].revents != 0) return true;
   }
+}
+
+// Waits kAcceptRetryPauseMs, or less when a stop is asked for.
+void PauseUnlessStopped(int stop_fd) {
+  pollfd entry{stop_fd, POLLIN, 0};
+  poll(&entry, stop_fd >= 0 ? 1 : 0, kAcceptRetryPauseMs);
 }
 
 }  // namespace
@@ -182,7 +191,13 @@ void TFastCGIEngine::Serve(int listen_fd, int threads) {
     // A kept connection (the web server's keep-conn) brings its next request on the same
     // descriptor; otherwise the next one is a new connection.
     while (WaitForWork(request.ipcFd >= 0 ? request.ipcFd : listen_fd, stop.ReadFd())) {
-      if (FCGX_Accept_r(&request) < 0) continue;
+      if (const int failed = FCGX_Accept_r(&request); failed < 0) {
+        // Another thread took the connection (EAGAIN), or the web server left: wait again. Any
+        // other failure (out of descriptors, say) would repeat at once: pause before the next
+        // try instead of spinning.
+        if (failed != -EAGAIN && failed != -EWOULDBLOCK) PauseUnlessStopped(stop.ReadFd());
+        continue;
+      }
       setsockopt(request.ipcFd, SOL_SOCKET, SO_RCVTIMEO, &kConnectionTimeout,
                  sizeof kConnectionTimeout);
       setsockopt(request.ipcFd, SOL_SOCKET, SO_SNDTIMEO, &kConnectionTimeout,

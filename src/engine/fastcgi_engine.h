@@ -23,8 +23,8 @@ class TFastCGIEngine : public THttpCGIEngine {
 
   // With `output` given: ProcessRequest on the given streams. Without: reads the options from
   // the command line (engine/fastcgi_startup.h), listens (or takes the socket on standard
-  // input) and serves until stopped; a bad option or a socket that cannot be opened is one
-  // line on standard error and exit code 2 (the caller ends the process).
+  // input) and serves until stopped; a bad option or a socket that cannot be opened prints the
+  // reason and the usage on standard error and sets exit code 2 (the caller ends the process).
   void Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
            std::unique_ptr<TStringList> variables) override;
 
