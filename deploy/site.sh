@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Lays out a sample site and runs it behind lighttpd, Apache (event + mod_cgid) or
 # nginx + fcgiwrap on a loopback port, or with the gateway resident as a FastCGI application
-# behind nginx or lighttpd. Used by the demo, the end-to-end tests and the benchmark.
+# behind nginx, lighttpd or Apache. Used by the demo, the end-to-end tests and the benchmark.
 #
 #   site.sh setup ROOT GATEWAY SMTP_PORT   copy the sample site to ROOT with GATEWAY as
 #                                          ROOT/cgi-bin/brevix.cgi, mail going to 127.0.0.1:SMTP_PORT
 #   site.sh start SERVER ROOT PORT         SERVER: lighttpd | apache | nginx |
-#                                          nginx-fastcgi | lighttpd-fastcgi
+#                                          nginx-fastcgi | lighttpd-fastcgi | apache-fastcgi
 #   site.sh stop ROOT                      stop whatever runs for ROOT
 #
 # Layout of ROOT: www/ (documents: the sample form), cgi-bin/ (brevix.cgi beside brevix.ini, its
@@ -117,7 +117,11 @@ cmd_start() {
       as_root || sed -i '/server\.\(user\|group\)name/d' "$root/conf/lighttpd.conf"
       start_fastcgi_gateway "$root" || return 1
       lighttpd -f "$root/conf/lighttpd.conf" || { explain_lighttpd_failure "$root"; return 1; } ;;
-    *) echo "unknown server: $server (lighttpd, apache, nginx, nginx-fastcgi or lighttpd-fastcgi)" >&2
+    apache-fastcgi)
+      render "$here/apache-fastcgi.conf" "$root" "$port" >"$root/conf/apache.conf"
+      start_fastcgi_gateway "$root" || return 1
+      apache2 -f "$root/conf/apache.conf" -k start ;;
+    *) echo "unknown server: $server (lighttpd, apache, nginx or one of the -fastcgi variants)" >&2
        return 2 ;;
   esac
   wait_for_port "$port"

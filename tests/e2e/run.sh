@@ -4,7 +4,8 @@
 # up in a fresh folder, a real SMTP server (aiosmtpd, saving every mail in a Maildir) and the web
 # server start on free loopback ports, and headless Chromium submits the sample form. Needs
 # build/bin/brevix.cgi.
-#   tests/e2e/run.sh [server ...]     (default: lighttpd apache nginx nginx-fastcgi)
+#   tests/e2e/run.sh [server ...]     (default: lighttpd apache nginx nginx-fastcgi; also
+#                                      lighttpd-fastcgi, apache-fastcgi)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
