@@ -1,12 +1,15 @@
 #!/usr/bin/python3
-"""Submission benchmark: the gateway against a trivial CGI floor and a one-mail CGI floor, and
-the gateway in server mode (each submission forwarded to a resident request server).
+"""Submission benchmark: the gateway against a trivial CGI floor and a one-mail CGI floor, the
+gateway in server mode (each submission forwarded to a resident request server), and the gateway
+as a resident FastCGI application behind the same web server (lighttpd with mod_fastcgi).
 
 Everything runs on 127.0.0.1: lighttpd (mod_cgi) with the sample site, postfix's smtp-sink as
 the mail server, wrk as the load. For each program and each connection count it prints
 submissions per second, mean latency and CPU seconds per submission (the CGI processes' CPU,
 read from lighttpd's reaped-children counters); then the peak resident memory of one gateway
 process for a url-encoded post and for 1 KB and 90 KB uploads, and the ratios to the floors.
+The FastCGI rows count the resident process's own CPU; its resident memory is compared after
+1,000 submissions and after BREVIX_BENCH_RSS_SUBMISSIONS (default 100,000).
 """
 import os
 import re
@@ -23,6 +26,7 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SITE_SH = os.path.join(REPO, "deploy", "site.sh")
 GATEWAY = os.environ.get("BREVIX_GATEWAY", os.path.join(REPO, "build", "bin", "brevix.cgi"))
 SECONDS = int(sys.argv[1]) if len(sys.argv) > 1 else 10
+RSS_SUBMISSIONS = int(os.environ.get("BREVIX_BENCH_RSS_SUBMISSIONS", "100000"))
 
 FIELDS = ("name=Anna+M%C3%BCller&email=anna%40example.org&phone=%2B49+30+1234567"
           "&company=Example+Ltd&street=Main+Street+1&city=Berlin&country=Germany"
@@ -42,9 +46,10 @@ def children_cpu(pid):
     return (int(fields[13]) + int(fields[14])) / ticks  # cutime, cstime
 
 
-def wrk(url, connections, lua):
+def wrk(url, connections, lua, seconds=None):
     out = subprocess.check_output(
-        ["wrk", "-t1", f"-c{connections}", f"-d{SECONDS}s", "--latency", "-s", lua, url], text=True)
+        ["wrk", "-t1", f"-c{connections}", f"-d{seconds or SECONDS}s", "--latency", "-s", lua, url],
+        text=True)
     total = int(re.search(r"(\d+) requests in", out).group(1))
     rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
     lat = re.search(r"Latency\s+([\d.]+)(us|ms|s)", out)
@@ -102,6 +107,33 @@ def stop_request_server(cgi, pid):
         if not os.path.exists(f"/proc/{pid}"):
             return
         time.sleep(0.1)
+
+
+def resident_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
+
+
+def fastcgi_rows(site, web_port, url, lua, rows):
+    """Restarts the site behind lighttpd + mod_fastcgi with the gateway resident, adds its rows
+    (the resident process's CPU per submission) and returns its resident memory after about
+    1,000 submissions and after RSS_SUBMISSIONS, with the two submission counts."""
+    subprocess.check_call([SITE_SH, "stop", site])
+    subprocess.check_call([SITE_SH, "start", "lighttpd-fastcgi", site, str(web_port)])
+    with open(os.path.join(site, "run", "brevix-fastcgi.pid")) as f:
+        gateway_pid = int(f.read())
+    done = 0
+    while done < 1000:
+        done += wrk(url, 4, lua, seconds=1)[0]
+    early = (done, resident_kib(gateway_pid))
+    for connections in (1, 4):
+        before = process_cpu(gateway_pid)
+        total, rate, latency, errors = wrk(url, connections, lua)
+        done += total
+        rows[("fastcgi", connections)] = (rate, latency, (process_cpu(gateway_pid) - before) / max(total, 1), errors)
+    while done < RSS_SUBMISSIONS:
+        done += wrk(url, 4, lua, seconds=10)[0]
+    return early, (done, resident_kib(gateway_pid))
 
 
 def multipart(size):
@@ -164,6 +196,7 @@ def main():
                 if label == "forwarded":
                     server_cpu[connections] = (process_cpu(request_server) - server_before) / max(total, 1)
         stop_request_server(cgi, request_server)
+        memory = fastcgi_rows(site, web_port, url + "brevix.cgi", lua, rows)
 
         print(f"\nSubmissions through lighttpd, {SECONDS} s per run, 8 fields, one mail each")
         print(f"{'program':<15}{'conns':>6}{'subm/s':>10}{'mean ms':>10}{'CPU ms/subm':>13}{'errors':>8}")
@@ -180,12 +213,27 @@ def main():
                   f"x{f[1] / d[1]:.2f}; forwarder {f[2] * 1000:.2f} ms CPU + server "
                   f"{server_cpu[connections] * 1000:.2f} ms CPU per submission "
                   f"(direct {d[2] * 1000:.2f} ms)")
+        print("(fastcgi: lighttpd + mod_fastcgi to one resident brevix.cgi --fastcgi, 4 threads;\n"
+              " its CPU is the resident process's)")
         for connections in (1, 4):
             g = rows[("gateway", connections)]
             for floor in ("trivial floor", "mail floor"):
                 f = rows[(floor, connections)]
                 print(f"gateway/{floor} at {connections} conn: latency x{g[1] / f[1]:.2f}, "
                       f"CPU x{g[2] / max(f[2], 1e-9):.2f}")
+        m = rows[("mail floor", 1)]
+        print(f"CGI mode CPU per submission / mail floor (target at most x1.3): "
+              f"x{rows[('gateway', 1)][2] / max(m[2], 1e-9):.2f} at 1 conn, "
+              f"x{rows[('gateway', 4)][2] / max(rows[('mail floor', 4)][2], 1e-9):.2f} at 4 conn")
+        for connections in (1, 4):
+            fc = rows[("fastcgi", connections)]
+            g = rows[("gateway", connections)]
+            print(f"fastcgi/CGI mode at {connections} conn: rate x{fc[0] / g[0]:.2f}"
+                  f"{' (target at least x5)' if connections == 4 else ''}, "
+                  f"CPU per submission x{fc[2] / max(g[2], 1e-9):.2f}")
+        (n1, rss1), (n2, rss2) = memory
+        print(f"fastcgi resident memory: {rss1 / 1024:.2f} MiB after {n1} submissions, "
+              f"{rss2 / 1024:.2f} MiB after {n2} (x{rss2 / rss1:.3f}; target at most x1.10)")
 
         env = {"GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "bench", "REQUEST_METHOD": "POST",
                "SCRIPT_NAME": "/cgi-bin/brevix.cgi", "REMOTE_ADDR": "127.0.0.1",

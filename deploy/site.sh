@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Lays out a sample site and runs it behind lighttpd, Apache (event + mod_cgid) or
-# nginx + fcgiwrap on a loopback port. Used by the demo, the end-to-end tests and the benchmark.
+# nginx + fcgiwrap on a loopback port, or with the gateway resident as a FastCGI application
+# behind nginx, lighttpd or Apache. Used by the demo, the end-to-end tests and the benchmark.
 #
 #   site.sh setup ROOT GATEWAY SMTP_PORT   copy the sample site to ROOT with GATEWAY as
 #                                          ROOT/cgi-bin/brevix.cgi, mail going to 127.0.0.1:SMTP_PORT
-#   site.sh start SERVER ROOT PORT         SERVER: lighttpd | apache | nginx
+#   site.sh start SERVER ROOT PORT         SERVER: lighttpd | apache | nginx |
+#                                          nginx-fastcgi | lighttpd-fastcgi | apache-fastcgi
 #   site.sh stop ROOT                      stop whatever runs for ROOT
 #
 # Layout of ROOT: www/ (documents: the sample form), cgi-bin/ (brevix.cgi beside brevix.ini, its
 # templates and pages; the gateway writes its logs, results, reference numbers, Temp/ and log/
 # here), logs/ (server logs), run/ (pid files, sockets), conf/ (the rendered configurations).
+# The FastCGI variants start ROOT/cgi-bin/brevix.cgi --fastcgi ROOT/run/fcgi/brevix.sock (its
+# process id in run/brevix-fastcgi.pid, its output in logs/brevix-fastcgi.out).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -65,6 +69,22 @@ explain_lighttpd_failure() {
   } >&2
 }
 
+# The gateway as a resident FastCGI application, as the web server's user, from its folder.
+start_fastcgi_gateway() {
+  local root=$1 socket="$1/run/fcgi/brevix.sock"
+  local run=("$root/cgi-bin/brevix.cgi" --fastcgi "$socket" --threads 4)
+  if as_root; then
+    run=(setpriv --reuid=www-data --regid=www-data --init-groups "${run[@]}")
+  fi
+  (cd "$root/cgi-bin" && exec setsid env -i PATH=/usr/local/bin:/usr/bin:/bin "${run[@]}" \
+    >"$root/logs/brevix-fastcgi.out" 2>&1 </dev/null) &
+  echo $! >"$root/run/brevix-fastcgi.pid"
+  for _ in $(seq 100); do [ -S "$socket" ] && return 0; sleep 0.1; done
+  echo "the FastCGI gateway did not start:" >&2
+  cat "$root/logs/brevix-fastcgi.out" >&2
+  return 1
+}
+
 cmd_start() {
   local server=$1 root=$2 port=$3
   case "$server" in
@@ -87,7 +107,22 @@ cmd_start() {
       echo $! >"$root/run/fcgiwrap.pid"
       for _ in $(seq 50); do [ -S "$root/run/fcgi/fcgiwrap.sock" ] && break; sleep 0.1; done
       nginx -e "$root/logs/nginx-error.log" -c "$root/conf/nginx.conf" ;;
-    *) echo "unknown server: $server (lighttpd, apache or nginx)" >&2; return 2 ;;
+    nginx-fastcgi)
+      render "$here/nginx-fastcgi.conf" "$root" "$port" >"$root/conf/nginx.conf"
+      as_root || sed -i '/^user /d' "$root/conf/nginx.conf"
+      start_fastcgi_gateway "$root" || return 1
+      nginx -e "$root/logs/nginx-error.log" -c "$root/conf/nginx.conf" ;;
+    lighttpd-fastcgi)
+      render "$here/lighttpd-fastcgi.conf" "$root" "$port" >"$root/conf/lighttpd.conf"
+      as_root || sed -i '/server\.\(user\|group\)name/d' "$root/conf/lighttpd.conf"
+      start_fastcgi_gateway "$root" || return 1
+      lighttpd -f "$root/conf/lighttpd.conf" || { explain_lighttpd_failure "$root"; return 1; } ;;
+    apache-fastcgi)
+      render "$here/apache-fastcgi.conf" "$root" "$port" >"$root/conf/apache.conf"
+      start_fastcgi_gateway "$root" || return 1
+      apache2 -f "$root/conf/apache.conf" -k start ;;
+    *) echo "unknown server: $server (lighttpd, apache, nginx or one of the -fastcgi variants)" >&2
+       return 2 ;;
   esac
   wait_for_port "$port"
 }
@@ -110,6 +145,9 @@ cmd_stop() {
     stop_pid_file "$root/run/apache.pid"
   fi
   stop_pid_file "$root/run/nginx.pid"
+  # SIGTERM: the resident gateway finishes the requests in hand and ends.
+  stop_pid_file "$root/run/brevix-fastcgi.pid"
+  rm -f "$root/run/fcgi/brevix.sock"
   if [ -s "$root/run/fcgiwrap.pid" ]; then
     # fcgiwrap pre-forks and replaces children that die, so stopping children and parent one by
     # one leaves new children behind. It runs in a session of its own (setsid): end the whole
@@ -127,5 +165,5 @@ case "${1:-}" in
   setup) shift; cmd_setup "$@" ;;
   start) shift; cmd_start "$@" ;;
   stop) shift; cmd_stop "$@" ;;
-  *) sed -n '2,12p' "$0" >&2; exit 2 ;;
+  *) sed -n '2,16p' "$0" >&2; exit 2 ;;
 esac

@@ -3,6 +3,7 @@
 #include "engine/cgi_startup.h"
 #include "engine/cgi_std_engine.h"
 #include "engine/cgi_win_engine.h"
+#include "engine/fastcgi_engine.h"
 
 namespace {
 
@@ -17,7 +18,11 @@ THttpCGIEngine* CgiAdapter() {
 TGeneralHttpEngine::TGeneralHttpEngine(TComponentOwner* /*owner*/) {
   // Constructing the adapter makes it the thread's current engine, so the owner's property
   // writes on this engine reach it from now on.
-  if (IsWindowsCGI()) {
+  // FastCGI first: a listening socket on standard input also looks like a start without
+  // parameters, which the other tests take for a request server.
+  if (IsFastCGI()) {
+    adapter_ = std::make_unique<TFastCGIEngine>();
+  } else if (IsWindowsCGI()) {
     adapter_ = std::make_unique<TCGIWinEngine>();
   } else {
     adapter_ = std::make_unique<TCGIStdEngine>();

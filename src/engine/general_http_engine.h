@@ -6,8 +6,9 @@
 #include "engine/http_cgi_engine.h"
 
 // The engine component the gateway's form holds. It chooses the adapter for the server
-// interface in use (a TCGIWinEngine when IsWindowsCGI() holds, else a TCGIStdEngine), copies
-// its own settings onto it and runs the request.
+// interface in use (a TFastCGIEngine when IsFastCGI() holds, a TCGIWinEngine when
+// IsWindowsCGI() holds, else a TCGIStdEngine), copies its own settings onto it and runs the
+// request.
 //
 // Typical use: the owner builds its components, then the program runs the adapter.
 //   engine_ = std::make_unique<TGeneralHttpEngine>(this);   // creates the adapter

@@ -6,7 +6,6 @@
 
 #include "engine/end_http_process.h"
 #include "engine/field_table.h"
-#include "engine/watchdog.h"
 
 struct TEngineLock {
   std::mutex mutex;
@@ -15,8 +14,8 @@ struct TEngineLock {
 THttpEngine::THttpEngine() {
   RequestContext().Engine = this;
   // The session and method settings start at their defaults (their constructors); so do the
-  // other properties (member initialisers). A program gets its one watchdog now.
-  if (!kRunsAsLibrary) watchdog::Start();
+  // other properties (member initialisers). The watchdog thread starts when a read first has
+  // to wait for the client (watchdog::Arm), not with every process.
 }
 
 THttpEngine::~THttpEngine() {

@@ -18,7 +18,7 @@
 //
 // All per-request state lives in the calling thread's TRequestContext, so one engine can serve
 // requests on several threads. Constructing an engine makes it the calling thread's current
-// engine and, in a program, starts the process's one watchdog thread.
+// engine; the process's one watchdog thread starts when a read first has to wait.
 //
 // Published properties: writing one stores the value and, when the calling thread's current
 // engine is a different engine, applies the same write there too (this is how the dispatching

@@ -58,6 +58,16 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
   }
 }
 
+// True when the descriptor has a byte or its end to report right now.
+bool ReadableNow(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&entry, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  return ready != 0;  // a failed poll lets the read report the failure
+}
+
 }  // namespace
 
 void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
@@ -139,7 +149,9 @@ int THttpEngine::ReadInput(char* buffer, int count) {
     watchdog::Arm(std::min<Clock::duration>(watchdog::kReadTimeout,
                                             std::chrono::milliseconds(left) + kBodyErrorMargin));
   };
-  arm();
+  // The watchdog is armed only when a read would have to wait: a body that is already waiting
+  // on the descriptor (the usual case) never starts its thread.
+  bool armed = false;
   int total = 0;
   int last = 0;
   bool late = false;
@@ -149,19 +161,24 @@ int THttpEngine::ReadInput(char* buffer, int count) {
       late = true;
       break;
     }
-    if (handle_stream != nullptr && !WaitReadable(handle_stream->Handle(), deadline)) {
-      late = deadline != Clock::time_point{} && Clock::now() >= deadline;
-      last = -1;
-      break;
+    if (handle_stream != nullptr && !ReadableNow(handle_stream->Handle())) {
+      if (may_stall) {
+        arm();
+        armed = true;
+      }
+      if (!WaitReadable(handle_stream->Handle(), deadline)) {
+        late = deadline != Clock::time_point{} && Clock::now() >= deadline;
+        last = -1;
+        break;
+      }
     }
     last = context.InputStream->Read(buffer + total, std::min(count - total, kChunkSize));
     // Nothing after the descriptor reported ready is its end, and a memory-backed stream never
     // grows while it is read: either way no more bytes will come, so do not poll on.
     if (last <= 0) break;
     total += last;
-    arm();
   }
-  if (may_stall) watchdog::Disarm();
+  if (armed) watchdog::Disarm();
   // A body that trickles in for longer than kBodyTimeLimit fails the request, however steadily
   // its bytes come: the error page names the reason and the request's uploads are deleted.
   if (late) throw Exception(kBodyTimeoutMessage);

@@ -65,6 +65,11 @@ void Start() {
 void Arm(Clock::duration timeout) {
   State& state = TheState();
   std::lock_guard<std::mutex> lock(state.mutex);
+  if (!state.running) {
+    state.stop = false;
+    state.running = true;
+    state.thread = std::thread(Loop);
+  }
   state.deadline = Clock::now() + timeout;
   state.changed.notify_all();
 }

@@ -14,9 +14,10 @@ namespace watchdog {
 
 inline constexpr std::chrono::seconds kReadTimeout{30};
 
-// Starts the watchdog thread unless it runs already (the first engine of a program does this).
+// Starts the watchdog thread unless it runs already.
 void Start();
-// Arms (or re-arms) the deadline to now + timeout.
+// Arms (or re-arms) the deadline to now + timeout; starts the thread first when it does not run
+// yet (a process whose reads never wait never starts it).
 void Arm(std::chrono::steady_clock::duration timeout = kReadTimeout);
 void Disarm();
 // The armed deadline, or time_point{} when disarmed.

@@ -25,18 +25,22 @@ std::vector<std::string> EnvironmentStrings() {
 
 std::vector<std::string> CommandLineParams() {
   // /proc/self/cmdline holds argv as zero-terminated strings; reading it spares every main()
-  // from handing argc/argv down to the engine.
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::string> params;
-  size_t start = 0;
-  bool first = true;
-  while (start < all.size()) {
-    size_t end = all.find('\0', start);
-    if (end == std::string::npos) end = all.size();
-    if (!first) params.push_back(all.substr(start, end - start));
-    first = false;
-    start = end + 1;
-  }
+  // from handing argc/argv down to the engine. The command line never changes, and the
+  // start-up tests ask for it several times: it is read once.
+  static const std::vector<std::string> params = [] {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> result;
+    size_t start = 0;
+    bool first = true;
+    while (start < all.size()) {
+      size_t end = all.find('\0', start);
+      if (end == std::string::npos) end = all.size();
+      if (!first) result.push_back(all.substr(start, end - start));
+      first = false;
+      start = end + 1;
+    }
+    return result;
+  }();
   return params;
 }

@@ -9,5 +9,5 @@
 std::string GetEnvVar(const std::string& name);
 // Every "NAME=value" string of the process environment, in environment order.
 std::vector<std::string> EnvironmentStrings();
-// The command-line parameters without the program name (from /proc/self/cmdline).
+// The command-line parameters without the program name (from /proc/self/cmdline, read once).
 std::vector<std::string> CommandLineParams();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# End-to-end tests: for each web server (lighttpd, Apache event + mod_cgid, nginx + fcgiwrap) a
-# sample site with the gateway is set up in a fresh folder, a real SMTP server (aiosmtpd, saving
-# every mail in a Maildir) and the web server start on free loopback ports, and headless
-# Chromium submits the sample form. Needs build/bin/brevix.cgi.
-#   tests/e2e/run.sh [server ...]     (default: lighttpd apache nginx)
+# End-to-end tests: for each web server (lighttpd, Apache event + mod_cgid, nginx + fcgiwrap, and
+# nginx with the gateway resident as a FastCGI application) a sample site with the gateway is set
+# up in a fresh folder, a real SMTP server (aiosmtpd, saving every mail in a Maildir) and the web
+# server start on free loopback ports, and headless Chromium submits the sample form. Needs
+# build/bin/brevix.cgi.
+#   tests/e2e/run.sh [server ...]     (default: lighttpd apache nginx nginx-fastcgi; also
+#                                      lighttpd-fastcgi, apache-fastcgi)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -19,7 +21,7 @@ if [ "$installed" != "$wanted" ]; then
 fi
 
 servers=("$@")
-[ ${#servers[@]} -gt 0 ] || servers=(lighttpd apache nginx)
+[ ${#servers[@]} -gt 0 ] || servers=(lighttpd apache nginx nginx-fastcgi)
 status=0
 for server in "${servers[@]}"; do
   work=$(mktemp -d /tmp/brevix-e2e-XXXXXX)
@@ -46,7 +48,8 @@ for server in "${servers[@]}"; do
   else
     status=1
     echo "-- $server failed; its folder is kept: $work" >&2
-    tail -n 20 "$work"/site/logs/*error* "$work/site/cgi-bin/brevix-error.txt" 2>/dev/null >&2 || true
+    tail -n 20 "$work"/site/logs/*error* "$work"/site/logs/brevix-fastcgi.out \
+      "$work/site/cgi-bin/brevix-error.txt" 2>/dev/null >&2 || true
   fi
 done
 exit $status

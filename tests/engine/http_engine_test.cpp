@@ -147,7 +147,6 @@ TEST_F(HttpEngineTest, WatchdogIsDisarmedWhileTheHandlerRuns) {
     engine_.Run({"REQUEST_METHOD=" + method, "CONTENT_LENGTH=3", "QUERY_STRING=q=1"}, "a=1");
     EXPECT_FALSE(armed_in_handler) << method;
   }
-  EXPECT_TRUE(watchdog::Running());
 }
 
 struct FormCase {

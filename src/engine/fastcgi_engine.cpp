@@ -1,0 +1,231 @@
+#include "engine/fastcgi_engine.h"
+
+#include <fastcgi.h>
+#include <fcgiapp.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "engine/cgi_startup.h"
+#include "engine/http_log.h"
+#include "engine/watchdog.h"
+#include "platform/environment.h"
+#include "platform/process_end.h"
+
+namespace {
+
+// The request body, as libfcgi delivers the FCGI_STDIN records. Not a descriptor stream, so
+// ReadInput never arms the process-wide watchdog for it.
+class TFcgxInputStream : public TStream {
+ public:
+  explicit TFcgxInputStream(FCGX_Stream* stream) : stream_(stream) {}
+  int Read(void* buffer, int count) override {
+    const int n = FCGX_GetStr(static_cast<char*>(buffer), count, stream_);
+    if (n <= 0 && FCGX_GetError(stream_) != 0) return -1;
+    return n;
+  }
+  int Write(const void*, int) override { return -1; }
+  int64_t Seek(int64_t, SeekOrigin) override { return -1; }
+
+ private:
+  FCGX_Stream* stream_;  // owned by the request
+};
+
+// The answer, as FCGI_STDOUT records.
+class TFcgxOutputStream : public TStream {
+ public:
+  explicit TFcgxOutputStream(FCGX_Stream* stream) : stream_(stream) {}
+  int Read(void*, int) override { return -1; }
+  int Write(const void* buffer, int count) override {
+    return FCGX_PutStr(static_cast<const char*>(buffer), count, stream_);
+  }
+  int64_t Seek(int64_t, SeekOrigin) override { return -1; }
+
+ private:
+  FCGX_Stream* stream_;  // owned by the request
+};
+
+// SIGTERM, SIGINT and SIGHUP stop the accepting. The handler sets a flag and writes a byte into
+// a pipe that every request thread waits on beside the listening socket; the byte is never
+// read, so one signal wakes them all.
+std::atomic<bool> stop_requested{false};
+std::atomic<int> stop_write_fd{-1};
+
+void RequestStopFromSignal(int) {
+  const int saved = errno;
+  TFastCGIEngine::RequestStop();
+  errno = saved;
+}
+
+class TStopPipe {
+ public:
+  TStopPipe() {
+    stop_requested.store(false);
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) pipe_[0] = pipe_[1] = -1;
+    stop_write_fd.store(pipe_[1]);
+    struct sigaction action {};
+    action.sa_handler = &RequestStopFromSignal;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous_[i]);
+  }
+  ~TStopPipe() {
+    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+    stop_write_fd.store(-1);
+    for (int fd : pipe_) {
+      if (fd >= 0) close(fd);
+    }
+  }
+  TStopPipe(const TStopPipe&) = delete;
+  TStopPipe& operator=(const TStopPipe&) = delete;
+
+  int ReadFd() const { return pipe_[0]; }
+
+ private:
+  static constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
+  int pipe_[2] = {-1, -1};
+  std::array<struct sigaction, 3> previous_{};
+};
+
+// How long one read or write on a web server's connection may stall before the request fails.
+constexpr timeval kConnectionTimeout{static_cast<time_t>(watchdog::kReadTimeout.count()), 0};
+
+// The pause after an accept that failed for another reason than a lost race.
+constexpr int kAcceptRetryPauseMs = 100;
+
+std::unique_ptr<TStringList> RequestVariables(const FCGX_Request& request) {
+  auto variables = std::make_unique<TStringList>(true);
+  for (char** entry = request.envp; entry != nullptr && *entry != nullptr; ++entry) {
+    variables->Add(*entry);
+  }
+  return variables;
+}
+
+// Waits until `fd` has something to accept or read, or a stop was asked for. False on stop.
+bool WaitForWork(int fd, int stop_fd) {
+  for (;;) {
+    if (stop_requested.load()) return false;
+    std::array<pollfd, 2> entries{{{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}}};
+    const int ready = poll(entries.data(), stop_fd >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno != EINTR) return false;
+    if (stop_requested.load()) return false;
+    if (ready > 0 && entries[0].revents != 0) return true;
+  }
+}
+
+// Waits kAcceptRetryPauseMs, or less when a stop is asked for.
+void PauseUnlessStopped(int stop_fd) {
+  pollfd entry{stop_fd, POLLIN, 0};
+  poll(&entry, stop_fd >= 0 ? 1 : 0, kAcceptRetryPauseMs);
+}
+
+}  // namespace
+
+void TFastCGIEngine::RequestStop() {
+  stop_requested.store(true);
+  const int fd = stop_write_fd.load();
+  if (fd >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t ignored = write(fd, &byte, 1);
+  }
+}
+
+void TFastCGIEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
+                         std::unique_ptr<TStringList> variables) {
+  if (output) {
+    ProcessRequest(std::move(input), std::move(output), std::move(variables));
+    return;
+  }
+  TFastCGIOptions options;
+  std::string error;
+  // Options are the command line's only when no web server started the process (a query
+  // string can reach the parameters of a CGI run).
+  const std::vector<std::string> params =
+      StartedByWebServer() ? std::vector<std::string>() : CommandLineParams();
+  if (!ParseFastCGIOptions(params, options, error)) {
+    std::fprintf(stderr, "brevix.cgi: %s\n%s\n", error.c_str(), kFastCGIUsage);
+    SetExitCode(2);
+    return;
+  }
+  int listen_fd = 0;
+  if (!options.Address.empty()) {
+    listen_fd = OpenFastCGISocket(options.Address, error);
+  } else if (!IsListeningSocket(0)) {
+    error = "no --fastcgi address, and standard input is not a listening socket";
+    listen_fd = -1;
+  }
+  if (listen_fd < 0) {
+    std::fprintf(stderr, "brevix.cgi: %s\n%s\n", error.c_str(), kFastCGIUsage);
+    WriteHttpLog("FastCGI: " + error);
+    SetExitCode(2);
+    return;
+  }
+  Serve(listen_fd, options.Threads);
+  if (listen_fd != 0) close(listen_fd);
+}
+
+void TFastCGIEngine::Serve(int listen_fd, int threads) {
+  // Each request is one submission of a resident process: the one-request process's
+  // OnLastExecRequest and error-page shortcut do not apply.
+  if (CGIMode() == NormalMode || CGIMode() == ServerMode) SetCGIMode(ServerThreadMode);
+  // A web server that closes its end while the answer is written must fail that write, not
+  // end the process.
+  signal(SIGPIPE, SIG_IGN);
+  FCGX_Init();
+  // Every thread waits in poll and then accepts; with a non-blocking socket the threads that
+  // lose the race get EAGAIN and wait again, and a stop is seen at once.
+  fcntl(listen_fd, F_SETFL, fcntl(listen_fd, F_GETFL) | O_NONBLOCK);
+  TStopPipe stop;
+  auto serve = [this, listen_fd, &stop] {
+    BindThread(this);
+    FCGX_Request request;
+    FCGX_InitRequest(&request, listen_fd, 0);
+    // A kept connection (the web server's keep-conn) brings its next request on the same
+    // descriptor; otherwise the next one is a new connection.
+    while (WaitForWork(request.ipcFd >= 0 ? request.ipcFd : listen_fd, stop.ReadFd())) {
+      if (const int failed = FCGX_Accept_r(&request); failed < 0) {
+        // Another thread took the connection (EAGAIN), or the web server left: wait again. Any
+        // other failure (out of descriptors, say) would repeat at once: pause before the next
+        // try instead of spinning.
+        if (failed != -EAGAIN && failed != -EWOULDBLOCK) PauseUnlessStopped(stop.ReadFd());
+        continue;
+      }
+      setsockopt(request.ipcFd, SOL_SOCKET, SO_RCVTIMEO, &kConnectionTimeout,
+                 sizeof kConnectionTimeout);
+      setsockopt(request.ipcFd, SOL_SOCKET, SO_SNDTIMEO, &kConnectionTimeout,
+                 sizeof kConnectionTimeout);
+      if (request.role != FCGI_RESPONDER) {
+        FCGX_PutS("Status: 501 Not Implemented\r\n\r\n", request.out);
+      } else {
+        try {
+          ProcessRequest(std::make_unique<TFcgxInputStream>(request.in),
+                         std::make_unique<TFcgxOutputStream>(request.out),
+                         RequestVariables(request));
+        } catch (...) {
+          // ProcessRequest turns every std::exception into the error page; anything else must
+          // not take the other threads' requests with it.
+          WriteHttpLog("FastCGI: request failed");
+        }
+      }
+      FCGX_Finish_r(&request);
+    }
+    FCGX_Free(&request, 1);
+    BindThread(nullptr);
+  };
+  std::vector<std::thread> workers;
+  for (int i = 0; i < threads; ++i) workers.emplace_back(serve);
+  for (std::thread& worker : workers) worker.join();
+  try {
+    if (OnLastExecRequest) OnLastExecRequest(this);
+  } catch (const std::exception& failure) {
+    WriteHttpLog(std::string("FastCGI: ") + failure.what());
+  }
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// How the program becomes a resident FastCGI application, and the options it takes then.
+//
+// The program serves FastCGI when its standard input is a listening socket (the FastCGI
+// convention: a process manager or systemd socket activation hands it the socket as fd 0), or
+// when it was started by hand (not by a web server) with an option:
+//
+//   brevix.cgi --fastcgi ADDRESS [--threads N]
+//
+// ADDRESS is a unix socket path (it contains a "/") or HOST:PORT (an IPv6 host in brackets);
+// N request threads, 1 to kMaxFastCGIThreads (default 4). A process started by a web server
+// (CGI environment present) never reads its parameters as options: a visitor's query string
+// can reach them.
+
+inline constexpr int kDefaultFastCGIThreads = 4;
+inline constexpr int kMaxFastCGIThreads = 256;
+
+struct TFastCGIOptions {
+  std::string Address;  // empty: serve the listening socket on standard input
+  int Threads = kDefaultFastCGIThreads;
+};
+
+// The one-line usage text printed with an option error.
+inline constexpr const char* kFastCGIUsage =
+    "usage: brevix.cgi --fastcgi ADDRESS [--threads N]   (ADDRESS: /path/to/socket or host:port)";
+
+// True when `fd` is a socket in the listening state.
+bool IsListeningSocket(int fd);
+
+// True when the program is to serve FastCGI: standard input is a listening socket, or (not
+// started by a web server) the first parameter is an option ("--...").
+bool IsFastCGI();
+
+// Reads "--fastcgi ADDRESS" and "--threads N" from `params`. False with `error` set (one line,
+// naming the offending parameter) for an unknown option, a missing or empty value, or a thread
+// count that is not a whole number within 1..kMaxFastCGIThreads.
+bool ParseFastCGIOptions(const std::vector<std::string>& params, TFastCGIOptions& options,
+                         std::string& error);
+
+// Opens a listening socket (close-on-exec) on `address`. A unix socket path that exists as a
+// socket is replaced (a previous run left it); any other existing file is refused. Returns the
+// descriptor, or -1 with `error` set.
+int OpenFastCGISocket(const std::string& address, std::string& error);

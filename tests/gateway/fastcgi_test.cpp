@@ -1,0 +1,215 @@
+// The gateway as a resident FastCGI application: one process, several request threads, many
+// submissions, each with its own state; started with --fastcgi or with the socket on standard
+// input; stopped by SIGTERM without losing the requests in hand.
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstring>
+#include <future>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gateway_site.h"
+#include "mail/scripted_smtp_server.h"
+#include "support/fastcgi_client.h"
+
+namespace gateway_test {
+namespace {
+
+class FastCgiTest : public GatewaySite {
+ protected:
+  void TearDown() override {
+    process_.reset();
+    GatewaySite::TearDown();
+  }
+
+  std::string Socket() const { return dir_ + "fcgi.sock"; }
+
+  // Starts the site's brevix.cgi as a FastCGI server on its unix socket.
+  void StartServer(int threads) {
+    WriteIni();
+    process_ = std::make_unique<fastcgi_test::FastCgiProcess>();
+    ASSERT_TRUE(process_->Start(dir_ + "brevix.cgi",
+                                {"--fastcgi", Socket(), "--threads", std::to_string(threads)},
+                                dir_ + "server.out"));
+    ASSERT_TRUE(fastcgi_test::FastCgiProcess::WaitForSocket(Socket())) << FileText("server.out");
+  }
+
+  fastcgi_test::Answer Submit(const std::string& body) const {
+    std::map<std::string, std::string> params;
+    for (const auto& [name, value] : Environment("POST")) params[name] = value;
+    params["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+    params["CONTENT_LENGTH"] = std::to_string(body.size());
+    return fastcgi_test::Request(Socket(), params, body);
+  }
+
+  static std::string AnswerBody(const fastcgi_test::Answer& answer) {
+    const size_t end = answer.output.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : answer.output.substr(end + 4);
+  }
+
+  std::unique_ptr<fastcgi_test::FastCgiProcess> process_;
+};
+
+TEST_F(FastCgiTest, FourThreadsServeManySubmissionsWithUniqueNumbersAndNoLostRecord) {
+  constexpr int kClients = 4;
+  constexpr int kPerClient = 30;
+  constexpr int kSubmissions = kClients * kPerClient;
+  ini_["Results_File"] = "results.csv";
+  ini_["Results_File_Template"] = "record.txt";
+  ini_["Entry_Log"] = "entries.log";
+  ini_["Message_Text"] = "message.txt";
+  ini_["Response_Page"] = "thanks.htm";
+  // A long record makes torn or interleaved appends visible.
+  WriteFile("record.txt", "BEGIN %n% " + std::string(3000, 'x') + " END %n%");
+  WriteFile("message.txt", "Reference <%refnum_order%> for %n%\r\n");
+  WriteFile("thanks.htm", "%refnum_order%");
+  StartServer(4);
+
+  std::vector<std::future<std::vector<fastcgi_test::Answer>>> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.push_back(std::async(std::launch::async, [this, c] {
+      std::vector<fastcgi_test::Answer> answers;
+      for (int i = 0; i < kPerClient; ++i) {
+        answers.push_back(Submit("mail_from=a%40b.test&n=" + std::to_string(c * kPerClient + i)));
+      }
+      return answers;
+    }));
+  }
+  std::set<std::string> page_numbers;
+  for (auto& client : clients) {
+    for (const auto& answer : client.get()) {
+      ASSERT_TRUE(answer.complete) << answer.output << FileText("server.out");
+      EXPECT_EQ(answer.output.rfind("Status: 200 OK\r\n", 0), 0u) << answer.output;
+      page_numbers.insert(AnswerBody(answer));
+    }
+  }
+  EXPECT_EQ(page_numbers.size(), static_cast<size_t>(kSubmissions));
+  EXPECT_EQ(FileText("BX-RefNumbers.txt"), "order=" + std::to_string(kSubmissions) + "\r\n");
+  ASSERT_EQ(smtp_.WaitForMessages(kSubmissions, std::chrono::seconds(60)), kSubmissions);
+  std::set<std::string> mail_numbers;
+  for (int i = 1; i <= kSubmissions; ++i) {
+    const std::string mail = smtp_.Message(i).raw;
+    const size_t open = mail.find("Reference <");
+    const size_t close = mail.find('>', open);
+    ASSERT_TRUE(open != std::string::npos && close != std::string::npos) << mail;
+    mail_numbers.insert(mail.substr(open + 11, close - open - 11));
+  }
+  EXPECT_EQ(mail_numbers, page_numbers);
+  const std::string results = FileText("results.csv");
+  EXPECT_EQ(CountOf(results, "\r\n"), kSubmissions);
+  for (int i = 0; i < kSubmissions; ++i) {
+    const std::string n = std::to_string(i);
+    EXPECT_NE(results.find("BEGIN " + n + " " + std::string(3000, 'x') + " END " + n + "\r\n"),
+              std::string::npos)
+        << "record " << n;
+  }
+  EXPECT_EQ(CountOf(FileText("entries.log"), "\r\n"), kSubmissions);
+  EXPECT_EQ(ErrorLog(), "");
+
+  // The resident process reads brevix.ini for every request: an edit counts at once.
+  ini_["Mail_Subject"] = "Edited subject";
+  WriteIni();
+  ASSERT_TRUE(Submit("mail_from=a%40b.test&n=last").complete);
+  EXPECT_NE(Mail(kSubmissions + 1).find("Subject: Edited subject"), std::string::npos);
+
+  process_->Signal(SIGTERM);
+  EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
+}
+
+TEST_F(FastCgiTest, StopSignalLetsTheRequestInHandFinishItsMailAndAnswer) {
+  // A mail server that holds the gateway at its first command until the stop has been asked
+  // for: the request is then certainly in hand when SIGTERM arrives.
+  brevix_test::ScriptedSmtpServer mail_server;
+  std::promise<void> in_hand;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  bool first = true;
+  mail_server.on_command = [&](const std::string& command) {
+    if (first) {
+      first = false;
+      in_hand.set_value();
+      released.wait();
+    }
+    return brevix_test::ScriptedSmtpServer::DefaultReply(command);
+  };
+  mail_server.Start();
+  ini_["SMTP_Port"] = mail_server.PortText();
+  ini_["Response_Page"] = "thanks.htm";
+  WriteFile("thanks.htm", "<p>Thanks.</p>");
+  StartServer(2);
+
+  auto answer = std::async(std::launch::async, [this] { return Submit("mail_from=a%40b.test"); });
+  ASSERT_EQ(in_hand.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  process_->Signal(SIGTERM);
+  release.set_value();
+
+  const fastcgi_test::Answer result = answer.get();
+  ASSERT_TRUE(result.complete) << FileText("server.out");
+  EXPECT_EQ(AnswerBody(result), "<p>Thanks.</p>");
+  EXPECT_NE(mail_server.Received().find("DATA"), std::string::npos);
+  EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
+  EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(FastCgiTest, ServesTheListeningSocketOnStandardInputAsSystemdHandsItOver) {
+  ini_["Response_Page"] = "thanks.htm";
+  WriteFile("thanks.htm", "<p>Thanks %n%.</p>");
+  WriteIni();
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, Socket().c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 16), 0);
+  process_ = std::make_unique<fastcgi_test::FastCgiProcess>();
+  ASSERT_TRUE(process_->Start(dir_ + "brevix.cgi", {}, dir_ + "server.out", listener));
+  close(listener);
+
+  const auto result = Submit("mail_from=a%40b.test&n=7");
+  ASSERT_TRUE(result.complete) << FileText("server.out");
+  EXPECT_EQ(AnswerBody(result), "<p>Thanks 7.</p>");
+  EXPECT_EQ(smtp_.WaitForMessages(1), 1);
+  // It served FastCGI, not the request server a start without parameters would have been.
+  EXPECT_FALSE(Exists("Temp/brevix.cgi_s"));
+  process_->Signal(SIGTERM);
+  EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
+}
+
+struct BadStart {
+  std::vector<std::string> args;
+  std::string message;
+};
+
+class FastCgiOptionTest : public GatewaySite, public ::testing::WithParamInterface<BadStart> {};
+
+TEST_P(FastCgiOptionTest, BadOptionsEndTheStartWithAReasonAndExitCode2) {
+  fastcgi_test::FastCgiProcess process;
+  std::vector<std::string> args = GetParam().args;
+  for (std::string& arg : args) {
+    if (arg == "SOCKET") arg = dir_ + "fcgi.sock";
+    if (arg == "FILE") arg = dir_ + "brevix.ini";
+  }
+  WriteIni();
+  ASSERT_TRUE(process.Start(dir_ + "brevix.cgi", args, dir_ + "server.out"));
+  EXPECT_EQ(process.Wait(), 2);
+  EXPECT_NE(FileText("server.out").find(GetParam().message), std::string::npos)
+      << FileText("server.out");
+  // A file that is not a socket is never replaced by one.
+  EXPECT_NE(FileText("brevix.ini"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, FastCgiOptionTest,
+    ::testing::Values(
+        BadStart{{"--threads", "0", "--fastcgi", "SOCKET"}, "--threads takes a number"},
+        BadStart{{"--fastcgi", "SOCKET", "--threads", "4x"}, "--threads takes a number"},
+        BadStart{{"--fastcgi"}, "missing value for --fastcgi"},
+        BadStart{{"--fastcgi", "SOCKET", "--verbose"}, "unknown option: --verbose"},
+        BadStart{{"--threads", "2"}, "standard input is not a listening socket"},
+        BadStart{{"--fastcgi", "no-port-here"}, "expected a unix socket path or host:port"},
+        BadStart{{"--fastcgi", "FILE"}, "not a socket, left alone"}));
+
+}  // namespace
+}  // namespace gateway_test

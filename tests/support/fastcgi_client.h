@@ -1,0 +1,211 @@
+#pragma once
+
+// The web server's side of FastCGI for process-level tests: a resident brevix.cgi started with
+// its options (or with a listening socket on standard input, as systemd hands it over), and a
+// client that sends one responder request over a unix socket and collects the answer, written
+// from the protocol specification's record layout so that it shares nothing with libfcgi.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fastcgi_test {
+
+enum RecordType : unsigned char {
+  kBeginRequest = 1,
+  kEndRequest = 3,
+  kParams = 4,
+  kStdin = 5,
+  kStdout = 6,
+  kStderr = 7,
+};
+
+struct Answer {
+  bool complete = false;  // an END_REQUEST record arrived
+  std::string output;     // the FCGI_STDOUT bytes: headers, blank line, body
+  std::string error;      // the FCGI_STDERR bytes
+};
+
+inline void AppendRecord(std::string& out, unsigned char type, const std::string& content) {
+  // Content is cut into records of at most 65535 bytes; an empty content is the stream's end.
+  size_t at = 0;
+  do {
+    const size_t length = std::min<size_t>(content.size() - at, 65535);
+    const unsigned char header[8] = {1,
+                                     type,
+                                     0,
+                                     1,
+                                     static_cast<unsigned char>(length >> 8),
+                                     static_cast<unsigned char>(length & 0xff),
+                                     0,
+                                     0};
+    out.append(reinterpret_cast<const char*>(header), 8);
+    out.append(content, at, length);
+    at += length;
+  } while (at < content.size());
+}
+
+inline void AppendLength(std::string& out, size_t length) {
+  if (length < 128) {
+    out += static_cast<char>(length);
+    return;
+  }
+  out += static_cast<char>(0x80 | ((length >> 24) & 0x7f));
+  out += static_cast<char>((length >> 16) & 0xff);
+  out += static_cast<char>((length >> 8) & 0xff);
+  out += static_cast<char>(length & 0xff);
+}
+
+inline int ConnectUnix(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    return fd;
+  }
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// Sends one responder request with `params` and `body` to the unix socket `path` and reads the
+// answer until END_REQUEST, the connection's end or 60 s of silence.
+inline Answer Request(const std::string& path, const std::map<std::string, std::string>& params,
+                      const std::string& body) {
+  Answer answer;
+  const int fd = ConnectUnix(path);
+  if (fd < 0) return answer;
+  const timeval limit{60, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string out;
+  AppendRecord(out, kBeginRequest, std::string("\0\1\0\0\0\0\0\0", 8));
+  std::string pairs;
+  for (const auto& [name, value] : params) {
+    AppendLength(pairs, name.size());
+    AppendLength(pairs, value.size());
+    pairs += name + value;
+  }
+  if (!pairs.empty()) AppendRecord(out, kParams, pairs);
+  AppendRecord(out, kParams, "");
+  if (!body.empty()) AppendRecord(out, kStdin, body);
+  AppendRecord(out, kStdin, "");
+  for (size_t sent = 0; sent < out.size();) {
+    const ssize_t n = send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  std::string in;
+  char block[8192];
+  for (;;) {
+    while (in.size() >= 8) {
+      const auto* header = reinterpret_cast<const unsigned char*>(in.data());
+      const size_t length = (header[4] << 8) | header[5];
+      const size_t total = 8 + length + header[6];
+      if (in.size() < total) break;
+      if (header[1] == kStdout) answer.output.append(in, 8, length);
+      if (header[1] == kStderr) answer.error.append(in, 8, length);
+      if (header[1] == kEndRequest) answer.complete = true;
+      in.erase(0, total);
+    }
+    if (answer.complete) break;
+    const ssize_t n = recv(fd, block, sizeof block, 0);
+    if (n <= 0) break;
+    in.append(block, static_cast<size_t>(n));
+  }
+  close(fd);
+  return answer;
+}
+
+// A resident brevix.cgi: started with `args` (and, given `stdin_fd`, that descriptor as its
+// standard input), standard output and error captured in `log_path`, and stopped again.
+class FastCgiProcess {
+ public:
+  FastCgiProcess() = default;
+  ~FastCgiProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  FastCgiProcess(const FastCgiProcess&) = delete;
+  FastCgiProcess& operator=(const FastCgiProcess&) = delete;
+
+  bool Start(const std::string& program, const std::vector<std::string>& args,
+             const std::string& log_path, int stdin_fd = -1) {
+    std::vector<std::string> env_strings{"PATH=/usr/bin:/bin"};
+    if (const char* tsan = std::getenv("TSAN_OPTIONS")) {
+      env_strings.push_back(std::string("TSAN_OPTIONS=") + tsan);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : env_strings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> arg_strings{program};
+    arg_strings.insert(arg_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : arg_strings) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ < 0) return false;
+    if (pid_ == 0) {
+      const int null = open("/dev/null", O_RDWR);
+      const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(stdin_fd >= 0 ? stdin_fd : null, STDIN_FILENO);
+      dup2(log, STDOUT_FILENO);
+      dup2(log, STDERR_FILENO);
+      execve(program.c_str(), argv.data(), envp.data());
+      _exit(127);
+    }
+    return true;
+  }
+
+  // Waits until the unix socket `path` accepts a connection (20 s at most).
+  static bool WaitForSocket(const std::string& path) {
+    for (int round = 0; round < 2000; ++round) {
+      const int fd = ConnectUnix(path);
+      if (fd >= 0) {
+        close(fd);
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  void Signal(int signal_number) const {
+    if (pid_ > 0) kill(pid_, signal_number);
+  }
+
+  // The exit code once the process has ended, within `limit`; nothing when it has not ended
+  // (it is then killed) or ended through a signal.
+  std::optional<int> Wait(std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (pid_ > 0) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = 0;
+        if (WIFEXITED(status)) return WEXITSTATUS(status);
+        return std::nullopt;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+  }
+
+ private:
+  pid_t pid_ = 0;
+};
+
+}  // namespace fastcgi_test
