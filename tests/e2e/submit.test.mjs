@@ -167,40 +167,6 @@ test('a query string never chooses how the gateway runs', async () => {
   assert.equal(mailFiles().length, mailsBefore);
 });
 
-// Server mode behind the real web server: the first submission starts the request server, which
-// then serves them all. The web server may end a forwarder as soon as its answer is out; nothing
-// of a request may stay in the spool, or a site would soon refuse its visitors.
-test('in server mode every submission is served and the spool stays clear', async () => {
-  const ini = path.join(gatewayDir, 'brevix.ini');
-  const original = fs.readFileSync(ini, 'latin1');
-  const marker = path.join(gatewayDir, 'Temp', 'brevix.cgi_s');
-  fs.writeFileSync(ini, original.replace('[Options]\r\n', '[Options]\r\nCGI_Mode=Server\r\n'), 'latin1');
-  try {
-    for (let i = 0; i < 12; i++) {
-      const response = await fetch(`${base}/cgi-bin/brevix.cgi`, {
-        method: 'POST',
-        headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
-        body: `namereq=Visitor+${i}&mail_from=visitor${i}%40example.org`,
-      });
-      assert.equal(response.status, 200, `submission ${i}`);
-      assert.match(await response.text(), /<h1>/);
-    }
-    assert.ok(fs.existsSync(marker), 'no request server runs');
-    await new Promise((resolve) => setTimeout(resolve, 300));
-    assert.deepEqual(fs.readdirSync(path.join(gatewayDir, 'Temp')), ['brevix.cgi_s']);
-  } finally {
-    fs.writeFileSync(ini, original, 'latin1');
-    if (fs.existsSync(marker)) {
-      const pid = parseInt(fs.readFileSync(marker, 'utf8'), 10);
-      try { process.kill(pid, 'SIGTERM'); } catch { /* already gone */ }
-      const deadline = Date.now() + 10000;
-      while (fs.existsSync(marker) && Date.now() < deadline) {
-        await new Promise((resolve) => setTimeout(resolve, 50));
-      }
-    }
-  }
-});
-
 // A static site on another origin (another port of 127.0.0.1) that serves the sample form, its
 // action the gateway's full address, and the sample script.
 async function startOtherSite() {
@@ -296,5 +262,39 @@ test('a page on an allowed origin sends the form by script and shows the outcome
     setAllowedOrigins('');
     allowed.server.close();
     other.server.close();
+  }
+});
+
+// Server mode behind the real web server: the first submission starts the request server, which
+// then serves them all. (Last: its submissions use up the receipts of this client address.) The web server may end a forwarder as soon as its answer is out; nothing
+// of a request may stay in the spool, or a site would soon refuse its visitors.
+test('in server mode every submission is served and the spool stays clear', async () => {
+  const ini = path.join(gatewayDir, 'brevix.ini');
+  const original = fs.readFileSync(ini, 'latin1');
+  const marker = path.join(gatewayDir, 'Temp', 'brevix.cgi_s');
+  fs.writeFileSync(ini, original.replace('[Options]\r\n', '[Options]\r\nCGI_Mode=Server\r\n'), 'latin1');
+  try {
+    for (let i = 0; i < 12; i++) {
+      const response = await fetch(`${base}/cgi-bin/brevix.cgi`, {
+        method: 'POST',
+        headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
+        body: `namereq=Visitor+${i}&mail_from=visitor${i}%40example.org`,
+      });
+      assert.equal(response.status, 200, `submission ${i}`);
+      assert.match(await response.text(), /<h1>/);
+    }
+    assert.ok(fs.existsSync(marker), 'no request server runs');
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    assert.deepEqual(fs.readdirSync(path.join(gatewayDir, 'Temp')), ['brevix.cgi_s']);
+  } finally {
+    fs.writeFileSync(ini, original, 'latin1');
+    if (fs.existsSync(marker)) {
+      const pid = parseInt(fs.readFileSync(marker, 'utf8'), 10);
+      try { process.kill(pid, 'SIGTERM'); } catch { /* already gone */ }
+      const deadline = Date.now() + 10000;
+      while (fs.existsSync(marker) && Date.now() < deadline) {
+        await new Promise((resolve) => setTimeout(resolve, 50));
+      }
+    }
   }
 });
