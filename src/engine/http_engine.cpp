@@ -16,7 +16,7 @@ THttpEngine::THttpEngine() {
   RequestContext().Engine = this;
   // The session and method settings start at their defaults (their constructors); so do the
   // other properties (member initialisers). A program gets its one watchdog now.
-  if (!kRunsAsLibrary) watchdog::Start();
+  if (!RunsAsLibrary()) watchdog::Start();
 }
 
 THttpEngine::~THttpEngine() {
@@ -113,6 +113,12 @@ std::string THttpEngine::GetOtherServerVariable(const std::string&) {
 }
 
 void THttpEngine::Terminate() {
+  // Inside a web server the process is the server's: only the open request is finished.
+  if (RunsAsLibrary()) {
+    TRequestContext& context = RequestContext();
+    if (context.Engine != nullptr && context.OutputStream) context.Engine->FinishRequest();
+    return;
+  }
   EndHttpProcess();
 }
 
