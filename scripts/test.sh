@@ -11,12 +11,13 @@ jobs=${BREVIX_JOBS:-2}
 status=0
 ctest --test-dir build --output-on-failure -j"$jobs" || status=1
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow || status=1
-# ThreadSanitizer: the request server's tests only (its threads and its processes). The tests
+# ThreadSanitizer: the request server's tests and the shared library's (its threads and its
+# processes; the library serves on its host's threads). The tests
 # hand TSAN_OPTIONS on to the programs they start; any report left in build-tsan/ fails the run.
 rm -f build-tsan/tsan-report.*
 TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" ctest --test-dir build-tsan \
   --output-on-failure -j"$jobs" \
-  -R 'ForwardedAnswerTest|ServerStopTest|SpoolCrowdTest|RequestServerTest|ServerModeTest' || status=1
+  -R 'ForwardedAnswerTest|ServerStopTest|SpoolCrowdTest|RequestServerTest|ServerModeTest|LibraryHost|IsapiAdapter|WsapiAdapter|NsapiAdapter' || status=1
 if ls build-tsan/tsan-report.* >/dev/null 2>&1; then cat build-tsan/tsan-report.*; status=1; fi
 ctest --test-dir build-fuzz --output-on-failure -R '^fuzz_' || status=1
 if [ -x tests/e2e/run.sh ]; then bash tests/e2e/run.sh || status=1; fi

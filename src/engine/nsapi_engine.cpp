@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "common/text_compare.h"
+#include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
 #include "engine/server_header_text.h"
 
@@ -143,6 +144,10 @@ void TNSAPIEngine::WriteServerHeader(const std::string& name, const std::string&
     std::string reason;
     const int code = StatusCodeOf(HeaderLineText(name + " " + value), &reason);
     server.protocol_status(sn, rq, code, reason.data());
+    return;
+  }
+  if (!IsHttpToken(name)) {
+    WriteHttpLog("Header not sent (invalid name): " + HeaderLineText(name));
     return;
   }
   // The server keys its answer headers by lower-case names; a header set twice keeps its last
