@@ -478,4 +478,21 @@ TEST_P(LibraryHost, SimultaneousSubmissionsThroughAllInterfacesLoseNothing) {
 
 INSTANTIATE_TEST_SUITE_P(CgiModes, LibraryHost, ::testing::Values("Normal", "Server"));
 
+using LibraryHostFiles = LibraryHost;
+
+// The library's own folder is the program folder: its brevix.ini sets the limit, and the engine
+// log is log/brevix.Log beside brevix.so, not beside the host program.
+TEST_F(LibraryHostFiles, OversizedBodyIsRefusedAndLoggedBesideTheLibrary) {
+  WriteFile("brevix.ini", "[Options]\r\nMax_Request_Size=100\r\n");
+  Load();
+  const HostConnection answer =
+      ServeIsapi({"POST", "", "mail_from=a%40b.test&pad=" + std::string(5000, 'p')});
+  EXPECT_NE(answer.output.find("Content length exceeds allowed limit"), std::string::npos)
+      << answer.output;
+  EXPECT_EQ(answer.read, 1000u) << "nothing beyond the preloaded part was read";
+  EXPECT_NE(ReadText(dir_ + "log/brevix.Log").find("Content length exceeds allowed limit"),
+            std::string::npos);
+  EXPECT_EQ(smtp_.MessageCount(), 0);
+}
+
 }  // namespace
