@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the normal tree (build/, Release), the AddressSanitizer/UndefinedBehaviorSanitizer tree
-# (build-asan/), the ThreadSanitizer tree of the request server's and the FastCGI adapter's tests
+# (build-asan/), the ThreadSanitizer tree of the request server's, the FastCGI adapter's and the
+# shared library's tests
 # (build-tsan/) and the libFuzzer targets (build-fuzz/, clang). Warnings are errors here.
 # Usage: scripts/build.sh [normal|gateway|asan|tsan|fuzz]...   (default: normal asan tsan fuzz)
 #   gateway: only brevix.cgi in the normal tree, without the tests and the wizard (no GoogleTest
@@ -31,12 +32,12 @@ for kind in "${kinds[@]}"; do
         -DBREVIX_WIZARD=OFF >/dev/null
       cmake --build build-asan -j"$jobs" ;;
     tsan)
-      # Only what the threaded request server's and FastCGI tests run: the suites and their
-      # programs.
+      # Only what the threaded tests run (request server, FastCGI, shared library): the suites,
+      # their programs and brevix.so.
       cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DBREVIX_WERROR=ON \
         -DBREVIX_SANITIZE_THREAD=ON -DBREVIX_WIZARD=OFF -DBREVIX_TESTS=ON >/dev/null
       cmake --build build-tsan -j"$jobs" --target engine_tests gateway_tests brevix.cgi \
-        engine_test_cgi ;;
+        engine_test_cgi brevix library_host_tests ;;
     fuzz)
       CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DBREVIX_WERROR=ON -DBREVIX_FUZZ=ON -DBREVIX_TESTS=OFF -DBREVIX_WIZARD=OFF >/dev/null

@@ -11,11 +11,12 @@ jobs=${BREVIX_JOBS:-2}
 status=0
 ctest --test-dir build --output-on-failure -j"$jobs" || status=1
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow || status=1
-# ThreadSanitizer: the request server's and the FastCGI adapter's tests only (their threads and
-# their processes). The tests hand TSAN_OPTIONS on to the programs they start; any report left in
-# build-tsan/ fails the run.
+# ThreadSanitizer: the tests of what runs on threads (the request server, the FastCGI adapter
+# and the shared library, which serves on its host's threads). The tests hand TSAN_OPTIONS on to
+# the programs they start; any report left in build-tsan/ fails the run.
 rm -f build-tsan/tsan-report.*
 threaded='ForwardedAnswerTest|ServerStopTest|SpoolCrowdTest|RequestServerTest|ServerModeTest|FastCgi'
+threaded+='|LibraryHost|IsapiAdapter|WsapiAdapter|NsapiAdapter'
 TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" ctest --test-dir build-tsan \
   --output-on-failure -j"$jobs" -R "$threaded" || status=1
 if ls build-tsan/tsan-report.* >/dev/null 2>&1; then cat build-tsan/tsan-report.*; status=1; fi

@@ -1,10 +1,36 @@
 #include "common/module_path.h"
 
+#include <dlfcn.h>
+#include <link.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <climits>
 
+namespace {
+
+// The shared object this code was loaded from, or "" when it is part of the program itself
+// (the program's own entry in the loader's list has an empty name).
+std::string SharedObjectFile() {
+  Dl_info info{};
+  link_map* map = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&SharedObjectFile), &info, reinterpret_cast<void**>(&map),
+              RTLD_DL_LINKMAP) == 0 ||
+      map == nullptr || map->l_name == nullptr || map->l_name[0] == '\0') {
+    return std::string();
+  }
+  char resolved[PATH_MAX];
+  if (::realpath(map->l_name, resolved) == nullptr) return std::string(map->l_name);
+  return std::string(resolved);
+}
+
+}  // namespace
+
 std::string ModuleFileName() {
+  // Inside brevix.so the module is the library (its folder holds brevix.ini), not the web
+  // server that loaded it. It does not move while loaded.
+  static const std::string library = SharedObjectFile();
+  if (!library.empty()) return library;
   char buffer[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0) return std::string();

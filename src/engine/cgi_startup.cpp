@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/text_compare.h"
+#include "engine/engine_types.h"
 #include "engine/http_utils.h"
 #include "engine/request_server.h"
 #include "platform/environment.h"
@@ -43,6 +44,7 @@ bool IsServerAlive() {
 }
 
 bool IsStandardCGI() {
+  if (RunsAsLibrary()) return false;
   if (StartedByWebServer()) return true;
   if (IsServerProcess())
     return UpperCase(GetEnvVar("CGI_VERSION")).find("WIN") == std::string::npos;

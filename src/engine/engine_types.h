@@ -37,7 +37,11 @@ using TUploadPrepareFileEvent =
 // FreeLock.
 using TLockHandle = struct TEngineLock*;
 
-// The gateway is a windowed program, never a library inside a web server and never a console
-// build: the branches for those run modes are decided here once.
-constexpr bool kRunsAsLibrary = false;
+// The gateway is never a console build: the branches for that run mode are decided here once.
 constexpr bool kIsConsoleBuild = false;
+
+// True once the shared library's entry code has said so (MarkRunsAsLibrary, before its form
+// exists); false all the time in the program. A library serves requests from the web server's
+// threads: no watchdog, no process end, no request server of its own.
+bool RunsAsLibrary();
+void MarkRunsAsLibrary();

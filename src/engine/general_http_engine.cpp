@@ -4,6 +4,8 @@
 #include "engine/cgi_std_engine.h"
 #include "engine/cgi_win_engine.h"
 #include "engine/fastcgi_engine.h"
+#include "engine/nsapi_engine.h"
+#include "engine/wsapi_engine.h"
 
 namespace {
 
@@ -18,17 +20,47 @@ THttpCGIEngine* CgiAdapter() {
 TGeneralHttpEngine::TGeneralHttpEngine(TComponentOwner* /*owner*/) {
   // Constructing the adapter makes it the thread's current engine, so the owner's property
   // writes on this engine reach it from now on.
-  // FastCGI first: a listening socket on standard input also looks like a start without
-  // parameters, which the other tests take for a request server.
-  if (IsFastCGI()) {
+  if (RunsAsLibrary()) {
+    in_process_adapters_.push_back(std::make_unique<TIsapiEngine>());
+    in_process_adapters_.push_back(std::make_unique<TNSAPIEngine>());
+    in_process_adapters_.push_back(std::make_unique<TWsapiEngine>());
+  } else if (IsFastCGI()) {
+    // FastCGI before the CGI adapters: a listening socket on standard input also looks like a
+    // start without parameters, which the other tests take for a request server.
     adapter_ = std::make_unique<TFastCGIEngine>();
   } else if (IsWindowsCGI()) {
     adapter_ = std::make_unique<TCGIWinEngine>();
   } else {
     adapter_ = std::make_unique<TCGIStdEngine>();
   }
-  cgi_adapter = adapter_.get();
+  if (adapter_) cgi_adapter = adapter_.get();
   SetCGIAutoTerminate(true);
+}
+
+void TGeneralHttpEngine::Loaded() {
+  for (auto& adapter : in_process_adapters_) ForwardEngineProperties(*adapter);
+}
+
+std::string TGeneralHttpEngine::GetServerVariable(const std::string& name) {
+  if (RunsAsLibrary() && IsapiActive() && IsapiEngine() != nullptr) {
+    return IsapiEngine()->GetServerVariable(name);
+  }
+  return THttpEngine::GetServerVariable(name);
+}
+
+void TGeneralHttpEngine::SetOnIsapiExtensionVersion(THttpExtensionVersionEvent value) {
+  OnIsapiExtensionVersion = value;
+  if (RunsAsLibrary() && IsapiEngine() != nullptr) IsapiEngine()->OnIsapiExtensionVersion = value;
+}
+
+void TGeneralHttpEngine::SetOnIsapiFilterProc(THttpFilterProcEvent value) {
+  OnIsapiFilterProc = value;
+  if (RunsAsLibrary() && IsapiEngine() != nullptr) IsapiEngine()->OnIsapiFilterProc = value;
+}
+
+void TGeneralHttpEngine::SetOnIsapiFilterVersion(THttpFilterVersionEvent value) {
+  OnIsapiFilterVersion = value;
+  if (RunsAsLibrary() && IsapiEngine() != nullptr) IsapiEngine()->OnIsapiFilterVersion = value;
 }
 
 TGeneralHttpEngine::~TGeneralHttpEngine() {
@@ -69,6 +101,7 @@ void TGeneralHttpEngine::ForwardEngineProperties(THttpEngine& adapter) {
 }
 
 void TGeneralHttpEngine::RunAdapter() {
+  if (!adapter_) return;  // the library serves through its entry points
   ForwardEngineProperties(*adapter_);
   adapter_->Run(nullptr, nullptr, nullptr);
 }

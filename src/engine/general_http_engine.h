@@ -1,9 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "engine/component_owner.h"
 #include "engine/http_cgi_engine.h"
+#include "engine/isapi_engine.h"
 
 // The engine component the gateway's form holds. It chooses the adapter for the server
 // interface in use (a TFastCGIEngine when IsFastCGI() holds, a TCGIWinEngine when
@@ -21,6 +23,10 @@
 // RunAdapter returns when the adapter is done; it never ends the process. The adapter lives as
 // long as this object. Requests are served on the calling thread (the request server may add
 // threads of its own).
+//
+// In the shared library (RunsAsLibrary()) it creates the in-process adapters instead (ISAPI,
+// NSAPI, WSAPI) and Loaded hands them its settings; the web server's calls of the library's
+// entry points serve the requests, on the server's threads.
 class TGeneralHttpEngine : public THttpEngine {
  public:
   explicit TGeneralHttpEngine(TComponentOwner* owner = nullptr);
@@ -36,17 +42,32 @@ class TGeneralHttpEngine : public THttpEngine {
   // ForwardEngineProperties to the CGI adapter, then its Run with no streams.
   void RunAdapter();
 
+  // In the library: ForwardEngineProperties to the ISAPI, NSAPI and WSAPI adapters.
+  void Loaded() override;
+  // In the library, once the server has started ISAPI, the ISAPI adapter's lookup.
+  std::string GetServerVariable(const std::string& name) override;
+
+  // Stored; in the library also set on the ISAPI adapter.
+  THttpExtensionVersionEvent OnIsapiExtensionVersion;
+  THttpFilterProcEvent OnIsapiFilterProc;
+  THttpFilterVersionEvent OnIsapiFilterVersion;
+  void SetOnIsapiExtensionVersion(THttpExtensionVersionEvent value);
+  void SetOnIsapiFilterProc(THttpFilterProcEvent value);
+  void SetOnIsapiFilterVersion(THttpFilterVersionEvent value);
+
   // The headers are the adapter's business; this engine never emits any itself.
   void WriteServerHeader(const std::string& name, const std::string& value) override;
   void EndServerHeaders() override;
   // Terminates through the current engine when that is another engine; otherwise nothing.
   void Terminate() override;
 
-  // The CGI adapter created by the constructor (also reachable as CgiAdapter()).
+  // The CGI adapter created by the constructor (also reachable as CgiAdapter()); null in the
+  // library.
   THttpCGIEngine* Adapter() const { return adapter_.get(); }
 
  private:
   std::unique_ptr<THttpCGIEngine> adapter_;
+  std::vector<std::unique_ptr<THttpEngine>> in_process_adapters_;  // the library's three
   bool cgi_auto_terminate_ = true;
 };
 

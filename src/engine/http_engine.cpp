@@ -15,7 +15,8 @@ THttpEngine::THttpEngine() {
   RequestContext().Engine = this;
   // The session and method settings start at their defaults (their constructors); so do the
   // other properties (member initialisers). The watchdog thread starts when a read first has
-  // to wait for the client (watchdog::Arm), not with every process.
+  // to wait for the client (watchdog::Arm), not with every process, and never in a library,
+  // whose input is never a descriptor.
 }
 
 THttpEngine::~THttpEngine() {
@@ -112,6 +113,12 @@ std::string THttpEngine::GetOtherServerVariable(const std::string&) {
 }
 
 void THttpEngine::Terminate() {
+  // Inside a web server the process is the server's: only the open request is finished.
+  if (RunsAsLibrary()) {
+    TRequestContext& context = RequestContext();
+    if (context.Engine != nullptr && context.OutputStream) context.Engine->FinishRequest();
+    return;
+  }
   EndHttpProcess();
 }
 

@@ -108,9 +108,21 @@ void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr
     if (auto_read_input_) ReadFormInput();
     if (request_counter.fetch_add(1) == 0 && OnFirstExecRequest) OnFirstExecRequest(this);
     if (OnExecRequest) OnExecRequest(this);
-    if (!kRunsAsLibrary && cgi_mode_ == NormalMode && OnLastExecRequest) OnLastExecRequest(this);
+    if (!RunsAsLibrary() && cgi_mode_ == NormalMode && OnLastExecRequest) OnLastExecRequest(this);
     if (!kIsConsoleBuild) QueueContentLength();
   };
+  // Inside a web server's process a ServerMode site still serves one request at a time, as its
+  // request server would: the request's events run under one lock made on first use.
+  struct ServerModeLock {
+    THttpEngine* engine;
+    TLockHandle lock = nullptr;
+    ~ServerModeLock() { engine->LeaveLock(lock); }
+  } server_mode_lock{this};
+  if (RunsAsLibrary() && cgi_mode_ == ServerMode) {
+    static const TLockHandle library_lock = CreateLock();
+    server_mode_lock.lock = library_lock;
+    EnterLock(library_lock);
+  }
   // Every failure is a std::exception here; the gateway raises Exception, the runtime may raise
   // others (allocation, streams). All of them end in the error page instead of a crash.
   try {
@@ -128,6 +140,8 @@ void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr
       HandleRequestError(reason);
     }
   }
+  LeaveLock(server_mode_lock.lock);
+  server_mode_lock.lock = nullptr;
   if (!kIsConsoleBuild) FinishRequest();
 }
 
