@@ -12,10 +12,12 @@
 #include "engine/file_filter.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_engine.h"
+#include "engine/http_log.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
 #include "gateway/cross_origin.h"
 #include "gateway/gateway_files.h"
+#include "gateway/json_answer.h"
 #include "gateway/resolve_path.h"
 #include "mail/smtp_send_mail.h"
 #include "platform/file_lock.h"
@@ -80,6 +82,27 @@ void PrepareRequest() {
   AddCrossOriginHeaders(guards);
 }
 
+// An error of the engine itself (a body over Max_Request_Size, a body that did not arrive in
+// time, an upload that could not be decoded) ends the request before the form runs. A script that
+// asked for JSON gets JSON, with the cross-origin headers its page needs to read it: 403 for the
+// body limit (a guard), 500 otherwise. Every other request gets the engine's error page as before.
+// Only the Accept header can ask here: the fields may never have been decoded.
+void AnswerRequestFailure(THttpEngine* engine, const Exception& error) {
+  if (!RequestPrefersJson(HttpServerVar("HTTP_ACCEPT"), "")) {
+    engine->HandleRequestError(error);
+    return;
+  }
+  WriteHttpLog("Unhandled Exception: " + error.Message());
+  engine->ClearResponse();
+  AddCrossOriginHeaders(ConfiguredGuards());
+  const bool refused = error.Message() == "Content length exceeds allowed limit";
+  std::string body = refused ? "{\"status\":\"refused\"" : "{\"status\":\"error\"";
+  body += ",\"error\":";
+  body += JsonString(error.Message());
+  body += '}';
+  WriteJsonAnswer(refused ? 403 : 500, body);
+}
+
 // How the site runs the gateway: CGI_Mode of the settings file beside the program. "Server"
 // keeps a resident request server that serves one request after the other, "ServerThread" one
 // that serves each on its own thread; anything else (and no setting) is one process per request.
@@ -116,6 +139,7 @@ TForm1::TForm1() : TComponentOwner(Kind::kForm) {
   engine.CGISession().SetEncryptionKey("3C91F0D27A5B6E84C0D9A1B2E7F46385");
   engine.SetOnPrepareRequest([](THttpEngine*) { PrepareRequest(); });
   engine.SetOnExecRequest([this](THttpEngine* sender) { GeneralHttpEngine1ExecRequest(sender); });
+  engine.SetOnRequestError(AnswerRequestFailure);
 
   SmtpSendMail1 = std::make_unique<TSmtpSendMail>();
   SmtpSendMail1->RemoteHost = "localhost";

@@ -273,6 +273,26 @@ INSTANTIATE_TEST_SUITE_P(
         CrossOriginCase{"post_null", "POST", "null", "null", false},
         CrossOriginCase{"post_without_origin", "POST", "https://www.site.test", "", false}));
 
+// A body over Max_Request_Size is refused by the engine before the form runs. A script that asked
+// for JSON once got the HTML error page with status 200 and no cross-origin headers, which its page
+// could not even read; a plain post still gets that page.
+TEST_F(ScriptAnswerTest, BodyOverTheLimitIsRefusedInJsonWithTheCrossOriginHeaders) {
+  ini_["Max_Request_Size"] = "10";
+  ini_["Allowed_Origins"] = "https://www.site.test";
+  headers_["HTTP_ORIGIN"] = "https://www.site.test";
+  headers_["HTTP_ACCEPT"] = "application/json";
+  const cgi_test::CgiResult json = Post(kVisitor);
+  ASSERT_EQ(json.exit_code, 0) << json.error;
+  EXPECT_EQ(Header(json, "Status"), "403 Forbidden");
+  EXPECT_EQ(Header(json, "Access-Control-Allow-Origin"), "https://www.site.test");
+  EXPECT_EQ(Body(json), R"({"status":"refused","error":"Content length exceeds allowed limit"})");
+  headers_["HTTP_ACCEPT"] = "text/html";
+  const cgi_test::CgiResult page = Post(kVisitor);
+  EXPECT_NE(Body(page).find("Unhandled Exception: Content length exceeds allowed limit"),
+            std::string::npos);
+  EXPECT_EQ(smtp_.MessageCount(), 0);
+}
+
 struct PreferenceCase {
   const char* accept;
   const char* format_field;
