@@ -26,6 +26,10 @@ class LockedTableFile {
   explicit LockedTableFile(const std::string& name)
       : fd_(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)), lock_(fd_) {}
   ~LockedTableFile() {
+    // The lock goes before the descriptor. Unlocking after the close once released the lock of
+    // another thread that had opened the table under the same descriptor number, and two
+    // requests of one resident process drew the same reference number.
+    lock_.Unlock();
     if (fd_ >= 0) ::close(fd_);
   }
   LockedTableFile(const LockedTableFile&) = delete;

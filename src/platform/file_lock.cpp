@@ -34,7 +34,12 @@ ScopedFileLock::ScopedFileLock(int fd, std::chrono::milliseconds limit) : fd_(fd
 }
 
 ScopedFileLock::~ScopedFileLock() {
+  Unlock();
+}
+
+void ScopedFileLock::Unlock() {
   if (locked_) ::flock(fd_, LOCK_UN);
+  locked_ = false;
 }
 
 bool AppendToFileLocked(const std::string& path, std::string_view bytes, bool* lock_timed_out) {

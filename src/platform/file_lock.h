@@ -29,6 +29,10 @@ class ScopedFileLock {
   ScopedFileLock& operator=(const ScopedFileLock&) = delete;
 
   bool Locked() const { return locked_; }
+  // Lets go of the lock now; the destructor then does nothing. An owner that closes the
+  // descriptor itself must call this first: unlocking after the close would act on whatever file
+  // another thread has opened under the same number meanwhile.
+  void Unlock();
   // The lock was not had within the limit (another holder kept it).
   bool TimedOut() const { return timed_out_; }
 
