@@ -56,7 +56,7 @@ struct EXTENSION_CONTROL_BLOCK {
   BOOL (*GetServerVariable)(HCONN hConn, char* lpszVariableName, void* lpvBuffer, DWORD* lpdwSize);
   BOOL (*WriteClient)(HCONN ConnID, void* Buffer, DWORD* lpdwBytes, DWORD dwReserved);
   BOOL (*ReadClient)(HCONN ConnID, void* lpvBuffer, DWORD* lpdwSize);
-  BOOL (*ServerSupportFunction)
+  BOOL(*ServerSupportFunction)
   (HCONN hConn, DWORD dwHSERequest, void* lpvBuffer, DWORD* lpdwSize, DWORD* lpdwDataType);
 };
 
@@ -100,12 +100,12 @@ struct HTTP_FILTER_CONTEXT {
   DWORD ulReserved;
   BOOL fIsSecurePort;
   void* pFilterContext;
-  BOOL (*GetServerVariable)
+  BOOL(*GetServerVariable)
   (HTTP_FILTER_CONTEXT* pfc, char* lpszVariableName, void* lpvBuffer, DWORD* lpdwSize);
   BOOL (*AddResponseHeaders)(HTTP_FILTER_CONTEXT* pfc, char* lpszHeaders, DWORD dwReserved);
   BOOL (*WriteClient)(HTTP_FILTER_CONTEXT* pfc, void* Buffer, DWORD* lpdwBytes, DWORD dwReserved);
   void* (*AllocMem)(HTTP_FILTER_CONTEXT* pfc, DWORD cbSize, DWORD dwReserved);
-  BOOL (*ServerSupportFunction)
+  BOOL(*ServerSupportFunction)
   (HTTP_FILTER_CONTEXT* pfc, DWORD sfReq, void* pData, std::uintptr_t ul1, std::uintptr_t ul2);
 };
 
