@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -123,6 +124,20 @@ class TestSmtpServer {
     while (MessageCount() < count && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return MessageCount();
+  }
+
+  // The reference numbers that messages 1..`count` carry ("Reference <N>" in the test sites'
+  // templates); a message without one gives "<none>".
+  std::set<std::string> ReferenceNumbers(int count) const {
+    std::set<std::string> numbers;
+    for (int i = 1; i <= count; ++i) {
+      const std::string mail = Message(i).raw;
+      const size_t open = mail.find("Reference <");
+      const size_t close = open == std::string::npos ? open : mail.find('>', open);
+      numbers.insert(close == std::string::npos ? "<none>"
+                                                : mail.substr(open + 11, close - open - 11));
+    }
+    return numbers;
   }
 
   // Message number `n` (from 1).
