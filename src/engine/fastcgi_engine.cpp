@@ -1,7 +1,6 @@
 #include "engine/fastcgi_engine.h"
 
 #include <fastcgi.h>
-#include <fcgiapp.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "engine/cgi_startup.h"
+#include "engine/fcgi_library.h"
 #include "engine/http_log.h"
 #include "engine/watchdog.h"
 #include "platform/environment.h"
@@ -27,30 +27,32 @@ namespace {
 // ReadInput never arms the process-wide watchdog for it.
 class TFcgxInputStream : public TStream {
  public:
-  explicit TFcgxInputStream(FCGX_Stream* stream) : stream_(stream) {}
+  TFcgxInputStream(const TFcgi& fcgi, FCGX_Stream* stream) : fcgi_(fcgi), stream_(stream) {}
   int Read(void* buffer, int count) override {
-    const int n = FCGX_GetStr(static_cast<char*>(buffer), count, stream_);
-    if (n <= 0 && FCGX_GetError(stream_) != 0) return -1;
+    const int n = fcgi_.FCGX_GetStr(static_cast<char*>(buffer), count, stream_);
+    if (n <= 0 && fcgi_.FCGX_GetError(stream_) != 0) return -1;
     return n;
   }
   int Write(const void*, int) override { return -1; }
   int64_t Seek(int64_t, SeekOrigin) override { return -1; }
 
  private:
+  const TFcgi& fcgi_;
   FCGX_Stream* stream_;  // owned by the request
 };
 
 // The answer, as FCGI_STDOUT records.
 class TFcgxOutputStream : public TStream {
  public:
-  explicit TFcgxOutputStream(FCGX_Stream* stream) : stream_(stream) {}
+  TFcgxOutputStream(const TFcgi& fcgi, FCGX_Stream* stream) : fcgi_(fcgi), stream_(stream) {}
   int Read(void*, int) override { return -1; }
   int Write(const void* buffer, int count) override {
-    return FCGX_PutStr(static_cast<const char*>(buffer), count, stream_);
+    return fcgi_.FCGX_PutStr(static_cast<const char*>(buffer), count, stream_);
   }
   int64_t Seek(int64_t, SeekOrigin) override { return -1; }
 
  private:
+  const TFcgi& fcgi_;
   FCGX_Stream* stream_;  // owned by the request
 };
 
@@ -109,6 +111,19 @@ std::unique_ptr<TStringList> RequestVariables(const FCGX_Request& request) {
   return variables;
 }
 
+// libfcgi, or null after reporting on standard error and in the engine log why it cannot be
+// loaded (exit code 2).
+const TFcgi* FcgiOrReport() {
+  std::string error;
+  const TFcgi* fcgi = LoadFcgi(error);
+  if (fcgi == nullptr) {
+    std::fprintf(stderr, "brevix.cgi: FastCGI needs libfcgi: %s\n", error.c_str());
+    WriteHttpLog("FastCGI: " + error);
+    SetExitCode(2);
+  }
+  return fcgi;
+}
+
 // Waits until `fd` has something to accept or read, or a stop was asked for. False on stop.
 bool WaitForWork(int fd, int stop_fd) {
   for (;;) {
@@ -155,6 +170,7 @@ void TFastCGIEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream
     SetExitCode(2);
     return;
   }
+  if (FcgiOrReport() == nullptr) return;
   int listen_fd = 0;
   if (!options.Address.empty()) {
     listen_fd = OpenFastCGISocket(options.Address, error);
@@ -176,22 +192,25 @@ void TFastCGIEngine::Serve(int listen_fd, int threads) {
   // Each request is one submission of a resident process: the one-request process's
   // OnLastExecRequest and error-page shortcut do not apply.
   if (CGIMode() == NormalMode || CGIMode() == ServerMode) SetCGIMode(ServerThreadMode);
+  const TFcgi* loaded = FcgiOrReport();
+  if (loaded == nullptr) return;
+  const TFcgi& fcgi = *loaded;
   // A web server that closes its end while the answer is written must fail that write, not
   // end the process.
   signal(SIGPIPE, SIG_IGN);
-  FCGX_Init();
+  fcgi.FCGX_Init();
   // Every thread waits in poll and then accepts; with a non-blocking socket the threads that
   // lose the race get EAGAIN and wait again, and a stop is seen at once.
   fcntl(listen_fd, F_SETFL, fcntl(listen_fd, F_GETFL) | O_NONBLOCK);
   TStopPipe stop;
-  auto serve = [this, listen_fd, &stop] {
+  auto serve = [this, listen_fd, &stop, &fcgi] {
     BindThread(this);
     FCGX_Request request;
-    FCGX_InitRequest(&request, listen_fd, 0);
+    fcgi.FCGX_InitRequest(&request, listen_fd, 0);
     // A kept connection (the web server's keep-conn) brings its next request on the same
     // descriptor; otherwise the next one is a new connection.
     while (WaitForWork(request.ipcFd >= 0 ? request.ipcFd : listen_fd, stop.ReadFd())) {
-      if (const int failed = FCGX_Accept_r(&request); failed < 0) {
+      if (const int failed = fcgi.FCGX_Accept_r(&request); failed < 0) {
         // Another thread took the connection (EAGAIN), or the web server left: wait again. Any
         // other failure (out of descriptors, say) would repeat at once: pause before the next
         // try instead of spinning.
@@ -203,11 +222,11 @@ void TFastCGIEngine::Serve(int listen_fd, int threads) {
       setsockopt(request.ipcFd, SOL_SOCKET, SO_SNDTIMEO, &kConnectionTimeout,
                  sizeof kConnectionTimeout);
       if (request.role != FCGI_RESPONDER) {
-        FCGX_PutS("Status: 501 Not Implemented\r\n\r\n", request.out);
+        fcgi.FCGX_PutS("Status: 501 Not Implemented\r\n\r\n", request.out);
       } else {
         try {
-          ProcessRequest(std::make_unique<TFcgxInputStream>(request.in),
-                         std::make_unique<TFcgxOutputStream>(request.out),
+          ProcessRequest(std::make_unique<TFcgxInputStream>(fcgi, request.in),
+                         std::make_unique<TFcgxOutputStream>(fcgi, request.out),
                          RequestVariables(request));
         } catch (...) {
           // ProcessRequest turns every std::exception into the error page; anything else must
@@ -215,9 +234,9 @@ void TFastCGIEngine::Serve(int listen_fd, int threads) {
           WriteHttpLog("FastCGI: request failed");
         }
       }
-      FCGX_Finish_r(&request);
+      fcgi.FCGX_Finish_r(&request);
     }
-    FCGX_Free(&request, 1);
+    fcgi.FCGX_Free(&request, 1);
     BindThread(nullptr);
   };
   std::vector<std::thread> workers;

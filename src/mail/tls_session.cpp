@@ -1,9 +1,6 @@
 #include "mail/tls_session.h"
 
 #include <arpa/inet.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -12,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "mail/openssl_library.h"
 #include "mail/smtp_login.h"
 
 namespace {
@@ -28,30 +26,44 @@ bool IsIpAddress(const std::string& host) {
          inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
+// OpenSSL's functions inside its callbacks below: they only run once a handshake has loaded it.
+const TOpenSsl& LoadedOpenSsl() {
+  std::string unused;
+  return *LoadOpenSsl(unused);
+}
+
+// OpenSSL's BIO_clear_retry_flags, BIO_set_retry_write and BIO_set_retry_read.
+void ClearRetryFlags(BIO* bio) {
+  LoadedOpenSsl().BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
+}
+void SetRetry(BIO* bio, int direction) {
+  LoadedOpenSsl().BIO_set_flags(bio, direction | BIO_FLAGS_SHOULD_RETRY);
+}
+
 // The socket under the session. OpenSSL's own socket BIO writes with write(), which raises
 // SIGPIPE when the server has gone and would end the whole program; this one sends with
 // MSG_NOSIGNAL, so a vanished server is only a failed write.
 int SocketOf(BIO* bio) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+  return static_cast<int>(reinterpret_cast<intptr_t>(LoadedOpenSsl().BIO_get_data(bio)));
 }
 
 int SocketWrite(BIO* bio, const char* data, int length) {
-  BIO_clear_retry_flags(bio);
+  ClearRetryFlags(bio);
   ssize_t n;
   do {
     n = send(SocketOf(bio), data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(bio);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) SetRetry(bio, BIO_FLAGS_WRITE);
   return static_cast<int>(n);
 }
 
 int SocketRead(BIO* bio, char* data, int length) {
-  BIO_clear_retry_flags(bio);
+  ClearRetryFlags(bio);
   ssize_t n;
   do {
     n = recv(SocketOf(bio), data, static_cast<size_t>(length), MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(bio);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) SetRetry(bio, BIO_FLAGS_READ);
   return static_cast<int>(n);
 }
 
@@ -62,11 +74,13 @@ long SocketControl(BIO*, int command, long, void*) {
 BIO_METHOD* SocketMethod() {
   // Created once and never freed: it describes functions, not a connection.
   static BIO_METHOD* const method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "brevix socket");
+    const TOpenSsl& ssl = LoadedOpenSsl();
+    BIO_METHOD* m =
+        ssl.BIO_meth_new(ssl.BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "brevix socket");
     if (m != nullptr) {
-      BIO_meth_set_write(m, SocketWrite);
-      BIO_meth_set_read(m, SocketRead);
-      BIO_meth_set_ctrl(m, SocketControl);
+      ssl.BIO_meth_set_write(m, SocketWrite);
+      ssl.BIO_meth_set_read(m, SocketRead);
+      ssl.BIO_meth_set_ctrl(m, SocketControl);
     }
     return m;
   }();
@@ -76,47 +90,59 @@ BIO_METHOD* SocketMethod() {
 }  // namespace
 
 TTlsSession::~TTlsSession() {
-  if (ssl_) SSL_free(ssl_);
-  if (context_) SSL_CTX_free(context_);
+  if (ssl_) api_->SSL_free(ssl_);
+  if (context_) api_->SSL_CTX_free(context_);
 }
 
 bool TTlsSession::Handshake(int fd, const std::string& host, bool verify,
                             Clock::time_point deadline) {
   fd_ = fd;
-  ERR_clear_error();
-  context_ = SSL_CTX_new(TLS_client_method());
+  std::string load_error;
+  api_ = LoadOpenSsl(load_error);
+  if (api_ == nullptr) {
+    error_text_ = kTlsHandshakeFailed;
+    error_text_ += load_error;
+    return false;
+  }
+  const TOpenSsl& ssl = *api_;
+  ssl.ERR_clear_error();
+  context_ = ssl.SSL_CTX_new(ssl.TLS_client_method());
   if (context_ == nullptr) {
     Fail(kTlsHandshakeFailed);
     return false;
   }
-  SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-  // Write hands over pieces of one buffer and may resume with the same bytes after a wait.
-  SSL_CTX_set_mode(context_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // SSL_CTX_set_min_proto_version and SSL_CTX_set_mode. Write hands over pieces of one buffer
+  // and may resume with the same bytes after a wait.
+  ssl.SSL_CTX_ctrl(context_, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+  ssl.SSL_CTX_ctrl(context_, SSL_CTRL_MODE,
+                   SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
   if (verify) {
-    SSL_CTX_set_default_verify_paths(context_);
-    SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+    ssl.SSL_CTX_set_default_verify_paths(context_);
+    ssl.SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
   }
-  ssl_ = SSL_new(context_);
-  BIO* bio = SocketMethod() != nullptr && ssl_ != nullptr ? BIO_new(SocketMethod()) : nullptr;
+  ssl_ = ssl.SSL_new(context_);
+  BIO* bio = SocketMethod() != nullptr && ssl_ != nullptr ? ssl.BIO_new(SocketMethod()) : nullptr;
   if (bio == nullptr) {
     Fail(kTlsHandshakeFailed);
     return false;
   }
-  BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
-  BIO_set_init(bio, 1);
-  SSL_set_bio(ssl_, bio, bio);  // the session owns the BIO from here on
+  ssl.BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+  ssl.BIO_set_init(bio, 1);
+  ssl.SSL_set_bio(ssl_, bio, bio);  // the session owns the BIO from here on
   if (IsIpAddress(host)) {
-    if (verify) X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str());
+    if (verify) ssl.X509_VERIFY_PARAM_set1_ip_asc(ssl.SSL_get0_param(ssl_), host.c_str());
   } else {
-    // The name goes out for the server to choose its certificate, and is what that must show.
-    SSL_set_tlsext_host_name(ssl_, host.c_str());
-    if (verify) SSL_set1_host(ssl_, host.c_str());
+    // The name goes out for the server to choose its certificate, and is what that must show
+    // (SSL_set_tlsext_host_name).
+    ssl.SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                 const_cast<char*>(host.c_str()));
+    if (verify) ssl.SSL_set1_host(ssl_, host.c_str());
   }
   for (;;) {
     errno = 0;
-    const int result = SSL_connect(ssl_);
+    const int result = ssl.SSL_connect(ssl_);
     if (result == 1) return true;
-    const int error = SSL_get_error(ssl_, result);
+    const int error = ssl.SSL_get_error(ssl_, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
       if (WaitFor(error, deadline)) continue;
       if (timed_out_) {
@@ -135,15 +161,15 @@ bool TTlsSession::Write(const std::string& text, Clock::time_point deadline) {
   if (ssl_ == nullptr) return false;
   size_t sent = 0;
   while (sent < text.size()) {
-    ERR_clear_error();
+    api_->ERR_clear_error();
     errno = 0;
     const int chunk = static_cast<int>(std::min<size_t>(text.size() - sent, 1 << 20));
-    const int result = SSL_write(ssl_, text.data() + sent, chunk);
+    const int result = api_->SSL_write(ssl_, text.data() + sent, chunk);
     if (result > 0) {
       sent += static_cast<size_t>(result);
       continue;
     }
-    const int error = SSL_get_error(ssl_, result);
+    const int error = api_->SSL_get_error(ssl_, result);
     if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) && WaitFor(error, deadline))
       continue;
     if (!timed_out_ && error_text_.empty()) Fail("TLS error: ");
@@ -158,11 +184,11 @@ std::string TTlsSession::Read(bool& closed) {
     closed = true;
     return "";
   }
-  ERR_clear_error();
+  api_->ERR_clear_error();
   char buffer[4096];
-  const int result = SSL_read(ssl_, buffer, sizeof buffer);
+  const int result = api_->SSL_read(ssl_, buffer, sizeof buffer);
   if (result > 0) return std::string(buffer, static_cast<size_t>(result));
-  const int error = SSL_get_error(ssl_, result);
+  const int error = api_->SSL_get_error(ssl_, result);
   if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return "";
   closed = true;
   // A server that simply hangs up (without the close notice) is a closed connection, as in plain
@@ -173,9 +199,9 @@ std::string TTlsSession::Read(bool& closed) {
 
 void TTlsSession::Shutdown() {
   if (ssl_ == nullptr) return;
-  ERR_clear_error();
-  SSL_shutdown(ssl_);
-  ERR_clear_error();
+  api_->ERR_clear_error();
+  api_->SSL_shutdown(ssl_);
+  api_->ERR_clear_error();
 }
 
 bool TTlsSession::WaitFor(int ssl_error, Clock::time_point deadline) {
@@ -199,8 +225,8 @@ bool TTlsSession::WaitFor(int ssl_error, Clock::time_point deadline) {
 void TTlsSession::Fail(const std::string& prefix) {
   const int saved_errno = errno;
   std::string reason;
-  if (const unsigned long code = ERR_peek_last_error(); code != 0) {
-    const char* text = ERR_reason_error_string(code);
+  if (const unsigned long code = api_->ERR_peek_last_error(); code != 0) {
+    const char* text = api_->ERR_reason_error_string(code);
     if (text != nullptr) {
       reason = text;
     } else {
@@ -213,13 +239,13 @@ void TTlsSession::Fail(const std::string& prefix) {
     reason = "the server closed the connection";
   }
   if (ssl_ != nullptr) {
-    const long verify = SSL_get_verify_result(ssl_);
+    const long verify = api_->SSL_get_verify_result(ssl_);
     if (verify != X509_V_OK) {
       reason += " (";
-      reason += X509_verify_cert_error_string(verify);
+      reason += api_->X509_verify_cert_error_string(verify);
       reason += ")";
     }
   }
   error_text_ = prefix + reason;
-  ERR_clear_error();
+  api_->ERR_clear_error();
 }

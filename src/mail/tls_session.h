@@ -3,7 +3,8 @@
 #include <chrono>
 #include <string>
 
-// One TLS client session (OpenSSL) over a connected non-blocking socket that the caller owns.
+// One TLS client session (OpenSSL, loaded on the first handshake: openssl_library.h) over a
+// connected non-blocking socket that the caller owns.
 //
 // Handshake verifies, unless told not to, that the server's certificate chains to the system's
 // trust store (OpenSSL's default paths, which honour SSL_CERT_FILE and SSL_CERT_DIR) and names
@@ -15,6 +16,7 @@
 // stays the caller's job (Shutdown only sends TLS's close notice).
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
+struct TOpenSsl;
 
 class TTlsSession {
  public:
@@ -26,7 +28,8 @@ class TTlsSession {
   TTlsSession& operator=(const TTlsSession&) = delete;
 
   // Runs the client handshake on `fd`. On failure ErrorText() is "TLS handshake failed: " and
-  // OpenSSL's reason (with the certificate check's reason when that failed).
+  // OpenSSL's reason (with the certificate check's reason when that failed), or why OpenSSL
+  // could not be loaded.
   bool Handshake(int fd, const std::string& host, bool verify, Clock::time_point deadline);
 
   // Sends all of `text`. False on a TLS or socket failure (ErrorText) or when the deadline
@@ -50,6 +53,7 @@ class TTlsSession {
   // Records OpenSSL's reason for a failure, after `prefix`.
   void Fail(const std::string& prefix);
 
+  const TOpenSsl* api_ = nullptr;  // set by Handshake once OpenSSL is loaded
   SSL_CTX* context_ = nullptr;
   SSL* ssl_ = nullptr;
   int fd_ = -1;

@@ -1,0 +1,22 @@
+#include "platform/shared_library.h"
+
+#include <dlfcn.h>
+
+TSharedLibrary::TSharedLibrary(const char* soname) : soname_(soname) {
+  handle_ = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    const char* why = dlerror();
+    error_ = why != nullptr ? why : soname_ + ": cannot be loaded";
+  }
+}
+
+void* TSharedLibrary::Symbol(const char* name) {
+  if (handle_ == nullptr) return nullptr;
+  void* address = dlsym(handle_, name);
+  if (address == nullptr && error_.empty()) {
+    error_ = soname_;
+    error_ += " lacks ";
+    error_ += name;
+  }
+  return address;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <string>
+
+// A shared library opened while the program runs (the LoadLibrary / GetProcAddress pair), for a
+// dependency that only some runs need: OpenSSL for TLS to the mail server, libfcgi for the
+// FastCGI adapter. The gateway starts once for every form submission, and loading a linked
+// library costs every start more than the rest of a plain submission; opened here, only the runs
+// that use it pay.
+//
+// The library is opened with RTLD_NOW | RTLD_LOCAL (its names stay out of the global scope) and
+// never closed: the bound functions stay valid for the life of the process. Not thread-safe by
+// itself; the loaders build their function tables once, in a function-local static.
+class TSharedLibrary {
+ public:
+  // Opens `soname` (a file name such as "libssl.so.3", found as the dynamic loader finds it).
+  explicit TSharedLibrary(const char* soname);
+  TSharedLibrary(const TSharedLibrary&) = delete;
+  TSharedLibrary& operator=(const TSharedLibrary&) = delete;
+
+  // Sets `function` to the library's function `name` (searched in the library and in the
+  // libraries it depends on), or to null when it is missing; the first miss is kept in Error().
+  template <class Function>
+  void Bind(Function*& function, const char* name) {
+    function = reinterpret_cast<Function*>(Symbol(name));
+  }
+
+  // True when the library opened and every Bind so far found its function.
+  bool Complete() const { return error_.empty(); }
+  // Why not: the loader's message ("libssl.so.3: cannot open shared object file: No such file
+  // or directory") or "<soname> lacks <name>".
+  const std::string& Error() const { return error_; }
+
+ private:
+  void* Symbol(const char* name);
+
+  std::string soname_;
+  void* handle_ = nullptr;
+  std::string error_;
+};
+
+// A table of a library's functions (a struct of function pointers), bound once. `bind_all` is
+// called with the library and the table and binds every member; the loaders keep the result in a
+// function-local static, so the library is opened at the first use and only then.
+template <class Table>
+class TFunctionTable {
+ public:
+  template <class BindAll>
+  TFunctionTable(const char* soname, BindAll bind_all) {
+    TSharedLibrary library(soname);
+    bind_all(library, functions_);
+    error_ = library.Error();
+  }
+
+  // The table, or null when the library or one of its functions is missing (`error` says why).
+  const Table* Get(std::string& error) const {
+    if (error_.empty()) return &functions_;
+    error = error_;
+    return nullptr;
+  }
+
+ private:
+  Table functions_;
+  std::string error_;
+};
