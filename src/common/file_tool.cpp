@@ -24,6 +24,30 @@ int OpenRegularFile(const std::string& file_name, struct stat& st) {
 
 }  // namespace
 
+bool ReadWholeFile(const std::string& file_name, std::string& out) {
+  out.clear();
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EISDIR;
+  }
+  char buffer[8192];
+  while (error == 0) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = errno;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  errno = error;
+  return error == 0;
+}
+
 std::int64_t FileSizeOf(const std::string& file_name) {
   struct stat st {};
   const int fd = OpenRegularFile(file_name, st);

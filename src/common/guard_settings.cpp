@@ -20,9 +20,12 @@ char Lower(char c) {
 }  // namespace
 
 void TGuardSettings::Load(const std::string& ini_file_name) {
+  Load(TProfileFile(ini_file_name));
+}
+
+void TGuardSettings::Load(const TProfileFile& file) {
   struct stat info {};
-  IniFound = ::stat(ini_file_name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  const TProfileFile file(ini_file_name);
+  IniFound = ::stat(file.FileName().c_str(), &info) == 0 && S_ISREG(info.st_mode);
   AllowedFormFiles = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Form_Files", ""));
   AllowedSMTPServers =
       SplitSettingList(file.ReadString(kOptionsSection, "Allowed_SMTP_Servers", ""));

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/profile_file.h"
+
 // The site owner's guards against hostile forms, read from section "Options" of "brevix.ini".
 // Every value a form sends is the visitor's; these keys say what a form field may choose. They
 // are read by the gateway alone and never written by the wizard's Save, which keeps lines it
@@ -41,6 +43,8 @@ struct TGuardSettings {
 
   // Reads the keys from `ini_file_name`; a missing file leaves every default and IniFound false.
   void Load(const std::string& ini_file_name);
+  // The same from a settings file already read (one read serves every reader of a request).
+  void Load(const TProfileFile& file);
 };
 
 // The entries of a comma-separated setting, each trimmed, empty ones dropped.

@@ -24,17 +24,25 @@ std::string SharedObjectFile() {
   return std::string(resolved);
 }
 
-}  // namespace
-
-std::string ModuleFileName() {
-  // Inside brevix.so the module is the library (its folder holds brevix.ini), not the web
-  // server that loaded it. It does not move while loaded.
-  static const std::string library = SharedObjectFile();
-  if (!library.empty()) return library;
+// The program file as the kernel knows it.
+std::string ProgramFile() {
   char buffer[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0) return std::string();
   return std::string(buffer, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+std::string ModuleFileName() {
+  // Inside brevix.so the module is the library (its folder holds brevix.ini), not the web
+  // server that loaded it. Either is looked up once: the folder whose settings a process
+  // started with stays its folder, and a request asks for it a dozen times.
+  static const std::string module = [] {
+    std::string library = SharedObjectFile();
+    return library.empty() ? ProgramFile() : library;
+  }();
+  return module;
 }
 
 std::string ProgramDir() {

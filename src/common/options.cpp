@@ -97,7 +97,10 @@ TBXOptions::TBXOptions(std::string ini_file_name)
     : IniFileName(std::move(ini_file_name)), ProgramDir(::ProgramDir()) {}
 
 void TBXOptions::Load() {
-  const TProfileFile file(IniFileName);
+  Load(TProfileFile(IniFileName));
+}
+
+void TBXOptions::Load(const TProfileFile& file) {
   for (const TextKey& k : kTextKeys) {
     this->*k.field = file.ReadString(kOptionsSection, k.key, k.default_value);
   }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/profile_file.h"
+
 // The site owner's default settings, kept in "brevix.ini", section "Options". The gateway loads
 // a fresh TBXOptions at the start of every request and lets hidden form fields overwrite single
 // fields; the wizard loads it at start and saves it.
@@ -23,6 +25,8 @@ class TBXOptions {
   // "0x" or "0X" is hexadecimal, a value that is not a number (or is empty) gives the default,
   // any non-zero number is true.
   void Load();
+  // The same from a settings file already read (normally IniFileName's).
+  void Load(const TProfileFile& file);
 
   // Writes every key to section "Options" of IniFileName in the fixed order of the file (text
   // keys, then "Use_Asterisks", "Delete_Results_File", "Mail_From_Required" as "1" or "0").

@@ -9,6 +9,7 @@
 
 #include "common/exception.h"
 #include "common/file_replace.h"
+#include "common/file_tool.h"
 #include "common/text_compare.h"
 
 namespace {
@@ -18,21 +19,21 @@ bool IsCommentOrEmpty(std::string_view trimmed) {
 }
 
 // The name of a "[Section]" line, or nothing when the line is of another kind.
-std::optional<std::string> SectionName(std::string_view line) {
-  const std::string trimmed = Trim(line);
+std::optional<std::string_view> SectionName(std::string_view line) {
+  const std::string_view trimmed = TrimmedView(line);
   if (trimmed.empty() || trimmed.front() != '[') return std::nullopt;
   const size_t close = trimmed.find(']');
-  const size_t end = close == std::string::npos ? trimmed.size() : close;
-  return Trim(std::string_view(trimmed).substr(1, end - 1));
+  const size_t end = close == std::string_view::npos ? trimmed.size() : close;
+  return TrimmedView(trimmed.substr(1, end - 1));
 }
 
 // The key of a "Name=Value" line, or nothing for a comment, a section or a line without "=".
-std::optional<std::string> KeyName(std::string_view line) {
-  const std::string trimmed = Trim(line);
+std::optional<std::string_view> KeyName(std::string_view line) {
+  const std::string_view trimmed = TrimmedView(line);
   if (IsCommentOrEmpty(trimmed) || trimmed.front() == '[') return std::nullopt;
   const size_t eq = line.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
-  return Trim(line.substr(0, eq));
+  return TrimmedView(line.substr(0, eq));
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -46,26 +47,6 @@ std::vector<std::string> SplitLines(std::string_view text) {
   }
   if (start < text.size()) lines.emplace_back(text.substr(start));
   return lines;
-}
-
-// Reads the whole file. Returns false when it exists but cannot be read; a missing file reads
-// as empty.
-bool ReadWholeFile(const std::string& file_name, std::string& out) {
-  out.clear();
-  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  char buffer[8192];
-  while (ok) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    out.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return ok;
 }
 
 [[noreturn]] void ThrowUnableToWrite(const std::string& file_name) {
@@ -89,50 +70,71 @@ void CheckSection(std::string_view section) {
 
 TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_name)) {
   std::string text;
-  unreadable_ = !ReadWholeFile(file_name_, text);
+  // A missing file reads as empty; one that exists but cannot be read is never written over.
+  unreadable_ = !ReadWholeFile(file_name_, text) && errno != ENOENT && errno != ENOTDIR;
   if (!unreadable_) lines_ = SplitLines(text);
+  Index();
 }
 
 TProfileFile TProfileFile::FromText(std::string file_name, std::string_view text) {
   TProfileFile file(std::move(file_name), NoRead{});
   file.lines_ = SplitLines(text);
+  file.Index();
   return file;
 }
 
-namespace {
+void TProfileFile::Index() {
+  names_.assign(lines_.size(), LineName{});
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const std::string_view line = lines_[i];
+    LineName& entry = names_[i];
+    std::optional<std::string_view> name = SectionName(line);
+    if (name) {
+      entry.kind = LineKind::kSection;
+    } else if ((name = KeyName(line))) {
+      entry.kind = LineKind::kKey;
+    } else {
+      continue;
+    }
+    entry.offset = static_cast<size_t>(name->data() - line.data());
+    entry.length = name->size();
+  }
+}
 
-// Index of the first "[section]" line, or -1.
-long FindSection(const std::vector<std::string>& lines, std::string_view section) {
-  const std::string wanted = Trim(section);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const auto name = SectionName(lines[i]);
-    if (name && SameText(*name, wanted)) return static_cast<long>(i);
+std::string_view TProfileFile::NameOf(size_t line) const {
+  return std::string_view(lines_[line]).substr(names_[line].offset, names_[line].length);
+}
+
+long TProfileFile::FindSection(std::string_view section) const {
+  const std::string_view wanted = TrimmedView(section);
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (names_[i].kind == LineKind::kSection && SameText(NameOf(i), wanted)) {
+      return static_cast<long>(i);
+    }
   }
   return -1;
 }
 
-// Index of the line of `key` in the section starting at `header`, or -1.
-long FindKey(const std::vector<std::string>& lines, long header, std::string_view key) {
-  const std::string wanted = Trim(key);
-  for (size_t i = static_cast<size_t>(header) + 1; i < lines.size(); ++i) {
-    if (SectionName(lines[i])) break;
-    const auto name = KeyName(lines[i]);
-    if (name && SameText(*name, wanted)) return static_cast<long>(i);
+long TProfileFile::FindKey(long header, std::string_view key) const {
+  const std::string_view wanted = TrimmedView(key);
+  for (size_t i = static_cast<size_t>(header) + 1; i < names_.size(); ++i) {
+    if (names_[i].kind == LineKind::kSection) break;
+    if (names_[i].kind == LineKind::kKey && SameText(NameOf(i), wanted)) {
+      return static_cast<long>(i);
+    }
   }
   return -1;
 }
-
-}  // namespace
 
 bool TProfileFile::ValueExists(std::string_view section, std::string_view key) const {
-  const long header = FindSection(lines_, section);
-  return header >= 0 && FindKey(lines_, header, key) >= 0;
+  const long header = FindSection(section);
+  return header >= 0 && FindKey(header, key) >= 0;
 }
 
 std::string TProfileFile::ReadString(std::string_view section, std::string_view key,
                                      std::string_view default_value) const {
-  const long header = FindSection(lines_, section);
-  const long at = header < 0 ? -1 : FindKey(lines_, header, key);
+  const long header = FindSection(section);
+  const long at = header < 0 ? -1 : FindKey(header, key);
   if (at < 0) return std::string(default_value);
   const std::string& line = lines_[static_cast<size_t>(at)];
   std::string value = Trim(std::string_view(line).substr(line.find('=') + 1));
@@ -148,7 +150,7 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
   line += '=';
   for (char c : value) line += (c == '\r' || c == '\n') ? ' ' : c;
 
-  const long header = FindSection(lines_, section);
+  const long header = FindSection(section);
   if (header < 0) {
     if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
     // Appended piece by piece: "[" + std::string(...) trips GCC 12's -Wrestrict at -O3.
@@ -159,20 +161,23 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
     header_line += ']';
     lines_.push_back(std::move(header_line));
     lines_.push_back(std::move(line));
+    Index();
     return;
   }
-  const long at = FindKey(lines_, header, key);
+  const long at = FindKey(header, key);
   if (at >= 0) {
     lines_[static_cast<size_t>(at)] = std::move(line);
+    Index();
     return;
   }
   // A new key goes after the last key line of its section, so that blank lines and comments
   // that lead into the next section stay in front of it.
   size_t insert_at = static_cast<size_t>(header) + 1;
-  for (size_t i = insert_at; i < lines_.size() && !SectionName(lines_[i]); ++i) {
-    if (KeyName(lines_[i])) insert_at = i + 1;
+  for (size_t i = insert_at; i < names_.size() && names_[i].kind != LineKind::kSection; ++i) {
+    if (names_[i].kind == LineKind::kKey) insert_at = i + 1;
   }
   lines_.insert(lines_.begin() + static_cast<long>(insert_at), std::move(line));
+  Index();
 }
 
 void TProfileFile::UpdateFile() const {

@@ -72,9 +72,25 @@ class TProfileFile {
   struct NoRead {};
   TProfileFile(std::string file_name, NoRead) : file_name_(std::move(file_name)) {}
 
+  // What each line names: a request looks up some fifty keys, so every line is parsed once
+  // (Index, after each change of lines_) instead of once per lookup.
+  enum class LineKind : unsigned char { kOther, kSection, kKey };
+  struct LineName {
+    LineKind kind = LineKind::kOther;
+    size_t offset = 0;  // the trimmed section or key name within its line
+    size_t length = 0;
+  };
+  void Index();
+  std::string_view NameOf(size_t line) const;
+  // Index of the first "[section]" line, or -1.
+  long FindSection(std::string_view section) const;
+  // Index of the line of `key` in the section starting at `header`, or -1.
+  long FindKey(long header, std::string_view key) const;
+
   std::string file_name_;
   std::vector<std::string> lines_;
-  bool unreadable_ = false;  // the file exists but could not be read
+  std::vector<LineName> names_;  // one per line of lines_
+  bool unreadable_ = false;      // the file exists but could not be read
 };
 
 // One-shot helpers with the behaviour of the Windows calls of the same purpose.

@@ -13,7 +13,10 @@ TSmtpSecurityMode ParseSmtpSecurityMode(std::string_view value) {
 }
 
 void TSmtpSecuritySettings::Load(const std::string& ini_file_name) {
-  const TProfileFile file(ini_file_name);
+  Load(TProfileFile(ini_file_name));
+}
+
+void TSmtpSecuritySettings::Load(const TProfileFile& file) {
   ModeText = Trim(file.ReadString(kOptionsSection, "SMTP_Security", ""));
   Mode = ParseSmtpSecurityMode(ModeText);
   User = file.ReadString(kOptionsSection, "SMTP_User", "");

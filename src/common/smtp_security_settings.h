@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/profile_file.h"
+
 // How the gateway reaches its mail server: TLS and the login, read from section "Options" of
 // "brevix.ini". These keys belong to the site owner alone: no form field can set them, and the
 // wizard's Save keeps them as lines it does not know. SMTP_Password is a secret: brevix.ini should
@@ -27,6 +29,8 @@ struct TSmtpSecuritySettings {
 
   // Reads the four keys from `ini_file_name`; a missing file or key leaves the default.
   void Load(const std::string& ini_file_name);
+  // The same from a settings file already read.
+  void Load(const TProfileFile& file);
 
   // True when the dialogue goes beyond today's plain HELO one (TLS or a login).
   bool Extended() const { return Mode != TSmtpSecurityMode::kNone || !User.empty(); }

@@ -1,10 +1,13 @@
 #include "common/string_list.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <cerrno>
 
 #include "common/exception.h"
+#include "common/file_tool.h"
 #include "common/text_compare.h"
 
 namespace {
@@ -179,18 +182,24 @@ void TStringList::SetText(std::string_view text) {
 }
 
 void TStringList::LoadFromFile(const std::string& file_name) {
-  std::ifstream in(file_name, std::ios::binary);
-  if (!in) throw Exception("Cannot open file \"" + file_name + "\"");
-  std::ostringstream content;
-  content << in.rdbuf();
-  SetText(content.str());
+  // Plain reads rather than a file stream: a stream sets up the C++ locale machinery, which
+  // would cost each gateway process more than reading its message template.
+  std::string text;
+  if (!ReadWholeFile(file_name, text)) throw Exception("Cannot open file \"" + file_name + "\"");
+  SetText(text);
 }
 
 void TStringList::SaveToFile(const std::string& file_name) const {
-  std::ofstream out(file_name, std::ios::binary | std::ios::trunc);
-  if (!out) throw Exception("Cannot create file \"" + file_name + "\"");
+  const int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw Exception("Cannot create file \"" + file_name + "\"");
   const std::string text = Text();
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  if (!out) throw Exception("Cannot create file \"" + file_name + "\"");
+  bool ok = true;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) ok = false;
+  if (!ok) throw Exception("Cannot create file \"" + file_name + "\"");
 }

@@ -1,13 +1,5 @@
 #include "common/text_compare.h"
 
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string UpperCase(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = AsciiUpper(c);
@@ -39,8 +31,16 @@ static bool IsTrimmed(char c) {
   return static_cast<unsigned char>(c) <= ' ';
 }
 
+std::string_view TrimmedView(std::string_view text) {
+  size_t start = 0;
+  size_t end = text.size();
+  while (end > 0 && IsTrimmed(text[end - 1])) --end;
+  while (start < end && IsTrimmed(text[start])) ++start;
+  return text.substr(start, end - start);
+}
+
 std::string Trim(std::string_view text) {
-  return TrimLeft(TrimRight(text));
+  return std::string(TrimmedView(text));
 }
 
 std::string TrimLeft(std::string_view text) {

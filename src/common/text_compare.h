@@ -6,8 +6,13 @@
 // Case-insensitive comparisons fold ASCII letters only, so that the behaviour does not depend
 // on the process locale.
 
-char AsciiUpper(char c);
-char AsciiLower(char c);
+// Inline: every case-insensitive lookup of a name runs them per character.
+inline char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+inline char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
 
@@ -20,3 +25,5 @@ bool SameText(std::string_view a, std::string_view b);
 std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
+// The same cut as Trim, as a view into `text` (no copy).
+std::string_view TrimmedView(std::string_view text);

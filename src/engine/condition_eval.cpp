@@ -1,6 +1,9 @@
 #include "engine/condition_eval.h"
 
-#include <charconv>
+#include <locale.h>
+#include <stdlib.h>
+
+#include <cerrno>
 #include <cmath>
 
 #include "common/text_compare.h"
@@ -199,21 +202,27 @@ std::string EvaluateOperand(std::string_view operand, TConditionLookups& lookups
 
 double OperandNumber(std::string_view operand) {
   std::string_view digits = operand;
-  // from_chars takes a leading minus but not a plus.
+  // strtod would take a leading plus itself, but not one before a minus.
   if (!digits.empty() && digits.front() == '+') {
     digits.remove_prefix(1);
     if (!digits.empty() && digits.front() == '-') return 0;
   }
   if (digits.empty()) return 0;
-  // Only plain decimal notation counts: from_chars would also read "inf", "nan" and hex forms.
+  // Only plain decimal notation counts: strtod would also read "inf", "nan" and hex forms, and
+  // skip leading blanks.
   for (char c : digits) {
     const bool allowed =
         (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
     if (!allowed) return 0;
   }
-  double value = 0;
-  const char* end = digits.data() + digits.size();
-  const auto [ptr, ec] = std::from_chars(digits.data(), end, value, std::chars_format::general);
-  if (ec != std::errc() || ptr != end || !std::isfinite(value)) return 0;
+  // strtod in the "C" locale (a host process of brevix.so may have set another decimal
+  // point) rather than std::from_chars, whose floating-point form would make the program load
+  // libm at every start. Out of range, too large or too small, reads as 0.
+  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  const std::string text(digits);
+  char* end = nullptr;
+  errno = 0;
+  const double value = strtod_l(text.c_str(), &end, c_locale);
+  if (errno == ERANGE || end != text.c_str() + text.size() || !std::isfinite(value)) return 0;
   return value;
 }

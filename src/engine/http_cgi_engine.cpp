@@ -19,6 +19,11 @@ void WriteText(TStream& stream, const std::string& text) {
   stream.Write(text.data(), static_cast<int>(text.size()));
 }
 
+// The header lines of the answer being sent on this thread. They go out in one write with the
+// blank line that ends them (EndServerHeaders, which always follows them), rather than one small
+// write, and one wake-up of the web server, per line.
+thread_local std::string pending_headers;
+
 }  // namespace
 
 bool IsHttpToken(const std::string& name) {
@@ -46,7 +51,9 @@ void THttpCGIEngine::WriteServerHeader(const std::string& name, const std::strin
     // Every CGI server takes the status in the "Status:" form; a raw status line is refused
     // by some and loses its code in others.
     std::string status = name.size() > 8 ? name.substr(8, kMaxStatusLength) : std::string();
-    WriteText(*output, "Status: " + Trim(OneLine(status)) + "\r\n");
+    pending_headers += "Status: ";
+    pending_headers += Trim(OneLine(status));
+    pending_headers += "\r\n";
     return;
   }
   if (!IsHttpToken(name)) {
@@ -55,9 +62,15 @@ void THttpCGIEngine::WriteServerHeader(const std::string& name, const std::strin
     return;
   }
   // An empty value still gets its colon: a line without one is a malformed header to servers.
-  WriteText(*output, value.empty() ? name + ":\r\n" : name + ": " + OneLine(value) + "\r\n");
+  pending_headers += name;
+  pending_headers += value.empty() ? ":" : ": ";
+  pending_headers += OneLine(value);
+  pending_headers += "\r\n";
 }
 
 void THttpCGIEngine::EndServerHeaders() {
-  if (TStream* output = RequestContext().OutputStream.get()) WriteText(*output, "\r\n");
+  std::string block;
+  block.swap(pending_headers);
+  block += "\r\n";
+  if (TStream* output = RequestContext().OutputStream.get()) WriteText(*output, block);
 }

@@ -38,7 +38,7 @@ class LockedTableFile {
   bool Ok() const { return fd_ >= 0 && lock_.Locked(); }
   bool LockTimedOut() const { return lock_.TimedOut(); }
 
-  void Read(TStringList& table) const {
+  void Read(TStringList& table) {
     std::string text;
     char buffer[4096];
     off_t offset = 0;
@@ -49,12 +49,15 @@ class LockedTableFile {
       text.append(buffer, static_cast<size_t>(n));
       offset += n;
     }
+    size_read_ = text.size();
     table.SetText(text);
   }
 
+  // Writes the table over the old one and cuts the file only when the new text is shorter.
+  // Truncating first would free and allocate the file's blocks on every draw, and a crash between
+  // the two steps would lose every counter.
   void Write(const TStringList& table) const {
     const std::string text = table.Text();
-    if (::ftruncate(fd_, 0) != 0) return;
     size_t done = 0;
     while (done < text.size()) {
       const ssize_t n =
@@ -63,10 +66,14 @@ class LockedTableFile {
       if (n <= 0) return;
       done += static_cast<size_t>(n);
     }
+    // A failed cut leaves the old text's last bytes behind the table; lookups take the first line
+    // of a name, which is the new one.
+    if (text.size() < size_read_ && ::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) return;
   }
 
  private:
   int fd_;
+  size_t size_read_ = 0;  // the table's length when Read found it
   ScopedFileLock lock_;
 };
 

@@ -106,9 +106,8 @@ void AnswerRequestFailure(THttpEngine* engine, const Exception& error) {
 // How the site runs the gateway: CGI_Mode of the settings file beside the program. "Server"
 // keeps a resident request server that serves one request after the other, "ServerThread" one
 // that serves each on its own thread; anything else (and no setting) is one process per request.
-TCGIMode ConfiguredCGIMode() {
-  const std::string mode = UpperCase(
-      Trim(TProfileFile(ProgramDir() + "brevix.ini").ReadString(kOptionsSection, "CGI_Mode", "")));
+TCGIMode ConfiguredCGIMode(const TProfileFile& ini) {
+  const std::string mode = UpperCase(Trim(ini.ReadString(kOptionsSection, "CGI_Mode", "")));
   if (mode == "SERVER") return ServerMode;
   if (mode == "SERVERTHREAD") return ServerThreadMode;
   return NormalMode;
@@ -123,8 +122,13 @@ TForm1::TForm1() : TComponentOwner(Kind::kForm) {
   engine.AllowedMethods().SetPut(true);
   engine.AllowedMethods().SetPost(true);
   engine.SetAutoContentType("text/html");
-  engine.SetAutoReadLimit(BodyLimit(ConfiguredGuards()));
-  engine.SetCGIMode(ConfiguredCGIMode());
+  {
+    const TProfileFile ini(ProgramDir() + "brevix.ini");
+    TGuardSettings guards;
+    guards.Load(ini);
+    engine.SetAutoReadLimit(BodyLimit(guards));
+    engine.SetCGIMode(ConfiguredCGIMode(ini));
+  }
   engine.SetDebugMode(NoDebug);
   engine.SetNoCache(true);
   engine.SetTempDir("Temp");
@@ -200,12 +204,14 @@ TGatewayRequestScope::~TGatewayRequestScope() {
 void TForm1::LoadOptions() {
   TGatewayRequest& request = Request();
   request.Options = std::make_unique<TBXOptions>();
-  request.Options->Load();
+  // One read of the file serves the options, the guards and the mail security.
+  const TProfileFile ini(request.Options->IniFileName);
+  request.Options->Load(ini);
   request.Configured = std::make_unique<const TBXOptions>(*request.Options);
-  request.Guards.Load(request.Options->IniFileName);
+  request.Guards.Load(ini);
   // TLS and the login come from the ini alone (no form field names them) and serve the main
   // mail and the receipt alike.
-  request.SmtpSendMail1->Security.Load(request.Options->IniFileName);
+  request.SmtpSendMail1->Security.Load(ini);
   request.SendMailReceipt->Security = request.SmtpSendMail1->Security;
 }
 

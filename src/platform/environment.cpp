@@ -1,8 +1,8 @@
 #include "platform/environment.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+
+#include "common/file_tool.h"
 
 extern char** environ;
 
@@ -28,8 +28,8 @@ std::vector<std::string> CommandLineParams() {
   // from handing argc/argv down to the engine. The command line never changes, and the
   // start-up tests ask for it several times: it is read once.
   static const std::vector<std::string> params = [] {
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string all;
+    ReadWholeFile("/proc/self/cmdline", all);
     std::vector<std::string> result;
     size_t start = 0;
     bool first = true;

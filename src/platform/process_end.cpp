@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <iostream>
 #include <mutex>
 #include <vector>
 
@@ -40,8 +39,6 @@ void EndProcess(int code) {
       // The process ends anyway; a failing clean-up must not keep it alive.
     }
   }
-  std::cout.flush();
-  std::cerr.flush();
   std::fflush(nullptr);
   // _exit: static destructors may still be in use by other threads (the watchdog).
   _exit(code);
