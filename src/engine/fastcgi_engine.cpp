@@ -14,9 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "common/exception.h"
 #include "engine/cgi_startup.h"
 #include "engine/fcgi_library.h"
 #include "engine/http_log.h"
+#include "engine/request_context.h"
 #include "engine/watchdog.h"
 #include "platform/environment.h"
 #include "platform/process_end.h"
@@ -25,12 +27,19 @@ namespace {
 
 // The request body, as libfcgi delivers the FCGI_STDIN records. Not a descriptor stream, so
 // ReadInput never arms the process-wide watchdog for it.
+//
+// The body ends with an empty record. A connection that fails before it (the receive time-out
+// of a web server that stopped sending, or a connection that broke) fails the request: decoding
+// what arrived would mail and record a cut-off submission as if it were whole.
 class TFcgxInputStream : public TStream {
  public:
   TFcgxInputStream(const TFcgi& fcgi, FCGX_Stream* stream) : fcgi_(fcgi), stream_(stream) {}
   int Read(void* buffer, int count) override {
     const int n = fcgi_.FCGX_GetStr(static_cast<char*>(buffer), count, stream_);
-    if (n <= 0 && fcgi_.FCGX_GetError(stream_) != 0) return -1;
+    if (n > 0) return n;
+    const int error = fcgi_.FCGX_GetError(stream_);
+    if (error == EAGAIN || error == EWOULDBLOCK) throw Exception(kBodyTimeoutMessage);
+    if (error != 0) throw Exception("Request body incomplete: the connection failed");
     return n;
   }
   int Write(const void*, int) override { return -1; }

@@ -36,12 +36,16 @@ class FastCgiTest : public GatewaySite {
     ASSERT_TRUE(fastcgi_test::FastCgiProcess::WaitForSocket(Socket())) << FileText("server.out");
   }
 
-  fastcgi_test::Answer Submit(const std::string& body) const {
+  // Posts `body`; a `stall_after` below its size sends only that much and then nothing more.
+  fastcgi_test::Answer Submit(const std::string& body,
+                              size_t stall_after = std::string::npos) const {
     std::map<std::string, std::string> params;
     for (const auto& [name, value] : Environment("POST")) params[name] = value;
     params["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
     params["CONTENT_LENGTH"] = std::to_string(body.size());
-    return fastcgi_test::Request(Socket(), params, body);
+    const bool whole = stall_after >= body.size();
+    return fastcgi_test::Request(Socket(), params, whole ? body : body.substr(0, stall_after),
+                                 whole);
   }
 
   static std::string AnswerBody(const fastcgi_test::Answer& answer) {
@@ -143,6 +147,21 @@ TEST_F(FastCgiTest, StopSignalLetsTheRequestInHandFinishItsMailAndAnswer) {
   EXPECT_NE(mail_server.Received().find("DATA"), std::string::npos);
   EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
   EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(FastCgiTest, BodyThatStopsArrivingFailsTheRequestInsteadOfSendingWhatCame) {
+  // Waits out the connection's 30 s receive time-out.
+  ini_["Results_File"] = "results.csv";
+  StartServer(1);
+
+  const std::string body = "mail_from=a%40b.test&comments=" + std::string(200, 'x');
+  const fastcgi_test::Answer result = Submit(body, 40);
+
+  ASSERT_TRUE(result.complete) << FileText("server.out");
+  EXPECT_NE(result.output.find("Request body not received in time"), std::string::npos)
+      << result.output;
+  EXPECT_EQ(smtp_.MessageCount(), 0);
+  EXPECT_FALSE(Exists("results.csv"));
 }
 
 TEST_F(FastCgiTest, ServesTheListeningSocketOnStandardInputAsSystemdHandsItOver) {

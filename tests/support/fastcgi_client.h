@@ -81,9 +81,10 @@ inline int ConnectUnix(const std::string& path) {
 }
 
 // Sends one responder request with `params` and `body` to the unix socket `path` and reads the
-// answer until END_REQUEST, the connection's end or 60 s of silence.
+// answer until END_REQUEST, the connection's end or 60 s of silence. Without `end_body` the
+// body's closing empty record is never sent, as from a web server whose client stopped sending.
 inline Answer Request(const std::string& path, const std::map<std::string, std::string>& params,
-                      const std::string& body) {
+                      const std::string& body, bool end_body = true) {
   Answer answer;
   const int fd = ConnectUnix(path);
   if (fd < 0) return answer;
@@ -100,7 +101,7 @@ inline Answer Request(const std::string& path, const std::map<std::string, std::
   if (!pairs.empty()) AppendRecord(out, kParams, pairs);
   AppendRecord(out, kParams, "");
   if (!body.empty()) AppendRecord(out, kStdin, body);
-  AppendRecord(out, kStdin, "");
+  if (end_body) AppendRecord(out, kStdin, "");
   for (size_t sent = 0; sent < out.size();) {
     const ssize_t n = send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) break;
