@@ -28,9 +28,11 @@ GATEWAY = os.environ.get("BREVIX_GATEWAY", os.path.join(REPO, "build", "bin", "b
 SECONDS = int(sys.argv[1]) if len(sys.argv) > 1 else 10
 RSS_SUBMISSIONS = int(os.environ.get("BREVIX_BENCH_RSS_SUBMISSIONS", "100000"))
 
-FIELDS = ("name=Anna+M%C3%BCller&email=anna%40example.org&phone=%2B49+30+1234567"
-          "&company=Example+Ltd&street=Main+Street+1&city=Berlin&country=Germany"
-          "&comments=Please+send+me+the+brochure.")
+# The sample form's fields (deploy/sample/www/form.html), complete, so that every submission
+# is answered with the thank-you page after its results record and its mail.
+FIELDS = ("mail_subject=Brochure+request+from+%25namereq%25&namereq=Anna+M%C3%BCller"
+          "&mail_from=anna%40example.org&company=Example+Ltd&interests=Printed+brochure"
+          "&interests=Newsletter&comments=Please+send+me+the+brochure.")
 
 
 def free_ports(n):
@@ -84,6 +86,14 @@ def set_ini(cgi, key, value):
         f.write("\r\n".join(lines))
 
 
+def check_sends(url):
+    """Fails unless a submission of FIELDS to `url` is answered with the thank-you page: a
+    benchmark of the missing-information page would measure a submission that sends nothing."""
+    answer = urllib.request.urlopen(urllib.request.Request(url, data=FIELDS.encode()), timeout=60).read()
+    if b"<title>Thank you" not in answer:
+        raise RuntimeError(f"{url} did not send the sample submission: {answer[:300]!r}")
+
+
 def start_request_server(cgi, url):
     """Switches the site to server mode; the first submission starts the request server, which
     then serves every submission. Returns the server's process id (from its marker file)."""
@@ -122,6 +132,7 @@ def fastcgi_rows(site, web_port, url, lua, rows):
     subprocess.check_call([SITE_SH, "start", "lighttpd-fastcgi", site, str(web_port)])
     with open(os.path.join(site, "run", "brevix-fastcgi.pid")) as f:
         gateway_pid = int(f.read())
+    check_sends(url)
     done = 0
     while done < 1000:
         done += wrk(url, 4, lua, seconds=1)[0]
@@ -140,7 +151,7 @@ def multipart(size):
     boundary = "----benchboundary7MA4YWxkTrZu0gW"
     data = bytes((i * 7 + 3) % 256 for i in range(size))
     parts = []
-    for name, value in (("name", "Anna"), ("email", "anna@example.org")):
+    for name, value in (("namereq", "Anna"), ("mail_from", "anna@example.org")):
         parts.append(f"--{boundary}\r\nContent-Disposition: form-data; name=\"{name}\"\r\n\r\n{value}\r\n".encode())
     parts.append(f"--{boundary}\r\nContent-Disposition: form-data; name=\"file\"; filename=\"data.bin\"\r\n"
                  "Content-Type: application/octet-stream\r\n\r\n".encode() + data + b"\r\n")
@@ -184,6 +195,8 @@ def main():
         url = f"http://127.0.0.1:{web_port}/cgi-bin/"
         for label, script in (("trivial floor", "floor.cgi"), ("mail floor", "floor_mail.cgi"),
                               ("gateway", "brevix.cgi"), ("forwarded", "brevix.cgi")):
+            if label == "gateway":
+                check_sends(url + script)
             if label == "forwarded":
                 request_server = start_request_server(cgi, url + script)
             for connections in (1, 4):
