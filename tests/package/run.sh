@@ -152,7 +152,7 @@ printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod 0755 "$root/usr/sbin/policy-rc.d"
 if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
   cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
-  chroot "$root" update-ca-certificates >/dev/null
+  chroot "$root" update-ca-certificates >/dev/null 2>&1
 fi
 mount -t proc proc "$root/proc"
 mount -t sysfs sys "$root/sys"
@@ -226,4 +226,15 @@ if ! BREVIX_BASE_URL="http://127.0.0.1:$web_port/brevix" BREVIX_MAILDIR="$work/m
   tail -n 20 "$root"/var/log/apache2/error.log "$root/srv/brevix/brevix-error.txt" 2>/dev/null || true
   exit 1
 fi
+# Nothing of the gateway's folder but the program is served: not its settings, not the results.
+for path in brevix.ini results.csv BX-RefNumbers.txt www/form.html ../brevix.ini; do
+  status=$(/usr/bin/python3 -c '
+import sys, urllib.error, urllib.request
+try:
+    print(urllib.request.urlopen(sys.argv[1], timeout=10).status)
+except urllib.error.HTTPError as e:
+    print(e.code)' "http://127.0.0.1:$web_port/brevix/$path")
+  [ "$status" = 404 ] || [ "$status" = 403 ] ||
+    { echo "FAILED: /brevix/$path is served (HTTP $status)"; exit 1; }
+done
 say "PASSED: the package builds, lintian is clean, and a site it set up delivers the form's mail"
