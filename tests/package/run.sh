@@ -25,12 +25,12 @@ root=$work/root
 started=$SECONDS
 say() { printf '[package %4ds] %s\n' $((SECONDS - started)) "$*"; }
 
-smtp_pid= debootstrap_pid=
+smtp_pid='' debootstrap_pid=''
 cleanup() {
   local status=$? pid mount_point
   [ -n "$debootstrap_pid" ] && kill "$debootstrap_pid" 2>/dev/null && wait "$debootstrap_pid" 2>/dev/null
-  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-    [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "$pid" 2>/dev/null
+  for pid in /proc/[0-9]*; do
+    [ "$(readlink "$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "${pid#/proc/}" 2>/dev/null
   done
   [ -n "$smtp_pid" ] && kill "$smtp_pid" 2>/dev/null && wait "$smtp_pid" 2>/dev/null
   for mount_point in dev/pts dev/shm dev sys proc; do
