@@ -28,6 +28,8 @@ say() { printf '[package %4ds] %s\n' $((SECONDS - started)) "$*"; }
 smtp_pid='' debootstrap_pid=''
 cleanup() {
   local status=$? pid mount_point
+  # Every step is tried, whatever the one before it returned (wait gives a killed child's status).
+  set +e
   [ -n "$debootstrap_pid" ] && kill "$debootstrap_pid" 2>/dev/null && wait "$debootstrap_pid" 2>/dev/null
   for pid in /proc/[0-9]*; do
     [ "$(readlink "$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "${pid#/proc/}" 2>/dev/null
