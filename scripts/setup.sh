@@ -3,7 +3,8 @@
 #   scripts/setup.sh demo    the gateway's build tools, lighttpd and the mail catcher
 #   scripts/setup.sh bench   the demo's, and the benchmark's load generator and SMTP sink
 #   scripts/setup.sh test    everything: the tests, the sanitizer and fuzz builds, the wizard,
-#                            the three web servers, Chromium and Node.js (the default)
+#                            the three web servers, Chromium, Node.js and the Debian packaging
+#                            tools (the default)
 set -euo pipefail
 purpose=${1:-test}
 
@@ -30,6 +31,8 @@ test_packages=(
   xvfb xauth
   # the mail-filter check of the sent mails (local rules only)
   spamassassin
+  # the package test: dpkg-buildpackage, lintian, and a fresh Debian 12 root to install into
+  dpkg-dev debhelper lintian fakeroot debootstrap
 )
 
 case "$purpose" in

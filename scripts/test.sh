@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test: the unit and process tests in
 # the normal and the sanitizer build, the fuzzers for a bounded number of runs, and the
-# end-to-end tests behind real web servers.
+# end-to-end tests behind real web servers, and the Debian package (built, checked by lintian,
+# installed into a fresh root and serving the sample form there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh test; fi
@@ -22,4 +23,5 @@ TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" ctest --test
 if ls build-tsan/tsan-report.* >/dev/null 2>&1; then cat build-tsan/tsan-report.*; status=1; fi
 ctest --test-dir build-fuzz --output-on-failure -R '^fuzz_' || status=1
 if [ -x tests/e2e/run.sh ]; then bash tests/e2e/run.sh || status=1; fi
+bash tests/package/run.sh || status=1
 exit $status

@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# The Debian package, from the source to a mail delivered through a site it set up:
+#   1. dpkg-buildpackage -us -uc -b builds brevix and brevix-wizard from a copy of this tree
+#      (while debootstrap lays out a fresh Debian 12 minbase root beside it);
+#   2. lintian finds no error and no warning in them;
+#   3. apt installs both .deb files with their dependencies and apache2 into the fresh root,
+#      brevix-site refuses hostile input there, creates a gateway folder behind Apache and finds
+#      nothing wrong with it; Apache starts in the root on a free 127.0.0.1 port, and headless
+#      Chromium on this machine submits the sample form, whose mail reaches an SMTP server here;
+#   4. brevix-site check (the packaged script, run here) finds each fault of a table of broken
+#      gateway folders.
+# Needs root (debootstrap, chroot, mounts) and the network the machine normally has; without
+# root it says so and skips. Every process started in the root and every mount ends with it.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+if [ "$(id -u)" != 0 ]; then
+  echo "tests/package: SKIPPED: building and installing the package needs root (debootstrap, chroot)"
+  exit 0
+fi
+
+work=$(mktemp -d /var/tmp/brevix-package-XXXXXX)
+chmod 755 "$work"
+root=$work/root
+started=$SECONDS
+say() { printf '[package %4ds] %s\n' $((SECONDS - started)) "$*"; }
+
+smtp_pid='' debootstrap_pid=''
+cleanup() {
+  local status=$? pid mount_point
+  # Every step is tried, whatever the one before it returned (wait gives a killed child's status).
+  set +e
+  [ -n "$debootstrap_pid" ] && kill "$debootstrap_pid" 2>/dev/null && wait "$debootstrap_pid" 2>/dev/null
+  for pid in /proc/[0-9]*; do
+    [ "$(readlink "$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "${pid#/proc/}" 2>/dev/null
+  done
+  [ -n "$smtp_pid" ] && kill "$smtp_pid" 2>/dev/null && wait "$smtp_pid" 2>/dev/null
+  for mount_point in dev/pts dev/shm dev sys proc; do
+    mountpoint -q "$root/$mount_point" && umount -l "$root/$mount_point"
+  done
+  # --one-file-system: should an unmount have failed, nothing of this machine's /dev goes.
+  if [ $status = 0 ]; then
+    rm -rf --one-file-system "$work"
+  else
+    rm -rf --one-file-system "$root"
+    echo "tests/package: FAILED; the logs are kept in $work" >&2
+  fi
+  return $status
+}
+trap cleanup EXIT
+
+# ---- 1. build (and the fresh root meanwhile) -------------------------------------------------
+command -v debootstrap >/dev/null || apt-get install -y debootstrap
+say "debootstrap: Debian 12 minbase into $root (in the background)"
+debootstrap --variant=minbase --include=ca-certificates bookworm "$root" \
+  http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 &
+debootstrap_pid=$!
+
+say "dpkg-buildpackage -us -uc -b"
+mkdir -p "$work/src/brevix"
+(cd "$repo" && git ls-files -z -c -o --exclude-standard | xargs -0 tar -c --no-recursion -f - --) |
+  tar -x -C "$work/src/brevix"
+# No debug-symbol packages: nothing here installs them, and they cost time.
+if ! (cd "$work/src/brevix" && DEB_BUILD_OPTIONS=noddebs dpkg-buildpackage -us -uc -b \
+  -j"${BREVIX_JOBS:-2}") \
+  >"$work/build.log" 2>&1; then
+  tail -n 40 "$work/build.log"
+  exit 1
+fi
+changes=$(ls "$work"/src/brevix_*.changes)
+say "built: $(cd "$work/src" && ls ./*.deb | tr '\n' ' ')"
+
+# ---- 2. lintian ------------------------------------------------------------------------------
+say "lintian --fail-on error,warning"
+lintian --fail-on error,warning "$changes"
+
+# ---- 4. brevix-site check on a table of broken folders (here, on the packaged script) --------
+dpkg-deb -x "$work"/src/brevix_*.deb "$work/unpacked"
+site=$work/unpacked/usr/sbin/brevix-site
+read -r smtp_port closed_port < <(/usr/bin/python3 "$repo/scripts/free_port.py" 2)
+/usr/bin/python3 -m aiosmtpd -n -l "127.0.0.1:$smtp_port" -c aiosmtpd.handlers.Mailbox \
+  "$work/mail" >"$work/smtp.log" 2>&1 &
+smtp_pid=$!
+mkdir -p "$work/etc/apache2/sites-enabled" "$work/docroot"
+printf '<VirtualHost *:80>\n    DocumentRoot "%s"\n</VirtualHost>\n' "$work/docroot" \
+  >"$work/etc/apache2/sites-enabled/000-default.conf"
+
+# A gateway folder as brevix-site create lays it out, at PATH.
+good_folder() {
+  install -d -m 0755 "$(dirname "$1")"
+  install -d -m 1770 -o root -g www-data "$1"
+  install -m 0640 -o root -g www-data "$work"/unpacked/usr/share/brevix/sample/cgi-bin/* "$1/"
+  install -m 0755 "$work/unpacked/usr/lib/brevix/brevix.cgi" "$1/"
+  sed -i -e "s/^SMTP_Server=.*/SMTP_Server=127.0.0.1\r/" -e "s/^SMTP_Port=.*/SMTP_Port=$smtp_port\r/" \
+    "$1/brevix.ini"
+}
+# case | what breaks a sound folder @F@ | what check must say
+faults=(
+  "sound||No problems found"
+  "program missing|rm @F@/brevix.cgi|brevix.cgi is missing"
+  "program not executable|chmod 0644 @F@/brevix.cgi|is not executable by www-data"
+  "folder not writable|chmod 1750 @F@|www-data cannot write in"
+  "folder unreachable|chmod 0700 \$(dirname @F@)|www-data cannot reach the folder"
+  "folder writable by all|chmod 1777 @F@|gateway is writable by every user"
+  "brevix.ini writable by all|chmod 0646 @F@/brevix.ini|brevix.ini is writable by every user"
+  "brevix.ini missing|rm @F@/brevix.ini|brevix.ini is missing"
+  "no recipient|sed -i /^Mail_To=/d @F@/brevix.ini|does not set Mail_To"
+  "response page missing|rm @F@/thanks.htm|Response_Page names"
+  "password readable by all|printf 'SMTP_Password=x\\r\\n' >>@F@/brevix.ini; chmod 0644 @F@/brevix.ini|holds SMTP_Password"
+  "mail server unreachable|sed -i s/^SMTP_Port=.*/SMTP_Port=$closed_port/ @F@/brevix.ini|does not answer as an SMTP server"
+  "served as documents|mv @F@ $work/docroot/forms; ln -s $work/docroot/forms @F@|which the web server serves as documents"
+)
+say "brevix-site check: ${#faults[@]} folders"
+failed=0
+for row in "${faults[@]}"; do
+  IFS='|' read -r name breaks expected <<<"$row"
+  folder=$work/check/${name// /-}/gateway
+  good_folder "$folder"
+  (eval "${breaks//@F@/$folder}")
+  set +e
+  out=$(BREVIX_ETC="$work/etc" "$site" check "$(readlink -f "$folder")" 2>&1)
+  code=$?
+  set -e
+  want_code=1
+  [ "$name" = sound ] && want_code=0
+  if [ $code != $want_code ] || [[ $out != *"$expected"* ]] ||
+    { [ $want_code = 1 ] && [ "$(grep -c '^PROBLEM' <<<"$out")" != 1 ]; }; then
+    echo "FAILED: check of a folder with '$name' (exit $code, want $want_code and one problem: $expected):"
+    echo "$out"
+    failed=1
+  fi
+done
+[ $failed = 0 ] || exit 1
+
+# ---- 3. install into the fresh root, set up a site behind Apache, submit the form ------------
+say "waiting for debootstrap"
+if ! wait "$debootstrap_pid"; then
+  debootstrap_pid=
+  tail -n 20 "$work/debootstrap.log"
+  exit 1
+fi
+debootstrap_pid=
+chmod 0755 "$root"
+cat >"$root/etc/apt/sources.list" <<'EOF'
+deb http://deb.debian.org/debian bookworm main
+deb http://deb.debian.org/debian bookworm-updates main
+deb http://deb.debian.org/debian-security bookworm-security main
+EOF
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
+# Packages' services are not started by their installation (they would run in this machine's
+# network); the test starts Apache itself.
+printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+chmod 0755 "$root/usr/sbin/policy-rc.d"
+if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+  chroot "$root" update-ca-certificates >/dev/null 2>&1
+fi
+mount -t proc proc "$root/proc"
+mount -t sysfs sys "$root/sys"
+mount --bind /dev "$root/dev"
+mount --bind /dev/pts "$root/dev/pts"
+mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
+in_root() {
+  chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+}
+mkdir -p "$root/tmp/debs"
+cp "$work"/src/*.deb "$root/tmp/debs/"
+say "apt-get install ./brevix_*.deb ./brevix-wizard_*.deb apache2 (in the root)"
+in_root apt-get update -q >"$work/apt.log" 2>&1 || { tail -n 20 "$work/apt.log"; exit 1; }
+in_root sh -c 'cd /tmp/debs && apt-get install -y -q ./brevix_*.deb ./brevix-wizard_*.deb apache2' \
+  >>"$work/apt.log" 2>&1 || { tail -n 30 "$work/apt.log"; exit 1; }
+missing=$(in_root sh -c 'ldd /usr/bin/vorlwiz /usr/lib/brevix/brevix.cgi /usr/lib/brevix/brevix.so' |
+  grep 'not found' || true)
+[ -z "$missing" ] || { echo "FAILED: libraries the packages' dependencies did not bring: $missing"; exit 1; }
+
+say "brevix-site refuses what it cannot set up safely"
+mkdir -p "$root/srv/taken" && touch "$root/srv/taken/keep"
+refusals=(
+  $'/srv/new\nline|--server apache|folder name may hold only'
+  "/srv/a|--server iis|unknown server"
+  "/srv/a|--smtp mail.example:99999|not a port"
+  "/srv/a|--to a@b,c@d|not one mail address"
+  "/srv/a|--user nobody-here|no such user"
+  "/srv/taken|--server apache|is not an empty folder"
+  "/var/www/html/forms|--server apache|serves as documents"
+)
+for row in "${refusals[@]}"; do
+  IFS='|' read -r -d '' dir option expected <<<"$row" || true
+  expected=${expected%$'\n'}
+  set +e
+  # shellcheck disable=SC2086 # the option and its value are two words
+  out=$(in_root brevix-site create "$dir" $option 2>&1)
+  code=$?
+  set -e
+  if [ $code != 2 ] || [[ $out != *"$expected"* ]] || [ -e "$root/srv/a" ] ||
+    [ -e "$root/etc/apache2/conf-available/brevix.conf" ] || [ ! -e "$root/srv/taken/keep" ]; then
+    echo "FAILED: brevix-site create $(printf %q "$dir") $option (exit $code, want 2 and: $expected):"
+    echo "$out"
+    exit 1
+  fi
+done
+
+read -r web_port < <(/usr/bin/python3 "$repo/scripts/free_port.py" 1)
+say "brevix-site create /srv/brevix behind Apache on 127.0.0.1:$web_port"
+in_root brevix-site create /srv/brevix --server apache --smtp "127.0.0.1:$smtp_port" \
+  --to owner@localhost
+sed -i "s/^Listen 80$/Listen 127.0.0.1:$web_port/" "$root/etc/apache2/ports.conf"
+sed -i "s/<VirtualHost \*:80>/<VirtualHost *:$web_port>/" "$root/etc/apache2/sites-enabled/000-default.conf"
+in_root apache2ctl start
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$web_port") 2>/dev/null && break; sleep 0.1; done
+in_root brevix-site check /srv/brevix
+
+# The sample form served from the package's site, submitted by Chromium: the end-to-end test's
+# first case, pointed at the gateway folder that brevix-site laid out.
+say "Chromium submits http://127.0.0.1:$web_port/brevix/form.html"
+mkdir -p "$work/site"
+ln -s "$root/srv/brevix" "$work/site/cgi-bin"
+ln -s "$root/srv/brevix/www" "$work/site/www"
+cd "$repo/tests/e2e"
+wanted=$(node -p "require('./package.json').dependencies['playwright-core']")
+installed=$(node -p "require('./node_modules/playwright-core/package.json').version" 2>/dev/null || true)
+[ "$installed" = "$wanted" ] || npm ci --no-audit --no-fund
+if ! BREVIX_BASE_URL="http://127.0.0.1:$web_port/brevix" BREVIX_MAILDIR="$work/mail" \
+  BREVIX_SITE="$work/site" BREVIX_WORK="$work" \
+  node --test --test-name-pattern='a complete submission' submit.test.mjs; then
+  tail -n 20 "$root"/var/log/apache2/error.log "$root/srv/brevix/brevix-error.txt" 2>/dev/null || true
+  exit 1
+fi
+# Nothing of the gateway's folder but the program is served: not its settings, not the results.
+for path in brevix.ini results.csv BX-RefNumbers.txt www/form.html ../brevix.ini; do
+  status=$(/usr/bin/python3 -c '
+import sys, urllib.error, urllib.request
+try:
+    print(urllib.request.urlopen(sys.argv[1], timeout=10).status)
+except urllib.error.HTTPError as e:
+    print(e.code)' "http://127.0.0.1:$web_port/brevix/$path")
+  [ "$status" = 404 ] || [ "$status" = 403 ] ||
+    { echo "FAILED: /brevix/$path is served (HTTP $status)"; exit 1; }
+done
+say "PASSED: the package builds, lintian is clean, and a site it set up delivers the form's mail"
