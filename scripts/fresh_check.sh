@@ -24,6 +24,9 @@ unmount_all() {
 
 demo_pid=
 cleanup() {
+  # Every step is tried: under set -e a failing last command of an && list (a wait on a killed
+  # demo) would end the clean-up before the unmounts.
+  set +e
   [ -n "$demo_pid" ] && kill -TERM "$demo_pid" 2>/dev/null && wait "$demo_pid" 2>/dev/null
   # Whatever the tests left running inside the root.
   local pid
