@@ -7,6 +7,8 @@
 # The root gets a clean clone of this repository's committed HEAD at /root/brevix.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=SCRIPTDIR/fresh_root.sh
+. "$repo/scripts/fresh_root.sh"
 root=${1:-/var/tmp/brevix-fresh}
 demo_timeout=${BREVIX_FRESH_DEMO_TIMEOUT:-2400}
 [ "$(id -u)" = 0 ] || { echo "run as root" >&2; exit 2; }
@@ -14,13 +16,6 @@ command -v debootstrap >/dev/null || apt-get install -y debootstrap
 
 say() { printf '\n[fresh_check] %s\n' "$*"; }
 
-unmount_all() {
-  local mount_point
-  for mount_point in dev/pts dev/shm dev sys proc; do
-    mountpoint -q "$root/$mount_point" && umount -l "$root/$mount_point"
-  done
-  return 0
-}
 
 demo_pid=
 cleanup() {
@@ -30,46 +25,20 @@ cleanup() {
   [ -n "$demo_pid" ] && kill -TERM "$demo_pid" 2>/dev/null && wait "$demo_pid" 2>/dev/null
   # Whatever the tests left running inside the root.
   local pid
-  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-    [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "$pid" 2>/dev/null
+  for pid in /proc/[0-9]*; do
+    [ "$(readlink "$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "${pid#/proc/}" 2>/dev/null
   done
-  unmount_all
+  unmount_fresh_root "$root"
 }
 trap cleanup EXIT
 
 # A brand-new root.
-unmount_all
+unmount_fresh_root "$root"
 rm -rf "$root"
 say "debootstrap: Debian 12 minbase into $root"
 debootstrap --variant=minbase --include=ca-certificates bookworm "$root" http://deb.debian.org/debian
-# "/" is 0755 on a real machine; debootstrap's folder may not be, and then www-data reaches nothing.
-chmod 0755 "$root"
-cat >"$root/etc/apt/sources.list" <<'EOF'
-deb http://deb.debian.org/debian bookworm main
-deb http://deb.debian.org/debian bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
-EOF
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
-# Packages' services are not started inside the root (they would run in this machine's network).
-printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
-chmod 0755 "$root/usr/sbin/policy-rc.d"
-
-# Where this machine reaches the registries through a proxy with its own certificate authority,
-# the root trusts the same extra certificates, so apt, npm and pip work as they do here.
-ca_env=()
-if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
-  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
-  chroot "$root" update-ca-certificates >/dev/null
-  ca_env=(NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt
-    SSL_CERT_FILE=/etc/ssl/certs/ca-certificates.crt)
-fi
-
-mount -t proc proc "$root/proc"
-mount -t sysfs sys "$root/sys"
-mount --bind /dev "$root/dev"
-mount --bind /dev/pts "$root/dev/pts"
-mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
+prepare_fresh_root "$root"
+mount_fresh_root "$root"
 
 git clone --quiet "$repo" "$root/root/brevix"
 

@@ -222,7 +222,8 @@ double OperandNumber(std::string_view operand) {
   const std::string text(digits);
   char* end = nullptr;
   errno = 0;
-  const double value = strtod_l(text.c_str(), &end, c_locale);
+  const double value = c_locale != static_cast<locale_t>(0) ? strtod_l(text.c_str(), &end, c_locale)
+                                                            : strtod(text.c_str(), &end);
   if (errno == ERANGE || end != text.c_str() + text.size() || !std::isfinite(value)) return 0;
   return value;
 }
