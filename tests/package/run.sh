@@ -14,6 +14,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
+# shellcheck source=SCRIPTDIR/../../scripts/fresh_root.sh
+. "$repo/scripts/fresh_root.sh"
 if [ "$(id -u)" != 0 ]; then
   echo "tests/package: SKIPPED: building and installing the package needs root (debootstrap, chroot)"
   exit 0
@@ -27,7 +29,7 @@ say() { printf '[package %4ds] %s\n' $((SECONDS - started)) "$*"; }
 
 smtp_pid='' debootstrap_pid=''
 cleanup() {
-  local status=$? pid mount_point
+  local status=$? pid
   # Every step is tried, whatever the one before it returned (wait gives a killed child's status).
   set +e
   [ -n "$debootstrap_pid" ] && kill "$debootstrap_pid" 2>/dev/null && wait "$debootstrap_pid" 2>/dev/null
@@ -35,9 +37,7 @@ cleanup() {
     [ "$(readlink "$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "${pid#/proc/}" 2>/dev/null
   done
   [ -n "$smtp_pid" ] && kill "$smtp_pid" 2>/dev/null && wait "$smtp_pid" 2>/dev/null
-  for mount_point in dev/pts dev/shm dev sys proc; do
-    mountpoint -q "$root/$mount_point" && umount -l "$root/$mount_point"
-  done
+  unmount_fresh_root "$root"
   # --one-file-system: should an unmount have failed, nothing of this machine's /dev goes.
   if [ $status = 0 ]; then
     rm -rf --one-file-system "$work"
@@ -140,27 +140,8 @@ if ! wait "$debootstrap_pid"; then
   exit 1
 fi
 debootstrap_pid=
-chmod 0755 "$root"
-cat >"$root/etc/apt/sources.list" <<'EOF'
-deb http://deb.debian.org/debian bookworm main
-deb http://deb.debian.org/debian bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
-EOF
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
-# Packages' services are not started by their installation (they would run in this machine's
-# network); the test starts Apache itself.
-printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
-chmod 0755 "$root/usr/sbin/policy-rc.d"
-if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
-  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
-  chroot "$root" update-ca-certificates >/dev/null 2>&1
-fi
-mount -t proc proc "$root/proc"
-mount -t sysfs sys "$root/sys"
-mount --bind /dev "$root/dev"
-mount --bind /dev/pts "$root/dev/pts"
-mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
+prepare_fresh_root "$root"
+mount_fresh_root "$root"
 in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
