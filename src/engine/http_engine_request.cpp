@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <random>
 
+#include "common/random_draw.h"
 #include "engine/html_escape.h"
 #include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
@@ -22,9 +22,7 @@ constexpr int kChunkSize = 1032;
 std::atomic<int> request_counter{0};
 
 int DrawRequestNumber() {
-  thread_local std::mt19937 generator(
-      static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
-  return std::uniform_int_distribution<int>(0, 9999)(generator);
+  return static_cast<int>(RandomBetween(0, 9999));
 }
 
 // How long one wait for the client may take. The watchdog ends the process 30 s after the last

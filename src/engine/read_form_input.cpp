@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <random>
 
 #include "common/module_path.h"
+#include "common/random_draw.h"
 #include "common/text_compare.h"
 #include "engine/build_file_path.h"
 #include "engine/field_table.h"
@@ -118,15 +118,13 @@ void THttpEngine::DecodeMultipartBody() {
 void THttpEngine::PrepareUploadFile(TKestrinFileUpload*, TStringList& content_info,
                                     TStream*& out_stream, bool& free_out_stream, bool&) {
   TRequestContext& context = RequestContext();
-  thread_local std::mt19937 generator{std::random_device{}()};
-  std::uniform_int_distribution<int> number(0, 8999999);
   std::string path;
   int fd = -1;
   // Created exclusively and for the owner alone: a name taken meanwhile, or a link planted
   // under it, is never opened; another name is drawn instead.
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    path = BuildFilePath(ModuleFileName(), temp_dir_, false, std::to_string(number(generator)),
-                         false, "tmp");
+    path = BuildFilePath(ModuleFileName(), temp_dir_, false,
+                         std::to_string(RandomBetween(0, 8999999)), false, "tmp");
     if (attempt == 0) PrepareTempFolder(DirectoryOf(path));
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) break;

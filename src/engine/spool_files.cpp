@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <random>
 #include <thread>
 
 #include "common/module_path.h"
+#include "common/random_draw.h"
 #include "engine/request_server.h"
 
 namespace {
@@ -149,12 +149,10 @@ std::string ClientAddressPart(const std::string& address) {
 }
 
 std::string NewRequestBase(const std::string& address) {
-  thread_local std::mt19937 generator(std::random_device{}());
-  std::uniform_int_distribution<unsigned> draw(0, 0xFFFFFFE);
   const std::string start = SpoolBase() + ClientAddressPart(address) + "_";
   for (;;) {
     char hex[16];
-    std::snprintf(hex, sizeof hex, "%05X", draw(generator));
+    std::snprintf(hex, sizeof hex, "%05X", static_cast<unsigned>(RandomBetween(0, 0xFFFFFFE)));
     std::string base = start + hex;
     if (FilesStartingWith(base).empty()) return base;
   }

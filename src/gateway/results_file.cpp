@@ -5,11 +5,11 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <random>
 
 #include "common/date_time_format.h"
 #include "common/file_tool.h"
 #include "common/msg_file.h"
+#include "common/random_draw.h"
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
 #include "gateway/gateway_files.h"
@@ -25,8 +25,7 @@ namespace {
 constexpr int kMaxNameDraws = 1000;
 
 int RandomBelow100() {
-  thread_local std::mt19937 generator{std::random_device{}()};
-  return static_cast<int>(generator() % 100);
+  return static_cast<int>(RandomBetween(0, 99));
 }
 
 // Where an automatic name goes: the part of the configured name up to its last separator ("\"
