@@ -29,8 +29,9 @@ test_packages=(
   chromium
   # wizard screenshots without a display
   xvfb xauth
-  # the mail-filter check of the sent mails (local rules only)
-  spamassassin
+  # the mail-filter check of the sent mails (local rules only); its installation imports its
+  # update keys with gpg, which needs gpg-agent (installed first: see below)
+  gpg-agent spamassassin
   # the package test: dpkg-buildpackage, lintian, and a fresh Debian 12 root to install into
   dpkg-dev debhelper lintian fakeroot debootstrap
 )
@@ -59,5 +60,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   # postfix asks where it delivers; the benchmark only uses its smtp-sink program.
   echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
   apt-get update
+  # spamassassin's installation script runs gpg, which needs gpg-agent set up already: within
+  # one run apt does not promise that order, so gpg-agent gets a run of its own first.
+  if [[ " ${missing[*]} " == *" gpg-agent "* ]]; then
+    apt-get install -y --no-install-recommends gpg-agent
+  fi
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi
