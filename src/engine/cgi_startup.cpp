@@ -9,6 +9,7 @@
 #include "engine/engine_types.h"
 #include "engine/http_utils.h"
 #include "engine/request_server.h"
+#include "engine/spool_owners.h"
 #include "platform/environment.h"
 
 namespace {
@@ -40,7 +41,8 @@ bool IsServerAlive() {
   struct stat info {};
   if (stat(ServerMarkerFile().c_str(), &info) != 0) return false;
   auto stamp = std::chrono::system_clock::from_time_t(info.st_mtime);
-  return stamp > std::chrono::system_clock::now() - kServerAliveWindow;
+  // A marker outlives a server that was killed; the server lock does not.
+  return stamp > std::chrono::system_clock::now() - kServerAliveWindow && spool::ServerLockHeld();
 }
 
 bool IsStandardCGI() {

@@ -18,8 +18,8 @@ bool StartedByWebServer();
 // Not started by a web server, and either no parameters at all or exactly two parameters whose
 // first, trimmed, is "$$START_SERVER".
 bool IsServerProcess();
-// Inside the request-server loop, or the request server's marker file exists and was refreshed
-// within the last 30 seconds.
+// Inside the request-server loop, or the request server's marker file exists, was refreshed
+// within the last 30 seconds, and a process holds the server lock (spool_owners.h).
 bool IsServerAlive();
 // Started by a web server; or a server process while CGI_VERSION holds no "WIN".
 bool IsStandardCGI();

@@ -23,14 +23,12 @@ void TCGIStdEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream>
     RunServerLoop(*this);
     return;
   }
-  if (IsServerAlive()) {
-    ForwardToServer(std::make_unique<THandleStream>(STDIN_FILENO),
-                    std::make_unique<THandleStream>(STDOUT_FILENO), BuildEnvironmentList());
-    return;
-  }
-  if (CGIMode() != NormalMode) {
-    StartRequestServer();
-    ForwardToServer(std::make_unique<THandleStream>(STDIN_FILENO),
+  // A live server answers every request, whatever this site's CGIMode; a server mode starts one
+  // when none runs. The forwarder serves the request itself when no server can.
+  const bool alive = IsServerAlive();
+  if (alive || CGIMode() != NormalMode) {
+    if (!alive) StartRequestServer();
+    ForwardToServer(*this, std::make_unique<THandleStream>(STDIN_FILENO),
                     std::make_unique<THandleStream>(STDOUT_FILENO), BuildEnvironmentList());
     return;
   }

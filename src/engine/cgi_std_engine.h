@@ -18,6 +18,7 @@ class TCGIStdEngine : public THttpCGIEngine {
   //  - a live request server: hands the request over (ForwardToServer with standard input,
   //    standard output and the environment), whatever the CGIMode;
   //  - ServerMode or ServerThreadMode without a live server: starts one, then hands over;
+  //    a request the server cannot take or answer is served in this process all the same;
   //  - a standard CGI run: ProcessRequest on standard input, standard output and the
   //    environment;
   //  - anything else (parameters but no web server): one line on standard error, exit code 2.

@@ -26,12 +26,12 @@ std::optional<TWinCGIRequest> ReadRequestProfile() {
   }
 }
 
-// Hands the profile's request to the live request server.
-void Forward(TWinCGIRequest request) {
+// Hands the profile's request to the live request server, or serves it here when none can.
+void Forward(THttpCGIEngine& adapter, TWinCGIRequest request) {
   // The forwarder copies CONTENT_LENGTH bytes of the body: a request without one has an empty
   // body.
   if (!request.Input) request.Input = std::make_unique<TMemoryStream>();
-  ForwardToServer(std::move(request.Input), std::move(request.Output),
+  ForwardToServer(adapter, std::move(request.Input), std::move(request.Output),
                   std::move(request.Variables));
 }
 
@@ -51,12 +51,12 @@ void TCGIWinEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream>
   const bool server_process = IsServerProcess();
   if (!server_process && IsServerAlive()) {
     // A resident server answers every request while it runs, whatever this site's CGIMode.
-    if (auto request = ReadRequestProfile()) Forward(std::move(*request));
+    if (auto request = ReadRequestProfile()) Forward(*this, std::move(*request));
     return;
   }
   if (!server_process && CGIMode() != NormalMode) {
     StartRequestServer();
-    if (auto request = ReadRequestProfile()) Forward(std::move(*request));
+    if (auto request = ReadRequestProfile()) Forward(*this, std::move(*request));
     return;
   }
   if (server_process) {

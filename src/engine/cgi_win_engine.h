@@ -22,7 +22,7 @@ class TCGIWinEngine : public THttpCGIEngine {
   //  - a live request server (and this process is not it): the profile named by the first
   //    parameter is read and its request handed over (ForwardToServer);
   //  - ServerMode or ServerThreadMode without a live server: StartRequestServer, then the
-  //    profile's request is handed over;
+  //    profile's request is handed over (served here when the server cannot answer it);
   //  - a request-server process: RunServerLoop, which switches NormalMode to ServerMode;
   //  - otherwise: ProcessRequest on the profile's request, the answer going to its output file.
   // Returns to the caller, which ends the process. A profile that cannot be read (missing, no

@@ -1,9 +1,8 @@
 // The client side of server mode: a CGI process that hands its request to the resident
-// request server and copies the answer back, and the start of a server when none runs.
+// request server and copies the answer back, or serves it itself when the server cannot.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -12,13 +11,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "common/exception.h"
 #include "common/module_path.h"
+#include "engine/handover_journal.h"
+#include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
 #include "engine/request_server.h"
 #include "engine/spool_files.h"
+#include "engine/spool_owners.h"
 #include "engine/watchdog.h"
 
 namespace {
@@ -27,8 +30,6 @@ using spool::Clock;
 
 constexpr int kCopyBlock = 1032;
 constexpr std::chrono::seconds kWriteTimeout{30};
-// How long a new server may take until its marker appears.
-constexpr std::chrono::milliseconds kServerStartWait{600};
 // How often the forwarder looks whether the server still runs when no pidfd is available.
 constexpr std::chrono::seconds kServerCheck{1};
 
@@ -37,28 +38,10 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
-// Waits (on folder events) until the marker exists, at most `limit`.
-bool WaitForMarker(spool::TSpoolWatch& watch, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  while (!FileExists(ServerMarkerFile())) {
-    if (Clock::now() >= deadline) return false;
-    watch.Wait(deadline);
-  }
-  return true;
-}
-
 // A descriptor that becomes readable when the process ends (-1 when the kernel has none).
 int OpenPidFd(pid_t pid) {
   if (pid <= 0) return -1;
   return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-}
-
-bool ServerGone(pid_t pid, int pid_fd) {
-  if (pid_fd >= 0) {
-    pollfd entry{pid_fd, POLLIN, 0};
-    return poll(&entry, 1, 0) > 0;
-  }
-  return pid > 0 && !spool::ProcessExists(pid);
 }
 
 // CR or LF inside a value would end the variable block early in the request file.
@@ -89,39 +72,6 @@ int ReadBlock(TStream& input, char* buffer, int count) {
   return input.Read(buffer, count);
 }
 
-// Writes the request file under its writing name, then renames it to its stage name. The
-// watchdog ends the process (and deletes the half-written file) when writing stalls.
-void WriteRequestFile(const std::string& base, TStream& input, const TStringList& variables) {
-  const std::string writing = base + spool::kWritingStage;
-  const int fd = spool::CreateSpoolFile(writing);
-  if (fd < 0) throw Exception("Cannot create file \"" + writing + "\"");
-  watchdog::Start();
-  watchdog::RegisterTempFile(writing);
-  {
-    THandleStream file(fd, true);
-    for (const std::string& variable : variables) {
-      if (variable.empty()) continue;
-      watchdog::Arm(kWriteTimeout);
-      file.WriteString(OneLine(variable) + "\r\n");
-    }
-    file.WriteString("\r\n");
-    char block[kCopyBlock];
-    for (int left = ContentLengthOf(variables); left > 0;) {
-      watchdog::Arm(kWriteTimeout);
-      const int n = ReadBlock(input, block, std::min(left, kCopyBlock));
-      if (n <= 0) break;
-      if (file.Write(block, n) != n) throw Exception("Cannot write file \"" + writing + "\"");
-      left -= n;
-    }
-    watchdog::Disarm();
-  }
-  watchdog::UnregisterTempFile(writing);
-  if (rename(writing.c_str(), (base + spool::kRequestStage).c_str()) != 0) {
-    unlink(writing.c_str());
-    throw Exception("Cannot create file \"" + base + spool::kRequestStage + "\"");
-  }
-}
-
 void CopyAnswer(const std::string& path, TStream& output) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -144,126 +94,238 @@ void CopyAnswer(const std::string& path, TStream& output) {
   watchdog::Disarm();
 }
 
-void Forward(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
-             std::unique_ptr<TStringList> variables) {
-  if (!spool::EnsureSpoolDir()) {
-    throw Exception("Cannot create folder \"" + spool::SpoolDir() + "\"");
+std::optional<std::string> ReadWholeSmallFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char block[512];
+  for (ssize_t n; text.size() < 4096 && (n = read(fd, block, sizeof block)) > 0;) {
+    text.append(block, static_cast<size_t>(n));
   }
-  spool::TSpoolWatch watch;
-  // A server that is still starting gets one marker period to write its marker; a request
-  // spooled before that would be cleared by its start.
-  if (!WaitForMarker(watch, spool::kMarkerRefresh)) {
-    throw Exception("Server mode - Server not running");
-  }
-  const pid_t pid = spool::ServerPidFromMarker();
-  const int pid_fd = OpenPidFd(pid);
-  watch.AddDescriptor(pid_fd);
-  struct PidFdCloser {
-    int fd;
-    ~PidFdCloser() {
-      if (fd >= 0) close(fd);
-    }
-  } closer{pid_fd};
-
-  // Answers that wait to be collected are no clients: a visitor who goes away must not hold a
-  // place (the server removes such answers once nobody can be waiting for them).
-  if (spool::WaitingRequestCount() >= spool::kMaxClients) {
-    throw Exception("Server mode - Too many clients");
-  }
-  std::string address = variables->Values("REMOTE_ADDR");
-  if (address.empty()) address = variables->Values("REMOTE_ADDRESS");
-  const std::string base = spool::NewRequestBase(address);
-  WriteRequestFile(base, *input, *variables);
-  input.reset();
-
-  const std::string response = base + spool::kResponseStage;
-  const auto deadline = Clock::now() + spool::kAnswerWait;
-  bool given_up = false;
-  while (!FileExists(response)) {
-    if (!FileExists(ServerMarkerFile())) break;
-    if (ServerGone(pid, pid_fd) || Clock::now() >= deadline) {
-      given_up = true;
-      break;
-    }
-    watch.Wait(std::min(deadline, Clock::now() + kServerCheck));
-  }
-  if (FileExists(response)) {
-    CopyAnswer(response, *output);
-    output.reset();
-  } else if (given_up) {
-    // A dead or hung server: clearing the spool removes its marker, which stops a hung one.
-    spool::DeleteFilesStartingWith(SpoolBase());
-  }
-  unlink(response.c_str());
-  spool::DeleteFilesOlderThan(spool::SpoolDir(), spool::kStalePattern,
-                              std::chrono::system_clock::now() - spool::kStaleAge);
+  close(fd);
+  return text;
 }
+
+// The live request server, as a forwarder finds it.
+struct TServer {
+  pid_t pid = 0;
+  int pid_fd = -1;  // readable once the process ends; -1 when the kernel has none
+};
+
+// One request on its way through the spool. It owns the request file's descriptor, whose lock
+// tells the server and the other forwarders that this forwarder is alive, and through which the
+// request is read back should the server not serve it.
+class TForwarder {
+ public:
+  TForwarder(THttpCGIEngine& adapter, std::unique_ptr<TStream> input,
+             std::unique_ptr<TStream> output, std::unique_ptr<TStringList> variables)
+      : adapter_(adapter),
+        input_(std::move(input)),
+        output_(std::move(output)),
+        variables_(variables ? std::move(variables) : std::make_unique<TStringList>()) {}
+  ~TForwarder() {
+    if (request_fd_ >= 0) close(request_fd_);
+    if (server_.pid_fd >= 0) close(server_.pid_fd);
+  }
+  TForwarder(const TForwarder&) = delete;
+  TForwarder& operator=(const TForwarder&) = delete;
+
+  void Run() {
+    if (!spool::EnsureSpoolDir()) {
+      return ServeHere("Cannot create folder \"" + spool::SpoolDir() + "\"");
+    }
+    spool::DeleteAbandonedRequests(false);
+    if (!FindServer()) return ServeHere("Server mode - Server not running");
+    if (spool::WaitingRequestCount() >= spool::kMaxClients) {
+      return ServeHere("Server mode - Too many clients");
+    }
+    if (!SpoolRequest()) return;
+    WaitForAnswer();
+  }
+
+ private:
+  // A server counts when it holds the lock, has written its marker with its process id, that
+  // process exists and it refreshed its marker lately (a server whose marker grew old hangs).
+  bool FindServer() {
+    if (!spool::ServerLockHeld()) return false;
+    // A server that is still starting gets one marker period to write its marker (a marker
+    // left by an ended server names a process that is gone).
+    spool::TSpoolWatch watch;
+    const auto deadline = Clock::now() + spool::kMarkerRefresh;
+    while (!spool::ProcessExists(server_.pid = spool::ServerPidFromMarker())) {
+      if (Clock::now() >= deadline || !spool::ServerLockHeld()) return false;
+      watch.Wait(std::min(deadline, Clock::now() + kServerCheck));
+    }
+    if (MarkerStale()) return false;
+    server_.pid_fd = OpenPidFd(server_.pid);
+    return true;
+  }
+
+  static bool MarkerStale() {
+    struct stat info {};
+    if (stat(ServerMarkerFile().c_str(), &info) != 0) return true;
+    const auto stamp = std::chrono::system_clock::from_time_t(info.st_mtime);
+    return stamp < std::chrono::system_clock::now() - 2 * spool::kMarkerRefresh;
+  }
+
+  // Writes the request file under its writing name, then renames it to its stage name. False
+  // when the request was served here instead (the body ended early, or the spool failed). The
+  // watchdog ends the process (and deletes the half-written file) when the body stalls.
+  bool SpoolRequest() {
+    std::string address = variables_->Values("REMOTE_ADDR");
+    if (address.empty()) address = variables_->Values("REMOTE_ADDRESS");
+    base_ = spool::NewRequestBase(address);
+    const std::string writing = base_ + spool::kWritingStage;
+    request_fd_ = spool::CreateLockedRequestFile(writing);
+    if (request_fd_ < 0) {
+      ServeHere("Cannot create file \"" + writing + "\"");
+      return false;
+    }
+    watchdog::Start();
+    watchdog::RegisterTempFile(writing);
+    THandleStream file(request_fd_);
+    std::string header;
+    for (const std::string& variable : *variables_) {
+      if (!variable.empty()) header += OneLine(variable) + "\r\n";
+    }
+    header += "\r\n";
+    body_offset_ = static_cast<int64_t>(header.size());
+    bool whole = file.Write(header.data(), static_cast<int>(header.size())) ==
+                 static_cast<int>(header.size());
+    const int length = ContentLengthOf(*variables_);
+    int copied = 0;
+    char block[kCopyBlock];
+    while (whole && copied < length) {
+      watchdog::Arm(kWriteTimeout);
+      const int n = ReadBlock(*input_, block, std::min(length - copied, kCopyBlock));
+      // A body that ends early is the engine's to refuse: it is served here, never spooled.
+      if (n <= 0) break;
+      whole = file.Write(block, n) == n;
+      copied += n;
+    }
+    watchdog::Disarm();
+    watchdog::UnregisterTempFile(writing);
+    std::string failure;
+    if (!whole) {
+      failure = "Cannot write file \"" + writing + "\"";
+    } else if (copied == length &&
+               rename(writing.c_str(), (base_ + spool::kRequestStage).c_str()) != 0) {
+      failure = "Cannot create file \"" + base_ + spool::kRequestStage + "\"";
+    }
+    if (failure.empty() && copied == length) return true;
+    unlink(writing.c_str());
+    ServeFromFile(failure);
+    return false;
+  }
+
+  void WaitForAnswer() {
+    spool::TSpoolWatch watch;
+    watch.AddDescriptor(server_.pid_fd);
+    const std::string response = base_ + spool::kResponseStage;
+    const auto deadline = Clock::now() + spool::kAnswerWait;
+    for (;;) {
+      if (FileExists(response)) return CollectAnswer();
+      if (!FileExists(ServerMarkerFile()) || ServerGone()) {
+        return TakeBack("Server mode - Server ended before answering");
+      }
+      if (Clock::now() >= deadline || MarkerStale()) {
+        return TakeBack("Server mode - Server did not answer in time");
+      }
+      watch.Wait(std::min(deadline, Clock::now() + kServerCheck));
+    }
+  }
+
+  bool ServerGone() const {
+    if (server_.pid_fd >= 0) {
+      pollfd entry{server_.pid_fd, POLLIN, 0};
+      return poll(&entry, 1, 0) > 0;
+    }
+    return !spool::ProcessExists(server_.pid);
+  }
+
+  // The server will not answer: the request is served here, knowing what the server did.
+  void TakeBack(const std::string& why) {
+    const std::string back = base_ + spool::kTakenBackStage;
+    if (rename((base_ + spool::kRequestStage).c_str(), back.c_str()) == 0) {
+      // The server never took it: nothing of it happened yet.
+      unlink(back.c_str());
+      return ServeFromFile(why);
+    }
+    // The server took it. A live one hangs on it: stop it before deciding, so that it cannot
+    // go on to send what this process is about to.
+    if (!ServerGone()) StopHungServer();
+    const std::string response = base_ + spool::kResponseStage;
+    if (FileExists(response)) return CollectAnswer();
+    std::optional<std::string> accepted = ReadWholeSmallFile(base_ + spool::kMailAcceptedStage);
+    DeleteServerFiles();
+    ServeFromFile(why, std::move(accepted));
+  }
+
+  // Deleting the marker makes a hung server's tick thread end it; one that does not end within
+  // two marker periods is killed.
+  void StopHungServer() {
+    unlink(ServerMarkerFile().c_str());
+    const auto deadline = Clock::now() + 2 * spool::kMarkerRefresh + std::chrono::seconds(2);
+    spool::TSpoolWatch watch;
+    watch.AddDescriptor(server_.pid_fd);
+    while (!ServerGone() && Clock::now() < deadline) watch.Wait(Clock::now() + kServerCheck);
+    if (!ServerGone()) {
+      kill(server_.pid, SIGKILL);
+      while (!ServerGone() && Clock::now() < deadline + std::chrono::seconds(5)) {
+        watch.Wait(Clock::now() + kServerCheck);
+      }
+    }
+  }
+
+  void DeleteServerFiles() const {
+    for (const char* stage : {spool::kTakenStage, spool::kAnswerStage, spool::kMailAcceptedStage,
+                              spool::kTakenBackStage}) {
+      unlink((base_ + stage).c_str());
+    }
+  }
+
+  void CollectAnswer() {
+    // The answer is complete: what is left of the request in the spool goes first, since the
+    // web server may end this process as soon as it has the whole answer.
+    DeleteServerFiles();
+    CopyAnswer(base_ + spool::kResponseStage, *output_);
+    output_.reset();
+    spool::DeleteFilesOlderThan(spool::SpoolDir(), spool::kStalePattern,
+                                std::chrono::system_clock::now() - spool::kStaleAge);
+  }
+
+  // Serves the request here from the spooled copy of its body (the input is used up).
+  void ServeFromFile(const std::string& why, std::optional<std::string> mail_accepted = {}) {
+    auto body = std::make_unique<THandleStream>(request_fd_, true);
+    request_fd_ = -1;
+    body->Seek(body_offset_, TStream::kFromBeginning);
+    input_ = std::move(body);
+    ServeHere(why, std::move(mail_accepted));
+  }
+
+  void ServeHere(const std::string& why, std::optional<std::string> mail_accepted = {}) {
+    if (!why.empty()) WriteHttpLog(why);
+    const TMailAcceptedEarlierScope earlier(std::move(mail_accepted));
+    adapter_.ProcessRequest(std::move(input_), std::move(output_), std::move(variables_));
+  }
+
+  THttpCGIEngine& adapter_;
+  std::unique_ptr<TStream> input_;
+  std::unique_ptr<TStream> output_;
+  std::unique_ptr<TStringList> variables_;
+  TServer server_;
+  std::string base_;
+  int request_fd_ = -1;
+  int64_t body_offset_ = 0;
+};
 
 }  // namespace
 
-void ForwardToServer(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
-                     std::unique_ptr<TStringList> variables) {
+void ForwardToServer(THttpCGIEngine& adapter, std::unique_ptr<TStream> input,
+                     std::unique_ptr<TStream> output, std::unique_ptr<TStringList> variables) {
   try {
-    if (!variables) variables = std::make_unique<TStringList>();
-    Forward(std::move(input), std::move(output), std::move(variables));
+    TForwarder(adapter, std::move(input), std::move(output), std::move(variables)).Run();
   } catch (const std::exception& error) {
     WriteHttpLog(error.what());
-  }
-}
-
-void StartRequestServer() {
-  const std::string program = ModuleFileName();
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int signal_number : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD}) {
-    sigaddset(&defaults, signal_number);
-  }
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  // Nothing of the CGI process may reach the server: above all not the pipe to the web
-  // server, which would wait for the server's end before it finishes this answer.
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-
-  std::string arg_program = program;
-  std::string arg_start = "$$START_SERVER";
-  std::string arg_x = "X";
-  char* argv[] = {arg_program.data(), arg_start.data(), arg_x.data(), nullptr};
-  // A clean environment: the server must not take this request's variables for its own.
-  const char* path = std::getenv("PATH");
-  std::string path_entry = std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin");
-  const char* log_dir = std::getenv("CGI_LOG_DIR");
-  std::string log_entry = std::string("CGI_LOG_DIR=") + (log_dir != nullptr ? log_dir : "");
-  std::vector<char*> envp{path_entry.data()};
-  if (log_dir != nullptr && *log_dir != '\0') envp.push_back(log_entry.data());
-#if defined(__SANITIZE_THREAD__)
-  // A ThreadSanitizer build's server reports where the build's tests look for reports.
-  const char* tsan = std::getenv("TSAN_OPTIONS");
-  std::string tsan_entry = std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "");
-  if (tsan != nullptr) envp.push_back(tsan_entry.data());
-#endif
-  envp.push_back(nullptr);
-
-  pid_t pid = 0;
-  const int failed = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (failed != 0) {
-    WriteHttpLog(std::string("Server mode - cannot start the server: ") + std::strerror(failed));
-    return;
-  }
-  if (spool::EnsureSpoolDir()) {
-    spool::TSpoolWatch watch;
-    WaitForMarker(watch, kServerStartWait);
   }
 }

@@ -19,9 +19,11 @@
 
 #include "common/exception.h"
 #include "common/module_path.h"
+#include "engine/handover_journal.h"
 #include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
 #include "engine/spool_files.h"
+#include "engine/spool_owners.h"
 #include "platform/process_end.h"
 
 namespace {
@@ -91,9 +93,19 @@ class TStopSignals {
   std::array<struct sigaction, 3> previous_{};
 };
 
-// Refreshes the marker's time stamp every 5 s. When the marker is gone it asks the loop to
-// stop; a loop that has not finished one second later (a request that hangs) ends with the
-// process, so that deleting the marker always stops the server.
+// Every file of the server's own (the marker, the files named after the program's full path)
+// and the requests whose forwarder has ended. The requests of live forwarders stay: each takes
+// its own back once it sees the server gone.
+void ClearSpool() {
+  unlink(ServerMarkerFile().c_str());
+  spool::DeleteAbandonedRequests(true);
+  spool::DeleteFilesStartingWith(ModuleFileName() + "_");
+}
+
+// Refreshes the marker's time stamp every 5 s and clears the requests that forwarders abandoned
+// (also while no request comes). When the marker is gone it asks the loop to stop; a loop that
+// has not finished one second later (a request that hangs) ends with the process, so that
+// deleting the marker always stops the server.
 class TServerTickThread {
  public:
   TServerTickThread() : thread_([this] { Loop(); }) {}
@@ -113,11 +125,14 @@ class TServerTickThread {
     const std::string marker = ServerMarkerFile();
     std::unique_lock<std::mutex> lock(mutex_);
     while (!changed_.wait_for(lock, spool::kMarkerRefresh, [this] { return stop_; })) {
-      if (utimensat(AT_FDCWD, marker.c_str(), nullptr, 0) == 0) continue;
+      if (utimensat(AT_FDCWD, marker.c_str(), nullptr, 0) == 0) {
+        spool::DeleteAbandonedRequests(false);
+        continue;
+      }
       TStopSignals::RequestStop();
       if (changed_.wait_for(lock, kStopGrace, [this] { return stop_; })) return;
       WriteHttpLog("Server loop: stopped while a request was still running");
-      spool::DeleteFilesStartingWith(SpoolBase());
+      ClearSpool();
       KillProcess(0);
     }
   }
@@ -173,16 +188,14 @@ class TRequestThreads {
   std::list<std::unique_ptr<Entry>> entries_;
 };
 
-// Starts the server's spool: clears what a previous server left, then writes the marker with
-// this process's id (under another name first, so that it never appears empty).
+// Starts the server's spool (the caller holds the server lock): clears what an earlier server
+// and ended forwarders left, then writes the marker with this process's id (under another name
+// first, so that it never appears empty).
 void OpenSpool() {
   if (!spool::EnsureSpoolDir())
     throw Exception("Cannot create folder \"" + spool::SpoolDir() + "\"");
   const std::string marker = ServerMarkerFile();
-  const bool had_marker = FileExists(marker);
-  spool::DeleteFilesStartingWith(SpoolBase());
-  // A server that is still running sees its marker go and stops within one tick.
-  if (had_marker) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  spool::DeleteAbandonedRequests(true);
   const std::string writing = marker + ".new";
   unlink(writing.c_str());
   const int fd = spool::CreateSpoolFile(writing);
@@ -194,12 +207,6 @@ void OpenSpool() {
     unlink(writing.c_str());
     throw Exception("Cannot create file \"" + marker + "\"");
   }
-}
-
-// Every file of the spool, the marker too, and the files named after the program's full path.
-void ClearSpool() {
-  spool::DeleteFilesStartingWith(SpoolBase());
-  spool::DeleteFilesStartingWith(ModuleFileName() + "_");
 }
 
 // The request bases (without the stage) of the requests waiting to be taken.
@@ -293,17 +300,19 @@ void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base) {
     if (fd < 0) throw Exception("Cannot create file \"" + answer + "\"");
     std::exception_ptr failure;
     try {
+      const THandoverJournalScope journal(base + spool::kMailAcceptedStage);
       adapter.Run(std::move(input), std::make_unique<THandleStream>(fd, true),
                   std::move(variables));
     } catch (...) {
       failure = std::current_exception();
     }
-    // The answer is handed over whatever happened inside the request. The request file goes
-    // first: once the forwarder sees the answer, the spool holds nothing more of this request
-    // (so it no longer counts against the clients' limit).
-    unlink(taken.c_str());
+    // The answer is handed over whatever happened inside the request. Until it is complete, the
+    // request file and the mail's mark stay: a forwarder whose server ends before then serves
+    // the request itself and must know whether the mail went.
     spool::RenameWithRetries(answer, base + spool::kResponseStage, spool::kRenameTries,
                              spool::kAnswerRetryPause);
+    unlink(taken.c_str());
+    unlink((base + spool::kMailAcceptedStage).c_str());
     if (failure) std::rethrow_exception(failure);
   } catch (...) {
     // A failure at this level stops the server: its tick thread sees the marker go.
@@ -313,8 +322,20 @@ void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base) {
 }
 
 void RunServerLoop(THttpCGIEngine& adapter) {
-  inside_server_loop.store(true);
   if (adapter.CGIMode() == NormalMode) adapter.SetCGIMode(ServerMode);
+  if (!spool::EnsureSpoolDir()) {
+    WriteHttpLog("Server loop: Cannot create folder \"" + spool::SpoolDir() + "\"");
+    return;
+  }
+  // Held until the loop is over: no second server can start meanwhile, and no spool is ever
+  // cleared under a live server's feet.
+  const int server_lock = spool::AcquireServerLock();
+  if (server_lock < 0) {
+    WriteHttpLog("Server mode - Server already running");
+    if (isatty(STDERR_FILENO)) std::fprintf(stderr, "A request server already runs.\n");
+    return;
+  }
+  inside_server_loop.store(true);
   {
     TStopSignals signals;
     try {
@@ -332,4 +353,5 @@ void RunServerLoop(THttpCGIEngine& adapter) {
   }
   ClearSpool();
   inside_server_loop.store(false);
+  close(server_lock);
 }

@@ -65,7 +65,7 @@ bool EnsureSpoolDir() {
 }
 
 int CreateSpoolFile(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  return open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
 bool RenameWithRetries(const std::string& from, const std::string& to, int tries,
@@ -98,21 +98,8 @@ int DeleteFilesStartingWith(const std::string& prefix) {
   return deleted;
 }
 
-namespace {
-
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-}  // namespace
-
-int WaitingRequestCount() {
-  const std::string marker = ServerMarkerFile();
-  int count = 0;
-  for (const std::string& path : FilesStartingWith(SpoolBase())) {
-    if (path != marker && !EndsWith(path, kResponseStage)) ++count;
-  }
-  return count;
 }
 
 void DeleteOrphanedAnswers() {

@@ -17,15 +17,20 @@ namespace spool {
 using Clock = std::chrono::steady_clock;
 
 // Stage suffixes, appended to a request base (which ends without "_").
-inline constexpr const char* kRequestStage = "_req";   // complete request, not yet taken
-inline constexpr const char* kTakenStage = "_cnf";     // taken by the server
-inline constexpr const char* kAnswerStage = "_ind";    // answer being written
-inline constexpr const char* kResponseStage = "_rsp";  // complete answer
-inline constexpr const char* kWritingStage = "_new";   // request still being written
+inline constexpr const char* kRequestStage = "_req";    // complete request, not yet taken
+inline constexpr const char* kTakenStage = "_cnf";      // taken by the server
+inline constexpr const char* kAnswerStage = "_ind";     // answer being written
+inline constexpr const char* kResponseStage = "_rsp";   // complete answer
+inline constexpr const char* kWritingStage = "_new";    // request still being written
+inline constexpr const char* kTakenBackStage = "_bak";  // taken back by its own forwarder
+// Written by the server once the request's main mail was accepted (handover_journal.h).
+inline constexpr const char* kMailAcceptedStage = "_snt";
 
 // Timing of the hand-over.
 inline constexpr std::chrono::seconds kMarkerRefresh{5};
 inline constexpr std::chrono::seconds kAliveWindow{30};
+// A forwarder that writes nothing to its request file for this long is ended by its watchdog.
+inline constexpr std::chrono::seconds kWriteLimit{30};
 inline constexpr std::chrono::milliseconds kFallbackPoll{50};
 inline constexpr std::chrono::milliseconds kTakeRetryPause{50};
 inline constexpr std::chrono::milliseconds kAnswerRetryPause{20};
@@ -44,8 +49,8 @@ std::string SpoolDir();
 // Creates SpoolDir() (one level, owner-only) when missing; true when it exists afterwards.
 bool EnsureSpoolDir();
 
-// Creates `path` exclusively, owner-only, for writing. Returns the descriptor (close-on-exec),
-// or -1 when it exists already or cannot be created.
+// Creates `path` exclusively, owner-only, for reading and writing. Returns the descriptor
+// (close-on-exec), or -1 when it exists already or cannot be created.
 int CreateSpoolFile(const std::string& path);
 
 // Renames `from` to `to`, up to `tries` times with `pause` between the tries.
@@ -57,9 +62,8 @@ bool RenameWithRetries(const std::string& from, const std::string& to, int tries
 std::vector<std::string> FilesStartingWith(const std::string& prefix);
 // Deletes them; returns how many were deleted.
 int DeleteFilesStartingWith(const std::string& prefix);
-// The requests in the spool that still wait for their answer: every spool file but the marker
-// and the complete answers.
-int WaitingRequestCount();
+// True when `text` ends with `end` (a stage suffix, say).
+bool EndsWith(const std::string& text, const std::string& end);
 // Deletes the complete answers that nobody collected within kAnswerWait.
 void DeleteOrphanedAnswers();
 

@@ -125,6 +125,21 @@ std::string TRefNumbers::Next(std::string_view key) {
   return table_->Values(key);
 }
 
+void TRefNumbers::Resume(std::string_view key, const std::string& count) {
+  if (key.size() > kMaxKeyLength) key = key.substr(0, kMaxKeyLength);
+  table_ = std::make_unique<TStringList>();
+  {
+    LockedTableFile file(file_name_);
+    if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(file_name_);
+    if (file.Ok()) file.Read(*table_);
+  }
+  reserved_ = false;
+  if (!StorableKey(key) || count.empty()) return;
+  table_->SetValue(key, count);
+  reserved_key_ = std::string(key);
+  reserved_count_ = count;
+}
+
 void TRefNumbers::GiveBack() {
   if (!reserved_) return;
   reserved_ = false;

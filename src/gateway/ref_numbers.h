@@ -39,8 +39,16 @@ class TRefNumbers {
   // The number this request drew (the count its first Next() stored); empty when none.
   const std::string& DrawnCount() const { return reserved_count_; }
 
+  // The key of the number this request drew; empty when none (or the key is empty).
+  const std::string& DrawnKey() const { return reserved_key_; }
+
   // Undoes this request's increment when the counter still holds the number it drew.
   void GiveBack();
+
+  // Takes up a number that an earlier run of this request drew (a request server that ended
+  // after the request's mail went): the table is loaded as it stands, `key` answers `count`,
+  // and nothing is advanced, written or given back.
+  void Resume(std::string_view key, const std::string& count);
 
   // Called with the file's name when its lock was not had in time (the gateway logs it).
   std::function<void(const std::string& file_name)> OnLockTimeout;

@@ -3,9 +3,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "common/module_path.h"
 #include "engine/general_http_engine.h"
+#include "engine/handover_journal.h"
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
@@ -19,6 +21,13 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// What a later run of this request needs to give the same answer: the key and the count of the
+// reference number it drew, one a line (empty without a number).
+std::string DrawnNumberDetail(const TGatewayRequest& request) {
+  if (!request.RefNumbers || request.RefNumbers->DrawnCount().empty()) return std::string();
+  return request.RefNumbers->DrawnKey() + "\n" + request.RefNumbers->DrawnCount();
+}
 
 // A request's own sender: the form's design-time settings, header template and entry handler,
 // with message data that belongs to this request alone.
@@ -118,6 +127,19 @@ void TForm1::DropUnusedReservations(bool keep_ref_numbers) {
   }
 }
 
+void TForm1::AnswerAlreadySent(const std::string& detail) {
+  LogError(
+      "Brevix BX Reports: The request server ended after this submission's mail was sent; "
+      "answered without sending it again");
+  const size_t newline = detail.find('\n');
+  if (newline != std::string::npos) {
+    RequestRefNumbers().Resume(std::string_view(detail).substr(0, newline),
+                               detail.substr(newline + 1));
+  }
+  Request().MailSent = true;
+  AnswerSent(true);
+}
+
 void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
   // A preflight was answered before its input was read (cross_origin.h): it runs no form.
   if (IsPreflightRequest()) return;
@@ -137,6 +159,9 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
       const TBXOptions& options = *request.Options;
       if (!request.FieldsComplete) {
         AnswerMissing();
+      } else if (const std::optional<std::string> earlier = MailAcceptedEarlier()) {
+        AnswerAlreadySent(*earlier);
+        keep_ref_numbers = true;
       } else if (HoneypotFilled()) {
         // A bot is answered as if its mail had gone, so the answer tells it nothing.
         request.MailSent = true;
@@ -152,6 +177,8 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
         if (recipients_allowed) {
           try {
             request.MailSent = SendAsSite(*request.SmtpSendMail1, 60);
+            // From here on the submission must never be sent again, whatever ends this run.
+            if (request.MailSent) RecordMailAccepted(DrawnNumberDetail(request));
           } catch (const std::exception& error) {
             LogError(std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
             request.MailSent = false;

@@ -175,16 +175,20 @@ void TForm1::WriteEntryLog() {
   if (lock_timed_out) LogError("Brevix BX Reports: Lock timed out on " + path);
 }
 
-std::string TForm1::NextReferenceNumber(const std::string& name) {
+TRefNumbers& TForm1::RequestRefNumbers() {
   TGatewayRequest& request = Request();
-  if (request.Refused) return std::string();
   if (!request.RefNumbers) {
     request.RefNumbers = std::make_unique<TRefNumbers>(ResolvePath(kRefNumbersFile));
     request.RefNumbers->OnLockTimeout = [this](const std::string& file_name) {
       LogError("Brevix BX Reports: Lock timed out on " + file_name);
     };
   }
+  return *request.RefNumbers;
+}
+
+std::string TForm1::NextReferenceNumber(const std::string& name) {
+  if (Request().Refused) return std::string();
   const size_t underscore = name.find('_');
-  return request.RefNumbers->Next(underscore == std::string::npos ? std::string()
+  return RequestRefNumbers().Next(underscore == std::string::npos ? std::string()
                                                                   : name.substr(underscore + 1));
 }

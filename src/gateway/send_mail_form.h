@@ -104,6 +104,12 @@ class TForm1 : public TComponentOwner {
   void WriteResultsFile();
   void WriteEntryLog();
   std::string NextReferenceNumber(const std::string& name);
+  // The request's reference numbers, created on first use.
+  TRefNumbers& RequestRefNumbers();
+  // Answers a submission whose mail an ended request server had sent already (`detail`: what it
+  // recorded, handover_journal.h): the same reference number and the answer it would have given,
+  // nothing recorded, counted or sent again.
+  void AnswerAlreadySent(const std::string& detail);
 
   // ---- Answer pages ---------------------------------------------------------------------------
   void HttpMaster1HtmlBody();

@@ -9,12 +9,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "engine/end_http_process.h"
 #include "engine/general_http_engine.h"
+#include "engine/handover_journal.h"
 #include "engine/http_log.h"
+#include "engine/request_server.h"
 
 namespace {
 
@@ -85,6 +89,19 @@ void Act(THttpEngine* engine, const std::string& action) {
     // Fails after the upload was stored: the temporary file must still go.
     HttpWriteLn("FILE_FILENAME=" + HttpFormVar("FILE_FILENAME", ""));
     throw Exception("Failed after upload");
+  } else if (action == "hang_in_server") {
+    // Stands for a request that a request server is killed in the middle of.
+    if (InsideServerLoop()) std::this_thread::sleep_for(std::chrono::seconds(60));
+    HttpWrite("<p>Hello</p>");
+  } else if (action == "send_then_hang_in_server") {
+    // Stands for a submission whose mail went out just before its server was killed.
+    if (const std::optional<std::string> earlier = MailAcceptedEarlier()) {
+      HttpWrite("sent earlier " + *earlier);
+      return;
+    }
+    RecordMailAccepted("detail 7");
+    if (InsideServerLoop()) std::this_thread::sleep_for(std::chrono::seconds(60));
+    HttpWrite("sent now");
   } else if (action == "log") {
     WriteHttpLog("handler line " + HttpFormVar("tag", ""));
     HttpWrite("logged");
