@@ -255,6 +255,13 @@ class TForwarder {
     // go on to send what this process is about to.
     if (!ServerGone()) StopHungServer();
     const std::string response = base_ + spool::kResponseStage;
+    // A server started after this one ended may have taken it instead: that one answers.
+    spool::TSpoolWatch watch;
+    const auto deadline = Clock::now() + spool::kAnswerWait;
+    while (!FileExists(response) && spool::TakenByLiveServer(request_fd_) &&
+           Clock::now() < deadline) {
+      watch.Wait(std::min(deadline, Clock::now() + kServerCheck));
+    }
     if (FileExists(response)) return CollectAnswer();
     std::optional<std::string> accepted = ReadWholeSmallFile(base_ + spool::kMailAcceptedStage);
     DeleteServerFiles();

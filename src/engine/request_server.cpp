@@ -149,10 +149,12 @@ class TRequestThreads {
  public:
   ~TRequestThreads() { JoinAll(); }
 
-  void Start(THttpCGIEngine& adapter, const std::string& base) {
+  // Serves the taken request `base` on a thread of its own; `mark` (TakeRequest) is closed
+  // when the thread is done.
+  void Start(THttpCGIEngine& adapter, const std::string& base, int mark) {
     auto entry = std::make_unique<Entry>();
     Entry* raw = entry.get();
-    entry->thread = std::thread([&adapter, base, raw] {
+    entry->thread = std::thread([&adapter, base, mark, raw] {
       THttpEngine::BindThread(&adapter);
       try {
         ServeSpooledRequest(adapter, base);
@@ -161,6 +163,7 @@ class TRequestThreads {
       } catch (...) {
         WriteHttpLog("Server loop (thread): unknown failure");
       }
+      close(mark);
       raw->done.store(true);
     });
     entries_.push_back(std::move(entry));
@@ -250,13 +253,15 @@ void ServeUntilStopped(THttpCGIEngine& adapter, const TStopSignals& signals) {
       continue;
     }
     for (const std::string& base : waiting) {
-      if (!spool::RenameWithRetries(base + spool::kRequestStage, base + spool::kTakenStage,
-                                    spool::kRenameTries, spool::kTakeRetryPause)) {
-        continue;
-      }
+      const int mark = spool::TakeRequest(base);
+      if (mark < 0) continue;
       if (threaded) {
-        threads.Start(adapter, base);
+        threads.Start(adapter, base, mark);
       } else {
+        struct MarkCloser {
+          int fd;
+          ~MarkCloser() { close(fd); }
+        } closer{mark};
         ServeSpooledRequest(adapter, base);
       }
     }

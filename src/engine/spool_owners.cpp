@@ -81,6 +81,28 @@ bool RequestWriterGone(const std::string& path) {
   return Unlocked(path, missing);
 }
 
+int TakeRequest(const std::string& base) {
+  const std::string waiting = base + kRequestStage;
+  const int fd = open(waiting.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return -1;
+  struct flock mark {};
+  mark.l_type = F_RDLCK;
+  mark.l_whence = SEEK_SET;
+  if (fcntl(fd, F_OFD_SETLK, &mark) != 0 ||
+      !RenameWithRetries(waiting, base + kTakenStage, kRenameTries, kTakeRetryPause)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool TakenByLiveServer(int fd) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
 int DeleteAbandonedRequests(bool at_server_start) {
   int cleared = 0;
   for (const std::string& path : FilesStartingWith(SpoolBase())) {

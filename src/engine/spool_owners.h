@@ -12,6 +12,11 @@
 //   clean-ups, so at most one server per program ever runs.
 //   A forwarder's lock: an exclusive lock on its request file, held from the file's creation
 //   (under "_new") until the forwarder ends. The file keeps the lock through its renames.
+//   The server's mark on a request it took: a read lock of its own kind (an open file
+//   description lock, which neither conflicts with the forwarder's nor goes when another
+//   descriptor of the file is closed), taken before the request is renamed to "_cnf" and held
+//   until its answer is complete. A forwarder whose server ended can so tell a request that the
+//   ended server took (nobody will answer it) from one that a new server took (it will).
 //
 // Nothing here throws.
 
@@ -31,6 +36,13 @@ int CreateLockedRequestFile(const std::string& path);
 // True when the process that created the request file `path` has ended (nobody holds its lock).
 // A file that cannot be opened counts as not abandoned (there is nothing to clear).
 bool RequestWriterGone(const std::string& path);
+
+// Takes the waiting request <base>_req for this server: marks it, then renames it to
+// <base>_cnf (a few tries). Returns the descriptor that holds the mark, to be closed once the
+// answer is complete; -1 when the request was not taken (its forwarder took it back).
+int TakeRequest(const std::string& base);
+// True while a live process (a server) holds its mark on the request file open as `fd`.
+bool TakenByLiveServer(int fd);
 
 // Deletes what nobody will ever finish: requests still being written ("_new") whose forwarder
 // ended or that have not changed for longer than the forwarder's write limit, and requests that

@@ -176,9 +176,12 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
         const bool recipients_allowed = MainMailRecipientsAllowed(*this);
         if (recipients_allowed) {
           try {
+            // From the mail server's acceptance on, the submission must never be sent again,
+            // whatever ends this run.
+            request.SmtpSendMail1->OnMessageAccepted = [&request] {
+              RecordMailAccepted(DrawnNumberDetail(request));
+            };
             request.MailSent = SendAsSite(*request.SmtpSendMail1, 60);
-            // From here on the submission must never be sent again, whatever ends this run.
-            if (request.MailSent) RecordMailAccepted(DrawnNumberDetail(request));
           } catch (const std::exception& error) {
             LogError(std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
             request.MailSent = false;

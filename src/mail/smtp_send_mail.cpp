@@ -104,6 +104,7 @@ bool TSmtpSendMail::SendMail(int timeout_seconds) {
   if (!SendRecipients()) return Fail();
   if (!Command("DATA\r\n", 354)) return Fail();
   if (!SendMessage()) return Fail();
+  if (OnMessageAccepted) OnMessageAccepted();
 
   // The server has taken responsibility for the message; how it answers QUIT (or whether it
   // simply hangs up) does not undo that.

@@ -67,6 +67,9 @@ class TSmtpSendMail : public TTCPClient {
   std::string ReplyTo;
   // Raised for every entry of the body; the handler calls WriteBody with the replacement.
   TBodyEntryEvent OnBodyEntry;
+  // Raised the moment the server has accepted the message (its reply to the final "."), before
+  // QUIT: from then on the message must never be sent again, whatever ends the process.
+  std::function<void()> OnMessageAccepted;
   // TLS and the login (common/smtp_security_settings.h); the default is the plain dialogue.
   TSmtpSecuritySettings Security;
 

@@ -16,7 +16,9 @@ terminated. Every accepted message is written to FOLDER as N.eml (the raw bytes 
 received after the end-of-data line, dot-unstuffed) and N.env (the envelope: "from" line, then
 one "to" line per recipient), N counting from 1; the .eml file appears last and whole (written
 under a temporary name, then renamed). Everything a client sends is appended to
-FOLDER/dialogue.log as it arrives.
+FOLDER/dialogue.log as it arrives. While the file FOLDER/hold exists, MAIL FROM is answered
+only once it is gone: a mail server that holds new transactions back, while those past MAIL FROM
+go on to their end.
 """
 
 import argparse
@@ -34,6 +36,13 @@ class CaptureHandler:
     def __init__(self, folder):
         self.folder = folder
         self.count = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        while os.path.exists(os.path.join(self.folder, "hold")):
+            await asyncio.sleep(0.02)
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1

@@ -111,6 +111,15 @@ class TestSmtpServer {
   int Port() const { return port_; }
   std::string PortText() const { return std::to_string(port_); }
 
+  // While held, the server answers no MAIL FROM: new transactions wait, those past it end.
+  void Hold(bool held) const {
+    if (held) {
+      std::ofstream(folder_ + "/hold").put('\n');
+    } else {
+      std::remove((folder_ + "/hold").c_str());
+    }
+  }
+
   // Number of messages accepted so far.
   int MessageCount() const {
     int n = 0;
