@@ -285,8 +285,10 @@ class LibraryHost : public ::testing::TestWithParam<std::string> {
     std::ofstream(dir_ + name, std::ios::binary) << text;
   }
 
-  void Load() {
-    library_ = dlopen((dir_ + "brevix.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Loads brevix.so by `path` (its absolute path by default).
+  void Load(std::string path = "") {
+    if (path.empty()) path = dir_ + "brevix.so";
+    library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library_, nullptr) << dlerror();
     get_extension_version_ =
         reinterpret_cast<decltype(get_extension_version_)>(dlsym(library_, "GetExtensionVersion"));
@@ -512,6 +514,23 @@ TEST_F(LibraryHostFiles, CutBodyIsRefusedThroughEveryInterface) {
   EXPECT_EQ(smtp_.MessageCount(), 0);
   EXPECT_FALSE(fs::exists(dir_ + "results.csv"));
   EXPECT_FALSE(fs::exists(dir_ + "BX-RefNumbers.txt"));
+}
+
+// The library's folder is fixed when it is loaded: a host that loaded it by a relative name and
+// then moved to another folder still has its brevix.ini, pages and data files found.
+TEST_F(LibraryHostFiles, LibraryLoadedByRelativeNameKeepsItsFolderAfterTheHostMoves) {
+  WriteFile("brevix.ini", "[Options]\r\nSMTP_Server=127.0.0.1\r\nSMTP_Port=" + smtp_.PortText() +
+                              "\r\nMail_To=owner@site.test\r\nResponse_Page=thanks.htm\r\n");
+  WriteFile("thanks.htm", "Thanks");
+  const fs::path before = fs::current_path();
+  const fs::path site = fs::path(dir_).parent_path();
+  fs::current_path(site.parent_path());
+  Load("./" + site.filename().string() + "/brevix.so");
+  fs::current_path("/");  // where that relative name leads nowhere
+  const HostConnection answer = ServeIsapi({"POST", "", "mail_from=a%40b.test&n=1"});
+  fs::current_path(before);
+  EXPECT_EQ(answer.output, "Thanks");
+  EXPECT_EQ(smtp_.WaitForMessages(1), 1);
 }
 
 }  // namespace
