@@ -45,6 +45,15 @@ std::string ModuleFileName() {
   return module;
 }
 
+namespace {
+
+// Looked up while the program or the library is being loaded, not at the first request: the
+// loader may know the library only by the relative name the host gave dlopen, which names
+// another file (or none) once the host has changed its working folder.
+[[maybe_unused]] const std::string& module_at_load = ModuleFileName();
+
+}  // namespace
+
 std::string ProgramDir() {
   const std::string module = ModuleFileName();
   const size_t slash = module.rfind('/');

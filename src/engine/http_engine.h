@@ -164,7 +164,8 @@ class THttpEngine {
   // Decodes the query string and the body into Fields; an OPTIONS request is left undecoded
   // (nothing of its input is read). Throws Exception with
   // "Content length exceeds allowed limit" or "Method not allowed (POST|PUT|GET)" before the
-  // concerned input is read, and the upload decoder's errors.
+  // concerned input is read, with kBodyTimeoutMessage or kBodyIncompleteMessage (ReadBody)
+  // while it is read, and the upload decoder's errors.
   void ReadFormInput();
   // Emits and removes every queued header, then ends the header block.
   void SendHeaders();
@@ -194,6 +195,12 @@ class THttpEngine {
   }
 
  private:
+  // The one reader of the request body, for url-encoded and multipart bodies alike: ReadInput,
+  // asked only for bytes the client announced (`count` > 0). An input that ends or fails while
+  // they are owed throws Exception(kBodyIncompleteMessage + ": <received> of <length> bytes
+  // arrived"), so no adapter lets the front part of a form pass for the whole of it.
+  // `received` counts the body bytes read so far.
+  int ReadBody(char* buffer, int count, int64_t& received);
   void DecodeMultipartBody();
   void AppendDebugTrailer();
   void QueueContentLength();

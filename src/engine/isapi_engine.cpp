@@ -165,6 +165,9 @@ int TIsapiStream::Read(void* buffer, int count) {
 
 int TIsapiStream::Write(const void* buffer, int count) {
   if (count <= 0) return 0;
+  // Once the server has answered with a redirect, the answer is complete: whatever the request
+  // still writes (its buffered body, a later part) would reach the client behind it.
+  if (ecb_ != nullptr && ecb_ == current_call.ecb && current_call.redirected) return count;
   DWORD bytes = static_cast<DWORD>(count);
   BOOL ok = 0;
   void* data = const_cast<void*>(buffer);
@@ -204,6 +207,12 @@ void TIsapiEngine::WriteServerHeader(const std::string& name, const std::string&
                                  nullptr);
     }
     current_call.redirected = true;
+    return;
+  }
+  // The server writes the redirect's whole header block itself: no line of the request's own
+  // may precede it (a Location still queued behind this header) or follow it.
+  const TStringList* queued = RequestContext().Headers.get();
+  if (current_call.redirected || (queued != nullptr && queued->IndexOfName("location") >= 0)) {
     return;
   }
   const bool status_line = UpperCase(name.substr(0, 5)) == "HTTP/";

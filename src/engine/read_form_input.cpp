@@ -77,13 +77,13 @@ void THttpEngine::ReadFormInput() {
       int length = ContentLength();
       if (length > 0) {
         std::string body;
-        while (static_cast<int>(body.size()) < length) {
-          int step = std::min(kBodyReadStep, length - static_cast<int>(body.size()));
+        int64_t received = 0;
+        while (received < length) {
+          int step = std::min<int64_t>(kBodyReadStep, length - received);
           size_t old_size = body.size();
           body.resize(old_size + static_cast<size_t>(step));
-          int got = ReadInput(body.data() + old_size, step);
-          body.resize(old_size + static_cast<size_t>(std::max(got, 0)));
-          if (got < step) break;  // the input ended early: decode what arrived
+          int got = ReadBody(body.data() + old_size, step, received);
+          body.resize(old_size + static_cast<size_t>(got));
         }
         body += '&';
         DecodeUrlEncodedFields(fields, body);
@@ -111,8 +111,26 @@ void THttpEngine::DecodeMultipartBody() {
       PrepareUploadFile(sender, content_info, out_stream, free_out_stream, cancel_upload);
     };
   }
-  TUploadReader reader = [this](char* buffer, int count) { return ReadInput(buffer, count); };
+  int64_t received = 0;
+  TUploadReader reader = [this, &received](char* buffer, int count) {
+    return ReadBody(buffer, count, received);
+  };
   upload.Decode(reader, ContentLength(), *RequestContext().Fields);
+}
+
+int THttpEngine::ReadBody(char* buffer, int count, int64_t& received) {
+  const int got = ReadInput(buffer, count);
+  if (got > 0) {
+    received += got;
+    return got;
+  }
+  if (count <= 0) return 0;
+  // Both decoders ask only for announced bytes, so nothing here means the body was cut short
+  // (the client went away, the server's connection failed, a content file is shorter than its
+  // CONTENT_LENGTH). Decoding what arrived would mail and record the front part of a form as if
+  // it were all of it.
+  throw Exception(std::string(kBodyIncompleteMessage) + ": " + std::to_string(received) + " of " +
+                  std::to_string(ContentLength()) + " bytes arrived");
 }
 
 void THttpEngine::PrepareUploadFile(TKestrinFileUpload*, TStringList& content_info,

@@ -57,6 +57,9 @@ struct TRequestContext {
 // it ReadInput fails the request with kBodyTimeoutMessage.
 inline constexpr std::chrono::seconds kBodyTimeLimit{60};
 inline constexpr const char* kBodyTimeoutMessage = "Request body not received in time";
+// The start of the message that fails a request whose body ended (or whose connection failed)
+// before CONTENT_LENGTH bytes arrived; the gateway answers it as the client's fault.
+inline constexpr const char* kBodyIncompleteMessage = "Request body incomplete";
 
 // The calling thread's request record.
 TRequestContext& RequestContext();

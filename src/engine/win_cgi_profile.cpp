@@ -199,6 +199,9 @@ TWinCGIRequest ReadWinCGIProfile(const std::string& path) {
     auto buffer = std::make_unique<TMemoryStream>();
     buffer->WriteString(content.FormFields);
     request.Input = std::move(buffer);
+    // The body is now this encoding of the fields, not the one the browser sent, and its length
+    // is another: the server's Content Length would cut it off or have it refused as cut short.
+    request.Variables->SetValue("Content_Length", std::to_string(content.FormFields.size()));
   }
   // An output file that is already there (the web server may create it) is emptied first: what
   // it held before must not trail the answer the web server reads back.

@@ -140,6 +140,9 @@ std::string StatusLine(int status) {
     case 204:
       reason = "No Content";
       break;
+    case 400:
+      reason = "Bad Request";
+      break;
     case 403:
       reason = "Forbidden";
       break;

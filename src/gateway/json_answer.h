@@ -11,6 +11,7 @@
 //   missing (422)  {"status":"missing","missing":["namereq","mail_from"]}
 //   refused (403)  {"status":"refused","error":"Too many submissions"}
 //   failed (502)   {"status":"failed","error":"550 5.1.1 mailbox unavailable"}
+//   error (400)    {"status":"error","error":"Request body incomplete: 10 of 40 bytes arrived"}
 //   error (500)    {"status":"error","error":"Unexpected error"}
 //
 // Everything else of the request (mail, results file, logs, reference numbers) is the same as
@@ -30,7 +31,7 @@ std::string JsonString(std::string_view text);
 std::string JsonStringArray(const std::vector<std::string>& names);
 
 // Queues the status line and the JSON content type and writes `object` as the answer's body,
-// on the calling thread's current request. `status` is one of 200, 204, 403, 422, 500, 502.
+// on the calling thread's current request. `status` is one of 200, 204, 400, 403, 422, 500, 502.
 void WriteJsonAnswer(int status, const std::string& object);
 
 // The HTTP status line of a code used by the gateway ("HTTP/1.0 422 Unprocessable Content").

@@ -83,10 +83,12 @@ void PrepareRequest() {
 }
 
 // An error of the engine itself (a body over Max_Request_Size, a body that did not arrive in
-// time, an upload that could not be decoded) ends the request before the form runs. A script that
-// asked for JSON gets JSON, with the cross-origin headers its page needs to read it: 403 for the
-// body limit (a guard), 500 otherwise. Every other request gets the engine's error page as before.
-// Only the Accept header can ask here: the fields may never have been decoded.
+// time or arrived cut short, an upload that could not be decoded) ends the request before the
+// form runs. A script that asked for JSON gets JSON, with the cross-origin headers its page needs
+// to read it: 403 for the body limit (a guard), 400 for a cut body (the request itself is
+// broken; sending it again may succeed), 500 otherwise. Every other request gets the engine's
+// error page as before. Only the Accept header can ask here: the fields may never have been
+// decoded.
 void AnswerRequestFailure(THttpEngine* engine, const Exception& error) {
   if (!RequestPrefersJson(HttpServerVar("HTTP_ACCEPT"), "")) {
     engine->HandleRequestError(error);
@@ -96,11 +98,12 @@ void AnswerRequestFailure(THttpEngine* engine, const Exception& error) {
   engine->ClearResponse();
   AddCrossOriginHeaders(ConfiguredGuards());
   const bool refused = error.Message() == "Content length exceeds allowed limit";
+  const bool incomplete = error.Message().rfind(kBodyIncompleteMessage, 0) == 0;
   std::string body = refused ? "{\"status\":\"refused\"" : "{\"status\":\"error\"";
   body += ",\"error\":";
   body += JsonString(error.Message());
   body += '}';
-  WriteJsonAnswer(refused ? 403 : 500, body);
+  WriteJsonAnswer(refused ? 403 : incomplete ? 400 : 500, body);
 }
 
 // How the site runs the gateway: CGI_Mode of the settings file beside the program. "Server"

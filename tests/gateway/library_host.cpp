@@ -258,6 +258,8 @@ struct Submission {
   std::string method;
   std::string query;
   std::string body;
+  size_t unsent = 0;  // bytes announced beyond the body, which the client never sends
+  std::string Length() const { return std::to_string(body.size() + unsent); }
 };
 
 class LibraryHost : public ::testing::TestWithParam<std::string> {
@@ -283,8 +285,10 @@ class LibraryHost : public ::testing::TestWithParam<std::string> {
     std::ofstream(dir_ + name, std::ios::binary) << text;
   }
 
-  void Load() {
-    library_ = dlopen((dir_ + "brevix.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Loads brevix.so by `path` (its absolute path by default).
+  void Load(std::string path = "") {
+    if (path.empty()) path = dir_ + "brevix.so";
+    library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library_, nullptr) << dlerror();
     get_extension_version_ =
         reinterpret_cast<decltype(get_extension_version_)>(dlsym(library_, "GetExtensionVersion"));
@@ -316,7 +320,7 @@ class LibraryHost : public ::testing::TestWithParam<std::string> {
     ecb.ConnID = &connection;
     ecb.lpszMethod = method.data();
     ecb.lpszQueryString = query.data();
-    ecb.cbTotalBytes = static_cast<DWORD>(form.body.size());
+    ecb.cbTotalBytes = static_cast<DWORD>(form.body.size() + form.unsent);
     ecb.cbAvailable = static_cast<DWORD>(std::min<size_t>(form.body.size(), 1000));
     ecb.lpbData = reinterpret_cast<std::uint8_t*>(connection.body.data());
     connection.read = ecb.cbAvailable;
@@ -338,7 +342,7 @@ class LibraryHost : public ::testing::TestWithParam<std::string> {
     connection.body = form.body;
     connection.vars = {{"QUERY_STRING", form.query},
                        {"SCRIPT_NAME", "/brevix"},
-                       {"CONTENT_LENGTH", std::to_string(form.body.size())}};
+                       {"CONTENT_LENGTH", form.Length()}};
     auto context = std::make_unique<WSAPI_CONTEXT>();
     std::strcpy(context->method, form.method.c_str());
     std::strcpy(context->content_type, "application/x-www-form-urlencoded");
@@ -363,7 +367,7 @@ class LibraryHost : public ::testing::TestWithParam<std::string> {
     pblock_nvinsert("uri", "/brevix", &reqpb.block);
     pblock_nvinsert("protocol", "HTTP/1.1", &reqpb.block);
     pblock_nvinsert("content-type", "application/x-www-form-urlencoded", &headers.block);
-    pblock_nvinsert("content-length", std::to_string(form.body.size()).c_str(), &headers.block);
+    pblock_nvinsert("content-length", form.Length().c_str(), &headers.block);
     pblock_nvinsert("referer", "http://site.test/form.html", &headers.block);
     netbuf input{&connection};
     Session session{&client.block, &connection, &input, 1};
@@ -487,6 +491,46 @@ TEST_F(LibraryHostFiles, OversizedBodyIsRefusedAndLoggedBesideTheLibrary) {
   EXPECT_NE(ReadText(dir_ + "log/brevix.Log").find("Content length exceeds allowed limit"),
             std::string::npos);
   EXPECT_EQ(smtp_.MessageCount(), 0);
+}
+
+// A body that ends before its announced length, through each interface: the error page names
+// the reason, and nothing is mailed, recorded or numbered. The method and the cut are the
+// interface's (WSAPI reads its body through nread, ISAPI beyond the preloaded part).
+TEST_F(LibraryHostFiles, CutBodyIsRefusedThroughEveryInterface) {
+  WriteFile("brevix.ini", "[Options]\r\nSMTP_Server=127.0.0.1\r\nSMTP_Port=" + smtp_.PortText() +
+                              "\r\nMail_To=owner@site.test\r\nResults_File=results.csv\r\n"
+                              "Message_Text=message.txt\r\n");
+  WriteFile("message.txt", "Reference %refnum_order%\r\n");
+  Load();
+  const Submission cut{"POST", "", "mail_from=a%40b.test&pad=" + std::string(3000, 'p'), 40};
+  for (int n = 0; n < 3; ++n) {
+    const HostConnection answer = n == 0   ? ServeIsapi(cut)
+                                  : n == 1 ? ServeWsapi(cut)
+                                           : ServeNsapi(cut);
+    EXPECT_NE(answer.output.find("Request body incomplete: 3025 of 3065 bytes arrived"),
+              std::string::npos)
+        << answer.output;
+  }
+  EXPECT_EQ(smtp_.MessageCount(), 0);
+  EXPECT_FALSE(fs::exists(dir_ + "results.csv"));
+  EXPECT_FALSE(fs::exists(dir_ + "BX-RefNumbers.txt"));
+}
+
+// The library's folder is fixed when it is loaded: a host that loaded it by a relative name and
+// then moved to another folder still has its brevix.ini, pages and data files found.
+TEST_F(LibraryHostFiles, LibraryLoadedByRelativeNameKeepsItsFolderAfterTheHostMoves) {
+  WriteFile("brevix.ini", "[Options]\r\nSMTP_Server=127.0.0.1\r\nSMTP_Port=" + smtp_.PortText() +
+                              "\r\nMail_To=owner@site.test\r\nResponse_Page=thanks.htm\r\n");
+  WriteFile("thanks.htm", "Thanks");
+  const fs::path before = fs::current_path();
+  const fs::path site = fs::path(dir_).parent_path();
+  fs::current_path(site.parent_path());
+  Load("./" + site.filename().string() + "/brevix.so");
+  fs::current_path("/");  // where that relative name leads nowhere
+  const HostConnection answer = ServeIsapi({"POST", "", "mail_from=a%40b.test&n=1"});
+  fs::current_path(before);
+  EXPECT_EQ(answer.output, "Thanks");
+  EXPECT_EQ(smtp_.WaitForMessages(1), 1);
 }
 
 }  // namespace

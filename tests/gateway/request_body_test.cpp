@@ -1,5 +1,6 @@
 // What a request body may carry into the gateway: field names of any bytes, bodies up to the
-// owner's Max_Request_Size, and shared files whose lock another process holds.
+// owner's Max_Request_Size, and shared files whose lock another process holds; and a body that
+// arrives cut short, through each adapter of a process of its own.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "gateway_site.h"
+#include "support/fastcgi_client.h"
 
 namespace gateway_test {
 namespace {
@@ -134,6 +136,96 @@ INSTANTIATE_TEST_SUITE_P(Files, HeldLockTest,
                          ::testing::Values(LockCase{"results.txt", "Results_File", "results.txt"},
                                            LockCase{"entries.log", "Entry_Log", "entries.log"},
                                            LockCase{"BX-RefNumbers.txt", "", ""}));
+
+enum class Adapter { kStandardCgi, kWindowsCgi, kFastCgi };
+
+struct CutCase {
+  const char* name;
+  Adapter adapter;
+  bool multipart;  // with an upload, which must not stay behind in Temp/
+  bool json;       // the client asks for a JSON answer
+};
+
+class CutBodyTest : public RequestBodyTest, public ::testing::WithParamInterface<CutCase> {
+ protected:
+  // The whole answer (headers and body) to `body` announced with `unsent` bytes more than it
+  // has, and the client's input then ended.
+  std::string Serve(const CutCase& c, const std::string& type, const std::string& body,
+                    size_t unsent) {
+    WriteIni();
+    auto env = Environment("POST");
+    env["CONTENT_TYPE"] = type;
+    env["CONTENT_LENGTH"] = std::to_string(body.size() + unsent);
+    if (c.adapter == Adapter::kFastCgi) {
+      fastcgi_ = std::make_unique<fastcgi_test::FastCgiProcess>();
+      const std::string socket = dir_ + "fcgi.sock";
+      EXPECT_TRUE(fastcgi_->Start(dir_ + "brevix.cgi", {"--fastcgi", socket}, dir_ + "fcgi.out"));
+      EXPECT_TRUE(fastcgi_test::FastCgiProcess::WaitForSocket(socket));
+      return fastcgi_test::Request(socket, {env.begin(), env.end()}, body).output;
+    }
+    cgi_test::CgiRun run;
+    run.program = dir_ + "brevix.cgi";
+    if (c.adapter == Adapter::kStandardCgi) {
+      run.env = env;
+      run.input = body;
+      return cgi_test::RunCgi(run).output;
+    }
+    WriteFile("request.inp", body);  // shorter than its Content Length says
+    std::string profile = "[CGI]\r\nRequest Method=POST\r\nContent Type=" + type +
+                          "\r\nContent Length=" + env["CONTENT_LENGTH"] +
+                          "\r\nContent File=" + dir_ + "request.inp\r\n";
+    if (c.json) profile += "[Accept]\r\napplication/json=Yes\r\n";
+    WriteFile("request.ini", profile + "[System]\r\nOutput File=" + dir_ + "request.out\r\n");
+    run.args = {dir_ + "request.ini"};
+    run.env = {{"PATH", "/usr/bin:/bin"}};
+    cgi_test::RunCgi(run);
+    return FileText("request.out");
+  }
+
+  std::unique_ptr<fastcgi_test::FastCgiProcess> fastcgi_;
+};
+
+// Whichever way the body is cut, the request is refused before the form runs: the answer says
+// why, and nothing is mailed, recorded, numbered or left in Temp/.
+TEST_P(CutBodyTest, BodyShorterThanItsLengthIsRefusedAndNothingIsSent) {
+  const CutCase& c = GetParam();
+  ini_["Results_File"] = "results.csv";
+  ini_["Message_Text"] = "message.txt";
+  WriteFile("message.txt", "Ref %refnum_order%\r\n");
+  if (c.json) headers_["HTTP_ACCEPT"] = "application/json";
+  std::string type = "application/x-www-form-urlencoded";
+  std::string body = "mail_from=a%40b.test&comments=" + std::string(5000, 'c');
+  if (c.multipart) {
+    type = "multipart/form-data; boundary=cut";
+    body =
+        "--cut\r\nContent-Disposition: form-data; name=\"mail_from\"\r\n\r\na@b.test\r\n"
+        "--cut\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.bin\"\r\n\r\n" +
+        std::string(30000, 'f') + "\r\n--cut--\r\n";
+  }
+  const std::string answer = Serve(c, type, body, 100);
+  const std::string reason = "Request body incomplete: " + std::to_string(body.size()) + " of " +
+                             std::to_string(body.size() + 100) + " bytes arrived";
+  EXPECT_NE(answer.find(reason), std::string::npos) << answer;
+  if (c.json) {
+    EXPECT_NE(answer.find("Status: 400 Bad Request\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("{\"status\":\"error\",\"error\":\"" + reason + "\"}"),
+              std::string::npos);
+  }
+  EXPECT_EQ(smtp_.MessageCount(), 0);
+  EXPECT_FALSE(Exists("results.csv"));
+  EXPECT_FALSE(Exists("BX-RefNumbers.txt"));
+  EXPECT_TRUE(!Exists("Temp") || fs::is_empty(dir_ + "Temp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Adapters, CutBodyTest,
+    ::testing::Values(CutCase{"StandardCgi", Adapter::kStandardCgi, false, false},
+                      CutCase{"StandardCgiUploadJson", Adapter::kStandardCgi, true, true},
+                      CutCase{"WindowsCgi", Adapter::kWindowsCgi, false, false},
+                      CutCase{"WindowsCgiUploadJson", Adapter::kWindowsCgi, true, true},
+                      CutCase{"FastCgi", Adapter::kFastCgi, false, false},
+                      CutCase{"FastCgiUploadJson", Adapter::kFastCgi, true, true}),
+    [](const ::testing::TestParamInfo<CutCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace gateway_test
