@@ -102,7 +102,13 @@ TEST_P(InputRuleTest, RefusesBeforeTheHandlerRunsOrAccepts) {
     char probe[8];
     body_bytes_left = sender->ReadInput(probe, 1);
   };
-  std::string answer = engine_.Run(rule.variables, "a=1");
+  // The body is as long as announced: a shorter one is refused as cut off.
+  std::string body = "a=1";
+  for (const std::string& variable : rule.variables) {
+    if (variable.rfind("CONTENT_LENGTH=", 0) == 0)
+      body.resize(std::stoul(variable.substr(15)), 'x');
+  }
+  std::string answer = engine_.Run(rule.variables, body);
   if (*rule.message == '\0') {
     EXPECT_TRUE(handler_ran);
   } else {

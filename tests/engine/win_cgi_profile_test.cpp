@@ -153,12 +153,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {kOutputVariable},
                     std::nullopt},
         // [Form Literal]: name and value url-encoded (a name with "&" or "+" once reached the
-        // decoder as two fields or another name), every pair ends with "&".
+        // decoder as two fields or another name), every pair ends with "&"; the body so built
+        // carries its own length.
         ProfileCase{"form_literal",
                     kSystem + "[Form Literal]\r\nname=Jo Smith & co\r\nnote=a/b.c=d%\xE9\r\n"
                               "x&mail_to+1=v\r\n",
                     {},
-                    {kOutputVariable},
+                    {kOutputVariable, "Content_Length=62"},
                     "name=Jo+Smith+%26+co&note=a/b.c%3Dd%25%E9&x%26mail%5Fto%2B1=v&"},
         // [Form External]: exactly the announced bytes, after the literal fields; an external
         // field alone creates the body too.
@@ -166,12 +167,12 @@ INSTANTIATE_TEST_SUITE_P(
                     kSystem + "[Form Literal]\r\na=1\r\n[Form External]\r\nbody=@ext 13\r\n"
                               "head=@ext 5\r\n",
                     {{"ext", "hello world\r\nline 2"}},
-                    {kOutputVariable},
+                    {kOutputVariable, "Content_Length=38"},
                     "a=1&body=hello+world%0D%0A&head=hello&"},
         ProfileCase{"form_external_alone",
                     kSystem + "[Form External]\r\nempty=@ext 0\r\ntext=@ext 2\r\n",
                     {{"ext", "ok"}},
-                    {kOutputVariable},
+                    {kOutputVariable, "Content_Length=15"},
                     "empty=&text=ok&"},
         // A field whose file is missing, shorter than its count, a folder, or whose count is not
         // at most ten digits, is left out; the others stay.
@@ -180,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
                               "folder=@ 0\r\nhuge=@ext 99999999999\r\nword=@ext five\r\n"
                               "bare=@ext\r\nfine=@ext 5\r\n",
                     {{"ext", "12345"}},
-                    {kOutputVariable},
+                    {kOutputVariable, "Content_Length=11"},
                     "fine=12345&"},
         ProfileCase{"form_external_all_dropped_no_body",
                     kSystem + "[Form External]\r\nmissing=@nothing 3\r\n",
@@ -196,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProfileCase{"missing_content_file_leaves_form_fields",
                     kSystem + "[CGI]\r\nContent File=@nothing\r\n[Form Literal]\r\na=1\r\n",
                     {},
-                    {kOutputVariable, "Content_File=@nothing"},
+                    {kOutputVariable, "Content_File=@nothing", "Content_Length=4"},
                     "a=1&"}),
     [](const ::testing::TestParamInfo<ProfileCase>& param) { return param.param.name; });
 
