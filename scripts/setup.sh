@@ -32,8 +32,9 @@ test_packages=(
   # the mail-filter check of the sent mails (local rules only); its installation imports its
   # update keys with gpg, which needs gpg-agent (installed first: see below)
   gpg-agent spamassassin
-  # the package test: dpkg-buildpackage, lintian, and a fresh Debian 12 root to install into
-  dpkg-dev debhelper lintian fakeroot debootstrap
+  # the package test: dpkg-buildpackage, lintian, and a fresh Debian 12 root to install into;
+  # openssl makes the throwaway certificate of the mail provider its relay case stands up
+  dpkg-dev debhelper lintian fakeroot debootstrap openssl
 )
 
 case "$purpose" in

@@ -1,10 +1,12 @@
 """A real SMTP server for the tests: aiosmtpd on 127.0.0.1, on a free port.
 
-Usage: smtp_capture_server.py FOLDER [--host ADDRESS] [--cert FILE --key FILE]
+Usage: smtp_capture_server.py FOLDER [--host ADDRESS] [--port PORT] [--cert FILE --key FILE]
                                [--tls starttls|implicit] [--user NAME --password SECRET]
                                [--mechanisms PLAIN,LOGIN]
 
 --host: the address to listen on (127.0.0.1 when not given; "::1" for IPv6).
+--port: the port to listen on (a free one when not given; a given one lets a test stop the
+server and start it again where its client expects it).
 --tls starttls: offers STARTTLS with the certificate; implicit: TLS from the first byte.
 --user/--password: offers AUTH (the listed mechanisms; also over plain text, so that a test can
 see whether a client sends a password there) and refuses MAIL FROM before a login with
@@ -97,7 +99,7 @@ async def main(args):
                        auth_required=True, auth_require_tls=False)
     server = await loop.create_server(
         lambda: LoggingSMTP(handler, folder, **options),
-        host=args.host, port=0, ssl=context if args.tls == "implicit" else None)
+        host=args.host, port=args.port, ssl=context if args.tls == "implicit" else None)
     port = server.sockets[0].getsockname()[1]
     print(port, flush=True)
     stop = loop.create_future()
@@ -115,6 +117,7 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("folder")
     parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--tls", choices=["starttls", "implicit"])
     parser.add_argument("--cert")
     parser.add_argument("--key")
