@@ -337,6 +337,7 @@ void RunServerLoop(THttpCGIEngine& adapter) {
   const int server_lock = spool::AcquireServerLock();
   if (server_lock < 0) {
     WriteHttpLog("Server mode - Server already running");
+    SetExitCode(1);
     if (isatty(STDERR_FILENO)) std::fprintf(stderr, "A request server already runs.\n");
     return;
   }

@@ -45,16 +45,15 @@ bool InsideServerLoop();
 // Runs the request server until it is told to stop (its marker deleted, SIGTERM, SIGINT or
 // SIGHUP): switches the adapter's CGIMode from NormalMode to ServerMode (a server mode already
 // set stays), takes the server lock (when another server holds it, logs "Server mode - Server
-// already running" and returns at once, touching nothing), clears what an earlier server and
-// ended forwarders left in the spool (never a live forwarder's request), writes the marker and
-// serves
-// each spooled request through adapter.Run(input, output, variables), one after the other in
-// ServerMode and each on its own thread in ServerThreadMode (each thread bound to the adapter).
-// It waits for requests on folder events (inotify) and on the stop signals, never spinning.
-// At the end: every request thread is joined, the adapter's OnLastExecRequest runs, a failure
-// is logged as "Server loop: <message>", and the marker and the files of ended forwarders are
-// deleted; the requests of live forwarders stay for them to take back.
-// Returns; the caller ends the process.
+// already running", sets exit code 1 and returns at once, touching nothing), clears what an earlier
+// server and ended forwarders left in the spool (never a live forwarder's request), writes the
+// marker and serves each spooled request through adapter.Run(input, output, variables), one after
+// the other in ServerMode and each on its own thread in ServerThreadMode (each thread bound to the
+// adapter). It waits for requests on folder events (inotify) and on the stop signals, never
+// spinning. At the end: every request thread is joined, the adapter's OnLastExecRequest runs, a
+// failure is logged as "Server loop: <message>", and the marker and the files of ended forwarders
+// are deleted; the requests of live forwarders stay for them to take back. Returns; the caller ends
+// the process.
 void RunServerLoop(THttpCGIEngine& adapter);
 
 // Serves one taken request: reads <base>_cnf (variables up to the blank line, then the body),
