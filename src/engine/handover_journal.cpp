@@ -14,7 +14,8 @@ void RecordMailAccepted(const std::string& detail) {
   if (journal_path.empty()) return;
   // One write of a few bytes: a server killed at any moment leaves the mark whole or absent
   // (an empty mark still says the mail went).
-  const int fd = open(journal_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd =
+      open(journal_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return;
   [[maybe_unused]] ssize_t ignored = write(fd, detail.data(), detail.size());
   close(fd);

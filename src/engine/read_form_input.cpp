@@ -17,6 +17,7 @@
 #include "engine/request_context.h"
 #include "engine/url_codec.h"
 #include "engine/watchdog.h"
+#include "platform/private_folder.h"
 
 namespace {
 
@@ -41,16 +42,11 @@ class BodyDeadlineScope {
 constexpr int kTempNameAttempts = 100;
 
 // The upload folder is the program's own and holds visitors' files: only its owner may list or
-// enter it. One level is created; a folder of ours that exists with wider rights is narrowed.
-// A failure here surfaces when the file is created.
+// enter it (platform/private_folder.h). Another user's folder or a link fails the request.
 void PrepareTempFolder(const std::string& dir) {
   if (dir.empty()) return;
-  if (mkdir(dir.c_str(), 0700) == 0 || errno != EEXIST) return;
-  struct stat info {};
-  if (lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-      (info.st_mode & 077) != 0) {
-    chmod(dir.c_str(), 0700);
-  }
+  const std::string problem = PreparePrivateFolder(dir);
+  if (!problem.empty()) throw Exception(problem);
 }
 
 std::string DirectoryOf(const std::string& path) {

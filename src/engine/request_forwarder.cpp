@@ -19,6 +19,7 @@
 #include "engine/handover_journal.h"
 #include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
+#include "engine/request_context.h"
 #include "engine/request_server.h"
 #include "engine/spool_files.h"
 #include "engine/spool_owners.h"
@@ -62,21 +63,26 @@ int ContentLengthOf(const TStringList& variables) {
 }
 
 // Reads one block of the request body; a descriptor stream is waited on first, so that a
-// non-blocking standard input is read as well. The watchdog bounds the wait.
-int ReadBlock(TStream& input, char* buffer, int count) {
+// non-blocking standard input is read as well. Returns -1 once `deadline` has passed.
+int ReadBlock(TStream& input, char* buffer, int count, Clock::time_point deadline) {
   if (auto* handle = dynamic_cast<THandleStream*>(&input)) {
     pollfd entry{handle->Handle(), POLLIN, 0};
-    while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return -1;
+      const int ready = poll(&entry, 1, static_cast<int>(left.count()));
+      if (ready > 0) break;
+      if (ready < 0 && errno != EINTR) return -1;
     }
   }
   return input.Read(buffer, count);
 }
 
 void CopyAnswer(const std::string& path, TStream& output) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) throw Exception("Cannot open file \"" + path + "\"");
   }
   // The answer leaves the spool before a byte of it reaches the web server: a server that has
@@ -95,7 +101,7 @@ void CopyAnswer(const std::string& path, TStream& output) {
 }
 
 std::optional<std::string> ReadWholeSmallFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return std::nullopt;
   std::string text;
   char block[512];
@@ -131,10 +137,12 @@ class TForwarder {
   TForwarder& operator=(const TForwarder&) = delete;
 
   void Run() {
-    if (!spool::EnsureSpoolDir()) {
-      return ServeHere("Cannot create folder \"" + spool::SpoolDir() + "\"");
-    }
+    // Without a spool of its own (the reason is logged) the request is served here.
+    if (!spool::EnsureSpoolDir()) return ServeHere("");
     spool::DeleteAbandonedRequests(false);
+    // A body over the site's limit is refused here, before a byte of it is read or spooled.
+    const int limit = adapter_.AutoReadLimit();
+    if (limit > 0 && ContentLengthOf(*variables_) > limit) return ServeHere("");
     if (!FindServer()) return ServeHere("Server mode - Server not running");
     if (spool::WaitingRequestCount() >= spool::kMaxClients) {
       return ServeHere("Server mode - Too many clients");
@@ -195,17 +203,23 @@ class TForwarder {
     const int length = ContentLengthOf(*variables_);
     int copied = 0;
     char block[kCopyBlock];
+    // However steadily it trickles in, the whole body must arrive within the engine's limit.
+    const auto deadline = Clock::now() + kBodyTimeLimit;
+    bool late = false;
     while (whole && copied < length) {
-      watchdog::Arm(kWriteTimeout);
-      const int n = ReadBlock(*input_, block, std::min(length - copied, kCopyBlock));
-      // A body that ends early is the engine's to refuse: it is served here, never spooled.
+      watchdog::Arm(std::min<Clock::duration>(kWriteTimeout, deadline - Clock::now()) +
+                    std::chrono::seconds(5));
+      const int n = ReadBlock(*input_, block, std::min(length - copied, kCopyBlock), deadline);
+      // A body that ends early or late is the engine's to refuse: it is served here, never
+      // spooled.
+      late = n < 0 && Clock::now() >= deadline;
       if (n <= 0) break;
       whole = file.Write(block, n) == n;
       copied += n;
     }
     watchdog::Disarm();
     watchdog::UnregisterTempFile(writing);
-    std::string failure;
+    std::string failure = late ? kBodyTimeoutMessage : "";
     if (!whole) {
       failure = "Cannot write file \"" + writing + "\"";
     } else if (copied == length &&
@@ -226,10 +240,11 @@ class TForwarder {
     for (;;) {
       if (FileExists(response)) return CollectAnswer();
       if (!FileExists(ServerMarkerFile()) || ServerGone()) {
-        return TakeBack("Server mode - Server ended before answering");
+        return TakeBack("Server mode - Server ended before answering",
+                        Clock::now() + spool::kAnswerWait);
       }
       if (Clock::now() >= deadline || MarkerStale()) {
-        return TakeBack("Server mode - Server did not answer in time");
+        return TakeBack("Server mode - Server did not answer in time", Clock::now());
       }
       watch.Wait(std::min(deadline, Clock::now() + kServerCheck));
     }
@@ -244,39 +259,42 @@ class TForwarder {
   }
 
   // The server will not answer: the request is served here, knowing what the server did.
-  void TakeBack(const std::string& why) {
+  // `wait_until`: how long a live server that holds the request may still take to answer.
+  void TakeBack(const std::string& why, Clock::time_point wait_until) {
     const std::string back = base_ + spool::kTakenBackStage;
     if (rename((base_ + spool::kRequestStage).c_str(), back.c_str()) == 0) {
       // The server never took it: nothing of it happened yet.
       unlink(back.c_str());
       return ServeFromFile(why);
     }
-    // The server took it. A live one hangs on it: stop it before deciding, so that it cannot
-    // go on to send what this process is about to.
-    if (!ServerGone()) StopHungServer();
+    // The server took it. While a live server holds it (this one finishing as it stops, or a
+    // newer one that took it after this one ended), that server answers; one that holds it past
+    // the wait hangs, and is stopped first, so that it cannot go on to send what this process
+    // is about to.
     const std::string response = base_ + spool::kResponseStage;
-    // A server started after this one ended may have taken it instead: that one answers.
     spool::TSpoolWatch watch;
-    const auto deadline = Clock::now() + spool::kAnswerWait;
     while (!FileExists(response) && spool::TakenByLiveServer(request_fd_) &&
-           Clock::now() < deadline) {
-      watch.Wait(std::min(deadline, Clock::now() + kServerCheck));
+           Clock::now() < wait_until) {
+      watch.Wait(std::min(wait_until, Clock::now() + kServerCheck));
     }
+    if (!FileExists(response) && spool::TakenByLiveServer(request_fd_)) StopHungServer();
     if (FileExists(response)) return CollectAnswer();
     std::optional<std::string> accepted = ReadWholeSmallFile(base_ + spool::kMailAcceptedStage);
     DeleteServerFiles();
     ServeFromFile(why, std::move(accepted));
   }
 
-  // Deleting the marker makes a hung server's tick thread end it; one that does not end within
-  // two marker periods is killed.
+  // Deleting the marker makes a hung server's tick thread end it; one that still holds the
+  // request two marker periods later is killed.
   void StopHungServer() {
     unlink(ServerMarkerFile().c_str());
     const auto deadline = Clock::now() + 2 * spool::kMarkerRefresh + std::chrono::seconds(2);
     spool::TSpoolWatch watch;
     watch.AddDescriptor(server_.pid_fd);
-    while (!ServerGone() && Clock::now() < deadline) watch.Wait(Clock::now() + kServerCheck);
-    if (!ServerGone()) {
+    while (spool::TakenByLiveServer(request_fd_) && Clock::now() < deadline) {
+      watch.Wait(Clock::now() + kServerCheck);
+    }
+    if (spool::TakenByLiveServer(request_fd_) && !ServerGone()) {
       kill(server_.pid, SIGKILL);
       while (!ServerGone() && Clock::now() < deadline + std::chrono::seconds(5)) {
         watch.Wait(Clock::now() + kServerCheck);

@@ -125,7 +125,7 @@ class TServerTickThread {
     const std::string marker = ServerMarkerFile();
     std::unique_lock<std::mutex> lock(mutex_);
     while (!changed_.wait_for(lock, spool::kMarkerRefresh, [this] { return stop_; })) {
-      if (utimensat(AT_FDCWD, marker.c_str(), nullptr, 0) == 0) {
+      if (utimensat(AT_FDCWD, marker.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) == 0) {
         spool::DeleteAbandonedRequests(false);
         continue;
       }
@@ -280,7 +280,9 @@ bool InsideServerLoop() {
 void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base) {
   try {
     const std::string taken = base + spool::kTakenStage;
-    auto input = std::make_unique<TFileStream>(taken, TFileStream::kOpenRead);
+    const int request_fd = open(taken.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (request_fd < 0) throw Exception("Cannot open file \"" + taken + "\"");
+    auto input = std::make_unique<THandleStream>(request_fd, true);
     std::string text;
     size_t blank = std::string::npos;
     char block[512];

@@ -88,8 +88,10 @@ void StartRequestServer();
 // one whose main mail the server had recorded as accepted (handover_journal.h) is run here
 // knowing it, so the gateway answers without sending again.
 //
-// A body that ends early (fewer than CONTENT_LENGTH bytes) is never spooled: it is served here,
-// where the engine refuses it. A stall of 30 s while the body is read or the answer copied ends
-// the process (exit code 0) through the engine's watchdog. Never throws.
+// A body that announces more than the adapter's AutoReadLimit, that ends early (fewer than
+// CONTENT_LENGTH bytes) or that has not arrived whole within the engine's body time limit (60 s
+// from the start, however it trickles) is never spooled: it is served here, where the engine
+// refuses it. A stall of 30 s while the answer is copied ends the process (exit code 0) through
+// the engine's watchdog. Never throws.
 void ForwardToServer(THttpCGIEngine& adapter, std::unique_ptr<TStream> input,
                      std::unique_ptr<TStream> output, std::unique_ptr<TStringList> variables);

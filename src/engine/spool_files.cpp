@@ -16,7 +16,9 @@
 
 #include "common/module_path.h"
 #include "common/random_draw.h"
+#include "engine/http_log.h"
 #include "engine/request_server.h"
+#include "platform/private_folder.h"
 
 namespace {
 
@@ -57,15 +59,14 @@ std::string SpoolDir() {
 }
 
 bool EnsureSpoolDir() {
-  const std::string dir = SpoolDir();
   // Request bodies are visitors' data: only the program's owner may list or read them.
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat info {};
-  return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  const std::string problem = PreparePrivateFolder(SpoolDir());
+  if (!problem.empty()) WriteHttpLog("Server mode - " + problem);
+  return problem.empty();
 }
 
 int CreateSpoolFile(const std::string& path) {
-  return open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  return open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
 }
 
 bool RenameWithRetries(const std::string& from, const std::string& to, int tries,
@@ -146,8 +147,12 @@ std::string NewRequestBase(const std::string& address) {
 }
 
 pid_t ServerPidFromMarker() {
-  FILE* file = std::fopen(ServerMarkerFile().c_str(), "re");
-  if (file == nullptr) return 0;
+  const int fd = open(ServerMarkerFile().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  FILE* file = fd < 0 ? nullptr : fdopen(fd, "r");
+  if (file == nullptr) {
+    if (fd >= 0) close(fd);
+    return 0;
+  }
   long pid = 0;
   if (std::fscanf(file, "%ld", &pid) != 1 || pid <= 0) pid = 0;
   std::fclose(file);

@@ -46,7 +46,9 @@ inline constexpr const char* kStalePattern = "*.*_*";
 
 // <program dir>Temp/
 std::string SpoolDir();
-// Creates SpoolDir() (one level, owner-only) when missing; true when it exists afterwards.
+// Creates SpoolDir() (one level, owner-only) when missing; true when it may be used afterwards:
+// a folder of this user's (one with wider rights is narrowed), never a link or another user's
+// folder (platform/private_folder.h), which is logged and refused.
 bool EnsureSpoolDir();
 
 // Creates `path` exclusively, owner-only, for reading and writing. Returns the descriptor

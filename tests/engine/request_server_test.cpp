@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <filesystem>
@@ -362,6 +363,73 @@ TEST_F(RequestServerTest, SimultaneousFirstRequestsStartOneServerAndAllAreAnswer
   }
   EXPECT_EQ(servers, 1);
 }
+
+// ---- What is never spooled
+// -----------------------------------------------------------------------
+
+struct Unspooled {
+  const char* name;
+  const char* temp;  // how Temp/ is found: "link", "foreign" (another user's) or "wide" (0777)
+  const char* answer;
+  const char* log;  // "" when nothing is logged
+};
+
+void PrintTo(const Unspooled& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class UnspooledTest : public RequestServerTest, public ::testing::WithParamInterface<Unspooled> {};
+
+// A spool that another local user could read or replace is not used: a link or a folder of
+// someone else's once let a user serve their own page to a visitor and read the results file.
+// A body over the limit is refused before a byte of it is read (a 50 MB post once became a
+// 51 MB spool file).
+TEST_P(UnspooledTest, TheForwarderServesTheRequestItself) {
+  const Unspooled& row = GetParam();
+  ASSERT_TRUE(server_->Start(ServerEnvironment()));
+  const std::string temp = server_->SpoolDir().substr(0, server_->SpoolDir().size() - 1);
+  const std::string elsewhere = dir_ + "elsewhere";
+  if (std::string(row.temp) != "wide") {
+    server_->Stop();
+    fs::remove_all(temp);
+    fs::create_directory(elsewhere);
+    if (std::string(row.temp) == "link") {
+      fs::create_directory_symlink(elsewhere, temp);
+    } else {
+      fs::create_directory(temp);
+      ASSERT_EQ(chown(temp.c_str(), 65534, 65534), 0);
+    }
+  }
+  CgiRun run = Request("action=html");
+  if (*row.temp == 'w') {
+    chmod(temp.c_str(), 0777);
+    run = Request("action=fields", "a=1", "application/x-www-form-urlencoded");
+    run.env["CONTENT_LENGTH"] = "50000000";
+  }
+  run.env["TEST_CGI_MODE"] = "1";
+  const CgiResult result = cgi_test::RunCgi(run);
+  EXPECT_NE(result.output.find(row.answer), std::string::npos) << result.output;
+  if (*row.log != '\0') {
+    EXPECT_NE(Log().find(row.log), std::string::npos) << Log();
+  }
+  struct stat info {};
+  ASSERT_EQ(lstat(temp.c_str(), &info), 0);
+  if (S_ISDIR(info.st_mode) && info.st_uid == geteuid()) {
+    EXPECT_EQ(info.st_mode & 077, 0u);
+  }
+  if (fs::exists(elsewhere)) {
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnspooledTest,
+                         ::testing::Values(Unspooled{"TempIsALink", "link", "<p>Hello</p>",
+                                                     "Temp\" is a link: not used"},
+                                           Unspooled{"TempIsAnotherUsers", "foreign",
+                                                     "<p>Hello</p>", "belongs to another user"},
+                                           Unspooled{"BodyOverTheLimitInAWideTempNarrowed", "wide",
+                                                     "Content length exceeds allowed limit", ""}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // ---- ServerThreadMode --------------------------------------------------------------------------
 
