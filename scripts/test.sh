@@ -16,7 +16,8 @@ ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow || status=1
 # and the shared library, which serves on its host's threads). The tests hand TSAN_OPTIONS on to
 # the programs they start; any report left in build-tsan/ fails the run.
 rm -f build-tsan/tsan-report.*
-threaded='ForwardedAnswerTest|ServerStopTest|SpoolCrowdTest|RequestServerTest|ServerModeTest|FastCgi'
+threaded='ForwardedAnswerTest|ServerStopTest|SpoolCrowdTest|RequestServerTest|ServerModeTest|ServerModeLoad'
+threaded+='|ServerEnd|Unspooled|FastCgi'
 threaded+='|LibraryHost|IsapiAdapter|WsapiAdapter|NsapiAdapter'
 TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" ctest --test-dir build-tsan \
   --output-on-failure -j"$jobs" -R "$threaded" || status=1
