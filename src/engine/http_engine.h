@@ -205,6 +205,9 @@ class THttpEngine {
   void AppendDebugTrailer();
   void QueueContentLength();
   void DeleteTempFiles();
+  // Deletes this engine's upload files older than an hour from its upload folder: what a
+  // process that was killed in the middle of a request left. Run once per process.
+  void SweepUploadLeftovers();
 
   TAllowedMethods allowed_methods_;
   TSessionProperties cgi_session_;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 
 #include "common/random_draw.h"
 #include "engine/html_escape.h"
@@ -103,6 +104,8 @@ void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr
       if (debug_mode_ == DebugAlways) StartDebugOutput();
     }
     if (OnPrepareRequest) OnPrepareRequest(this);
+    static std::once_flag swept;
+    std::call_once(swept, [this] { SweepUploadLeftovers(); });
     if (auto_read_input_) ReadFormInput();
     if (request_counter.fetch_add(1) == 0 && OnFirstExecRequest) OnFirstExecRequest(this);
     if (OnExecRequest) OnExecRequest(this);
@@ -213,15 +216,17 @@ void THttpEngine::DeleteTempFiles() {
 
 void THttpEngine::FinishRequest() {
   TRequestContext& context = RequestContext();
+  // The uploads go before the answer: a web server that has the whole answer may end this
+  // process at once (lighttpd does), and the files would stay behind.
+  try {
+    DeleteTempFiles();
+  } catch (...) {
+  }
   try {
     if (context.DebugActive) WriteLn("");
     if (context.OutputStream) SendResponse();
   } catch (...) {
     // Ending a request never fails; what could not be sent is lost.
-  }
-  try {
-    DeleteTempFiles();
-  } catch (...) {
   }
   context.InputStream.reset();
   context.OutputStream.reset();

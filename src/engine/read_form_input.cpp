@@ -15,6 +15,7 @@
 #include "engine/http_engine.h"
 #include "engine/multipart_decoder.h"
 #include "engine/request_context.h"
+#include "engine/spool_files.h"
 #include "engine/url_codec.h"
 #include "engine/watchdog.h"
 #include "platform/private_folder.h"
@@ -36,6 +37,9 @@ class BodyDeadlineScope {
   BodyDeadlineScope(const BodyDeadlineScope&) = delete;
   BodyDeadlineScope& operator=(const BodyDeadlineScope&) = delete;
 };
+
+// An upload file this old belongs to no running request (bodies arrive within a minute).
+constexpr std::chrono::hours kUploadLeftoverAge{1};
 
 // Names drawn for one upload before giving up: the numbers come from 9,000,000, so a clash
 // many times over means something else is wrong (a folder that is not writable, say).
@@ -157,6 +161,18 @@ void THttpEngine::PrepareUploadFile(TKestrinFileUpload*, TStringList& content_in
   }
   out_stream = stream.release();
   free_out_stream = true;
+}
+
+void THttpEngine::SweepUploadLeftovers() {
+  const std::string sample = BuildFilePath(ModuleFileName(), temp_dir_, false, "0", false, "tmp");
+  const std::string dir = DirectoryOf(sample);
+  // Only a folder that exists (none is made for this), and never through a link or in another
+  // user's folder.
+  struct stat info {};
+  if (dir.empty() || lstat(dir.c_str(), &info) != 0 || !PreparePrivateFolder(dir).empty()) return;
+  // The names PrepareUploadFile draws: digits and ".tmp".
+  spool::DeleteFilesOlderThan(dir + "/", "[0-9]*.tmp",
+                              std::chrono::system_clock::now() - kUploadLeftoverAge);
 }
 
 std::string THttpEngine::GetFormField(const std::string& name, const std::string& def) {

@@ -11,6 +11,7 @@
 
 #include "common/file_replace.h"
 #include "common/text_compare.h"
+#include "platform/data_file.h"
 #include "platform/file_lock.h"
 
 namespace {
@@ -197,7 +198,7 @@ class LockedStateFile {
  public:
   explicit LockedStateFile(const std::string& name) {
     for (int attempt = 0; attempt < kMaxLockAttempts; ++attempt) {
-      fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      fd_ = OpenDataFile(name, O_RDWR);
       if (fd_ < 0) return;
       lock_.emplace(fd_);
       struct stat held {};

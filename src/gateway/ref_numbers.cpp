@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "common/text_compare.h"
+#include "platform/data_file.h"
 #include "platform/file_lock.h"
 
 namespace {
@@ -23,8 +24,7 @@ bool StorableKey(std::string_view key) {
 // The table file held open and locked for one read-modify-write.
 class LockedTableFile {
  public:
-  explicit LockedTableFile(const std::string& name)
-      : fd_(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)), lock_(fd_) {}
+  explicit LockedTableFile(const std::string& name) : fd_(OpenDataFile(name, O_RDWR)), lock_(fd_) {}
   ~LockedTableFile() {
     // The lock goes before the descriptor. Unlocking after the close once released the lock of
     // another thread that had opened the table under the same descriptor number, and two

@@ -17,6 +17,7 @@
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "gateway/template_macro.h"
+#include "platform/data_file.h"
 #include "platform/file_lock.h"
 
 namespace {
@@ -72,7 +73,7 @@ void TForm1::ApplyAutoResultsName() {
     name = dir + FormatDateTime("mmddhhmmss", std::chrono::system_clock::now()) +
            std::to_string(RandomBelow100()) + ext;
     const std::string path = ResolvePath(name);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = OpenDataFile(path, O_WRONLY | O_EXCL);
     if (fd >= 0) {
       ::close(fd);
       request.AutoResultsPath = path;
@@ -97,7 +98,7 @@ void TForm1::WriteResultsFile() {
   TGatewayRequest& request = Request();
   const TBXOptions& options = *request.Options;
   const std::string path = ResolvePath(options.Results_File);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND);
   if (fd < 0) {
     LogError("Brevix BX Reports: Unable to open " + path);
     return;

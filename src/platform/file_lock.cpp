@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/data_file.h"
+
 bool LockFileFor(int fd, std::chrono::milliseconds limit, bool* timed_out) {
   if (timed_out != nullptr) *timed_out = false;
   if (fd < 0) return false;
@@ -44,7 +46,7 @@ void ScopedFileLock::Unlock() {
 
 bool AppendToFileLocked(const std::string& path, std::string_view bytes, bool* lock_timed_out) {
   if (lock_timed_out != nullptr) *lock_timed_out = false;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND);
   if (fd < 0) return false;
   bool ok = true;
   {

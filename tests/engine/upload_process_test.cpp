@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 
 #include "support/cgi_process.h"
 
@@ -134,6 +137,26 @@ TEST_P(UploadModeTest, UploadIsOwnerOnlyInAnOwnerOnlyFolder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, UploadModeTest, ::testing::Values(0, 0755, 0777));
+
+// What a killed process left is swept at the next start, once it is an hour old; younger files
+// may belong to a request in progress, and names of other kinds are not ours.
+TEST_F(UploadProcessTest, UploadLeftoversOlderThanAnHourAreSwept) {
+  fs::create_directory(TempDir());
+  fs::permissions(TempDir(), fs::perms::owner_all);
+  const auto hours_ago = [](int hours) {
+    return fs::file_time_type::clock::now() - std::chrono::hours(hours);
+  };
+  for (const auto& [name, age] : {std::pair{"1234.tmp", 2}, {"5678.tmp", 0}, {"notes.tmp", 2}}) {
+    std::ofstream(TempDir() / name) << "left";
+    fs::last_write_time(TempDir() / name, hours_ago(age));
+  }
+  const CgiResult result =
+      cgi_test::RunCgi(MultipartPost("fields", FieldPart("a", "1") + Closing()));
+  ASSERT_EQ(result.exit_code, 0) << result.error;
+  EXPECT_FALSE(fs::exists(TempDir() / "1234.tmp"));
+  EXPECT_TRUE(fs::exists(TempDir() / "5678.tmp"));
+  EXPECT_TRUE(fs::exists(TempDir() / "notes.tmp"));
+}
 
 TEST_F(UploadProcessTest, PartsMergeWithEachOtherAndWithTheQuery) {
   const std::string body = FieldPart("topic", "first") + FieldPart("Topic", "second\r\nline") +

@@ -1,4 +1,6 @@
 // What a hostile visitor may try through the form, and what the gateway must keep intact.
+#include <sys/stat.h>
+
 #include <ostream>
 #include <string>
 
@@ -67,6 +69,26 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedNameCase{"results_file", "/tmp/brevix-owned.txt"},
                       RefusedNameCase{"results_file_template", "../secret.htm"},
                       RefusedNameCase{"entry_log", "/tmp/brevix-owned.txt"}));
+
+// The gateway's data files hold visitors' data: created 0640 whatever the umask (they were
+// readable by every local user).
+TEST_F(HardeningTest, DataFilesAreCreatedForOwnerAndGroupOnly) {
+  ini_["Results_File"] = "results.txt";
+  ini_["Entry_Log"] = "entries.log";
+  ini_["Message_Text"] = "message.txt";
+  WriteFile("message.txt", "Reference %refnum_order%");
+  ini_["SMTP_Port"] = "1";  // a refused send writes the error log
+  const mode_t old_mask = umask(0);
+  Post({{"name", "Ann"}, {"mail_from", "ann@visitor.test"}});
+  ini_["SMTP_Port"] = smtp_.PortText();
+  Post({{"name", "Ann"}, {"mail_from", "ann@visitor.test"}});
+  umask(old_mask);
+  for (const char* file : {"results.txt", "entries.log", "brevix-error.txt", "BX-RefNumbers.txt"}) {
+    struct stat info {};
+    ASSERT_EQ(stat((dir_ + file).c_str(), &info), 0) << file;
+    EXPECT_EQ(info.st_mode & 0777, 0640u) << file;
+  }
+}
 
 TEST_F(HardeningTest, AnswerPageEscapesRequestValues) {
   WriteFile("thanks.htm", "<p>%name%</p><p>%error_desc%</p>");
