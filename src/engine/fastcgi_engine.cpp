@@ -154,6 +154,13 @@ bool Readable(int fd) {
   return poll(&entry, 1, 0) == 1 && entry.revents != 0;
 }
 
+// Waits until a stop was asked for (the stop pipe's byte is never read), or poll fails.
+void WaitForStop(int stop_fd) {
+  pollfd entry{stop_fd, POLLIN, 0};
+  while (stop_fd >= 0 && !stop_requested.load() && poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
 // Waits kAcceptRetryPauseMs, or less when a stop is asked for.
 void PauseUnlessStopped(int stop_fd) {
   pollfd entry{stop_fd, POLLIN, 0};
@@ -170,6 +177,13 @@ class TAcceptor {
   TAcceptor(const TAcceptor&) = delete;
   TAcceptor& operator=(const TAcceptor&) = delete;
 
+  // Withdraws the socket, once, whichever thread sees the stop first.
+  void Withdraw() {
+    std::call_once(withdrawn_, [this] {
+      if (withdraw_) withdraw_();
+    });
+  }
+
   // Accepts the next request into `request`. False when the thread is to end: poll failed, or
   // at a stop nothing more is waiting for it.
   bool Next(FCGX_Request& request) {
@@ -177,9 +191,7 @@ class TAcceptor {
       if (stop_requested.load()) {
         // Every thread waits here until the path is gone, so that none finds the queue empty
         // while new connections can still join it.
-        std::call_once(withdrawn_, [this] {
-          if (withdraw_) withdraw_();
-        });
+        Withdraw();
         // A failed accept at the stop is one another thread won: that one looks again after
         // answering, so the rest of the queue is not left behind.
         return TakesMoreAtStop(request) && fcgi_.FCGX_Accept_r(&request) >= 0;
@@ -286,7 +298,8 @@ void TFastCGIEngine::Serve(int listen_fd, int threads, const std::function<void(
   fcntl(listen_fd, F_SETFL, fcntl(listen_fd, F_GETFL) | O_NONBLOCK);
   TStopPipe stop;
   TAcceptor acceptor(fcgi, listen_fd, stop.ReadFd(), withdraw);
-  auto serve = [this, listen_fd, &acceptor, &fcgi] {
+  std::atomic<int> running{threads};
+  auto serve = [this, listen_fd, &acceptor, &fcgi, &running] {
     BindThread(this);
     FCGX_Request request;
     fcgi.FCGX_InitRequest(&request, listen_fd, 0);
@@ -312,9 +325,15 @@ void TFastCGIEngine::Serve(int listen_fd, int threads, const std::function<void(
     }
     fcgi.FCGX_Free(&request, 1);
     BindThread(nullptr);
+    // Threads that end without a stop (poll failed) must not leave this thread waiting.
+    if (--running == 0) RequestStop();
   };
   std::vector<std::thread> workers;
   for (int i = 0; i < threads; ++i) workers.emplace_back(serve);
+  // The path goes at the signal, not when a thread is next free: with every thread busy, new
+  // connections would otherwise join the queue (and a new instance could not start) until then.
+  WaitForStop(stop.ReadFd());
+  if (stop_requested.load()) acceptor.Withdraw();
   for (std::thread& worker : workers) worker.join();
   try {
     if (OnLastExecRequest) OnLastExecRequest(this);
