@@ -70,7 +70,8 @@ class TFcgxOutputStream : public TStream {
 
 // SIGTERM, SIGINT and SIGHUP stop the accepting. The handler sets a flag and writes a byte into
 // a pipe that every request thread waits on beside the listening socket; the byte is never
-// read, so one signal wakes them all.
+// read, so one signal wakes them all. The request threads block the signals: Serve's own thread,
+// which only waits for the stop, takes them.
 std::atomic<bool> stop_requested{false};
 std::atomic<int> stop_write_fd{-1};
 
@@ -88,6 +89,7 @@ class TStopPipe {
     stop_write_fd.store(pipe_[1]);
     struct sigaction action {};
     action.sa_handler = &RequestStopFromSignal;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous_[i]);
   }
@@ -102,6 +104,16 @@ class TStopPipe {
   TStopPipe& operator=(const TStopPipe&) = delete;
 
   int ReadFd() const { return pipe_[0]; }
+
+  // Keeps the stop signals off the calling thread; they go to the thread that waits for the
+  // stop. A signal handled on a request thread would interrupt its read or write on the web
+  // server's connection, which libfcgi takes for a broken connection: the request would fail.
+  static void BlockInThisThread() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal_number : kSignals) sigaddset(&blocked, signal_number);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+  }
 
  private:
   static constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
@@ -300,6 +312,7 @@ void TFastCGIEngine::Serve(int listen_fd, int threads, const std::function<void(
   TAcceptor acceptor(fcgi, listen_fd, stop.ReadFd(), withdraw);
   std::atomic<int> running{threads};
   auto serve = [this, listen_fd, &acceptor, &fcgi, &running] {
+    TStopPipe::BlockInThisThread();
     BindThread(this);
     FCGX_Request request;
     fcgi.FCGX_InitRequest(&request, listen_fd, 0);

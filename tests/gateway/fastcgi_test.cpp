@@ -215,7 +215,8 @@ TEST_F(FastCgiTest, StopRemovesThePathThenAnswersTheRequestsInHandAndQueued) {
                                                     bodies[i].substr(0, 30), false));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  process_->Signal(SIGTERM);
+  // To every thread: the two reading a body must not take the signal for a broken connection.
+  process_->SignalEveryThread(SIGTERM);
   for (int round = 0; round < 1000 && Exists("fcgi.sock"); ++round) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -211,6 +213,16 @@ class FastCgiProcess {
 
   void Signal(int signal_number) const {
     if (pid_ > 0) kill(pid_, signal_number);
+  }
+
+  // Sends `signal_number` to each of the process's threads: a process-wide signal may be handled
+  // by any of them.
+  void SignalEveryThread(int signal_number) const {
+    for (const auto& task : std::filesystem::directory_iterator(
+             "/proc/" + std::to_string(pid_) + "/task",
+             std::filesystem::directory_options::skip_permission_denied)) {
+      syscall(SYS_tgkill, pid_, std::stoi(task.path().filename()), signal_number);
+    }
   }
 
   // The exit code once the process has ended, within `limit`; nothing when it has not ended
