@@ -67,6 +67,13 @@ class FastCgiTest : public GatewaySite {
                                  whole ? body : body.substr(0, stall_after), whole);
   }
 
+  // Waits until `done` (60 s at most).
+  static void WaitUntil(const std::function<bool()>& done) {
+    for (int round = 0; round < 6000 && !done(); ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
   static std::string AnswerBody(const fastcgi_test::Answer& answer) {
     const size_t end = answer.output.find("\r\n\r\n");
     return end == std::string::npos ? std::string() : answer.output.substr(end + 4);
@@ -217,9 +224,7 @@ TEST_F(FastCgiTest, StopRemovesThePathThenAnswersTheRequestsInHandAndQueued) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   // To every thread: the two reading a body must not take the signal for a broken connection.
   process_->SignalEveryThread(SIGTERM);
-  for (int round = 0; round < 1000 && Exists("fcgi.sock"); ++round) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  WaitUntil([this] { return !Exists("fcgi.sock"); });
   ASSERT_FALSE(Exists("fcgi.sock"));
   for (int i = 0; i < 5; ++i) {
     fastcgi_test::SendBodyEnd(connections[i], bodies[i].substr(30));
@@ -254,18 +259,13 @@ TEST_F(FastCgiTest, RestartsOnTheInheritedSocketLoseNoSubmission) {
     }
     return failed;
   });
-  auto wait_until = [](const std::function<bool()>& done) {
-    for (int round = 0; round < 6000 && !done(); ++round) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  };
-  wait_until([&] { return answered.load() >= 50; });
+  WaitUntil([&] { return answered.load() >= 50; });
   process_->Signal(SIGTERM);
   EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
   start();
-  wait_until([&] { return answered.load() >= 120; });
+  WaitUntil([&] { return answered.load() >= 120; });
   hold = true;
-  wait_until([&] { return idle.load(); });
+  WaitUntil([&] { return idle.load(); });
   process_->Signal(SIGKILL);
   process_->Wait();
   hold = false;  // the next submission waits in the queue with no process at all
