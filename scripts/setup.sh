@@ -20,7 +20,11 @@ demo_packages=(
   python3 python3-aiosmtpd
   lighttpd
 )
-bench_packages=(wrk postfix)
+bench_packages=(
+  wrk postfix
+  # bench/fastcgi_restart.sh: nginx in front of the gateway, ab as the clients
+  nginx apache2-utils
+)
 test_packages=(
   clang libclang-rt-14-dev clang-format
   libgtest-dev googletest

@@ -11,11 +11,14 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "common/exception.h"
 #include "engine/cgi_startup.h"
+#include "engine/fastcgi_socket.h"
 #include "engine/fcgi_library.h"
 #include "engine/http_log.h"
 #include "engine/request_context.h"
@@ -67,7 +70,8 @@ class TFcgxOutputStream : public TStream {
 
 // SIGTERM, SIGINT and SIGHUP stop the accepting. The handler sets a flag and writes a byte into
 // a pipe that every request thread waits on beside the listening socket; the byte is never
-// read, so one signal wakes them all.
+// read, so one signal wakes them all. The request threads block the signals: Serve's own thread,
+// which only waits for the stop, takes them.
 std::atomic<bool> stop_requested{false};
 std::atomic<int> stop_write_fd{-1};
 
@@ -85,6 +89,7 @@ class TStopPipe {
     stop_write_fd.store(pipe_[1]);
     struct sigaction action {};
     action.sa_handler = &RequestStopFromSignal;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous_[i]);
   }
@@ -99,6 +104,16 @@ class TStopPipe {
   TStopPipe& operator=(const TStopPipe&) = delete;
 
   int ReadFd() const { return pipe_[0]; }
+
+  // Keeps the stop signals off the calling thread; they go to the thread that waits for the
+  // stop. A signal handled on a request thread would interrupt its read or write on the web
+  // server's connection, which libfcgi takes for a broken connection: the request would fail.
+  static void BlockInThisThread() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal_number : kSignals) sigaddset(&blocked, signal_number);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+  }
 
  private:
   static constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
@@ -145,11 +160,87 @@ bool WaitForWork(int fd, int stop_fd) {
   }
 }
 
+// True when `fd` has something to accept or read right now.
+bool Readable(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  return poll(&entry, 1, 0) == 1 && entry.revents != 0;
+}
+
+// Waits until a stop was asked for (the stop pipe's byte is never read), or poll fails.
+void WaitForStop(int stop_fd) {
+  pollfd entry{stop_fd, POLLIN, 0};
+  while (stop_fd >= 0 && !stop_requested.load() && poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
 // Waits kAcceptRetryPauseMs, or less when a stop is asked for.
 void PauseUnlessStopped(int stop_fd) {
   pollfd entry{stop_fd, POLLIN, 0};
   poll(&entry, stop_fd >= 0 ? 1 : 0, kAcceptRetryPauseMs);
 }
+
+// How the request threads take requests, and which they still take once a stop is asked for:
+// a request already waiting on a thread's kept connection and, when the socket can be withdrawn,
+// every connection already queued on it. Shared by the threads.
+class TAcceptor {
+ public:
+  TAcceptor(const TFcgi& fcgi, int listen_fd, int stop_fd, const std::function<void()>& withdraw)
+      : fcgi_(fcgi), listen_fd_(listen_fd), stop_fd_(stop_fd), withdraw_(withdraw) {}
+  TAcceptor(const TAcceptor&) = delete;
+  TAcceptor& operator=(const TAcceptor&) = delete;
+
+  // Withdraws the socket, once, whichever thread sees the stop first.
+  void Withdraw() {
+    std::call_once(withdrawn_, [this] {
+      if (withdraw_) withdraw_();
+    });
+  }
+
+  // Accepts the next request into `request`. False when the thread is to end: poll failed, or
+  // at a stop nothing more is waiting for it.
+  bool Next(FCGX_Request& request) {
+    for (;;) {
+      if (stop_requested.load()) {
+        // Every thread waits here until the path is gone, so that none finds the queue empty
+        // while new connections can still join it.
+        Withdraw();
+        // A failed accept at the stop is one another thread won: that one looks again after
+        // answering, so the rest of the queue is not left behind.
+        return TakesMoreAtStop(request) && fcgi_.FCGX_Accept_r(&request) >= 0;
+      }
+      // A kept connection (the web server's keep-conn) brings its next request on the same
+      // descriptor; otherwise the next one is a new connection.
+      if (!WaitForWork(request.ipcFd >= 0 ? request.ipcFd : listen_fd_, stop_fd_)) {
+        if (stop_requested.load()) continue;
+        return false;
+      }
+      const int failed = fcgi_.FCGX_Accept_r(&request);
+      if (failed >= 0) return true;
+      // Another thread took the connection (EAGAIN), or the web server left: wait again. Any
+      // other failure (out of descriptors, say) would repeat at once: pause before the next try
+      // instead of spinning.
+      if (failed != -EAGAIN && failed != -EWOULDBLOCK) PauseUnlessStopped(stop_fd_);
+    }
+  }
+
+ private:
+  // At a stop: true when a request is already waiting for this thread, on its kept connection
+  // or (draining) queued on the listening socket. An idle kept connection is closed; the web
+  // server opens a new one to the next process.
+  bool TakesMoreAtStop(FCGX_Request& request) {
+    if (request.ipcFd >= 0) {
+      if (Readable(request.ipcFd)) return true;
+      fcgi_.FCGX_Free(&request, 1);
+    }
+    return withdraw_ && Readable(listen_fd_);
+  }
+
+  const TFcgi& fcgi_;
+  const int listen_fd_;
+  const int stop_fd_;
+  const std::function<void()>& withdraw_;
+  std::once_flag withdrawn_;
+};
 
 }  // namespace
 
@@ -180,24 +271,30 @@ void TFastCGIEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream
     return;
   }
   if (FcgiOrReport() == nullptr) return;
-  int listen_fd = 0;
-  if (!options.Address.empty()) {
-    listen_fd = OpenFastCGISocket(options.Address, error);
-  } else if (!IsListeningSocket(0)) {
+  if (options.Address.empty() && !IsListeningSocket(0)) {
     error = "no --fastcgi address, and standard input is not a listening socket";
-    listen_fd = -1;
-  }
-  if (listen_fd < 0) {
     std::fprintf(stderr, "brevix.cgi: %s\n%s\n", error.c_str(), kFastCGIUsage);
     WriteHttpLog("FastCGI: " + error);
     SetExitCode(2);
     return;
   }
-  Serve(listen_fd, options.Threads);
-  if (listen_fd != 0) close(listen_fd);
+  // A socket of its own is the process's to remove at the stop; the one on standard input
+  // belongs to whoever handed it over and outlives the process with its queue.
+  TFastCGISocket own;
+  if (!options.Address.empty() && !own.Open(options.Address, error)) {
+    std::fprintf(stderr, "brevix.cgi: %s\n", error.c_str());
+    WriteHttpLog("FastCGI: " + error);
+    SetExitCode(2);
+    return;
+  }
+  if (own.Withdrawable()) {
+    Serve(own.Fd(), options.Threads, [&own] { own.Withdraw(); });
+  } else {
+    Serve(options.Address.empty() ? 0 : own.Fd(), options.Threads);
+  }
 }
 
-void TFastCGIEngine::Serve(int listen_fd, int threads) {
+void TFastCGIEngine::Serve(int listen_fd, int threads, const std::function<void()>& withdraw) {
   // Each request is one submission of a resident process: the one-request process's
   // OnLastExecRequest and error-page shortcut do not apply.
   if (CGIMode() == NormalMode || CGIMode() == ServerMode) SetCGIMode(ServerThreadMode);
@@ -212,20 +309,14 @@ void TFastCGIEngine::Serve(int listen_fd, int threads) {
   // lose the race get EAGAIN and wait again, and a stop is seen at once.
   fcntl(listen_fd, F_SETFL, fcntl(listen_fd, F_GETFL) | O_NONBLOCK);
   TStopPipe stop;
-  auto serve = [this, listen_fd, &stop, &fcgi] {
+  TAcceptor acceptor(fcgi, listen_fd, stop.ReadFd(), withdraw);
+  std::atomic<int> running{threads};
+  auto serve = [this, listen_fd, &acceptor, &fcgi, &running] {
+    TStopPipe::BlockInThisThread();
     BindThread(this);
     FCGX_Request request;
     fcgi.FCGX_InitRequest(&request, listen_fd, 0);
-    // A kept connection (the web server's keep-conn) brings its next request on the same
-    // descriptor; otherwise the next one is a new connection.
-    while (WaitForWork(request.ipcFd >= 0 ? request.ipcFd : listen_fd, stop.ReadFd())) {
-      if (const int failed = fcgi.FCGX_Accept_r(&request); failed < 0) {
-        // Another thread took the connection (EAGAIN), or the web server left: wait again. Any
-        // other failure (out of descriptors, say) would repeat at once: pause before the next
-        // try instead of spinning.
-        if (failed != -EAGAIN && failed != -EWOULDBLOCK) PauseUnlessStopped(stop.ReadFd());
-        continue;
-      }
+    while (acceptor.Next(request)) {
       setsockopt(request.ipcFd, SOL_SOCKET, SO_RCVTIMEO, &kConnectionTimeout,
                  sizeof kConnectionTimeout);
       setsockopt(request.ipcFd, SOL_SOCKET, SO_SNDTIMEO, &kConnectionTimeout,
@@ -247,9 +338,15 @@ void TFastCGIEngine::Serve(int listen_fd, int threads) {
     }
     fcgi.FCGX_Free(&request, 1);
     BindThread(nullptr);
+    // Threads that end without a stop (poll failed) must not leave this thread waiting.
+    if (--running == 0) RequestStop();
   };
   std::vector<std::thread> workers;
   for (int i = 0; i < threads; ++i) workers.emplace_back(serve);
+  // The path goes at the signal, not when a thread is next free: with every thread busy, new
+  // connections would otherwise join the queue (and a new instance could not start) until then.
+  WaitForStop(stop.ReadFd());
+  if (stop_requested.load()) acceptor.Withdraw();
   for (std::thread& worker : workers) worker.join();
   try {
     if (OnLastExecRequest) OnLastExecRequest(this);

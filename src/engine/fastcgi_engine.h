@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "engine/fastcgi_startup.h"
@@ -12,7 +13,8 @@
 // TRequestContext) and the gateway's own per-request state, exactly as a CGI run would: the
 // answer is the CGI answer (a "Status:" line, the headers, the body) and nothing of a request
 // outlives it. The process never ends after a request. SIGTERM, SIGINT or SIGHUP stop the
-// accepting; the requests in hand finish and are answered, then Run returns.
+// accepting; the requests in hand finish and are answered, then Run returns (exit code 0). No
+// request the process has accepted is dropped: see Serve for which are still taken at a stop.
 //
 // The request body comes from the web server's FCGI_STDIN records. A client that stops
 // sending fails its request after 30 s (a receive time-out on the connection); the process's
@@ -22,17 +24,21 @@ class TFastCGIEngine : public THttpCGIEngine {
   TFastCGIEngine() = default;
 
   // With `output` given: ProcessRequest on the given streams. Without: reads the options from
-  // the command line (engine/fastcgi_startup.h), listens (or takes the socket on standard
-  // input) and serves until stopped; a bad option or a socket that cannot be opened prints the
-  // reason and the usage on standard error and sets exit code 2 (the caller ends the process).
+  // the command line (engine/fastcgi_startup.h), listens (engine/fastcgi_socket.h; or takes the
+  // socket on standard input) and serves until stopped. A bad option prints the reason and the
+  // usage on standard error, a socket that cannot be opened (another process serves the address,
+  // say) the reason; both set exit code 2 (the caller ends the process).
   void Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
            std::unique_ptr<TStringList> variables) override;
 
   // Serves FastCGI requests on the listening socket `listen_fd` with `threads` request
-  // threads until RequestStop or a stop signal; returns when every request in hand is done.
-  // The socket is made non-blocking and is not closed. Runs the adapter's OnLastExecRequest
-  // once at the end.
-  void Serve(int listen_fd, int threads);
+  // threads until RequestStop or a stop signal, then returns once every thread has answered the
+  // request it holds and any request already waiting on its kept connection. With `withdraw`
+  // (a unix socket this process opened: TFastCGISocket::Withdraw), the stop first calls it once
+  // and the threads also answer every connection already queued on the socket; without it the
+  // queue stays on the socket for the next process (systemd's socket unit keeps it). The socket
+  // is made non-blocking and is not closed. Runs the adapter's OnLastExecRequest once at the end.
+  void Serve(int listen_fd, int threads, const std::function<void()>& withdraw = nullptr);
 
   // Asks a running Serve to stop accepting (also from a signal handler or another thread).
   static void RequestStop();

@@ -11,10 +11,10 @@
 //
 //   brevix.cgi --fastcgi ADDRESS [--threads N]
 //
-// ADDRESS is a unix socket path (it contains a "/") or HOST:PORT (an IPv6 host in brackets);
-// N request threads, 1 to kMaxFastCGIThreads (default 4). A process started by a web server
-// (CGI environment present) never reads its parameters as options: a visitor's query string
-// can reach them.
+// ADDRESS is a unix socket path (it contains a "/") or HOST:PORT (an IPv6 host in brackets;
+// engine/fastcgi_socket.h opens it); N request threads, 1 to kMaxFastCGIThreads (default 4). A
+// process started by a web server (CGI environment present) never reads its parameters as options:
+// a visitor's query string can reach them.
 
 inline constexpr int kDefaultFastCGIThreads = 4;
 inline constexpr int kMaxFastCGIThreads = 256;
@@ -40,8 +40,3 @@ bool IsFastCGI();
 // count that is not a whole number within 1..kMaxFastCGIThreads.
 bool ParseFastCGIOptions(const std::vector<std::string>& params, TFastCGIOptions& options,
                          std::string& error);
-
-// Opens a listening socket (close-on-exec) on `address`. A unix socket path that exists as a
-// socket is replaced (a previous run left it); any other existing file is refused. Returns the
-// descriptor, or -1 with `error` set.
-int OpenFastCGISocket(const std::string& address, std::string& error);

@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <set>
 #include <string>
@@ -36,16 +38,40 @@ class FastCgiTest : public GatewaySite {
     ASSERT_TRUE(fastcgi_test::FastCgiProcess::WaitForSocket(Socket())) << FileText("server.out");
   }
 
-  // Posts `body`; a `stall_after` below its size sends only that much and then nothing more.
-  fastcgi_test::Answer Submit(const std::string& body,
-                              size_t stall_after = std::string::npos) const {
+  // A listening socket on the site's path, as systemd's socket unit holds it.
+  int Listener() const {
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, Socket().c_str(), sizeof address.sun_path - 1);
+    const bool listening =
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(listener, 128) == 0;
+    return listening ? listener : -1;
+  }
+
+  // The parameters of a form post with a body of `length` bytes.
+  std::map<std::string, std::string> PostParams(size_t length) const {
     std::map<std::string, std::string> params;
     for (const auto& [name, value] : Environment("POST")) params[name] = value;
     params["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-    params["CONTENT_LENGTH"] = std::to_string(body.size());
+    params["CONTENT_LENGTH"] = std::to_string(length);
+    return params;
+  }
+
+  // Posts `body`; a `stall_after` below its size sends only that much and then nothing more.
+  fastcgi_test::Answer Submit(const std::string& body,
+                              size_t stall_after = std::string::npos) const {
     const bool whole = stall_after >= body.size();
-    return fastcgi_test::Request(Socket(), params, whole ? body : body.substr(0, stall_after),
-                                 whole);
+    return fastcgi_test::Request(Socket(), PostParams(body.size()),
+                                 whole ? body : body.substr(0, stall_after), whole);
+  }
+
+  // Waits until `done` (60 s at most).
+  static void WaitUntil(const std::function<bool()>& done) {
+    for (int round = 0; round < 6000 && !done(); ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 
   static std::string AnswerBody(const fastcgi_test::Answer& answer) {
@@ -168,12 +194,8 @@ TEST_F(FastCgiTest, ServesTheListeningSocketOnStandardInputAsSystemdHandsItOver)
   ini_["Response_Page"] = "thanks.htm";
   WriteFile("thanks.htm", "<p>Thanks %n%.</p>");
   WriteIni();
-  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, Socket().c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 16), 0);
+  const int listener = Listener();
+  ASSERT_GE(listener, 0);
   process_ = std::make_unique<fastcgi_test::FastCgiProcess>();
   ASSERT_TRUE(process_->Start(dir_ + "brevix.cgi", {}, dir_ + "server.out", listener));
   close(listener);
@@ -187,6 +209,104 @@ TEST_F(FastCgiTest, ServesTheListeningSocketOnStandardInputAsSystemdHandsItOver)
   process_->Signal(SIGTERM);
   EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
 }
+
+TEST_F(FastCgiTest, StopRemovesThePathThenAnswersTheRequestsInHandAndQueued) {
+  StartServer(2);
+  // Slow requests, whose bodies stop after 30 bytes until the stop is under way: two are in the
+  // threads' hands, three wait in the socket's queue (which a stop used to reset).
+  std::vector<std::string> bodies;
+  std::vector<int> connections;
+  for (int i = 0; i < 5; ++i) {
+    bodies.push_back("mail_from=a%40b.test&n=" + std::to_string(i) + std::string(40, '0'));
+    connections.push_back(fastcgi_test::SendRequest(Socket(), PostParams(bodies[i].size()),
+                                                    bodies[i].substr(0, 30), false));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // To every thread: the two reading a body must not take the signal for a broken connection.
+  process_->SignalEveryThread(SIGTERM);
+  WaitUntil([this] { return !Exists("fcgi.sock"); });
+  ASSERT_FALSE(Exists("fcgi.sock"));
+  for (int i = 0; i < 5; ++i) {
+    fastcgi_test::SendBodyEnd(connections[i], bodies[i].substr(30));
+    const fastcgi_test::Answer answer = fastcgi_test::ReadAnswer(connections[i]);
+    EXPECT_EQ(answer.output.rfind("Status: 200 OK\r\n", 0), 0u) << i << answer.output;
+  }
+  EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
+  EXPECT_EQ(smtp_.WaitForMessages(5), 5);
+}
+
+TEST_F(FastCgiTest, RestartsOnTheInheritedSocketLoseNoSubmission) {
+  // As under systemd's socket unit: the listening socket outlives the processes. A client keeps
+  // submitting across a SIGTERM (a request in flight) and a SIGKILL of an idle process, after
+  // each of which a fresh process takes over the same socket.
+  WriteIni();
+  const int listener = Listener();
+  auto start = [&] {
+    process_ = std::make_unique<fastcgi_test::FastCgiProcess>();
+    ASSERT_TRUE(process_->Start(dir_ + "brevix.cgi", {}, dir_ + "server.out", listener));
+  };
+  start();
+  std::atomic<int> answered{0};
+  std::atomic<bool> hold{false};
+  std::atomic<bool> idle{false};
+  auto client = std::async(std::launch::async, [&] {
+    int failed = 0;
+    for (int i = 0; i < 200; ++i, ++answered) {
+      for (; hold.load(); idle = true) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      idle = false;
+      const auto answer = Submit("mail_from=a%40b.test&n=" + std::to_string(i));
+      if (answer.output.rfind("Status: 200 OK\r\n", 0) != 0) ++failed;
+    }
+    return failed;
+  });
+  WaitUntil([&] { return answered.load() >= 50; });
+  process_->Signal(SIGTERM);
+  EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
+  start();
+  WaitUntil([&] { return answered.load() >= 120; });
+  hold = true;
+  WaitUntil([&] { return idle.load(); });
+  process_->Signal(SIGKILL);
+  process_->Wait();
+  hold = false;  // the next submission waits in the queue with no process at all
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  start();
+
+  EXPECT_EQ(client.get(), 0) << FileText("server.out");
+  process_->Signal(SIGTERM);
+  EXPECT_EQ(process_->Wait(), 0);  // no mail can follow: each submission was mailed exactly once
+  EXPECT_EQ(smtp_.WaitForMessages(200, std::chrono::seconds(60)), 200);
+  close(listener);
+}
+
+// A second start on a path another process serves is refused and leaves that process serving;
+// a socket file nobody answers on (a killed run's) is taken over.
+class FastCgiSecondStartTest : public FastCgiTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FastCgiSecondStartTest, LiveSocketIsRefusedStaleSocketIsTakenOver) {
+  const bool first_alive = GetParam();
+  StartServer(1);
+  if (!first_alive) {
+    process_->Signal(SIGKILL);
+    process_->Wait();
+  }
+  auto second = std::make_unique<fastcgi_test::FastCgiProcess>();
+  ASSERT_TRUE(second->Start(dir_ + "brevix.cgi", {"--fastcgi", Socket()}, dir_ + "second.out"));
+  if (first_alive) {
+    EXPECT_EQ(second->Wait(), 2);
+    EXPECT_NE(FileText("second.out").find("another process already serves " + Socket()),
+              std::string::npos);
+  } else {
+    ASSERT_TRUE(fastcgi_test::FastCgiProcess::WaitForSocket(Socket())) << FileText("second.out");
+    process_ = std::move(second);
+  }
+  EXPECT_TRUE(Submit("mail_from=a%40b.test").complete);
+  process_->Signal(SIGTERM);
+  EXPECT_EQ(process_->Wait(), 0);
+  EXPECT_FALSE(Exists("fcgi.sock"));  // the stopped process took its path with it
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, FastCgiSecondStartTest, ::testing::Bool());
 
 struct BadStart {
   std::vector<std::string> args;

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -80,14 +82,21 @@ inline int ConnectUnix(const std::string& path) {
   return -1;
 }
 
-// Sends one responder request with `params` and `body` to the unix socket `path` and reads the
-// answer until END_REQUEST, the connection's end or 60 s of silence. Without `end_body` the
-// body's closing empty record is never sent, as from a web server whose client stopped sending.
-inline Answer Request(const std::string& path, const std::map<std::string, std::string>& params,
-                      const std::string& body, bool end_body = true) {
-  Answer answer;
+inline void SendAll(int fd, const std::string& out) {
+  for (size_t sent = 0; sent < out.size();) {
+    const ssize_t n = send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+}
+
+// Connects to the unix socket `path` and sends one responder request with `params` and `body`;
+// returns the connection (-1 when nobody answers). Without `end_body` the body's closing empty
+// record is not sent: the body goes on with SendBodyEnd, or never (a client that stopped).
+inline int SendRequest(const std::string& path, const std::map<std::string, std::string>& params,
+                       const std::string& body, bool end_body = true) {
   const int fd = ConnectUnix(path);
-  if (fd < 0) return answer;
+  if (fd < 0) return fd;
   const timeval limit{60, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   std::string out;
@@ -102,11 +111,23 @@ inline Answer Request(const std::string& path, const std::map<std::string, std::
   AppendRecord(out, kParams, "");
   if (!body.empty()) AppendRecord(out, kStdin, body);
   if (end_body) AppendRecord(out, kStdin, "");
-  for (size_t sent = 0; sent < out.size();) {
-    const ssize_t n = send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<size_t>(n);
-  }
+  SendAll(fd, out);
+  return fd;
+}
+
+// Sends the rest of a body SendRequest began without its end, and the end.
+inline void SendBodyEnd(int fd, const std::string& rest) {
+  std::string out;
+  if (!rest.empty()) AppendRecord(out, kStdin, rest);
+  AppendRecord(out, kStdin, "");
+  SendAll(fd, out);
+}
+
+// Reads the answer on the connection `fd` until END_REQUEST, the connection's end or 60 s of
+// silence, and closes it.
+inline Answer ReadAnswer(int fd) {
+  Answer answer;
+  if (fd < 0) return answer;
   std::string in;
   char block[8192];
   for (;;) {
@@ -127,6 +148,12 @@ inline Answer Request(const std::string& path, const std::map<std::string, std::
   }
   close(fd);
   return answer;
+}
+
+// One request on a connection of its own: SendRequest, then ReadAnswer.
+inline Answer Request(const std::string& path, const std::map<std::string, std::string>& params,
+                      const std::string& body, bool end_body = true) {
+  return ReadAnswer(SendRequest(path, params, body, end_body));
 }
 
 // A resident brevix.cgi: started with `args` (and, given `stdin_fd`, that descriptor as its
@@ -186,6 +213,16 @@ class FastCgiProcess {
 
   void Signal(int signal_number) const {
     if (pid_ > 0) kill(pid_, signal_number);
+  }
+
+  // Sends `signal_number` to each of the process's threads: a process-wide signal may be handled
+  // by any of them.
+  void SignalEveryThread(int signal_number) const {
+    for (const auto& task : std::filesystem::directory_iterator(
+             "/proc/" + std::to_string(pid_) + "/task",
+             std::filesystem::directory_options::skip_permission_denied)) {
+      syscall(SYS_tgkill, pid_, std::stoi(task.path().filename()), signal_number);
+    }
   }
 
   // The exit code once the process has ended, within `limit`; nothing when it has not ended
