@@ -24,7 +24,8 @@ bool FileExists(const std::string& path) {
 }  // namespace
 
 bool StartedByWebServer() {
-  return std::getenv("GATEWAY_INTERFACE") != nullptr || !GetEnvVar("SERVER_SOFTWARE").empty();
+  return std::getenv("GATEWAY_INTERFACE") != nullptr || !GetEnvVar("SERVER_SOFTWARE").empty() ||
+         std::getenv("REQUEST_METHOD") != nullptr;
 }
 
 bool IsServerProcess() {

@@ -13,7 +13,8 @@
 // without "=" as parameters, so the parameters must never make a visitor's request a request
 // server or a Windows CGI run with a file of the visitor's choosing.
 
-// GATEWAY_INTERFACE is present, or SERVER_SOFTWARE is set (a "ZB" value counts as not set).
+// GATEWAY_INTERFACE or REQUEST_METHOD is present, or SERVER_SOFTWARE is set (a "ZB" value counts
+// as not set). A server that passes only REQUEST_METHOD still gets a CGI answer.
 bool StartedByWebServer();
 // Not started by a web server, and either no parameters at all or exactly two parameters whose
 // first, trimmed, is "$$START_SERVER".

@@ -382,8 +382,11 @@ INSTANTIATE_TEST_SUITE_P(
               {{"CGI_VERSION", "CGI/1.3a WIN"}},
               {"/etc/hostname"},
               true},
+        // A server set-up that passes neither variable once made every request a resident
+        // server that never answered.
+        Start{"RequestMethodAlone", {{"SERVER_SOFTWARE", ""}, {"GATEWAY_INTERFACE", ""}}, {}, true},
         Start{"ParametersWithoutWebServer",
-              {{"SERVER_SOFTWARE", ""}, {"GATEWAY_INTERFACE", ""}},
+              {{"SERVER_SOFTWARE", ""}, {"GATEWAY_INTERFACE", ""}, {"REQUEST_METHOD", ""}},
               {"results.csv"},
               false}),
     [](const ::testing::TestParamInfo<Start>& param_info) {
