@@ -12,6 +12,8 @@ demo_packages=(
   build-essential cmake
   # TLS to the mail server (STARTTLS, implicit TLS)
   libssl-dev
+  # the content type of attachments (libmagic1 with its database; the headers for the build)
+  libmagic-dev libmagic1
   # the FastCGI adapter of brevix.cgi (libfcgi's thread-safe FCGX interface)
   libfcgi-dev
   # the services database ("smtp" -> 25)

@@ -20,12 +20,13 @@ bool IsFile(const std::string& path) {
   return std::filesystem::is_regular_file(path, error);
 }
 
-// The HTML header switch: the first header line that begins with "content" becomes the HTML
-// type, and the other "content" lines go (a second Content-Type, or a transfer encoding that
-// would turn the markup's "=" into "=3D" for readers that ignore it). The charset is that of the
-// automatic layout's meta tag; the sender declares Latin-1 instead for a body that is not UTF-8.
+// The HTML header switch: the header's "content" lines give way to the HTML type and
+// quoted-printable, so that no line of the markup or of a visitor's value exceeds 76 characters
+// on the wire. The charset is utf-8; the sender declares Latin-1 instead for a body that is not
+// UTF-8, and makes the body's <meta> tags name the declared one.
 void SwitchToHtml(TSmtpSendMail& mail) {
   static constexpr const char* kHtmlType = "Content-Type:Text/HTML; charset=utf-8";
+  static constexpr const char* kEncoding = "Content-Transfer-Encoding: quoted-printable";
   TStringList header;
   bool switched = false;
   for (const std::string& line : mail.MailHeader) {
@@ -33,10 +34,14 @@ void SwitchToHtml(TSmtpSendMail& mail) {
       header.Add(line);
     } else if (!switched) {
       header.Add(kHtmlType);
+      header.Add(kEncoding);
       switched = true;
     }
   }
-  if (!switched) header.Add(kHtmlType);
+  if (!switched) {
+    header.Add(kHtmlType);
+    header.Add(kEncoding);
+  }
   mail.SetMailHeader(header);
 }
 

@@ -50,5 +50,6 @@ bool IsAutoResultsName(const std::string& name) {
 }
 
 bool HasHtmExtension(std::string_view name) {
-  return name.size() >= 4 && SameText(name.substr(name.size() - 4), ".htm");
+  return (name.size() >= 4 && SameText(name.substr(name.size() - 4), ".htm")) ||
+         (name.size() >= 5 && SameText(name.substr(name.size() - 5), ".html"));
 }

@@ -35,6 +35,6 @@ bool IsBelowDir(const std::string& canonical, const std::string& dir);
 // per submission.
 bool IsAutoResultsName(const std::string& name);
 
-// True when the name (as configured) ends in ".htm", without regard to case: such a message text
-// makes the mail an HTML mail.
+// True when the name (as configured) ends in ".htm" or ".html", without regard to case: such a
+// message text or receipt text makes the mail an HTML mail.
 bool HasHtmExtension(std::string_view name);

@@ -17,6 +17,8 @@
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "gateway/template_macro.h"
+#include "mail/html_charset.h"
+#include "mail/mime_encoding.h"
 #include "platform/data_file.h"
 #include "platform/file_lock.h"
 
@@ -109,6 +111,7 @@ void TForm1::WriteResultsFile() {
   std::error_code error;
   TPChar buffer;
   bool generated_csv = false;
+  bool html = HasHtmExtension(template_path) || HasHtmExtension(path);
   try {
     if (std::filesystem::is_regular_file(template_path, error)) {
       buffer = ReadFileToPChar(template_path);
@@ -122,6 +125,7 @@ void TForm1::WriteResultsFile() {
       layout.Kind = static_cast<std::uint8_t>(options.FormatKind());
       layout.Build();
       generated_csv = layout.Kind == 5;
+      html = html || (layout.Kind >= 2 && layout.Kind <= 4);
       buffer = TPChar(layout.Lines.Text());
     }
   } catch (...) {
@@ -148,7 +152,10 @@ void TForm1::WriteResultsFile() {
   for (const char* macro : {"%vorl_date%", "%vorl_time%", "%vorl_referer%"}) {
     ReplaceTemplateMacro(macro, buffer, values);
   }
-  const std::string record = buffer.Text() + "\r\n";
+  std::string record = buffer.Text() + "\r\n";
+  // An HTML record's <meta> tags name the charset its text is in: a form page served as
+  // ISO-8859-1 sends Latin-1 values, and the saved page would show them wrongly as UTF-8.
+  if (html && HasHighBytes(record)) record = WithMetaCharset(record, CharsetOfText(record));
 
   // One write under an exclusive lock: concurrent records never interleave.
   // A holder that keeps the lock past kFileLockWait makes the file unwritable for this record.

@@ -19,6 +19,7 @@
 #include "gateway/gateway_files.h"
 #include "gateway/json_answer.h"
 #include "gateway/resolve_path.h"
+#include "mail/greeting_name.h"
 #include "mail/smtp_send_mail.h"
 #include "platform/file_lock.h"
 
@@ -216,6 +217,12 @@ void TForm1::LoadOptions() {
   // mail and the receipt alike.
   request.SmtpSendMail1->Security.Load(ini);
   request.SendMailReceipt->Security = request.SmtpSendMail1->Security;
+  // The greeting name and the Message-IDs' domain: the owner's settings alone, never a field.
+  const std::string helo_name =
+      GreetingName(ini.ReadString(kOptionsSection, "SMTP_Helo_Name", ""), request.Guards.MailSender,
+                   request.Configured->Mail_From);
+  request.SmtpSendMail1->HeloName = helo_name;
+  request.SendMailReceipt->HeloName = helo_name;
 }
 
 std::string TForm1::LogDateTime() const {

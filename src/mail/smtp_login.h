@@ -38,3 +38,12 @@ inline constexpr const char* kNoLoginMethod =
     "Server offers neither AUTH PLAIN nor AUTH LOGIN; the login was not sent";
 inline constexpr const char* kAuthenticationRequired = "Server requires authentication: ";
 inline constexpr const char* kTlsHandshakeFailed = "TLS handshake failed: ";
+// A port that speaks TLS from the first byte, reached without SMTP_Security=tls: it waits for a
+// handshake and never greets.
+inline constexpr const char* kNoGreetingTls =
+    "No greeting from the mail server: does this port expect SMTP_Security=tls?";
+inline constexpr const char* kNoGreeting =
+    "No greeting from the mail server within 10 seconds (SMTP_Server, SMTP_Port)";
+// SMTP_Security=tls on a plain SMTP port: the handshake gets the server's plain greeting.
+inline constexpr const char* kPlainTextAnswer =
+    "this port expects SMTP_Security=starttls or none, not tls";

@@ -5,12 +5,13 @@
 
 #include <algorithm>
 
-#include "common/exception.h"
-#include "common/streams.h"
 #include "common/text_compare.h"
 #include "mail/address_list.h"
 #include "mail/body_scan.h"
+#include "mail/greeting_name.h"
+#include "mail/html_charset.h"
 #include "mail/mail_header.h"
+#include "mail/mime_boundary.h"
 #include "mail/mime_encoding.h"
 #include "mail/smtp_data_writer.h"
 #include "mail/smtp_reply.h"
@@ -22,31 +23,11 @@
 namespace {
 
 constexpr std::chrono::seconds kConnectWait{20};
-// The message goes out in writes of about this size: few system calls, bounded memory.
-constexpr size_t kFlushSize = 64 * 1024;
-// Attachments are read in pieces that are whole base64 lines (45 bytes each).
-constexpr int kFileChunk = 45 * 1024;
-
 // Milliseconds from now to `until`, at least 0.
 int MillisecondsUntil(std::chrono::steady_clock::time_point until) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       until - std::chrono::steady_clock::now());
   return static_cast<int>(std::clamp<long long>(left.count(), 0, 24 * 3600 * 1000));
-}
-
-// The file name an attachment is shown under: its last path component, either separator.
-std::string BaseName(const std::string& name) {
-  const size_t slash = name.find_last_of("/\\:");
-  return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
-// A file name that can stand between double quotes in a header line.
-std::string QuotableFileName(std::string name) {
-  for (char& c : name) {
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-    if (c == '"') c = '\'';
-  }
-  return EncodeHeaderWord(name);
 }
 
 }  // namespace
@@ -167,14 +148,10 @@ bool TSmtpSendMail::OpenSession() {
   if (Security.Mode == TSmtpSecurityMode::kImplicitTls && !StartTlsSession()) return false;
   // The greeting's code is not judged (a refusing server refuses HELO too), but without any
   // greeting the session is over.
-  if (!ReadReply()) return false;
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0) {
-    SocketError(WinSockErrorFromErrno(errno));
-    return false;
-  }
+  if (!ReadGreeting()) return false;
+  const std::string host = GreetingHost();
   if (Security.Extended()) return OpenExtendedSession(host);
-  if (Command("HELO " + std::string(host) + "\r\n", 250)) return true;
+  if (Command("HELO " + host + "\r\n", 250)) return true;
   if (socket_ == INVALID_SOCKET) return false;  // timed out or hung up: nothing to retry on
   return Command("HELO\r\n", 250);
 }
@@ -208,7 +185,11 @@ bool TSmtpSendMail::WaitForConnection() {
   return false;
 }
 
-bool TSmtpSendMail::ReadReply() {
+std::string TSmtpSendMail::GreetingHost() const {
+  return HeloName.empty() ? MachineName() : HeloName;
+}
+
+bool TSmtpSendMail::ReadReply(Clock::time_point until, bool close_on_timeout) {
   reply_text_.clear();
   reply_code_ = -1;
   SetLastError(0);
@@ -230,8 +211,8 @@ bool TSmtpSendMail::ReadReply() {
       received_ += got;
       continue;
     }
-    if (closed || Clock::now() >= deadline_) break;
-    const int wait = MillisecondsUntil(deadline_);
+    if (closed || Clock::now() >= until) break;
+    const int wait = MillisecondsUntil(until);
     const auto before = Clock::now();
     if (ProcessMessages(wait) == 0 && Clock::now() - before < std::chrono::milliseconds(1) &&
         socket_ != INVALID_SOCKET) {
@@ -248,7 +229,7 @@ bool TSmtpSendMail::ReadReply() {
     SetLastError(error ? error : WSAECONNRESET);
   } else {
     reply_text_ = "SendMessage timeout";
-    CloseConnection();
+    if (close_on_timeout) CloseConnection();
     SetLastError(error);
   }
   return false;
@@ -300,24 +281,34 @@ bool TSmtpSendMail::SendMessage() {
       header.part_header = DeclareLatin1Charset(header.part_header);
     }
   }
-  const std::string boundary = kBoundary;
   HeaderFrame frame;
   frame.date = RfcDate(std::chrono::system_clock::now());
-  frame.message_id = NewMessageId(RemoteHost);
+  frame.message_id = NewMessageId(GreetingHost());
   if (!Trim(ReplyTo).empty()) {
     frame.reply_to = FormatAddressListForHeader(WithoutLineBreaks(ReplyTo));
   }
+  frame.charset = charset;
+  const std::string expanded = ReplaceHeaderMacros(header.header, values);
+  // The header that describes the text: the part header with attachments, else the message's.
+  const std::string part_header =
+      has_attachments ? WellFormedPartHeader(header.part_header, charset) : std::string();
+  std::string top_header = has_attachments ? std::string() : WellFormedHeader(expanded, frame);
+  const std::string& text_header = has_attachments ? part_header : top_header;
+  if (DeclaresHtml(text_header)) {
+    const std::string declared = DeclaredCharset(text_header);
+    if (!declared.empty()) body = WithMetaCharset(body, declared);
+  }
+  if (DeclaresQuotedPrintable(text_header)) body = QuotedPrintableEncode(body);
+
+  std::string boundary;
   if (has_attachments) {
+    // Drawn for this message, and never found in the text part: a visitor cannot end the part.
+    boundary = NewMimeBoundary(part_header + body);
     frame.content_type = "multipart/mixed; boundary=\"";
     frame.content_type += boundary;
     frame.content_type += '"';
+    top_header = WellFormedHeader(expanded, frame);
   }
-  frame.charset = charset;
-  const std::string top_header =
-      WellFormedHeader(ReplaceHeaderMacros(header.header, values), frame);
-  const std::string part_header =
-      has_attachments ? WellFormedPartHeader(header.part_header, charset) : std::string();
-  const bool quoted_printable = DeclaresQuotedPrintable(has_attachments ? part_header : top_header);
 
   TSmtpDataWriter out;
   out.Add(top_header);
@@ -326,53 +317,9 @@ bool TSmtpSendMail::SendMessage() {
     out.Add(part_header);
   }
   out.Add("\r\n");
-  out.Add(quoted_printable ? QuotedPrintableEncode(body) : body);
+  out.Add(body);
   body.clear();
-
-  for (const std::string& raw_item : Attachments) {
-    if (out.Size() >= kFlushSize && !SendText(out.Take())) return false;
-    const std::string item = Trim(raw_item);
-    std::string shown = item;
-    std::string path = item;
-    const size_t open = item.find('<');
-    if (open != std::string::npos && !item.empty() && item.back() == '>') {
-      shown = Trim(item.substr(0, open));
-      path = Trim(item.substr(open + 1, item.size() - open - 2));
-      if (shown.empty()) shown = path;  // an upload without a browser file name
-    }
-    const std::string name = QuotableFileName(BaseName(shown));
-    out.Add("--" + boundary + "\r\n");
-    out.Add("Content-Type: application/octet-stream; name=\"" + name + "\"\r\n");
-    out.Add("Content-Transfer-Encoding: Base64\r\n");
-    out.Add("Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n");
-
-    // Streamed: one piece of the file in memory at a time. A file that cannot be read ends the
-    // transfer without the final ".", so the server never delivers a partial mail.
-    std::string encoded;
-    try {
-      TFileStream file(path, TFileStream::kOpenRead);
-      TBase64LineEncoder encoder;
-      std::string chunk(kFileChunk, '\0');
-      for (;;) {
-        const int n = file.Read(chunk.data(), kFileChunk);
-        if (n < 0) throw Exception("Cannot read file \"" + path + "\"");
-        if (n == 0) break;
-        encoder.Add(std::string_view(chunk.data(), static_cast<size_t>(n)), encoded);
-        if (encoded.size() >= kFlushSize) {
-          out.Add(encoded);
-          encoded.clear();
-          if (!SendText(out.Take())) return false;
-        }
-      }
-      encoder.Finish(encoded);
-    } catch (...) {
-      Fail();
-      throw;
-    }
-    out.Add(encoded);
-    out.Add("\r\n");
-  }
-  if (has_attachments) out.Add("\r\n--" + boundary + "--\r\n");
+  if (has_attachments && !AddAttachments(boundary, out)) return false;
 
   // The end of the data travels in the same write as the last bytes of the message.
   out.Finish();

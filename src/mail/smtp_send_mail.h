@@ -10,6 +10,7 @@
 #include "mail/tcp_client.h"
 
 class TTlsSession;
+class TSmtpDataWriter;
 struct TEhloOffer;
 
 // The SMTP sender: one complete SMTP dialogue per SendMail call over its own TCP connection.
@@ -25,12 +26,19 @@ struct TEhloOffer;
 // The caller fills in the published members below and calls SendMail with a time-out. The body
 // lines are joined with CR LF and scanned for entries (a name between two "%" signs with no blank
 // in between); each entry raises OnBodyEntry, whose handler calls WriteBody with the text that
-// replaces it. With attachments the message becomes multipart/mixed with the boundary
-// "64fd12hzzZ146r703k319Ap" and each file follows as base64 in lines of 60 characters.
+// replaces it. With attachments the message becomes multipart/mixed with a boundary drawn at
+// random for the message (mime_boundary.h) and each file follows as base64 in lines of 60
+// characters, with the type its content shows (content_type_sniffer.h) and its name as
+// attachment_header.h writes it.
+//
+// The greeting waits at most 10 seconds: a server that stays silent on a port that speaks TLS
+// from the first byte (465, or one that answers a TLS handshake) fails with kNoGreetingTls, any
+// other silent one with kNoGreeting (smtp_greeting.cpp).
 //
 // On the wire: every line that begins with "." gets one more "."; line ends are CR LF; a header
 // (or, with attachments, part header) that declares "Content-Transfer-Encoding: quoted-printable"
-// gets a quoted-printable body; a body with valid UTF-8 beyond ASCII is declared as utf-8; a
+// gets a quoted-printable body; an HTML body's <meta> tags name the charset its header declares
+// (html_charset.h); a body with valid UTF-8 beyond ASCII is declared as utf-8; a
 // subject or display name beyond ASCII goes out as an RFC 2047 encoded word. CR and LF in the
 // addresses and the subject never reach the wire as line breaks. Whatever the header template
 // says, the message has exactly one Date, Message-ID, MIME-Version and Content-Type, no empty
@@ -42,9 +50,6 @@ struct TEhloOffer;
 class TSmtpSendMail : public TTCPClient {
  public:
   using TBodyEntryEvent = std::function<void(const std::string& entry_name)>;
-
-  // The boundary between the parts of a mail with attachments.
-  static constexpr const char* kBoundary = "64fd12hzzZ146r703k319Ap";
 
   // RemoteHost "mail", RemotePort "25", the default seven-line MailHeader.
   TSmtpSendMail();
@@ -72,6 +77,9 @@ class TSmtpSendMail : public TTCPClient {
   std::function<void()> OnMessageAccepted;
   // TLS and the login (common/smtp_security_settings.h); the default is the plain dialogue.
   TSmtpSecuritySettings Security;
+  // The name of the greeting (HELO, EHLO) and the domain of the Message-ID: the owner's
+  // (greeting_name.h), never a visitor's. Empty: the machine's fully qualified name.
+  std::string HeloName;
 
   // Setters in the component's shape: each copies the given list.
   virtual void SetMailHeader(const TStringList& lines) { MailHeader.Assign(lines); }
@@ -115,8 +123,18 @@ class TSmtpSendMail : public TTCPClient {
   bool WaitForConnection();
   // Reads one whole reply (all lines of a multi-line one) into reply_code_ and reply_text_.
   // Returns false when none arrived: the wait ran out ("SendMessage timeout") or the server hung
-  // up (10054); the connection is closed then.
-  bool ReadReply();
+  // up (10054); the connection is closed then, unless the wait for `until` ran out and
+  // `close_on_timeout` is false.
+  bool ReadReply() { return ReadReply(deadline_, true); }
+  bool ReadReply(Clock::time_point until, bool close_on_timeout);
+  // Reads the server's greeting (smtp_greeting.cpp).
+  bool ReadGreeting();
+  // True when the silent server answers a TLS handshake (smtp_greeting.cpp).
+  bool PortSpeaksTls();
+  // The greeting name, HeloName or the machine's.
+  std::string GreetingHost() const;
+  // Adds the attachment parts to `out`, sending as it goes (smtp_attachments.cpp).
+  bool AddAttachments(const std::string& boundary, TSmtpDataWriter& out);
   bool Command(const std::string& line, int expected, int also_expected = -1);
   bool SendRecipients();
   bool SendMessage();

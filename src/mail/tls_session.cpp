@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -43,8 +44,12 @@ void SetRetry(BIO* bio, int direction) {
 // The socket under the session. OpenSSL's own socket BIO writes with write(), which raises
 // SIGPIPE when the server has gone and would end the whole program; this one sends with
 // MSG_NOSIGNAL, so a vanished server is only a failed write.
+TTlsSession::Peer& PeerOf(BIO* bio) {
+  return *static_cast<TTlsSession::Peer*>(LoadedOpenSsl().BIO_get_data(bio));
+}
+
 int SocketOf(BIO* bio) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(LoadedOpenSsl().BIO_get_data(bio)));
+  return PeerOf(bio).fd;
 }
 
 int SocketWrite(BIO* bio, const char* data, int length) {
@@ -63,6 +68,10 @@ int SocketRead(BIO* bio, char* data, int length) {
   do {
     n = recv(SocketOf(bio), data, static_cast<size_t>(length), MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
+  // What the server sent first tells a TLS port from a plain one when the handshake fails.
+  std::string& head = PeerOf(bio).head;
+  if (n > 0 && head.size() < TTlsSession::kHeadLength)
+    head.append(data, std::min(static_cast<size_t>(n), TTlsSession::kHeadLength - head.size()));
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) SetRetry(bio, BIO_FLAGS_READ);
   return static_cast<int>(n);
 }
@@ -85,6 +94,22 @@ BIO_METHOD* SocketMethod() {
     return m;
   }();
   return method;
+}
+
+// "220 ", "554-" ...: the start of a plain SMTP reply.
+bool IsSmtpReply(const std::string& text) {
+  return text.size() >= 4 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+         std::isdigit(static_cast<unsigned char>(text[1])) &&
+         std::isdigit(static_cast<unsigned char>(text[2])) && (text[3] == ' ' || text[3] == '-');
+}
+
+// The first line of `text`, with anything but printable ASCII as "?".
+std::string PrintableLine(const std::string& text) {
+  std::string line = text.substr(0, text.find_first_of("\r\n"));
+  for (char& c : line) {
+    if (c < ' ' || c > '~') c = '?';
+  }
+  return line;
 }
 
 }  // namespace
@@ -126,7 +151,8 @@ bool TTlsSession::Handshake(int fd, const std::string& host, bool verify,
     Fail(kTlsHandshakeFailed);
     return false;
   }
-  ssl.BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+  peer_.fd = fd;
+  ssl.BIO_set_data(bio, &peer_);
   ssl.BIO_set_init(bio, 1);
   ssl.SSL_set_bio(ssl_, bio, bio);  // the session owns the BIO from here on
   if (IsIpAddress(host)) {
@@ -153,8 +179,21 @@ bool TTlsSession::Handshake(int fd, const std::string& host, bool verify,
       return false;
     }
     Fail(kTlsHandshakeFailed);
+    if (IsSmtpReply(peer_.head)) {
+      error_text_ = kTlsHandshakeFailed;
+      error_text_ += "the server answered in plain text (\"";
+      error_text_ += PrintableLine(peer_.head);
+      error_text_ += "\"): ";
+      error_text_ += kPlainTextAnswer;
+    }
     return false;
   }
+}
+
+bool TTlsSession::PeerSpokeTls() const {
+  // A TLS record starts with its type (22 handshake, 21 alert) and the major version 3.
+  return peer_.head.size() >= 2 && (peer_.head[0] == 22 || peer_.head[0] == 21) &&
+         peer_.head[1] == 3;
 }
 
 bool TTlsSession::Write(const std::string& text, Clock::time_point deadline) {

@@ -29,7 +29,8 @@ class TTlsSession {
 
   // Runs the client handshake on `fd`. On failure ErrorText() is "TLS handshake failed: " and
   // OpenSSL's reason (with the certificate check's reason when that failed), or why OpenSSL
-  // could not be loaded.
+  // could not be loaded; a server that answered with a plain SMTP reply ("220 ...") gets
+  // kPlainTextAnswer instead, which names the SMTP_Security setting.
   bool Handshake(int fd, const std::string& host, bool verify, Clock::time_point deadline);
 
   // Sends all of `text`. False on a TLS or socket failure (ErrorText) or when the deadline
@@ -45,6 +46,17 @@ class TTlsSession {
 
   const std::string& ErrorText() const { return error_text_; }
   bool TimedOut() const { return timed_out_; }
+  // True when the first bytes the server sent were a TLS record (a handshake or an alert): the
+  // port speaks TLS, whether or not the handshake went through.
+  bool PeerSpokeTls() const;
+
+  // The start of what the server sent during the session (at most kHeadLength bytes, as they
+  // arrived on the socket).
+  static constexpr size_t kHeadLength = 80;
+  struct Peer {
+    int fd = -1;
+    std::string head;
+  };
 
  private:
   // Waits for the socket to be readable or writable as OpenSSL asked after result `code`;
@@ -57,6 +69,7 @@ class TTlsSession {
   SSL_CTX* context_ = nullptr;
   SSL* ssl_ = nullptr;
   int fd_ = -1;
+  Peer peer_;  // the socket under the session's BIO, and the start of what it received
   bool timed_out_ = false;
   std::string error_text_;
 };

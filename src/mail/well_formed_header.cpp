@@ -166,16 +166,7 @@ std::string RfcDate(std::chrono::system_clock::time_point t) {
   return text;
 }
 
-std::string NewMessageId(std::string_view host) {
-  char machine[256] = {};
-  if (gethostname(machine, sizeof machine - 1) != 0) machine[0] = '\0';
-  const std::string machine_name(machine);
-  std::string domain;
-  if (host.find('.') != std::string_view::npos) {
-    domain = host;
-  } else {
-    domain = machine_name;
-  }
+std::string NewMessageId(std::string_view domain) {
   std::string clean;
   for (char c : domain) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||

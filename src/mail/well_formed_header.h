@@ -44,7 +44,7 @@ std::string WellFormedPartHeader(std::string_view part_header, std::string_view 
 // locale: "Mon, 07 Dec 2026 18:40:00 +0100".
 std::string RfcDate(std::chrono::system_clock::time_point t);
 
-// A new Message-ID, "<" time "." process id "." 64 random bits "@" domain ">". The domain is the
-// first of `host` (the SMTP server's name) and the machine's name that holds a dot, else the
-// machine's name, reduced to letters, digits, "-" and "."; never empty.
-std::string NewMessageId(std::string_view host);
+// A new Message-ID, "<" time "." process id "." 64 random bits "@" domain ">". The domain is
+// `domain` (the sender's greeting name, greeting_name.h) reduced to letters, digits, "-" and ".",
+// or "localhost" when nothing of it is left.
+std::string NewMessageId(std::string_view domain);

@@ -152,7 +152,7 @@ TEST_P(MailEscapingTest, HtmlMailsEscapeValuesPlainMailsKeepThem) {
 INSTANTIATE_TEST_SUITE_P(Formats, MailEscapingTest,
                          ::testing::Values(MailFormatCase{"message.htm", "", true},
                                            MailFormatCase{"message.HTM", "", true},
-                                           MailFormatCase{"message.html", "", false},
+                                           MailFormatCase{"message.html", "", true},
                                            MailFormatCase{"message.txt", "", false},
                                            MailFormatCase{"", "", true},
                                            MailFormatCase{"", "BX1ColHTMLNoLabel", true},

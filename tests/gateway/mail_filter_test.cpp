@@ -38,7 +38,11 @@ const char* const kHeaderRules[] = {"MISSING_DATE",         "MISSING_MID",
                                     "DATE_IN_PAST_24_48",   "DATE_IN_PAST_96_XX",
                                     "DATE_IN_FUTURE_03_06", "DATE_IN_FUTURE_06_12",
                                     "DATE_IN_FUTURE_12_24", "DATE_IN_FUTURE_24_48",
-                                    "DATE_IN_FUTURE_48_96", "DATE_IN_FUTURE_96_XX"};
+                                    "DATE_IN_FUTURE_48_96", "DATE_IN_FUTURE_96_XX",
+                                    "HELO_NO_DOMAIN",       "HELO_LOCALHOST",
+                                    "HELO_LH_HOME",         "HELO_MISC_IP",
+                                    "RCVD_NUMERIC_HELO",    "HELO_DYNAMIC_IPADDR",
+                                    "HELO_DYNAMIC_SPLIT_IP"};
 
 const char* const kSpamAssassin = "/usr/bin/spamassassin";
 
@@ -76,6 +80,18 @@ class MailFilterTest : public GatewaySite {
     ini_["Mail_To"] = "owner@brochures.example";
     ini_["SMTP_Server"] = "127.0.0.1";
     ini_["SMTP_Port"] = smtp_.PortText();
+    // The site's own sending address, as the README advises: on a machine without a fully
+    // qualified name the greeting names its domain.
+    ini_["Mail_Sender"] = "forms@brochures.example";
+  }
+
+  // `mail` as the recipient's server stores it: with the Received field that records the
+  // greeting name, so that the HELO rules judge it.
+  static std::string Received(const std::string& helo, const std::string& mail) {
+    std::smatch date;
+    std::regex_search(mail, date, std::regex("Date: ([^\r\n]+)"));
+    return "Received: from " + helo + " (mail.brochures.example [192.0.2.25])\r\n" +
+           "\tby mx.recipient.example with ESMTP id 1a2b3c; " + date[1].str() + "\r\n" + mail;
   }
 
   // The names of the rules that fired on each of `mails`, in order.
@@ -150,13 +166,19 @@ TEST_F(MailFilterTest, SampleSiteMailsTripNoHeaderRule) {
       names.push_back("receipt, " + kind);
     }
   }
+  std::smatch helo;
+  const std::string dialogue = smtp_.Dialogue();
+  ASSERT_TRUE(std::regex_search(dialogue, helo, std::regex("HELO ([^\r\n]+)"))) << dialogue;
+  for (std::string& mail : mails) mail = Received(helo[1].str(), mail);
   // A control mail with the old faults shows that the rules are active and read here.
   mails.push_back(
+      "Received: from vm (vm [192.0.2.25])\r\n\tby mx.recipient.example; "
+      "Mon, 07 Dec 2026 18:40:00 +0100\r\n"
       "From: <a@site.test>\r\nTo: <b@site.test>\r\nSubject: x\r\nMime-Version: 1.0\r\n"
       "Content-Type: text/plain\r\nContent-Type:Text/HTML\r\n\r\nx\r\n");
   const std::vector<std::set<std::string>> fired = FiredRules(mails);
   ASSERT_EQ(fired.size(), mails.size()) << "the filter did not report on every mail";
-  for (const char* rule : {"MISSING_DATE", "MISSING_MID", "HEADER_COUNT_CTYPE"}) {
+  for (const char* rule : {"MISSING_DATE", "MISSING_MID", "HEADER_COUNT_CTYPE", "HELO_NO_DOMAIN"}) {
     EXPECT_EQ(fired.back().count(rule), 1u) << rule << " did not fire on the control mail";
   }
   mails.pop_back();

@@ -81,10 +81,11 @@ TEST(SafeFormFileNameTest, RefusesEmbeddedNul) {
   EXPECT_FALSE(IsSafeFormFileName(std::string("ok.htm\0", 7)));
 }
 
-TEST(HtmExtensionTest, OnlyTheThreeLetterExtensionSwitchesToHtml) {
+TEST(HtmExtensionTest, HtmAndHtmlSwitchToHtml) {
   EXPECT_TRUE(HasHtmExtension("thanks.HTM"));
   EXPECT_TRUE(HasHtmExtension("c:\\x\\thanks.htm"));
-  EXPECT_FALSE(HasHtmExtension("thanks.html"));
+  EXPECT_TRUE(HasHtmExtension("thanks.HTML"));
+  EXPECT_FALSE(HasHtmExtension("thanks.xhtml.txt"));
   EXPECT_FALSE(HasHtmExtension("thanks.txt"));
   EXPECT_FALSE(HasHtmExtension("htm"));
 }

@@ -94,7 +94,7 @@ TEST(NewMessageIdTest, UniqueWithADomain) {
   EXPECT_TRUE(std::regex_match(first, form)) << first;
   EXPECT_EQ(first.substr(first.find('@')), "@mail.example.test>");
   EXPECT_NE(NewMessageId("mail.example.test"), first);
-  // A host name that is no domain gives way to the machine's name; nothing hostile survives.
+  // Nothing hostile survives.
   const std::string other = NewMessageId("<x>@\r\n");
   EXPECT_TRUE(std::regex_match(other, form)) << other;
 }
