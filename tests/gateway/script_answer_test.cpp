@@ -2,6 +2,7 @@
 // preflight, run as real CGI processes against a real SMTP server.
 #include <strings.h>
 
+#include <algorithm>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -187,10 +188,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct CrossOriginCase {
   const char* name;
-  const char* method;   // OPTIONS or POST
-  const char* allowed;  // Allowed_Origins in brevix.ini
-  const char* origin;   // the request's Origin; empty: none
-  bool allowed_origin;  // the answer names the origin
+  const char* method;                              // OPTIONS or POST
+  const char* allowed;                             // Allowed_Origins in brevix.ini
+  std::string origin;                              // the request's Origin; empty: none
+  bool allowed_origin;                             // the answer names the origin
+  bool refused = false;                            // the post is refused for its origin
+  std::map<std::string, std::string> server = {};  // HTTP_HOST, HTTPS, REQUEST_SCHEME
+  std::string logged = "";                         // the origin as logged; empty: as sent
 };
 
 void PrintTo(const CrossOriginCase& c, std::ostream* os) {
@@ -201,11 +205,14 @@ class CrossOriginTest : public ScriptAnswerTest,
                         public ::testing::WithParamInterface<CrossOriginCase> {};
 
 // The cross-origin headers go only to a listed origin; a preflight is answered 204 without its
-// input being read or the form run, even when it carries a complete submission.
-TEST_P(CrossOriginTest, ListedOriginsAloneMayReadAndPreflightNeverRunsTheForm) {
+// input being read or the form run, even when it carries a complete submission. Once origins are
+// listed, a post from any other but the gateway's own costs nothing and leaves one log line.
+TEST_P(CrossOriginTest, ListedOriginsAloneMayReadOrPostAndPreflightNeverRunsTheForm) {
   const CrossOriginCase& c = GetParam();
   ini_["Allowed_Origins"] = c.allowed;
-  if (*c.origin) headers_["HTTP_ORIGIN"] = c.origin;
+  ini_["Max_Per_Hour"] = "10";
+  if (!c.origin.empty()) headers_["HTTP_ORIGIN"] = c.origin;
+  for (const auto& [name, value] : c.server) headers_[name] = value;
   headers_["HTTP_ACCEPT"] = "application/json";
   const bool preflight = std::string(c.method) == "OPTIONS";
   cgi_test::CgiResult result;
@@ -243,8 +250,21 @@ TEST_P(CrossOriginTest, ListedOriginsAloneMayReadAndPreflightNeverRunsTheForm) {
     EXPECT_EQ(Body(result), "");
     EXPECT_EQ(smtp_.MessageCount(), 0);
     for (const char* name : kTraceFiles) EXPECT_FALSE(Exists(name)) << name;
+  } else if (c.refused) {
+    EXPECT_EQ(Header(result, "Status"), "403 Forbidden");
+    EXPECT_EQ(Body(result),
+              R"({"status":"refused","error":"Form posted from a site that is not allowed"})");
+    EXPECT_EQ(smtp_.MessageCount(), 0);
+    for (const char* name : kTraceFiles) {
+      EXPECT_EQ(Exists(name), std::string(name) == "brevix-error.txt") << name;
+    }
+    const std::string line = "Brevix BX Reports: Form posted from a site that is not allowed: " +
+                             (c.logged.empty() ? c.origin : c.logged) + "\r\n";
+    const std::string log = ErrorLog();
+    EXPECT_TRUE(log.ends_with(" " + line)) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
   } else {
-    // A post from any origin is served as ever; the browser alone keeps an answer from a page.
+    // Listed, the gateway's own or no origin (or none listed): served as ever.
     EXPECT_EQ(Body(result), R"({"status":"sent","refnum":1})");
     EXPECT_EQ(smtp_.WaitForMessages(2), 2);
   }
@@ -266,12 +286,82 @@ INSTANTIATE_TEST_SUITE_P(
         CrossOriginCase{"post_listed_other_case", "POST", "https://WWW.Site.test",
                         "https://www.site.test", true},
         CrossOriginCase{"post_other", "POST", "https://www.site.test",
-                        "https://www.site.test.evil.test", false},
+                        "https://www.site.test.evil.test", false, true},
         CrossOriginCase{"post_prefix_of_listed", "POST", "https://www.site.test:8443",
-                        "https://www.site.test", false},
+                        "https://www.site.test", false, true},
         // Any page can be made to send "null" (a sandboxed frame, a data: page).
-        CrossOriginCase{"post_null", "POST", "null", "null", false},
-        CrossOriginCase{"post_without_origin", "POST", "https://www.site.test", "", false}));
+        CrossOriginCase{"post_null", "POST", "null", "null", false, true},
+        CrossOriginCase{"post_without_origin", "POST", "https://www.site.test", "", false},
+        CrossOriginCase{"post_none_listed", "POST", "", "https://evil.test", false},
+        // As the address bar shows it: a trailing slash, the scheme's own port.
+        CrossOriginCase{"post_listed_with_slash_and_port", "POST", "https://www.site.test:443/",
+                        "https://www.site.test", true},
+        CrossOriginCase{"post_listed_http_port", "POST", "HTTP://127.0.0.1:80/", "http://127.0.0.1",
+                        true},
+        CrossOriginCase{"post_other_scheme_port", "POST", "http://127.0.0.1:443",
+                        "http://127.0.0.1", false, true},
+        // The gateway's own site posts with an Origin too.
+        CrossOriginCase{"post_same_origin",
+                        "POST",
+                        "https://www.site.test",
+                        "http://gw.test:8080",
+                        false,
+                        false,
+                        {{"HTTP_HOST", "gw.test:8080"}}},
+        CrossOriginCase{"post_same_origin_https",
+                        "POST",
+                        "https://www.site.test",
+                        "https://gw.test",
+                        false,
+                        false,
+                        {{"HTTPS", "on"}, {"HTTP_HOST", "gw.test:443"}}},
+        CrossOriginCase{"post_same_origin_scheme",
+                        "POST",
+                        "https://www.site.test",
+                        "https://gw.test",
+                        false,
+                        false,
+                        {{"REQUEST_SCHEME", "https"}, {"HTTP_HOST", "gw.test"}}},
+        CrossOriginCase{"post_same_host_other_scheme",
+                        "POST",
+                        "https://www.site.test",
+                        "http://gw.test",
+                        false,
+                        true,
+                        {{"HTTPS", "on"}, {"HTTP_HOST", "gw.test"}}},
+        CrossOriginCase{"post_hostile_origin",
+                        "POST",
+                        "https://www.site.test",
+                        "https://e\x01vil.test\r\n\xc3\xa9",
+                        false,
+                        true,
+                        {},
+                        "https://e?vil.test????"},
+        CrossOriginCase{"post_long_origin",
+                        "POST",
+                        "https://www.site.test",
+                        "https://" + std::string(300, 'a'),
+                        false,
+                        true,
+                        {},
+                        "https://" + std::string(192, 'a') + "..."}));
+
+// A page answer to a post refused for its origin has the same status; neither the owner's error
+// page nor the built-in one shows a folder of the server.
+TEST_F(ScriptAnswerTest, PostFromOtherSiteGetsErrorPageWith403) {
+  ini_["Allowed_Origins"] = "https://www.site.test";
+  headers_["HTTP_ORIGIN"] = "https://evil.test";
+  for (const char* error_page : {"sorry.htm", "/srv/no/such/folder/sorry.htm"}) {
+    ini_["Error_Page"] = error_page;
+    const cgi_test::CgiResult page = Post(kVisitor);
+    ASSERT_EQ(page.exit_code, 0) << page.error;
+    EXPECT_EQ(Header(page, "Status"), "403 Forbidden");
+    EXPECT_NE(Body(page).find("Form posted from a site that is not allowed<p>"), std::string::npos)
+        << Body(page);
+    EXPECT_EQ(Body(page).find("/srv/no"), std::string::npos) << Body(page);
+  }
+  EXPECT_EQ(smtp_.MessageCount(), 0);
+}
 
 // A body over Max_Request_Size is refused by the engine before the form runs. A script that asked
 // for JSON once got the HTML error page with status 200 and no cross-origin headers, which its page
