@@ -40,15 +40,26 @@ bool OriginAllowed(const std::vector<std::string>& allowed, std::string_view ori
 }
 
 std::string OwnOrigin(std::string_view https, std::string_view request_scheme,
-                      std::string_view host) {
-  if (Trim(host).empty()) return std::string();
+                      std::string_view host, std::string_view server_port) {
+  std::string authority = Trim(host);
+  if (authority.empty()) return std::string();
+  // The port follows the last colon, unless that colon is inside an IPv6 address ("[::1]").
+  const size_t colon = authority.rfind(':');
+  const size_t bracket = authority.rfind(']');
+  const bool has_port =
+      colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
+  const std::string port = Trim(server_port);
+  if (!has_port && !port.empty()) {
+    authority += ':';
+    authority += port;
+  }
   std::string scheme = "http";
   if (SameText(Trim(https), "on") || Trim(https) == "1") {
     scheme = "https";
   } else if (!Trim(request_scheme).empty()) {
     scheme = LowerCase(Trim(request_scheme));
   }
-  return NormalisedOrigin(scheme + "://" + Trim(host));
+  return NormalisedOrigin(scheme + "://" + authority);
 }
 
 bool OriginRefused(const std::vector<std::string>& allowed, std::string_view origin,
@@ -72,7 +83,7 @@ std::string OriginForLog(std::string_view origin) {
 bool RequestOriginRefused(const TGuardSettings& guards) {
   return OriginRefused(guards.AllowedOrigins, HttpServerVar("HTTP_ORIGIN"),
                        OwnOrigin(HttpServerVar("HTTPS"), HttpServerVar("REQUEST_SCHEME"),
-                                 HttpServerVar("HTTP_HOST")));
+                                 HttpServerVar("HTTP_HOST"), HttpServerVar("SERVER_PORT")));
 }
 
 bool IsPreflightRequest() {

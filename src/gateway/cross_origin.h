@@ -45,9 +45,11 @@ bool OriginAllowed(const std::vector<std::string>& allowed, std::string_view ori
 
 // The gateway's own origin as the browser of a page on the gateway's own site sends it: the
 // request's scheme ("https" when `https` is "on" or "1", else `request_scheme`, else "http"),
-// "://" and the Host header `host`, normalised. Empty without a host.
+// "://" and the Host header `host`, normalised. A host without a port gets `server_port` (the
+// port the request came in on): some servers (Debian's nginx) hand the Host header on without
+// its port. Empty without a host.
 std::string OwnOrigin(std::string_view https, std::string_view request_scheme,
-                      std::string_view host);
+                      std::string_view host, std::string_view server_port);
 
 // True when a post with Origin `origin` must be refused: `allowed` is not empty, `origin` is
 // present (not empty), and it is neither listed nor `own` (the gateway's own origin).
@@ -63,7 +65,7 @@ std::string OriginForLog(std::string_view origin);
 bool IsPreflightRequest();
 
 // OriginRefused for the calling thread's current request (HTTP_ORIGIN, HTTPS, REQUEST_SCHEME,
-// HTTP_HOST).
+// HTTP_HOST, SERVER_PORT).
 bool RequestOriginRefused(const TGuardSettings& guards);
 
 // Queues the cross-origin headers of the calling thread's current request (above), and for a
