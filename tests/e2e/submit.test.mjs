@@ -270,10 +270,10 @@ test('a page on an allowed origin sends the form by script and shows the outcome
     await submit(own);
     assert.equal(await own.textContent('h1'), 'Thank you, Emil Samesite!');
     await own.close();
-    const mailedSince = (await waitForMails(mailsBeforeOther + 1)).slice(mailsBeforeOther)
-      .map((file) => fs.readFileSync(file, 'utf8'));
-    assert.ok(mailedSince.some((text) => /from Emil Samesite/.test(text)));
-    assert.ok(!mailedSince.some((text) => /Dora Elsewhere/.test(text)), 'the refused post was mailed');
+    const mailed = (await waitForMails(mailsBeforeOther + 1)).slice(mailsBeforeOther)
+      .map((file) => fs.readFileSync(file, 'utf8')).join('\n');
+    assert.match(mailed, /from Emil Samesite/);
+    assert.doesNotMatch(mailed, /Dora Elsewhere/, 'the refused post was mailed');
   } finally {
     setAllowedOrigins('');
     allowed.server.close();

@@ -2,7 +2,6 @@
 // preflight, run as real CGI processes against a real SMTP server.
 #include <strings.h>
 
-#include <algorithm>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -15,6 +14,7 @@ namespace gateway_test {
 namespace {
 
 const Fields kVisitor = {{"name", "Ann Visitor"}, {"mail_from", "ann@visitor.test"}};
+const char* const kNotAllowed = "Form posted from a site that is not allowed";
 
 // The values of header `name` (any case) of a CGI answer, joined by " | "; "<none>" without one.
 std::string Header(const cgi_test::CgiResult& result, const std::string& name) {
@@ -193,7 +193,7 @@ struct CrossOriginCase {
   std::string origin;                              // the request's Origin; empty: none
   bool allowed_origin;                             // the answer names the origin
   bool refused = false;                            // the post is refused for its origin
-  std::map<std::string, std::string> server = {};  // HTTP_HOST, HTTPS, REQUEST_SCHEME
+  std::map<std::string, std::string> server = {};  // HTTP_HOST, HTTPS, SERVER_PORT
   std::string logged = "";                         // the origin as logged; empty: as sent
 };
 
@@ -252,17 +252,14 @@ TEST_P(CrossOriginTest, ListedOriginsAloneMayReadOrPostAndPreflightNeverRunsTheF
     for (const char* name : kTraceFiles) EXPECT_FALSE(Exists(name)) << name;
   } else if (c.refused) {
     EXPECT_EQ(Header(result, "Status"), "403 Forbidden");
-    EXPECT_EQ(Body(result),
-              R"({"status":"refused","error":"Form posted from a site that is not allowed"})");
+    EXPECT_EQ(Body(result), std::string(R"({"status":"refused","error":")") + kNotAllowed + "\"}");
     EXPECT_EQ(smtp_.MessageCount(), 0);
-    for (const char* name : kTraceFiles) {
-      EXPECT_EQ(Exists(name), std::string(name) == "brevix-error.txt") << name;
-    }
-    const std::string line = "Brevix BX Reports: Form posted from a site that is not allowed: " +
-                             (c.logged.empty() ? c.origin : c.logged) + "\r\n";
-    const std::string log = ErrorLog();
-    EXPECT_TRUE(log.ends_with(" " + line)) << log;
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    // Nothing recorded, numbered or counted: one log line is all.
+    EXPECT_EQ(Traces(),
+              "results.txt:|entries.log:|BX-RefNumbers.txt:|BX-Guards.txt:|"
+              "brevix-error.txt:http://site.test/form.html TIME Brevix BX Reports: " +
+                  std::string(kNotAllowed) + ": " + (c.logged.empty() ? c.origin : c.logged) +
+                  "\r\n|");
   } else {
     // Listed, the gateway's own or no origin (or none listed): served as ever.
     EXPECT_EQ(Body(result), R"({"status":"sent","refnum":1})");
@@ -296,20 +293,11 @@ INSTANTIATE_TEST_SUITE_P(
         // As the address bar shows it: a trailing slash, the scheme's own port.
         CrossOriginCase{"post_listed_with_slash_and_port", "POST", "https://www.site.test:443/",
                         "https://www.site.test", true},
-        CrossOriginCase{"post_listed_http_port", "POST", "HTTP://127.0.0.1:80/", "http://127.0.0.1",
-                        true},
-        CrossOriginCase{"post_other_scheme_port", "POST", "http://127.0.0.1:443",
-                        "http://127.0.0.1", false, true},
         // clang-format off
         // The gateway's own site posts with an Origin too.
-        CrossOriginCase{"post_same_origin", "POST", "https://www.site.test", "http://gw.test:8080",
-                        false, false, {{"HTTP_HOST", "gw.test:8080"}}},
         CrossOriginCase{"post_same_origin_https", "POST", "https://www.site.test",
                         "https://gw.test", false, false,
                         {{"HTTPS", "on"}, {"HTTP_HOST", "gw.test:443"}}},
-        CrossOriginCase{"post_same_origin_scheme", "POST", "https://www.site.test",
-                        "https://gw.test", false, false,
-                        {{"REQUEST_SCHEME", "https"}, {"HTTP_HOST", "gw.test"}}},
         // A Host without its port (Debian's nginx): the port the request came in on.
         CrossOriginCase{"post_same_origin_server_port", "POST", "https://www.site.test",
                         "http://gw.test:8080", false, false,
@@ -320,28 +308,19 @@ INSTANTIATE_TEST_SUITE_P(
         CrossOriginCase{"post_same_host_other_scheme", "POST", "https://www.site.test",
                         "http://gw.test", false, true, {{"HTTPS", "on"}, {"HTTP_HOST", "gw.test"}}},
         CrossOriginCase{"post_hostile_origin", "POST", "https://www.site.test",
-                        "https://e\x01vil.test\r\n\xc3\xa9", false, true, {},
-                        "https://e?vil.test????"},
-        CrossOriginCase{"post_long_origin", "POST", "https://www.site.test",
-                        "https://" + std::string(300, 'a'), false, true, {},
-                        "https://" + std::string(192, 'a') + "..."}));
+                        "https://e\x01\r\n\xc3\xa9" + std::string(300, 'a'), false, true, {},
+                        "https://e?????" + std::string(186, 'a') + "..."}));
 // clang-format on
 
-// A page answer to a post refused for its origin has the same status; neither the owner's error
-// page nor the built-in one shows a folder of the server.
+// A page answer to a post refused for its origin has the same status, and shows no folder.
 TEST_F(ScriptAnswerTest, PostFromOtherSiteGetsErrorPageWith403) {
   ini_["Allowed_Origins"] = "https://www.site.test";
+  ini_["Error_Page"] = "/srv/no/such/folder/sorry.htm";
   headers_["HTTP_ORIGIN"] = "https://evil.test";
-  for (const char* error_page : {"sorry.htm", "/srv/no/such/folder/sorry.htm"}) {
-    ini_["Error_Page"] = error_page;
-    const cgi_test::CgiResult page = Post(kVisitor);
-    ASSERT_EQ(page.exit_code, 0) << page.error;
-    EXPECT_EQ(Header(page, "Status"), "403 Forbidden");
-    EXPECT_NE(Body(page).find("Form posted from a site that is not allowed<p>"), std::string::npos)
-        << Body(page);
-    EXPECT_EQ(Body(page).find("/srv/no"), std::string::npos) << Body(page);
-  }
-  EXPECT_EQ(smtp_.MessageCount(), 0);
+  const std::string page = Post(kVisitor).output;
+  EXPECT_NE(page.find("Status: 403 Forbidden\r\n"), std::string::npos) << page;
+  EXPECT_NE(page.find(kNotAllowed + std::string("<p>")), std::string::npos) << page;
+  EXPECT_EQ(page.find("/srv/no"), std::string::npos) << page;
 }
 
 // A body over Max_Request_Size is refused by the engine before the form runs. A script that asked
