@@ -10,6 +10,7 @@ bool IsPageAddress(std::string_view setting) {
 }
 
 std::string ShownPageName(std::string_view setting) {
+  if (IsPageAddress(setting)) return std::string(setting);
   // Names come in Windows style from brevix.ini as well as in the server's own.
   const size_t separator = setting.find_last_of("/\\");
   return std::string(separator == std::string_view::npos ? setting : setting.substr(separator + 1));

@@ -11,6 +11,6 @@
 bool IsPageAddress(std::string_view setting);
 
 // The name of a page file as a built-in page may show it to a visitor: the last component of the
-// configured name ("thanks.htm" for "C:\site\thanks.htm" or "/srv/site/thanks.htm"). No folder of
-// the server's file system ever reaches a visitor's screen.
+// configured name ("thanks.htm" for "C:\site\thanks.htm" or "/srv/site/thanks.htm"); an address
+// as it stands. No folder of the server's file system ever reaches a visitor's screen.
 std::string ShownPageName(std::string_view setting);
