@@ -14,6 +14,7 @@
 #include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
 #include "engine/watchdog.h"
+#include "engine/without_folders.h"
 #include "platform/message_pump.h"
 
 namespace {
@@ -252,9 +253,10 @@ void THttpEngine::HandleRequestError(const Exception& error) {
     if (!context.DebugActive) current->ClearResponse();
     if (!context.HeadersSent) current->AddHeader("content-type", "text/html");
     // The message may quote request data (a file name, a field): never let it become markup.
+    // A path in it is the owner's business: the log has it whole, the visitor no folder.
     if (!context.DebugActive) {
-      current->WriteLn("<html><body>Unhandled Exception: " + HtmlEscape(error.Message()) +
-                       "</body></html>");
+      current->WriteLn("<html><body>Unhandled Exception: " +
+                       HtmlEscape(WithoutFolders(error.Message())) + "</body></html>");
     }
   } catch (...) {
   }

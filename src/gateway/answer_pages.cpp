@@ -10,11 +10,12 @@
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
 #include "gateway/json_answer.h"
+#include "gateway/page_address.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 
 bool TForm1::AnswerWithPage(const std::string& setting, std::string* resolved_path) {
-  if (setting.size() >= 5 && SameText(setting.substr(0, 5), "http:")) {
+  if (IsPageAddress(setting)) {
     // The address sits in an attribute: escaped, a quote in it cannot end the attribute.
     HttpWriteLn("<html><head>");
     HttpWriteLn("<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; ");
@@ -105,7 +106,7 @@ void TForm1::HttpMaster1HtmlBody() {
   HttpWriteLn("Failed to send mail: " + HtmlEscape(error) + "<p>");
   HttpWriteLn("SMTP Server: " + HtmlEscape(mail.RemoteHost) +
               " Port: " + HtmlEscape(mail.RemotePort) + "<p>");
-  HttpWriteLn("Error_Page: " + HtmlEscape(error_page) + " not found!");
+  HttpWriteLn("Error_Page: " + HtmlEscape(ShownPageName(error_page)) + " not found!");
   HttpWriteLn("Notify Your Webmaster!!!");
 }
 
@@ -113,7 +114,10 @@ void TForm1::httpnoresponsepageHtmlBody() {
   HttpWrite("<h3>Thank You!</h3>");
   HttpWrite("Press the Back button on your browser to return...<p>");
   HttpWrite("<hr>");
-  HttpWrite("Reponse Page: " + HtmlEscape(Request().ResponsePagePath) +
+  // The log names the whole path for the owner; the visitor sees the file name alone.
+  const TGatewayRequest& request = Request();
+  const std::string shown = request.Options ? ShownPageName(request.Options->Response_Page) : "";
+  HttpWrite("Reponse Page: " + HtmlEscape(shown) +
             " was not found. This page was automatically created by Brevix BX. <p>");
   HttpWrite(std::string("<a href=\"") + kBrevixHomePage + "\">Message sent using Brevix BX</a><p>");
 }

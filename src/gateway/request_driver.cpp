@@ -152,12 +152,18 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
   try {
     try {
       LoadOptions();
-      ResolveSettings();
-      ApplyAutoResultsName();
-      LoadMessageText();
-      CheckRequiredFields();
+      // A post from a page the owner never listed is refused before any of its fields is used.
+      const bool origin_allowed = PostFromAllowedOrigin();
+      if (origin_allowed) {
+        ResolveSettings();
+        ApplyAutoResultsName();
+        LoadMessageText();
+        CheckRequiredFields();
+      }
       const TBXOptions& options = *request.Options;
-      if (!request.FieldsComplete) {
+      if (!origin_allowed) {
+        AnswerNotSent();
+      } else if (!request.FieldsComplete) {
         AnswerMissing();
       } else if (const std::optional<std::string> earlier = MailAcceptedEarlier()) {
         AnswerAlreadySent(*earlier);

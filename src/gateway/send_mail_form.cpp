@@ -15,6 +15,7 @@
 #include "engine/http_log.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
+#include "engine/without_folders.h"
 #include "gateway/cross_origin.h"
 #include "gateway/gateway_files.h"
 #include "gateway/json_answer.h"
@@ -102,7 +103,7 @@ void AnswerRequestFailure(THttpEngine* engine, const Exception& error) {
   const bool incomplete = error.Message().rfind(kBodyIncompleteMessage, 0) == 0;
   std::string body = refused ? "{\"status\":\"refused\"" : "{\"status\":\"error\"";
   body += ",\"error\":";
-  body += JsonString(error.Message());
+  body += JsonString(WithoutFolders(error.Message()));
   body += '}';
   WriteJsonAnswer(refused ? 403 : incomplete ? 400 : 500, body);
 }

@@ -85,7 +85,8 @@ class TForm1 : public TComponentOwner {
   // to write: the ini's own name for that field, an automatic results name, or a name matching
   // Allowed_Form_Files; never a page, template or other file the gateway reads or keeps.
   bool MayFormWrite(const std::string& field, const std::string& name) const;
-  // The same for an answer-page setting, where an "http:" address is a redirect, not a file.
+  // The same for an answer-page setting, where an "http:" or "https:" address is a redirect, not
+  // a file (page_address.h).
   std::string FormPageName(const std::string& field, const std::string& configured);
 
   // ---- Message composition ------------------------------------------------------------------
@@ -130,7 +131,8 @@ class TForm1 : public TComponentOwner {
   std::string ProgramFolderName(const std::string& canonical) const;
   // True when a canonical path matches one of the owner's Allowed_Form_Files patterns.
   bool IsAllowedFormFile(const std::string& canonical) const;
-  // The page rule: a redirect for "http:", else the page file, else false (use the fallback).
+  // The page rule: a redirect for an "http:" or "https:" address, else the page file, else false
+  // (use the fallback).
   bool AnswerWithPage(const std::string& setting, std::string* resolved_path = nullptr);
   // The answer of each outcome: a JSON answer when the request asked for one (json_answer.h),
   // else the outcome's page by the page rule, else its built-in page.
@@ -156,6 +158,10 @@ class TForm1 : public TComponentOwner {
   // Counts this submission against Max_Per_Hour for the client address. False when it is over
   // the limit: the request is then refused, LastMailError is kTooManySubmissions, and it is logged.
   bool SubmissionAllowed();
+  // False when the post comes from an origin that Allowed_Origins does not list (cross_origin.h):
+  // the request is then refused, LastMailError is kOriginNotAllowed, a page answer's status is
+  // 403, and the origin is logged.
+  bool PostFromAllowedOrigin();
   // True when a receipt may go to `receipt_to`: exactly one well-formed address, and
   // Max_Receipts_Per_Hour not reached for it or for the client address (one receipt is then
   // counted for both). A refusal is logged.

@@ -3,6 +3,7 @@
 
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
+#include "gateway/page_address.h"
 #include "gateway/recipient_guard.h"
 #include "gateway/send_mail_form.h"
 
@@ -89,9 +90,9 @@ void TForm1::ResolveSettings() {
 }
 
 std::string TForm1::FormPageName(const std::string& field, const std::string& configured) {
-  // An "http:" address is a redirect, not a file name.
+  // An "http:" or "https:" address is a redirect, not a file name.
   const std::string value = HttpFormVar(field, "");
-  if (value.size() >= 5 && SameText(value.substr(0, 5), "http:")) return value;
+  if (IsPageAddress(value)) return value;
   return FormFileName(field, configured);
 }
 

@@ -248,7 +248,8 @@ test('a page on an allowed origin sends the form by script and shows the outcome
     assert.equal(main.attachments.length, 1);
     assert.ok(Buffer.from(main.attachments[0].base64, 'base64').equals(upload));
 
-    // Another origin: the gateway serves the post as any form post, but no page may read it.
+    // Another origin: refused before anything is sent, and the log names it.
+    const mailsBeforeOther = mailFiles().length;
     const elsewhere = await browser.newPage();
     await elsewhere.goto(`${other.origin}/form.html`);
     await elsewhere.fill('#namereq', 'Dora Elsewhere');
@@ -259,6 +260,20 @@ test('a page on an allowed origin sends the form by script and shows the outcome
     assert.equal(await elsewhere.getAttribute('#outcome', 'data-brevix-refnum'), null);
     assert.equal(elsewhere.url(), `${other.origin}/form.html`);
     await elsewhere.close();
+    assert.ok(readGatewayFile('brevix-error.txt').endsWith(
+      ` Brevix BX Reports: Form posted from a site that is not allowed: ${other.origin}\r\n`));
+
+    // The gateway's own site still posts (its browser sends an Origin too).
+    const own = await openForm();
+    await own.fill('#namereq', 'Emil Samesite');
+    await own.fill('#mail_from', 'emil@example.org');
+    await submit(own);
+    assert.equal(await own.textContent('h1'), 'Thank you, Emil Samesite!');
+    await own.close();
+    const mailed = (await waitForMails(mailsBeforeOther + 1)).slice(mailsBeforeOther)
+      .map((file) => fs.readFileSync(file, 'utf8')).join('\n');
+    assert.match(mailed, /from Emil Samesite/);
+    assert.doesNotMatch(mailed, /Dora Elsewhere/, 'the refused post was mailed');
   } finally {
     setAllowedOrigins('');
     allowed.server.close();

@@ -46,6 +46,16 @@ TEST_F(RequestErrorTest, RaisingHandlerAnswersOnlyTheEscapedErrorPage) {
   EXPECT_NE(log.find(" : Unhandled Exception: bad <input>\r\n"), std::string::npos) << log;
 }
 
+// A file operation's message names its path: the log keeps it, the page the name alone.
+TEST_F(RequestErrorTest, ErrorPageShowsNoFolderOfTheServer) {
+  engine_.OnExecRequest = [](THttpEngine*) {
+    throw Exception("Cannot open \"/srv/a b/up1\" /c/d");
+  };
+  const std::string answer = engine_.Run({"REQUEST_METHOD=GET"});
+  EXPECT_NE(answer.find("Exception: Cannot open &quot;up1&quot; d</body>"), std::string::npos);
+  EXPECT_NE(ReadLog(log_).find("Cannot open \"/srv/a b/up1\" /c/d\r\n"), std::string::npos);
+}
+
 TEST_F(RequestErrorTest, OtherStandardExceptionsAlsoEndInTheErrorPage) {
   engine_.OnExecRequest = [](THttpEngine*) { throw std::runtime_error("runtime trouble"); };
   std::string answer = engine_.Run({"REQUEST_METHOD=GET"});

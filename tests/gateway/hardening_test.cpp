@@ -106,11 +106,15 @@ TEST_F(HardeningTest, AnswerPageEscapesRequestValues) {
 }
 
 TEST_F(HardeningTest, RedirectAddressCannotBreakOutOfItsAttribute) {
-  const auto result = Post(
-      {{"mail_from", "a@b.test"}, {"response_page", "http://x.test/\"><script>alert(1)</script>"}});
-  const std::string body = Body(result);
-  EXPECT_EQ(body.find("<script>"), std::string::npos) << body;
-  EXPECT_NE(body.find("URL=http://x.test/&quot;&gt;&lt;script&gt;"), std::string::npos);
+  for (const std::string scheme : {"http", "https"}) {
+    const auto result =
+        Post({{"mail_from", "a@b.test"},
+              {"response_page", scheme + "://x.test/\"><script>alert(1)</script>"}});
+    const std::string body = Body(result);
+    EXPECT_EQ(body.find("<script>"), std::string::npos) << body;
+    EXPECT_NE(body.find("URL=" + scheme + "://x.test/&quot;&gt;&lt;script&gt;"), std::string::npos)
+        << body;
+  }
 }
 
 struct MailFormatCase {

@@ -14,6 +14,7 @@ namespace gateway_test {
 namespace {
 
 const Fields kVisitor = {{"name", "Ann Visitor"}, {"mail_from", "ann@visitor.test"}};
+const char* const kNotAllowed = "Form posted from a site that is not allowed";
 
 // The values of header `name` (any case) of a CGI answer, joined by " | "; "<none>" without one.
 std::string Header(const cgi_test::CgiResult& result, const std::string& name) {
@@ -187,10 +188,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct CrossOriginCase {
   const char* name;
-  const char* method;   // OPTIONS or POST
-  const char* allowed;  // Allowed_Origins in brevix.ini
-  const char* origin;   // the request's Origin; empty: none
-  bool allowed_origin;  // the answer names the origin
+  const char* method;                              // OPTIONS or POST
+  const char* allowed;                             // Allowed_Origins in brevix.ini
+  std::string origin;                              // the request's Origin; empty: none
+  bool allowed_origin;                             // the answer names the origin
+  bool refused = false;                            // the post is refused for its origin
+  std::map<std::string, std::string> server = {};  // HTTP_HOST, HTTPS, SERVER_PORT
+  std::string logged = "";                         // the origin as logged; empty: as sent
 };
 
 void PrintTo(const CrossOriginCase& c, std::ostream* os) {
@@ -201,11 +205,14 @@ class CrossOriginTest : public ScriptAnswerTest,
                         public ::testing::WithParamInterface<CrossOriginCase> {};
 
 // The cross-origin headers go only to a listed origin; a preflight is answered 204 without its
-// input being read or the form run, even when it carries a complete submission.
-TEST_P(CrossOriginTest, ListedOriginsAloneMayReadAndPreflightNeverRunsTheForm) {
+// input being read or the form run, even when it carries a complete submission. Once origins are
+// listed, a post from any other but the gateway's own costs nothing and leaves one log line.
+TEST_P(CrossOriginTest, ListedOriginsAloneMayReadOrPostAndPreflightNeverRunsTheForm) {
   const CrossOriginCase& c = GetParam();
   ini_["Allowed_Origins"] = c.allowed;
-  if (*c.origin) headers_["HTTP_ORIGIN"] = c.origin;
+  ini_["Max_Per_Hour"] = "10";
+  if (!c.origin.empty()) headers_["HTTP_ORIGIN"] = c.origin;
+  for (const auto& [name, value] : c.server) headers_[name] = value;
   headers_["HTTP_ACCEPT"] = "application/json";
   const bool preflight = std::string(c.method) == "OPTIONS";
   cgi_test::CgiResult result;
@@ -243,8 +250,18 @@ TEST_P(CrossOriginTest, ListedOriginsAloneMayReadAndPreflightNeverRunsTheForm) {
     EXPECT_EQ(Body(result), "");
     EXPECT_EQ(smtp_.MessageCount(), 0);
     for (const char* name : kTraceFiles) EXPECT_FALSE(Exists(name)) << name;
+  } else if (c.refused) {
+    EXPECT_EQ(Header(result, "Status"), "403 Forbidden");
+    EXPECT_EQ(Body(result), std::string(R"({"status":"refused","error":")") + kNotAllowed + "\"}");
+    EXPECT_EQ(smtp_.MessageCount(), 0);
+    // Nothing recorded, numbered or counted: one log line is all.
+    EXPECT_EQ(Traces(),
+              "results.txt:|entries.log:|BX-RefNumbers.txt:|BX-Guards.txt:|"
+              "brevix-error.txt:http://site.test/form.html TIME Brevix BX Reports: " +
+                  std::string(kNotAllowed) + ": " + (c.logged.empty() ? c.origin : c.logged) +
+                  "\r\n|");
   } else {
-    // A post from any origin is served as ever; the browser alone keeps an answer from a page.
+    // Listed, the gateway's own or no origin (or none listed): served as ever.
     EXPECT_EQ(Body(result), R"({"status":"sent","refnum":1})");
     EXPECT_EQ(smtp_.WaitForMessages(2), 2);
   }
@@ -266,12 +283,45 @@ INSTANTIATE_TEST_SUITE_P(
         CrossOriginCase{"post_listed_other_case", "POST", "https://WWW.Site.test",
                         "https://www.site.test", true},
         CrossOriginCase{"post_other", "POST", "https://www.site.test",
-                        "https://www.site.test.evil.test", false},
+                        "https://www.site.test.evil.test", false, true},
         CrossOriginCase{"post_prefix_of_listed", "POST", "https://www.site.test:8443",
-                        "https://www.site.test", false},
+                        "https://www.site.test", false, true},
         // Any page can be made to send "null" (a sandboxed frame, a data: page).
-        CrossOriginCase{"post_null", "POST", "null", "null", false},
-        CrossOriginCase{"post_without_origin", "POST", "https://www.site.test", "", false}));
+        CrossOriginCase{"post_null", "POST", "null", "null", false, true},
+        CrossOriginCase{"post_without_origin", "POST", "https://www.site.test", "", false},
+        CrossOriginCase{"post_none_listed", "POST", "", "https://evil.test", false},
+        // As the address bar shows it: a trailing slash, the scheme's own port.
+        CrossOriginCase{"post_listed_with_slash_and_port", "POST", "https://www.site.test:443/",
+                        "https://www.site.test", true},
+        // clang-format off
+        // The gateway's own site posts with an Origin too.
+        CrossOriginCase{"post_same_origin_https", "POST", "https://www.site.test",
+                        "https://gw.test", false, false,
+                        {{"HTTPS", "on"}, {"HTTP_HOST", "gw.test:443"}}},
+        // A Host without its port (Debian's nginx): the port the request came in on.
+        CrossOriginCase{"post_same_origin_server_port", "POST", "https://www.site.test",
+                        "http://gw.test:8080", false, false,
+                        {{"HTTP_HOST", "gw.test"}, {"SERVER_PORT", "8080"}}},
+        CrossOriginCase{"post_same_host_other_port", "POST", "https://www.site.test",
+                        "http://gw.test", false, true,
+                        {{"HTTP_HOST", "gw.test"}, {"SERVER_PORT", "8080"}}},
+        CrossOriginCase{"post_same_host_other_scheme", "POST", "https://www.site.test",
+                        "http://gw.test", false, true, {{"HTTPS", "on"}, {"HTTP_HOST", "gw.test"}}},
+        CrossOriginCase{"post_hostile_origin", "POST", "https://www.site.test",
+                        "https://e\x01\r\n\xc3\xa9" + std::string(300, 'a'), false, true, {},
+                        "https://e?????" + std::string(186, 'a') + "..."}));
+// clang-format on
+
+// A page answer to a post refused for its origin has the same status, and shows no folder.
+TEST_F(ScriptAnswerTest, PostFromOtherSiteGetsErrorPageWith403) {
+  ini_["Allowed_Origins"] = "https://www.site.test";
+  ini_["Error_Page"] = "/srv/no/such/folder/sorry.htm";
+  headers_["HTTP_ORIGIN"] = "https://evil.test";
+  const std::string page = Post(kVisitor).output;
+  EXPECT_NE(page.find("Status: 403 Forbidden\r\n"), std::string::npos) << page;
+  EXPECT_NE(page.find(kNotAllowed + std::string("<p>")), std::string::npos) << page;
+  EXPECT_EQ(page.find("/srv/no"), std::string::npos) << page;
+}
 
 // A body over Max_Request_Size is refused by the engine before the form runs. A script that asked
 // for JSON once got the HTML error page with status 200 and no cross-origin headers, which its page
