@@ -34,9 +34,9 @@
 // visitors already counted keep their own limit. Keeping each kind apart means a flood of
 // receipts to strangers never fills the submissions' table. (Refusing unknown keys outright was
 // the other choice; sharing one counter lets some newcomers through and is bounded the same.)
-// A file larger than kMaxFileBytes is read only up to that size (only possible with limits in
-// the hundreds), and IPv6 counts written before networks were counted stay under their exact
-// address until they expire.
+// A file larger than kMaxFileBytes is read only up to that size: full tables of the longest
+// keys reach it only with limits above about a hundred. IPv6 counts written before networks
+// were counted stay under their exact address until they expire.
 
 enum class TGuardKind { kSubmit, kReceiptTo, kReceiptClient };
 
