@@ -34,6 +34,8 @@ void TGuardSettings::Load(const TProfileFile& file) {
   MaxReceiptsPerHour = ReadCount(file, "Max_Receipts_Per_Hour", 5);
   HoneypotField = file.ReadString(kOptionsSection, "Honeypot_Field", "");
   MaxPerHour = ReadCount(file, "Max_Per_Hour", 0);
+  const long long prefix = ReadCount(file, "Limit_IPv6_Prefix", 64);
+  LimitIPv6Prefix = prefix > 128 ? 64 : static_cast<int>(prefix);
   MaxRequestSize = ReadCount(file, "Max_Request_Size", 100000);
   MailSender = Trim(file.ReadString(kOptionsSection, "Mail_Sender", ""));
   AllowedOrigins = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Origins", ""));

@@ -27,12 +27,15 @@ struct TGuardSettings {
   std::vector<std::string> AllowedRecipients;
   // Max_Recipients: To, CC and BCC of the main mail together.
   long long MaxRecipients = 10;
-  // Max_Receipts_Per_Hour: per receipt address and per client address; 0 turns it off.
+  // Max_Receipts_Per_Hour: per receipt address and per client network; 0 turns it off.
   long long MaxReceiptsPerHour = 5;
   // Honeypot_Field: a field that must arrive empty; empty = off.
   std::string HoneypotField;
-  // Max_Per_Hour: submissions per client address; 0 = off.
+  // Max_Per_Hour: submissions per client network; 0 = off.
   long long MaxPerHour = 0;
+  // Limit_IPv6_Prefix: the prefix length (0 to 128) of the IPv6 network the two hourly limits
+  // count as one client (client_network.h); a larger value gives the default.
+  int LimitIPv6Prefix = 64;
   // Max_Request_Size: the largest request body in bytes that is read.
   long long MaxRequestSize = 100000;
   // Mail_Sender: the envelope sender and From address of both mails; empty = the mail's own.

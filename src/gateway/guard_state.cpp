@@ -54,7 +54,7 @@ bool ParseTime(std::string_view text, std::int64_t& time) {
 // A key as the file holds it: printable, without blanks, "%" only in front of two hex digits.
 bool WellFormedKey(std::string_view key) {
   // A lone "%" is the encoding of the empty key.
-  if (key == "%") return true;
+  if (key == "%" || key == TGuardTable::kOverflowKey) return true;
   if (key.empty() || key.size() > TGuardTable::kMaxKeyBytes * 3) return false;
   for (size_t i = 0; i < key.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(key[i]);
@@ -94,6 +94,8 @@ std::string TGuardTable::EncodeKey(std::string_view raw) {
 
 void TGuardTable::Parse(std::string_view text, std::int64_t now) {
   lines_.clear();
+  index_.clear();
+  own_keys_.clear();
   if (text.size() > kMaxFileBytes) text = text.substr(0, kMaxFileBytes);
   while (!text.empty()) {
     size_t end = text.find('\n');
@@ -111,24 +113,21 @@ void TGuardTable::Parse(std::string_view text, std::int64_t now) {
       row.remove_prefix(blank + 1);
     }
     if (fields.size() < 3 || !KnownKind(fields[0]) || !WellFormedKey(fields[1])) continue;
-    Line line{std::string(fields[0]), std::string(fields[1]), {}};
+    std::vector<std::int64_t> times;
     bool good = true;
     for (size_t i = 2; i < fields.size() && good; ++i) {
       std::int64_t time = 0;
       good = ParseTime(fields[i], time);
-      if (good && InWindow(time, now)) line.times.push_back(time);
+      if (good && InWindow(time, now)) times.push_back(time);
     }
-    if (!good || line.times.empty()) continue;
-    std::sort(line.times.begin(), line.times.end());
-    Line* same = Find(line.kind, line.key);
-    if (same != nullptr) {
-      same->times.insert(same->times.end(), line.times.begin(), line.times.end());
-      std::sort(same->times.begin(), same->times.end());
-    } else if (lines_.size() < kMaxKeys) {
-      lines_.push_back(std::move(line));
-    }
+    if (!good || times.empty()) continue;
+    // A repeated key is merged; a key beyond its kind's room (a file written by hand or by
+    // an older version) counts on the overflow line rather than being forgotten.
+    Line* line = Target(std::string(fields[0]), std::string(fields[1]), true);
+    line->times.insert(line->times.end(), times.begin(), times.end());
   }
   for (Line& line : lines_) {
+    std::sort(line.times.begin(), line.times.end());
     if (static_cast<long long>(line.times.size()) > kMaxTimesPerKey) {
       line.times.erase(line.times.begin(), line.times.end() - kMaxTimesPerKey);
     }
@@ -136,25 +135,13 @@ void TGuardTable::Parse(std::string_view text, std::int64_t now) {
 }
 
 long long TGuardTable::Count(const TGuardKey& key) const {
-  const Line* line = Find(KindName(key.kind), EncodeKey(key.key));
+  const Line* line =
+      const_cast<TGuardTable*>(this)->Target(KindName(key.kind), EncodeKey(key.key), false);
   return line == nullptr ? 0 : static_cast<long long>(line->times.size());
 }
 
 void TGuardTable::Add(const TGuardKey& key, std::int64_t now) {
-  const std::string kind = KindName(key.kind);
-  const std::string encoded = EncodeKey(key.key);
-  Line* line = Find(kind, encoded);
-  if (line == nullptr) {
-    if (lines_.size() >= kMaxKeys) {
-      // The counter that saw nothing for longest makes room.
-      auto oldest = std::min_element(
-          lines_.begin(), lines_.end(),
-          [](const Line& a, const Line& b) { return a.times.back() < b.times.back(); });
-      lines_.erase(oldest);
-    }
-    lines_.push_back(Line{kind, encoded, {}});
-    line = &lines_.back();
-  }
+  Line* line = Target(KindName(key.kind), EncodeKey(key.key), true);
   line->times.push_back(now);
   std::sort(line->times.begin(), line->times.end());
   const long long keep = StoredLimit(key.limit);
@@ -179,14 +166,30 @@ std::string TGuardTable::Text() const {
 }
 
 TGuardTable::Line* TGuardTable::Find(const std::string& kind, const std::string& key) {
-  for (Line& line : lines_) {
-    if (line.kind == kind && line.key == key) return &line;
-  }
-  return nullptr;
+  const auto found = index_.find(kind + ' ' + key);
+  return found == index_.end() ? nullptr : &lines_[found->second];
 }
 
 const TGuardTable::Line* TGuardTable::Find(const std::string& kind, const std::string& key) const {
   return const_cast<TGuardTable*>(this)->Find(kind, key);
+}
+
+TGuardTable::Line* TGuardTable::Target(const std::string& kind, const std::string& key,
+                                       bool create) {
+  if (Line* own = Find(kind, key)) return own;
+  const auto own_keys = own_keys_.find(kind);
+  const bool room =
+      key == kOverflowKey || own_keys == own_keys_.end() || own_keys->second < kMaxKeysPerKind;
+  const std::string& target = room ? key : std::string(kOverflowKey);
+  if (Line* overflow = room ? nullptr : Find(kind, target)) return overflow;
+  return create ? &Append(kind, target) : nullptr;
+}
+
+TGuardTable::Line& TGuardTable::Append(const std::string& kind, const std::string& key) {
+  index_.emplace(kind + ' ' + key, lines_.size());
+  if (key != kOverflowKey) ++own_keys_[kind];
+  lines_.push_back(Line{kind, key, {}});
+  return lines_.back();
 }
 
 namespace {

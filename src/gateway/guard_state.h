@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The guards' hourly counters, shared by every process of the gateway through one small file in
@@ -10,17 +11,32 @@
 //
 // File format: one line per counter, ended by CR LF:
 //     <kind> <key> <time> <time> ...
-// <kind> is one of "submit", "receipt-to", "receipt-client"; <key> is the client or receipt
-// address, cut to a bound, lower-cased and with every byte outside "!".."~" and every "%" written
-// as "%XX", so no value can add a blank, a line or a field; <time> is a moment in whole seconds
-// since 1970, oldest first. Lines that do not read this way are dropped, so a damaged file costs
-// its counts, never the request.
+// <kind> is one of "submit", "receipt-to", "receipt-client"; <key> is the client network
+// (client_network.h) or the receipt address, cut to a bound, lower-cased and with every byte
+// outside "!".."~" and every "%" written as "%XX", so no value can add a blank, a line or a field;
+// <time> is a moment in whole seconds since 1970, oldest first. The key "%overflow" (which no
+// value encodes to) is the overflow counter of its kind, below. Lines that do not read this way
+// are dropped, so a damaged file costs its counts, never the request.
 //
 // Only the last hour counts. Times older than an hour, or more than an hour ahead of the clock (a
 // clock set back), are dropped whenever the file is read. A line keeps at most its limit's number
 // of times (that many within the hour already means "full"), a line never more than
-// kMaxTimesPerKey, and the file at most kMaxKeys lines: when a new key finds the file full, the
-// line whose last time is oldest goes.
+// kMaxTimesPerKey.
+//
+// The table cannot be flushed. Each kind keeps at most kMaxKeysPerKind keys of its own, and a
+// count is never dropped before its hour is over. When a kind is full, every key it does not
+// hold yet shares that kind's one overflow counter, with the same limit, until lines of the kind
+// expire and make room. So whoever commands many addresses (a rented /48 holds 65,536 /64
+// networks) gets at most (kMaxKeysPerKind + 1) times the limit in an hour, and a visitor who was
+// refused stays refused however many others post. The price, chosen over forgetting counts: while
+// a flood keeps a kind full, visitors new to the table share the overflow's few events (a form
+// under such a flood is better answered "Too many submissions" than turned into a mail cannon);
+// visitors already counted keep their own limit. Keeping each kind apart means a flood of
+// receipts to strangers never fills the submissions' table. (Refusing unknown keys outright was
+// the other choice; sharing one counter lets some newcomers through and is bounded the same.)
+// A file larger than kMaxFileBytes is read only up to that size: full tables of the longest
+// keys reach it only with limits above about a hundred. IPv6 counts written before networks
+// were counted stay under their exact address until they expire.
 
 enum class TGuardKind { kSubmit, kReceiptTo, kReceiptClient };
 
@@ -35,7 +51,7 @@ struct TGuardKey {
 class TGuardTable {
  public:
   static constexpr long long kWindowSeconds = 3600;
-  static constexpr size_t kMaxKeys = 1000;
+  static constexpr size_t kMaxKeysPerKind = 1000;
   static constexpr long long kMaxTimesPerKey = 1000;
   // Keys are cut to this many bytes before encoding (an address has at most 254).
   static constexpr size_t kMaxKeyBytes = 254;
@@ -54,6 +70,8 @@ class TGuardTable {
 
   // How `raw` appears as a key in the file (cut, lower-cased, escaped).
   static std::string EncodeKey(std::string_view raw);
+  // The key of a kind's overflow counter.
+  static constexpr const char* kOverflowKey = "%overflow";
 
  private:
   struct Line {
@@ -63,8 +81,16 @@ class TGuardTable {
   };
   Line* Find(const std::string& kind, const std::string& key);
   const Line* Find(const std::string& kind, const std::string& key) const;
+  // The line `key` counts on: its own, or the kind's overflow line when the kind is full.
+  // Creates the line when `create`; otherwise nullptr when there is none yet.
+  Line* Target(const std::string& kind, const std::string& key, bool create);
+  Line& Append(const std::string& kind, const std::string& key);
 
   std::vector<Line> lines_;
+  // "kind key" -> index in lines_: a full table is thousands of lines, looked up per line read.
+  std::unordered_map<std::string, size_t> index_;
+  // Lines of each kind other than its overflow line.
+  std::unordered_map<std::string, size_t> own_keys_;
 };
 
 enum class TGuardResult {

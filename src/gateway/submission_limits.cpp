@@ -7,6 +7,7 @@
 
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
+#include "gateway/client_network.h"
 #include "gateway/gateway_files.h"
 #include "gateway/guard_state.h"
 #include "gateway/resolve_path.h"
@@ -70,6 +71,11 @@ std::string ClientAddress() {
   return HttpServerVar("remote addr");
 }
 
+// What the hourly limits count the client as: its IPv4 address or its IPv6 network.
+std::string ClientKey(const TGatewayRequest& request) {
+  return ClientNetworkKey(ClientAddress(), request.Guards.LimitIPv6Prefix);
+}
+
 // Counts one event for each key in the state file. False when a key is at its limit (its index
 // in `full`); true when counted, and when the file cannot be used (logged): the limits then give
 // way rather than take the form down.
@@ -123,7 +129,7 @@ bool TForm1::SubmissionAllowed() {
   TGatewayRequest& request = Request();
   const long long limit = request.Guards.MaxPerHour;
   if (limit <= 0) return true;
-  const std::string client = ClientAddress();
+  const std::string client = ClientKey(request);
   if (WithinLimits(*this, {{TGuardKind::kSubmit, client, limit}})) return true;
   request.Refused = true;
   request.LastMailError = kTooManySubmissions;
@@ -141,7 +147,7 @@ bool TForm1::ReceiptAllowed(const std::string& receipt_to) {
   }
   const long long limit = request.Guards.MaxReceiptsPerHour;
   if (limit <= 0) return true;
-  const std::string client = ClientAddress();
+  const std::string client = ClientKey(request);
   size_t full = 0;
   if (WithinLimits(
           *this,

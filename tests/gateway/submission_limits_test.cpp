@@ -133,6 +133,85 @@ TEST_F(SubmissionLimitsTest, OnlyTheLastHourCountsAndOlderTimesAreDropped) {
   EXPECT_EQ(Body(Post(kVisitor)), "Sorry: Too many submissions []");
 }
 
+struct NetworkLimitCase {
+  const char* name;
+  const char* prefix;  // Limit_IPv6_Prefix; empty: the default
+  std::vector<std::string> clients;
+  int sent;  // with Max_Per_Hour=3
+};
+
+void PrintTo(const NetworkLimitCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class NetworkLimitTest : public SubmissionLimitsTest,
+                         public ::testing::WithParamInterface<NetworkLimitCase> {};
+
+TEST_P(NetworkLimitTest, MaxPerHourCountsTheClientNetwork) {
+  ini_["Max_Per_Hour"] = "3";
+  if (*GetParam().prefix) ini_["Limit_IPv6_Prefix"] = GetParam().prefix;
+  int sent = 0;
+  for (const std::string& client : GetParam().clients) {
+    remote_addr_ = client;
+    sent += Body(Post(kVisitor)).rfind("Thanks", 0) == 0;
+  }
+  EXPECT_EQ(sent, GetParam().sent);
+  EXPECT_EQ(Mails(), GetParam().sent);
+}
+
+std::vector<std::string> Numbered(const std::string& before, int count,
+                                  const std::string& after = "") {
+  std::vector<std::string> clients;
+  for (int i = 1; i <= count; ++i) clients.push_back(before + std::to_string(i) + after);
+  return clients;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NetworkLimitTest,
+                         ::testing::Values(NetworkLimitCase{"OneSlash64", "",
+                                                            Numbered("2001:db8:1:2::", 20), 3},
+                                           NetworkLimitCase{"Slash56Setting", "56",
+                                                            Numbered("2001:db8:1:", 6, "::1"), 3},
+                                           NetworkLimitCase{"IPv4Mapped",
+                                                            "",
+                                                            {"192.0.2.7", "::ffff:192.0.2.7",
+                                                             "::ffff:c000:207", "192.0.2.7"},
+                                                            3}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// With a receipt: the receipts to one victim; without: the submissions of one client.
+class FloodTest : public SubmissionLimitsTest, public ::testing::WithParamInterface<bool> {};
+
+// A visitor at a limit stays there however many other networks or addresses are counted since:
+// the file holds 1,000 others' lines, as many posts leave it, and one more newcomer posts.
+TEST_P(FloodTest, FullLimitStaysFullAfterManyOtherKeys) {
+  const bool receipt = GetParam();
+  ini_[receipt ? "Max_Receipts_Per_Hour" : "Max_Per_Hour"] = "3";
+  ini_["Receipt_Text"] = "receipt.txt";
+  WriteFile("receipt.txt", "Thank you.\r\n");
+  auto post = [&](const std::string& client, const std::string& receipt_to) {
+    remote_addr_ = client;
+    Post(receipt ? With(kVisitor, "receipt_to", receipt_to) : kVisitor);
+  };
+  // The victim's receipts are asked for from other networks each.
+  for (int i = 1; i <= 4; ++i) {
+    post(receipt ? "10.0.0." + std::to_string(i) : "10.0.0.1", "VICTIM@visitor.test");
+  }
+  std::string flood = FileText("BX-Guards.txt");
+  for (int i = 0; i < 1000; ++i) {
+    flood += std::string(receipt ? "receipt-to" : "submit") + " other" + std::to_string(i) + " " +
+             std::to_string(Now()) + "\r\n";
+  }
+  WriteFile("BX-Guards.txt", flood);
+  post("2001:db8:8::1", "stranger@other.test");
+  const int before = Mails();
+  post(receipt ? "2001:db8:9::1" : "10.0.0.1", "victim@visitor.test");
+  EXPECT_EQ(Mails(), before + (receipt ? 1 : 0)) << "the main mail only, or nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FloodTest, ::testing::Bool(), [](const auto& param_info) {
+  return std::string(param_info.param ? "ReceiptVictim" : "Submissions");
+});
+
 class HostileClientTest : public SubmissionLimitsTest,
                           public ::testing::WithParamInterface<std::string> {};
 
