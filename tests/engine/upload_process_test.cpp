@@ -143,12 +143,10 @@ INSTANTIATE_TEST_SUITE_P(Folders, UploadModeTest, ::testing::Values(0, 0755, 077
 TEST_F(UploadProcessTest, UploadLeftoversOlderThanAnHourAreSwept) {
   fs::create_directory(TempDir());
   fs::permissions(TempDir(), fs::perms::owner_all);
-  const auto hours_ago = [](int hours) {
-    return fs::file_time_type::clock::now() - std::chrono::hours(hours);
-  };
-  for (const auto& [name, age] : {std::pair{"1234.tmp", 2}, {"5678.tmp", 0}, {"notes.tmp", 2}}) {
+  for (const auto& [name, hours] : {std::pair{"1234.tmp", 2}, {"5678.tmp", 0}, {"notes.tmp", 2}}) {
     std::ofstream(TempDir() / name) << "left";
-    fs::last_write_time(TempDir() / name, hours_ago(age));
+    fs::last_write_time(TempDir() / name,
+                        fs::file_time_type::clock::now() - std::chrono::hours(hours));
   }
   const CgiResult result =
       cgi_test::RunCgi(MultipartPost("fields", FieldPart("a", "1") + Closing()));
