@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -471,10 +472,7 @@ TEST_P(RequestBaseTest, ClientAddressNamesTheBaseAndNeverLeavesTheFolder) {
   const std::string base = spool::NewRequestBase(GetParam().address);
   const std::string start = SpoolBase() + GetParam().part + "_";
   ASSERT_EQ(base.rfind(start, 0), 0u) << base;
-  const std::string hex = base.substr(start.size());
-  EXPECT_GE(hex.size(), 5u) << base;
-  EXPECT_LE(hex.size(), 7u) << base;
-  EXPECT_EQ(hex.find_first_not_of("0123456789ABCDEF"), std::string::npos) << base;
+  EXPECT_TRUE(std::regex_match(base.substr(start.size()), std::regex("[0-9A-F]{5,7}"))) << base;
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, RequestBaseTest,
