@@ -16,7 +16,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,7 +23,7 @@
 #include "engine/server_interfaces/isapi.h"
 #include "engine/server_interfaces/nsapi.h"
 #include "engine/server_interfaces/wsapi.h"
-#include "support/smtp_server.h"
+#include "gateway_site.h"
 
 namespace fs = std::filesystem;
 
@@ -234,22 +233,12 @@ int get_server_variable(const char* name, char* buffer, int size, WSAPI_CONTEXT*
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using gateway_test::CountOf;
+using gateway_test::ReadText;
 
 int ThreadCount() {
   int n = 0;
   for (const auto& entry : fs::directory_iterator("/proc/self/task")) n += entry.exists() ? 1 : 0;
-  return n;
-}
-
-int CountOf(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
 }
 
@@ -283,6 +272,11 @@ class LibraryHost : public ::testing::TestWithParam<std::string> {
 
   void WriteFile(const std::string& name, const std::string& text) const {
     std::ofstream(dir_ + name, std::ios::binary) << text;
+  }
+  // A brevix.ini that mails to the test's SMTP server, with `more` settings.
+  void WriteIni(const std::string& more) const {
+    WriteFile("brevix.ini", "[Options]\r\nSMTP_Server=127.0.0.1\r\nSMTP_Port=" + smtp_.PortText() +
+                                "\r\nMail_To=owner@site.test\r\n" + more);
   }
 
   // Loads brevix.so by `path` (its absolute path by default).
@@ -376,6 +370,11 @@ class LibraryHost : public ::testing::TestWithParam<std::string> {
     return connection;
   }
 
+  // Through interface `n` % 3: ISAPI, WSAPI, NSAPI.
+  HostConnection Serve(int n, const Submission& form) {
+    return n % 3 == 0 ? ServeIsapi(form) : n % 3 == 1 ? ServeWsapi(form) : ServeNsapi(form);
+  }
+
   std::string dir_;
   brevix_test::TestSmtpServer smtp_;
   void* library_ = nullptr;
@@ -392,12 +391,11 @@ class LibraryHost : public ::testing::TestWithParam<std::string> {
 TEST_P(LibraryHost, SimultaneousSubmissionsThroughAllInterfacesLoseNothing) {
   constexpr int kThreads = 8;
   constexpr int kSubmissions = kThreads * 3;
-  WriteFile("brevix.ini", "[Options]\r\nSMTP_Server=127.0.0.1\r\nSMTP_Port=" + smtp_.PortText() +
-                              "\r\nMail_To=owner@site.test\r\nMail_Subject=Form mail\r\n"
-                              "Results_File=results.csv\r\nResults_File_Template=record.txt\r\n"
-                              "Message_Text=message.txt\r\nResponse_Page=thanks.htm\r\n"
-                              "CGI_Mode=" +
-                              GetParam() + "\r\n");
+  WriteIni(
+      "Mail_Subject=Form mail\r\nResults_File=results.csv\r\nResults_File_Template=record.txt\r\n"
+      "Message_Text=message.txt\r\nResponse_Page=thanks.htm\r\n"
+      "CGI_Mode=" +
+      GetParam() + "\r\n");
   WriteFile("record.txt", "BEGIN %n% %pad% END %n%");
   WriteFile("message.txt", "Reference <%refnum_order%> for %n%\r\n");
   WriteFile("thanks.htm", "%refnum_order%");
@@ -421,12 +419,7 @@ TEST_P(LibraryHost, SimultaneousSubmissionsThroughAllInterfacesLoseNothing) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      for (int n = t * 3; n < t * 3 + 3; ++n) {
-        const Submission form = submission(n);
-        answers[n] = n % 3 == 0   ? ServeIsapi(form)
-                     : n % 3 == 1 ? ServeWsapi(form)
-                                  : ServeNsapi(form);
-      }
+      for (int n = t * 3; n < t * 3 + 3; ++n) answers[n] = Serve(n, submission(n));
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -497,16 +490,12 @@ TEST_F(LibraryHostFiles, OversizedBodyIsRefusedAndLoggedBesideTheLibrary) {
 // the reason, and nothing is mailed, recorded or numbered. The method and the cut are the
 // interface's (WSAPI reads its body through nread, ISAPI beyond the preloaded part).
 TEST_F(LibraryHostFiles, CutBodyIsRefusedThroughEveryInterface) {
-  WriteFile("brevix.ini", "[Options]\r\nSMTP_Server=127.0.0.1\r\nSMTP_Port=" + smtp_.PortText() +
-                              "\r\nMail_To=owner@site.test\r\nResults_File=results.csv\r\n"
-                              "Message_Text=message.txt\r\n");
+  WriteIni("Results_File=results.csv\r\nMessage_Text=message.txt\r\n");
   WriteFile("message.txt", "Reference %refnum_order%\r\n");
   Load();
   const Submission cut{"POST", "", "mail_from=a%40b.test&pad=" + std::string(3000, 'p'), 40};
   for (int n = 0; n < 3; ++n) {
-    const HostConnection answer = n == 0   ? ServeIsapi(cut)
-                                  : n == 1 ? ServeWsapi(cut)
-                                           : ServeNsapi(cut);
+    const HostConnection answer = Serve(n, cut);
     EXPECT_NE(answer.output.find("Request body incomplete: 3025 of 3065 bytes arrived"),
               std::string::npos)
         << answer.output;
@@ -519,8 +508,7 @@ TEST_F(LibraryHostFiles, CutBodyIsRefusedThroughEveryInterface) {
 // The library's folder is fixed when it is loaded: a host that loaded it by a relative name and
 // then moved to another folder still has its brevix.ini, pages and data files found.
 TEST_F(LibraryHostFiles, LibraryLoadedByRelativeNameKeepsItsFolderAfterTheHostMoves) {
-  WriteFile("brevix.ini", "[Options]\r\nSMTP_Server=127.0.0.1\r\nSMTP_Port=" + smtp_.PortText() +
-                              "\r\nMail_To=owner@site.test\r\nResponse_Page=thanks.htm\r\n");
+  WriteIni("Response_Page=thanks.htm\r\n");
   WriteFile("thanks.htm", "Thanks");
   const fs::path before = fs::current_path();
   const fs::path site = fs::path(dir_).parent_path();

@@ -7,6 +7,7 @@
 
 #include <ostream>
 #include <string>
+#include <tuple>
 
 #include "gateway_site.h"
 #include "support/fastcgi_client.h"
@@ -138,34 +139,33 @@ INSTANTIATE_TEST_SUITE_P(Files, HeldLockTest,
                                            LockCase{"BX-RefNumbers.txt", "", ""}));
 
 enum class Adapter { kStandardCgi, kWindowsCgi, kFastCgi };
+const char* const kAdapterNames[] = {"StandardCgi", "WindowsCgi", "FastCgi"};
 
-struct CutCase {
-  const char* name;
-  Adapter adapter;
-  bool multipart;  // with an upload, which must not stay behind in Temp/
-  bool json;       // the client asks for a JSON answer
-};
-
-class CutBodyTest : public RequestBodyTest, public ::testing::WithParamInterface<CutCase> {
+// Each adapter, with a url-encoded body, or (true) with an upload (which must not stay behind in
+// Temp/) from a client that asks for a JSON answer.
+class CutBodyTest : public RequestBodyTest,
+                    public ::testing::WithParamInterface<std::tuple<Adapter, bool>> {
  protected:
-  // The whole answer (headers and body) to `body` announced with `unsent` bytes more than it
-  // has, and the client's input then ended.
-  std::string Serve(const CutCase& c, const std::string& type, const std::string& body,
-                    size_t unsent) {
+  static constexpr size_t kUnsent = 100;
+
+  // The whole answer (headers and body) to `body` announced with kUnsent bytes more than it has,
+  // and the client's input then ended.
+  std::string Serve(const std::string& type, const std::string& body) {
+    const auto [adapter, json] = GetParam();
     WriteIni();
     auto env = Environment("POST");
     env["CONTENT_TYPE"] = type;
-    env["CONTENT_LENGTH"] = std::to_string(body.size() + unsent);
-    if (c.adapter == Adapter::kFastCgi) {
+    env["CONTENT_LENGTH"] = std::to_string(body.size() + kUnsent);
+    if (adapter == Adapter::kFastCgi) {
       fastcgi_ = std::make_unique<fastcgi_test::FastCgiProcess>();
       const std::string socket = dir_ + "fcgi.sock";
       EXPECT_TRUE(fastcgi_->Start(dir_ + "brevix.cgi", {"--fastcgi", socket}, dir_ + "fcgi.out"));
       EXPECT_TRUE(fastcgi_test::FastCgiProcess::WaitForSocket(socket));
-      return fastcgi_test::Request(socket, {env.begin(), env.end()}, body).output;
+      return fastcgi_test::Request(socket, env, body).output;
     }
     cgi_test::CgiRun run;
     run.program = dir_ + "brevix.cgi";
-    if (c.adapter == Adapter::kStandardCgi) {
+    if (adapter == Adapter::kStandardCgi) {
       run.env = env;
       run.input = body;
       return cgi_test::RunCgi(run).output;
@@ -174,7 +174,7 @@ class CutBodyTest : public RequestBodyTest, public ::testing::WithParamInterface
     std::string profile = "[CGI]\r\nRequest Method=POST\r\nContent Type=" + type +
                           "\r\nContent Length=" + env["CONTENT_LENGTH"] +
                           "\r\nContent File=" + dir_ + "request.inp\r\n";
-    if (c.json) profile += "[Accept]\r\napplication/json=Yes\r\n";
+    if (json) profile += "[Accept]\r\napplication/json=Yes\r\n";
     WriteFile("request.ini", profile + "[System]\r\nOutput File=" + dir_ + "request.out\r\n");
     run.args = {dir_ + "request.ini"};
     run.env = {{"PATH", "/usr/bin:/bin"}};
@@ -188,25 +188,25 @@ class CutBodyTest : public RequestBodyTest, public ::testing::WithParamInterface
 // Whichever way the body is cut, the request is refused before the form runs: the answer says
 // why, and nothing is mailed, recorded, numbered or left in Temp/.
 TEST_P(CutBodyTest, BodyShorterThanItsLengthIsRefusedAndNothingIsSent) {
-  const CutCase& c = GetParam();
+  const bool upload = std::get<1>(GetParam());
   ini_["Results_File"] = "results.csv";
   ini_["Message_Text"] = "message.txt";
   WriteFile("message.txt", "Ref %refnum_order%\r\n");
-  if (c.json) headers_["HTTP_ACCEPT"] = "application/json";
+  if (upload) headers_["HTTP_ACCEPT"] = "application/json";
   std::string type = "application/x-www-form-urlencoded";
   std::string body = "mail_from=a%40b.test&comments=" + std::string(5000, 'c');
-  if (c.multipart) {
+  if (upload) {
     type = "multipart/form-data; boundary=cut";
     body =
         "--cut\r\nContent-Disposition: form-data; name=\"mail_from\"\r\n\r\na@b.test\r\n"
         "--cut\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.bin\"\r\n\r\n" +
         std::string(30000, 'f') + "\r\n--cut--\r\n";
   }
-  const std::string answer = Serve(c, type, body, 100);
+  const std::string answer = Serve(type, body);
   const std::string reason = "Request body incomplete: " + std::to_string(body.size()) + " of " +
-                             std::to_string(body.size() + 100) + " bytes arrived";
+                             std::to_string(body.size() + kUnsent) + " bytes arrived";
   EXPECT_NE(answer.find(reason), std::string::npos) << answer;
-  if (c.json) {
+  if (upload) {
     EXPECT_NE(answer.find("Status: 400 Bad Request\r\n"), std::string::npos) << answer;
     EXPECT_NE(answer.find("{\"status\":\"error\",\"error\":\"" + reason + "\"}"),
               std::string::npos);
@@ -217,15 +217,15 @@ TEST_P(CutBodyTest, BodyShorterThanItsLengthIsRefusedAndNothingIsSent) {
   EXPECT_TRUE(!Exists("Temp") || fs::is_empty(dir_ + "Temp"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Adapters, CutBodyTest,
-    ::testing::Values(CutCase{"StandardCgi", Adapter::kStandardCgi, false, false},
-                      CutCase{"StandardCgiUploadJson", Adapter::kStandardCgi, true, true},
-                      CutCase{"WindowsCgi", Adapter::kWindowsCgi, false, false},
-                      CutCase{"WindowsCgiUploadJson", Adapter::kWindowsCgi, true, true},
-                      CutCase{"FastCgi", Adapter::kFastCgi, false, false},
-                      CutCase{"FastCgiUploadJson", Adapter::kFastCgi, true, true}),
-    [](const ::testing::TestParamInfo<CutCase>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Adapters, CutBodyTest,
+                         ::testing::Combine(::testing::Values(Adapter::kStandardCgi,
+                                                              Adapter::kWindowsCgi,
+                                                              Adapter::kFastCgi),
+                                            ::testing::Bool()),
+                         [](const auto& row) {
+                           return kAdapterNames[static_cast<int>(std::get<0>(row.param))] +
+                                  std::string(std::get<1>(row.param) ? "UploadJson" : "");
+                         });
 
 }  // namespace
 }  // namespace gateway_test

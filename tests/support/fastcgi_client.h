@@ -45,15 +45,9 @@ inline void AppendRecord(std::string& out, unsigned char type, const std::string
   size_t at = 0;
   do {
     const size_t length = std::min<size_t>(content.size() - at, 65535);
-    const unsigned char header[8] = {1,
-                                     type,
-                                     0,
-                                     1,
-                                     static_cast<unsigned char>(length >> 8),
-                                     static_cast<unsigned char>(length & 0xff),
-                                     0,
-                                     0};
-    out.append(reinterpret_cast<const char*>(header), 8);
+    const char kind = static_cast<char>(type), high = static_cast<char>(length >> 8),
+               low = static_cast<char>(length & 0xff);
+    out += {'\1', kind, '\0', '\1', high, low, '\0', '\0'};  // version 1, request id 1
     out.append(content, at, length);
     at += length;
   } while (at < content.size());
@@ -70,12 +64,16 @@ inline void AppendLength(std::string& out, size_t length) {
   out += static_cast<char>(length & 0xff);
 }
 
-inline int ConnectUnix(const std::string& path) {
+// A stream socket on the unix socket `path`: connected, or (`listen`) bound and listening as
+// systemd's socket unit holds it. -1 when that fails.
+inline int UnixSocket(const std::string& path, bool listen = false) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+  const auto* at = reinterpret_cast<sockaddr*>(&address);
+  if (fd >= 0 && (listen ? bind(fd, at, sizeof address) == 0 && ::listen(fd, 128) == 0
+                         : connect(fd, at, sizeof address) == 0)) {
     return fd;
   }
   if (fd >= 0) close(fd);
@@ -95,7 +93,7 @@ inline void SendAll(int fd, const std::string& out) {
 // record is not sent: the body goes on with SendBodyEnd, or never (a client that stopped).
 inline int SendRequest(const std::string& path, const std::map<std::string, std::string>& params,
                        const std::string& body, bool end_body = true) {
-  const int fd = ConnectUnix(path);
+  const int fd = UnixSocket(path);
   if (fd < 0) return fd;
   const timeval limit{60, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -172,13 +170,10 @@ class FastCgiProcess {
 
   bool Start(const std::string& program, const std::vector<std::string>& args,
              const std::string& log_path, int stdin_fd = -1) {
-    std::vector<std::string> env_strings{"PATH=/usr/bin:/bin"};
-    if (const char* tsan = std::getenv("TSAN_OPTIONS")) {
-      env_strings.push_back(std::string("TSAN_OPTIONS=") + tsan);
-    }
-    std::vector<char*> envp;
-    for (std::string& entry : env_strings) envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    const char* tsan = std::getenv("TSAN_OPTIONS");
+    std::string path = "PATH=/usr/bin:/bin",
+                tsan_options = std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "");
+    char* envp[] = {path.data(), tsan_options.data(), nullptr};
     std::vector<std::string> arg_strings{program};
     arg_strings.insert(arg_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -192,7 +187,7 @@ class FastCgiProcess {
       dup2(stdin_fd >= 0 ? stdin_fd : null, STDIN_FILENO);
       dup2(log, STDOUT_FILENO);
       dup2(log, STDERR_FILENO);
-      execve(program.c_str(), argv.data(), envp.data());
+      execve(program.c_str(), argv.data(), envp);
       _exit(127);
     }
     return true;
@@ -201,7 +196,7 @@ class FastCgiProcess {
   // Waits until the unix socket `path` accepts a connection (20 s at most).
   static bool WaitForSocket(const std::string& path) {
     for (int round = 0; round < 2000; ++round) {
-      const int fd = ConnectUnix(path);
+      const int fd = UnixSocket(path);
       if (fd >= 0) {
         close(fd);
         return true;
