@@ -12,8 +12,6 @@ demo_packages=(
   build-essential cmake
   # TLS to the mail server (STARTTLS, implicit TLS)
   libssl-dev
-  # the FastCGI adapter of brevix.cgi (libfcgi's thread-safe FCGX interface)
-  libfcgi-dev
   # the services database ("smtp" -> 25)
   netbase
   # the mail catcher and the sample submission
