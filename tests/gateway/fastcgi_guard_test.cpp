@@ -239,5 +239,39 @@ INSTANTIATE_TEST_SUITE_P(
                       PeerCase{"ListReplacesLoopback", "127.0.0.1", "::1", false}),
     [](const auto& row) { return std::string(row.param.name); });
 
+struct BadOptionCase {
+  const char* name;
+  std::vector<std::string> options;
+  const char* address;  // "" for the site's unix socket
+  const char* reason;
+};
+
+class FastCgiGuardOptionTest : public FastCgiGuardTest,
+                               public ::testing::WithParamInterface<BadOptionCase> {};
+
+TEST_P(FastCgiGuardOptionTest, BadGuardOptionsEndTheStartWithTheirReason) {
+  StartServer(GetParam().options, GetParam().address);
+  EXPECT_EQ(process_->Wait(), 2);
+  EXPECT_NE(FileText("server.out").find(GetParam().reason), std::string::npos)
+      << FileText("server.out");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, FastCgiGuardOptionTest,
+    ::testing::Values(
+        BadOptionCase{"NotAnAddress",
+                      {"--allow-clients", "127.0.0.1,10.0.0.300"},
+                      "",
+                      "--allow-clients takes IP addresses separated by commas: \"10.0.0.300\""},
+        BadOptionCase{"UnknownGroup",
+                      {"--socket-group", "no-such-group-here"},
+                      "",
+                      "no such group: no-such-group-here"},
+        BadOptionCase{"GroupOnTcp",
+                      {"--socket-group", "root"},
+                      "127.0.0.1:1",
+                      "--socket-group applies to a unix socket only"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 }  // namespace
 }  // namespace gateway_test
