@@ -14,8 +14,6 @@ demo_packages=(
   libssl-dev
   # the content type of attachments (libmagic1 with its database; the headers for the build)
   libmagic-dev libmagic1
-  # the FastCGI adapter of brevix.cgi (libfcgi's thread-safe FCGX interface)
-  libfcgi-dev
   # the services database ("smtp" -> 25)
   netbase
   # the mail catcher and the sample submission

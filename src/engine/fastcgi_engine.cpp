@@ -1,15 +1,16 @@
 #include "engine/fastcgi_engine.h"
 
-#include <fastcgi.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -18,54 +19,61 @@
 
 #include "common/exception.h"
 #include "engine/cgi_startup.h"
+#include "engine/fastcgi_connection.h"
 #include "engine/fastcgi_socket.h"
-#include "engine/fcgi_library.h"
 #include "engine/http_log.h"
 #include "engine/request_context.h"
-#include "engine/watchdog.h"
 #include "platform/environment.h"
 #include "platform/process_end.h"
 
 namespace {
 
-// The request body, as libfcgi delivers the FCGI_STDIN records. Not a descriptor stream, so
+// The request body, as the connection's FCGI_STDIN records bring it. Not a descriptor stream, so
 // ReadInput never arms the process-wide watchdog for it.
 //
-// The body ends with an empty record. A connection that fails before it (the receive time-out
-// of a web server that stopped sending, or a connection that broke) fails the request: decoding
-// what arrived would mail and record a cut-off submission as if it were whole.
-class TFcgxInputStream : public TStream {
+// The whole body must arrive within the limits' Body deadline from the first read (or the
+// engine's own, when that is earlier), however its bytes are spaced. The body ends with an empty
+// record; a connection that fails or ends before it fails the request: decoding what arrived
+// would mail and record a cut-off submission as if it were whole.
+class TFastCGIInputStream : public TStream {
  public:
-  TFcgxInputStream(const TFcgi& fcgi, FCGX_Stream* stream) : fcgi_(fcgi), stream_(stream) {}
+  TFastCGIInputStream(TFastCGIConnection& connection, const TFastCGILimits& limits)
+      : connection_(connection), limits_(limits) {}
   int Read(void* buffer, int count) override {
-    const int n = fcgi_.FCGX_GetStr(static_cast<char*>(buffer), count, stream_);
-    if (n > 0) return n;
-    const int error = fcgi_.FCGX_GetError(stream_);
-    if (error == EAGAIN || error == EWOULDBLOCK) throw Exception(kBodyTimeoutMessage);
-    if (error != 0) throw Exception("Request body incomplete: the connection failed");
-    return n;
+    using Clock = std::chrono::steady_clock;
+    if (deadline_ == Clock::time_point{}) deadline_ = Clock::now() + limits_.Body;
+    Clock::time_point deadline = deadline_;
+    const Clock::time_point engine_deadline = RequestContext().BodyDeadline;
+    if (engine_deadline != Clock::time_point{}) deadline = std::min(deadline, engine_deadline);
+    const int n = connection_.ReadBody(static_cast<char*>(buffer), count, deadline);
+    if (n >= 0) return n;
+    if (connection_.Late()) throw Exception(kBodyTimeoutMessage);
+    throw Exception("Request body incomplete: the connection failed");
   }
   int Write(const void*, int) override { return -1; }
   int64_t Seek(int64_t, SeekOrigin) override { return -1; }
 
  private:
-  const TFcgi& fcgi_;
-  FCGX_Stream* stream_;  // owned by the request
+  TFastCGIConnection& connection_;
+  const TFastCGILimits& limits_;
+  std::chrono::steady_clock::time_point deadline_{};
 };
 
 // The answer, as FCGI_STDOUT records.
-class TFcgxOutputStream : public TStream {
+class TFastCGIOutputStream : public TStream {
  public:
-  TFcgxOutputStream(const TFcgi& fcgi, FCGX_Stream* stream) : fcgi_(fcgi), stream_(stream) {}
+  explicit TFastCGIOutputStream(TFastCGIConnection& connection) : connection_(connection) {}
   int Read(void*, int) override { return -1; }
   int Write(const void* buffer, int count) override {
-    return fcgi_.FCGX_PutStr(static_cast<const char*>(buffer), count, stream_);
+    return connection_.WriteOutput(std::string_view(static_cast<const char*>(buffer),
+                                                    static_cast<size_t>(std::max(count, 0))))
+               ? count
+               : -1;
   }
   int64_t Seek(int64_t, SeekOrigin) override { return -1; }
 
  private:
-  const TFcgi& fcgi_;
-  FCGX_Stream* stream_;  // owned by the request
+  TFastCGIConnection& connection_;
 };
 
 // SIGTERM, SIGINT and SIGHUP stop the accepting. The handler sets a flag and writes a byte into
@@ -107,7 +115,7 @@ class TStopPipe {
 
   // Keeps the stop signals off the calling thread; they go to the thread that waits for the
   // stop. A signal handled on a request thread would interrupt its read or write on the web
-  // server's connection, which libfcgi takes for a broken connection: the request would fail.
+  // server's connection, which would take it for a broken connection: the request would fail.
   static void BlockInThisThread() {
     sigset_t blocked;
     sigemptyset(&blocked);
@@ -121,42 +129,34 @@ class TStopPipe {
   std::array<struct sigaction, 3> previous_{};
 };
 
-// How long one read or write on a web server's connection may stall before the request fails.
-constexpr timeval kConnectionTimeout{static_cast<time_t>(watchdog::kReadTimeout.count()), 0};
-
 // The pause after an accept that failed for another reason than a lost race.
 constexpr int kAcceptRetryPauseMs = 100;
 
-std::unique_ptr<TStringList> RequestVariables(const FCGX_Request& request) {
+std::unique_ptr<TStringList> RequestVariables(const fastcgi::TPairs& params) {
   auto variables = std::make_unique<TStringList>(true);
-  for (char** entry = request.envp; entry != nullptr && *entry != nullptr; ++entry) {
-    variables->Add(*entry);
-  }
+  for (const auto& [name, value] : params) variables->Add(name + "=" + value);
   return variables;
 }
 
-// libfcgi, or null after reporting on standard error and in the engine log why it cannot be
-// loaded (exit code 2).
-const TFcgi* FcgiOrReport() {
-  std::string error;
-  const TFcgi* fcgi = LoadFcgi(error);
-  if (fcgi == nullptr) {
-    std::fprintf(stderr, "brevix.cgi: FastCGI needs libfcgi: %s\n", error.c_str());
-    WriteHttpLog("FastCGI: " + error);
-    SetExitCode(2);
-  }
-  return fcgi;
-}
+enum class Work { kReady, kStopped, kIdle, kFailed };
 
-// Waits until `fd` has something to accept or read, or a stop was asked for. False on stop.
-bool WaitForWork(int fd, int stop_fd) {
+// Waits until `fd` has something to accept or read (kReady), a stop was asked for, `idle_until`
+// passed (never when it is time_point{}), or poll failed.
+Work WaitForWork(int fd, int stop_fd, std::chrono::steady_clock::time_point idle_until = {}) {
   for (;;) {
-    if (stop_requested.load()) return false;
+    if (stop_requested.load()) return Work::kStopped;
+    int timeout = -1;
+    if (idle_until != std::chrono::steady_clock::time_point{}) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          idle_until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return Work::kIdle;
+      timeout = static_cast<int>(std::min<int64_t>(left.count(), 3600 * 1000));
+    }
     std::array<pollfd, 2> entries{{{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}}};
-    const int ready = poll(entries.data(), stop_fd >= 0 ? 2 : 1, -1);
-    if (ready < 0 && errno != EINTR) return false;
-    if (stop_requested.load()) return false;
-    if (ready > 0 && entries[0].revents != 0) return true;
+    const int ready = poll(entries.data(), stop_fd >= 0 ? 2 : 1, timeout);
+    if (ready < 0 && errno != EINTR) return Work::kFailed;
+    if (stop_requested.load()) return Work::kStopped;
+    if (ready > 0 && entries[0].revents != 0) return Work::kReady;
   }
 }
 
@@ -179,13 +179,18 @@ void PauseUnlessStopped(int stop_fd) {
   poll(&entry, stop_fd >= 0 ? 1 : 0, kAcceptRetryPauseMs);
 }
 
-// How the request threads take requests, and which they still take once a stop is asked for:
-// a request already waiting on a thread's kept connection and, when the socket can be withdrawn,
-// every connection already queued on it. Shared by the threads.
+// How the request threads take connections, and which they still take once a stop is asked
+// for: a request already waiting on a thread's kept connection and, when the socket can be
+// withdrawn, every connection already queued on it. Shared by the threads.
 class TAcceptor {
  public:
-  TAcceptor(const TFcgi& fcgi, int listen_fd, int stop_fd, const std::function<void()>& withdraw)
-      : fcgi_(fcgi), listen_fd_(listen_fd), stop_fd_(stop_fd), withdraw_(withdraw) {}
+  TAcceptor(int listen_fd, int stop_fd, const std::function<void()>& withdraw,
+            const TClientFilter& clients, const TFastCGILimits& limits)
+      : listen_fd_(listen_fd),
+        stop_fd_(stop_fd),
+        withdraw_(withdraw),
+        clients_(clients),
+        limits_(limits) {}
   TAcceptor(const TAcceptor&) = delete;
   TAcceptor& operator=(const TAcceptor&) = delete;
 
@@ -196,50 +201,81 @@ class TAcceptor {
     });
   }
 
-  // Accepts the next request into `request`. False when the thread is to end: poll failed, or
-  // at a stop nothing more is waiting for it.
-  bool Next(FCGX_Request& request) {
+  // Makes `connection` one with a request to read: a new connection or the kept one. False
+  // when the thread is to end: poll failed, or at a stop nothing more is waiting for it.
+  bool Next(TFastCGIConnection& connection) {
     for (;;) {
       if (stop_requested.load()) {
         // Every thread waits here until the path is gone, so that none finds the queue empty
         // while new connections can still join it.
         Withdraw();
-        // A failed accept at the stop is one another thread won: that one looks again after
-        // answering, so the rest of the queue is not left behind.
-        return TakesMoreAtStop(request) && fcgi_.FCGX_Accept_r(&request) >= 0;
+        // An idle kept connection is closed; the web server opens a new one to the next process.
+        if (connection.IsOpen()) {
+          if (Readable(connection.Fd())) return true;
+          connection.Close();
+        }
+        if (!withdraw_ || !Readable(listen_fd_)) return false;
+        // A connection another thread won is that one's: it looks again after answering, so
+        // the rest of the queue is not left behind.
+        const Accepted accepted = Accept(connection);
+        if (accepted == Accepted::kRefused) continue;
+        return accepted == Accepted::kTaken;
       }
       // A kept connection (the web server's keep-conn) brings its next request on the same
-      // descriptor; otherwise the next one is a new connection.
-      if (!WaitForWork(request.ipcFd >= 0 ? request.ipcFd : listen_fd_, stop_fd_)) {
-        if (stop_requested.load()) continue;
-        return false;
+      // descriptor, within the parameters' limit like a new one: an idle one is closed.
+      if (connection.IsOpen()) {
+        const Work work = WaitForWork(connection.Fd(), stop_fd_,
+                                      std::chrono::steady_clock::now() + limits_.Params);
+        if (work == Work::kReady) return true;
+        if (work == Work::kIdle) connection.Close();
+        if (work == Work::kFailed) return false;
+        continue;
       }
-      const int failed = fcgi_.FCGX_Accept_r(&request);
-      if (failed >= 0) return true;
-      // Another thread took the connection (EAGAIN), or the web server left: wait again. Any
-      // other failure (out of descriptors, say) would repeat at once: pause before the next try
-      // instead of spinning.
-      if (failed != -EAGAIN && failed != -EWOULDBLOCK) PauseUnlessStopped(stop_fd_);
+      const Work work = WaitForWork(listen_fd_, stop_fd_);
+      if (work == Work::kStopped) continue;
+      if (work != Work::kReady) return false;
+      const Accepted accepted = Accept(connection);
+      if (accepted == Accepted::kTaken) return true;
+      // Another thread took the connection, or it was refused: wait again. Any other failure
+      // (out of descriptors, say) would repeat at once: pause before the next try instead of
+      // spinning.
+      if (accepted == Accepted::kFailed) PauseUnlessStopped(stop_fd_);
     }
   }
 
  private:
-  // At a stop: true when a request is already waiting for this thread, on its kept connection
-  // or (draining) queued on the listening socket. An idle kept connection is closed; the web
-  // server opens a new one to the next process.
-  bool TakesMoreAtStop(FCGX_Request& request) {
-    if (request.ipcFd >= 0) {
-      if (Readable(request.ipcFd)) return true;
-      fcgi_.FCGX_Free(&request, 1);
+  enum class Accepted { kTaken, kLost, kRefused, kFailed };
+
+  // Accepts the next connection into `connection`. A TCP peer that the client filter does not
+  // allow is closed unread (the first such refusal is logged).
+  Accepted Accept(TFastCGIConnection& connection) {
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    const int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
+    if (fd < 0) {
+      return errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED ? Accepted::kLost
+                                                                              : Accepted::kFailed;
     }
-    return withdraw_ && Readable(listen_fd_);
+    if (!clients_.Allows(reinterpret_cast<const sockaddr*>(&peer))) {
+      close(fd);
+      if (!refusal_logged_.exchange(true)) {
+        WriteHttpLog("FastCGI: connection from " + TClientFilter::Describe(peer) +
+                     " refused: not an allowed client (--allow-clients); further refusals are "
+                     "not logged");
+      }
+      return Accepted::kRefused;
+    }
+    connection.Adopt(fd);
+    return Accepted::kTaken;
   }
 
-  const TFcgi& fcgi_;
   const int listen_fd_;
   const int stop_fd_;
   const std::function<void()>& withdraw_;
+  const TClientFilter& clients_;
+  const TFastCGILimits& limits_;
   std::once_flag withdrawn_;
+  std::atomic<bool> refusal_logged_{false};
 };
 
 }  // namespace
@@ -270,7 +306,6 @@ void TFastCGIEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream
     SetExitCode(2);
     return;
   }
-  if (FcgiOrReport() == nullptr) return;
   if (options.Address.empty() && !IsListeningSocket(0)) {
     error = "no --fastcgi address, and standard input is not a listening socket";
     std::fprintf(stderr, "brevix.cgi: %s\n%s\n", error.c_str(), kFastCGIUsage);
@@ -281,62 +316,60 @@ void TFastCGIEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream
   // A socket of its own is the process's to remove at the stop; the one on standard input
   // belongs to whoever handed it over and outlives the process with its queue.
   TFastCGISocket own;
-  if (!options.Address.empty() && !own.Open(options.Address, error)) {
+  if (!options.Address.empty() && !own.Open(options.Address, options.SocketGroup, error)) {
     std::fprintf(stderr, "brevix.cgi: %s\n", error.c_str());
     WriteHttpLog("FastCGI: " + error);
     SetExitCode(2);
     return;
   }
   if (own.Withdrawable()) {
-    Serve(own.Fd(), options.Threads, [&own] { own.Withdraw(); });
+    Serve(own.Fd(), options.Threads, options.Clients, [&own] { own.Withdraw(); });
   } else {
-    Serve(options.Address.empty() ? 0 : own.Fd(), options.Threads);
+    Serve(options.Address.empty() ? 0 : own.Fd(), options.Threads, options.Clients);
   }
 }
 
-void TFastCGIEngine::Serve(int listen_fd, int threads, const std::function<void()>& withdraw) {
+void TFastCGIEngine::Serve(int listen_fd, int threads, const TClientFilter& clients,
+                           const std::function<void()>& withdraw) {
   // Each request is one submission of a resident process: the one-request process's
   // OnLastExecRequest and error-page shortcut do not apply.
   if (CGIMode() == NormalMode || CGIMode() == ServerMode) SetCGIMode(ServerThreadMode);
-  const TFcgi* loaded = FcgiOrReport();
-  if (loaded == nullptr) return;
-  const TFcgi& fcgi = *loaded;
   // A web server that closes its end while the answer is written must fail that write, not
   // end the process.
   signal(SIGPIPE, SIG_IGN);
-  fcgi.FCGX_Init();
   // Every thread waits in poll and then accepts; with a non-blocking socket the threads that
   // lose the race get EAGAIN and wait again, and a stop is seen at once.
   fcntl(listen_fd, F_SETFL, fcntl(listen_fd, F_GETFL) | O_NONBLOCK);
+  const TFastCGILimits limits = TFastCGILimits::FromEnvironment();
   TStopPipe stop;
-  TAcceptor acceptor(fcgi, listen_fd, stop.ReadFd(), withdraw);
+  TAcceptor acceptor(listen_fd, stop.ReadFd(), withdraw, clients, limits);
   std::atomic<int> running{threads};
-  auto serve = [this, listen_fd, &acceptor, &fcgi, &running] {
+  auto serve = [this, threads, &acceptor, &limits, &running] {
     TStopPipe::BlockInThisThread();
     BindThread(this);
-    FCGX_Request request;
-    fcgi.FCGX_InitRequest(&request, listen_fd, 0);
-    while (acceptor.Next(request)) {
-      setsockopt(request.ipcFd, SOL_SOCKET, SO_RCVTIMEO, &kConnectionTimeout,
-                 sizeof kConnectionTimeout);
-      setsockopt(request.ipcFd, SOL_SOCKET, SO_SNDTIMEO, &kConnectionTimeout,
-                 sizeof kConnectionTimeout);
-      if (request.role != FCGI_RESPONDER) {
-        fcgi.FCGX_PutS("Status: 501 Not Implemented\r\n\r\n", request.out);
-      } else {
-        try {
-          ProcessRequest(std::make_unique<TFcgxInputStream>(fcgi, request.in),
-                         std::make_unique<TFcgxOutputStream>(fcgi, request.out),
-                         RequestVariables(request));
-        } catch (...) {
-          // ProcessRequest turns every std::exception into the error page; anything else must
-          // not take the other threads' requests with it.
-          WriteHttpLog("FastCGI: request failed");
-        }
+    TFastCGIConnection connection(limits, threads);
+    while (acceptor.Next(connection)) {
+      std::string error;
+      if (!connection.ReadRequestStart(std::chrono::steady_clock::now() + limits.Params, error)) {
+        if (!error.empty()) WriteHttpLog("FastCGI: " + error);
+        continue;
       }
-      fcgi.FCGX_Finish_r(&request);
+      if (connection.Role() != fastcgi::kResponder) {
+        connection.Finish(fastcgi::kUnknownRole);
+        continue;
+      }
+      try {
+        ProcessRequest(std::make_unique<TFastCGIInputStream>(connection, limits),
+                       std::make_unique<TFastCGIOutputStream>(connection),
+                       RequestVariables(connection.Params()));
+      } catch (...) {
+        // ProcessRequest turns every std::exception into the error page; anything else must
+        // not take the other threads' requests with it.
+        WriteHttpLog("FastCGI: request failed");
+      }
+      connection.Finish();
     }
-    fcgi.FCGX_Free(&request, 1);
+    connection.Close();
     BindThread(nullptr);
     // Threads that end without a stop (poll failed) must not leave this thread waiting.
     if (--running == 0) RequestStop();

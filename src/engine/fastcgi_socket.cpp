@@ -1,7 +1,10 @@
 #include "engine/fastcgi_socket.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sstream>
 
 #include "platform/file_lock.h"
 
@@ -65,7 +69,8 @@ TFastCGISocket::~TFastCGISocket() {
   if (fd_ >= 0) close(fd_);
 }
 
-bool TFastCGISocket::Open(const std::string& address, std::string& error) {
+bool TFastCGISocket::Open(const std::string& address, const std::string& group,
+                          std::string& error) {
   if (address.find('/') != std::string::npos) {
     // The check for a live server and the replacement of a stale file are one step: two
     // instances started together would otherwise both find the file stale and each unlink the
@@ -75,10 +80,14 @@ bool TFastCGISocket::Open(const std::string& address, std::string& error) {
     bool opened = false;
     {
       ScopedFileLock lock(folder);
-      opened = OpenUnix(address, error);
+      opened = OpenUnix(address, group, error);
     }
     if (folder >= 0) close(folder);
     return opened;
+  }
+  if (!group.empty()) {
+    error = "--socket-group applies to a unix socket only: " + address;
+    return false;
   }
   if (address.find(':') == std::string::npos) {
     error = "expected a unix socket path or host:port: " + address;
@@ -87,7 +96,20 @@ bool TFastCGISocket::Open(const std::string& address, std::string& error) {
   return OpenTcp(address, error);
 }
 
-bool TFastCGISocket::OpenUnix(const std::string& path, std::string& error) {
+bool TFastCGISocket::OpenUnix(const std::string& path, const std::string& group,
+                              std::string& error) {
+  gid_t gid = static_cast<gid_t>(-1);
+  if (!group.empty()) {
+    struct group buffer_entry {};
+    struct group* found = nullptr;
+    std::vector<char> text(16384);
+    if (getgrnam_r(group.c_str(), &buffer_entry, text.data(), text.size(), &found) != 0 ||
+        found == nullptr) {
+      error = "no such group: " + group;
+      return false;
+    }
+    gid = found->gr_gid;
+  }
   sockaddr_un address{};
   if (path.size() >= sizeof address.sun_path) {
     error = "socket path too long: " + path;
@@ -118,11 +140,21 @@ bool TFastCGISocket::OpenUnix(const std::string& path, std::string& error) {
         break;
     }
   }
+  // The mode and group are set between bind and listen: until listen, every connect is
+  // refused, so nobody the mode would keep out gets a connection in while the umask's mode holds.
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || bind(fd, any, sizeof address) != 0 || listen(fd, kBacklog) != 0 ||
-      lstat(path.c_str(), &info) != 0) {
+  if (fd < 0 || bind(fd, any, sizeof address) != 0) {
     error = "cannot listen on " + path + ": " + std::strerror(errno);
     if (fd >= 0) close(fd);
+    return false;
+  }
+  if (chmod(path.c_str(), 0660) != 0 ||
+      (gid != static_cast<gid_t>(-1) && chown(path.c_str(), static_cast<uid_t>(-1), gid) != 0) ||
+      listen(fd, kBacklog) != 0 || lstat(path.c_str(), &info) != 0) {
+    error = "cannot listen on " + path + (group.empty() ? "" : " with group " + group) + ": " +
+            std::strerror(errno);
+    unlink(path.c_str());
+    close(fd);
     return false;
   }
   fd_ = fd;
@@ -182,4 +214,82 @@ void TFastCGISocket::Withdraw() {
     unlink(path_.c_str());
   }
   path_.clear();
+}
+
+namespace {
+
+// The peer's address in IPv6 form (IPv4 as IPv4-mapped); false for other families.
+bool Normalised(const sockaddr* peer, std::array<unsigned char, 16>& out) {
+  if (peer->sa_family == AF_INET6) {
+    std::memcpy(out.data(), &reinterpret_cast<const sockaddr_in6*>(peer)->sin6_addr, 16);
+    return true;
+  }
+  if (peer->sa_family == AF_INET) {
+    out.fill(0);
+    out[10] = out[11] = 0xff;
+    std::memcpy(out.data() + 12, &reinterpret_cast<const sockaddr_in*>(peer)->sin_addr, 4);
+    return true;
+  }
+  return false;
+}
+
+bool IsLoopback(const std::array<unsigned char, 16>& address) {
+  static constexpr std::array<unsigned char, 16> kIpv6Loopback{0, 0, 0, 0, 0, 0, 0, 0,
+                                                               0, 0, 0, 0, 0, 0, 0, 1};
+  static constexpr unsigned char kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  return address == kIpv6Loopback ||
+         (std::memcmp(address.data(), kMappedPrefix, 12) == 0 && address[12] == 127);
+}
+
+}  // namespace
+
+bool TClientFilter::Parse(const std::string& list, std::string& error) {
+  listed_.clear();
+  std::stringstream entries(list);
+  std::string entry;
+  while (std::getline(entries, entry, ',')) {
+    const size_t first = entry.find_first_not_of(" \t");
+    const size_t last = entry.find_last_not_of(" \t");
+    entry = first == std::string::npos ? std::string() : entry.substr(first, last - first + 1);
+    sockaddr_in v4{};
+    sockaddr_in6 v6{};
+    std::array<unsigned char, 16> address{};
+    if (inet_pton(AF_INET, entry.c_str(), &v4.sin_addr) == 1) {
+      v4.sin_family = AF_INET;
+      Normalised(reinterpret_cast<const sockaddr*>(&v4), address);
+    } else if (inet_pton(AF_INET6, entry.c_str(), &v6.sin6_addr) == 1) {
+      v6.sin6_family = AF_INET6;
+      Normalised(reinterpret_cast<const sockaddr*>(&v6), address);
+    } else {
+      error = "--allow-clients takes IP addresses separated by commas: \"" + entry + "\"";
+      return false;
+    }
+    listed_.push_back(address);
+  }
+  if (listed_.empty()) {
+    error = "--allow-clients names no address";
+    return false;
+  }
+  return true;
+}
+
+bool TClientFilter::Allows(const sockaddr* peer) const {
+  std::array<unsigned char, 16> address{};
+  if (!Normalised(peer, address)) return true;
+  if (listed_.empty()) return IsLoopback(address);
+  for (const auto& allowed : listed_) {
+    if (allowed == address) return true;
+  }
+  return false;
+}
+
+std::string TClientFilter::Describe(const sockaddr_storage& peer) {
+  char text[INET6_ADDRSTRLEN] = "?";
+  if (peer.ss_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr, text, sizeof text);
+  } else if (peer.ss_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr, text,
+              sizeof text);
+  }
+  return text;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <sys/socket.h>
 #include <sys/types.h>
 
+#include <array>
 #include <string>
+#include <vector>
 
 // The listening socket of a gateway started with `--fastcgi ADDRESS`.
 //
@@ -12,6 +15,11 @@
 // over. A unix socket file that nobody answers on (a run that ended without removing it) is
 // replaced; any other file of that name is refused and left alone. Two starts at the same moment
 // decide under a lock on the socket's folder, so only one of them serves.
+//
+// The socket is a trust boundary: whoever can connect chooses every request variable (the
+// client's address among them). A unix socket is created 0660 whatever the umask (its group
+// `group` when given, else the process's), before it listens, so no connection comes in while its
+// mode is wider; TCP peers are sorted by TClientFilter.
 //
 // Withdraw removes a unix socket's path: no new connection reaches the process any more, the
 // connections already queued on the socket can still be accepted, and a new instance can start
@@ -24,9 +32,10 @@ class TFastCGISocket {
   TFastCGISocket(const TFastCGISocket&) = delete;
   TFastCGISocket& operator=(const TFastCGISocket&) = delete;
 
-  // Listens on `address` (close-on-exec). False with `error` set (one line naming the address)
-  // when it is malformed, another process serves it, or the socket cannot be made.
-  bool Open(const std::string& address, std::string& error);
+  // Listens on `address` (close-on-exec); a unix socket gets group `group` unless it is empty.
+  // False with `error` set (one line naming the address) when it is malformed, another process
+  // serves it, the group does not exist or cannot be given, or the socket cannot be made.
+  bool Open(const std::string& address, const std::string& group, std::string& error);
 
   // The listening descriptor; -1 before a successful Open.
   int Fd() const { return fd_; }
@@ -39,11 +48,29 @@ class TFastCGISocket {
   void Withdraw();
 
  private:
-  bool OpenUnix(const std::string& path, std::string& error);
+  bool OpenUnix(const std::string& path, const std::string& group, std::string& error);
   bool OpenTcp(const std::string& address, std::string& error);
 
   int fd_ = -1;
   std::string path_;  // the unix socket's path while it names this socket
   dev_t device_ = 0;  // the path's file, to recognise it at Withdraw
   ino_t inode_ = 0;
+};
+
+// Which TCP peers a FastCGI socket serves: loopback addresses (127.0.0.0/8, ::1) unless a list
+// was given, then exactly the listed addresses (an IPv4 address also matches its IPv4-mapped
+// IPv6 form). Unix-socket peers are always allowed: the socket file's mode and group decide.
+class TClientFilter {
+ public:
+  // Reads a comma-separated list of IPv4 and IPv6 addresses ("127.0.0.1,::1"). False with
+  // `error` naming the first entry that is not an address.
+  bool Parse(const std::string& list, std::string& error);
+
+  bool Allows(const sockaddr* peer) const;
+
+  // The peer's address as text, for a log line.
+  static std::string Describe(const sockaddr_storage& peer);
+
+ private:
+  std::vector<std::array<unsigned char, 16>> listed_;  // IPv6, IPv4 as IPv4-mapped
 };

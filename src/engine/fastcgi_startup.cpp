@@ -34,7 +34,8 @@ bool ParseFastCGIOptions(const std::vector<std::string>& params, TFastCGIOptions
                          std::string& error) {
   for (size_t i = 0; i < params.size(); ++i) {
     const std::string& name = params[i];
-    if (name != "--fastcgi" && name != "--threads") {
+    if (name != "--fastcgi" && name != "--threads" && name != "--socket-group" &&
+        name != "--allow-clients") {
       error = "unknown option: " + name;
       return false;
     }
@@ -45,6 +46,14 @@ bool ParseFastCGIOptions(const std::vector<std::string>& params, TFastCGIOptions
     const std::string& value = params[++i];
     if (name == "--fastcgi") {
       options.Address = value;
+      continue;
+    }
+    if (name == "--socket-group") {
+      options.SocketGroup = value;
+      continue;
+    }
+    if (name == "--allow-clients") {
+      if (!options.Clients.Parse(value, error)) return false;
       continue;
     }
     if (value.size() > 3 || value.find_first_not_of("0123456789") != std::string::npos ||

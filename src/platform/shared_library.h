@@ -3,10 +3,9 @@
 #include <string>
 
 // A shared library opened while the program runs (the LoadLibrary / GetProcAddress pair), for a
-// dependency that only some runs need: OpenSSL for TLS to the mail server, libfcgi for the
-// FastCGI adapter. The gateway starts once for every form submission, and loading a linked
-// library costs every start more than the rest of a plain submission; opened here, only the runs
-// that use it pay.
+// dependency that only some runs need: OpenSSL for TLS to the mail server. The gateway starts once
+// for every form submission, and loading a linked library costs every start more than the rest of a
+// plain submission; opened here, only the runs that use it pay.
 //
 // The library is opened with RTLD_NOW | RTLD_LOCAL (its names stay out of the global scope) and
 // never closed: the bound functions stay valid for the life of the process. Not thread-safe by

@@ -175,9 +175,9 @@ in_root sh -c 'cd /tmp/debs && apt-get install -y -q ./brevix_*.deb ./brevix-wiz
 missing=$(in_root sh -c 'ldd /usr/bin/vorlwiz /usr/lib/brevix/brevix.cgi /usr/lib/brevix/brevix.so' |
   grep 'not found' || true)
 [ -z "$missing" ] || { echo "FAILED: libraries the packages' dependencies did not bring: $missing"; exit 1; }
-# brevix.cgi opens libssl (TLS to the mail server) and libfcgi (FastCGI) only when a run needs
-# them, so ldd does not list them: the package names them in its Depends.
-for lib in libssl.so.3 libfcgi.so.0; do
+# brevix.cgi opens libssl (TLS to the mail server) only when a run needs it, so ldd does not
+# list it: the package names it in its Depends.
+for lib in libssl.so.3; do
   in_root sh -c "ldconfig -p | grep -q '$lib '" ||
     { echo "FAILED: $lib, which brevix.cgi loads at run time, is not installed"; exit 1; }
 done
