@@ -39,6 +39,11 @@ void TGuardSettings::Load(const TProfileFile& file) {
   MaxRequestSize = ReadCount(file, "Max_Request_Size", 100000);
   MailSender = Trim(file.ReadString(kOptionsSection, "Mail_Sender", ""));
   AllowedOrigins = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Origins", ""));
+  MailOnGet = false;
+  for (const std::string& method :
+       SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Methods", "POST"))) {
+    MailOnGet = MailOnGet || UpperCase(method) == "GET";
+  }
 }
 
 std::vector<std::string> SplitSettingList(std::string_view value) {

@@ -43,6 +43,9 @@ struct TGuardSettings {
   // Allowed_Origins: the origins ("https://www.example.org", scheme, host and port as a browser
   // sends them in Origin) whose pages may read the gateway's answers; empty = none.
   std::vector<std::string> AllowedOrigins;
+  // Allowed_Methods: "GET" among its entries lets a form sent with GET mail; by default only a
+  // POST does (a GET is what any page's image or link makes a visiting browser send).
+  bool MailOnGet = false;
 
   // Reads the keys from `ini_file_name`; a missing file leaves every default and IniFound false.
   void Load(const std::string& ini_file_name);

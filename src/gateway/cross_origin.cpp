@@ -103,6 +103,20 @@ bool TForm1::PostFromAllowedOrigin() {
   return false;
 }
 
+bool TForm1::SentByAllowedMethod() {
+  TGatewayRequest& request = Request();
+  const std::string method = UpperCase(HttpServerVar("REQUEST_METHOD"));
+  if (method == "POST" || (request.Guards.MailOnGet && (method == "GET" || method == "HEAD"))) {
+    return true;
+  }
+  request.Refused = true;
+  request.LastMailError = kMethodNotAllowed;
+  LogError("Brevix BX Reports: " + std::string(kMethodNotAllowed) + ": " + OriginForLog(method));
+  THttpEngine* engine = CurrentHttpEngine();
+  if (!request.Json && engine != nullptr) engine->AddHeader(StatusLine(403), "");
+  return false;
+}
+
 void AddCrossOriginHeaders(const TGuardSettings& guards) {
   THttpEngine* engine = CurrentHttpEngine();
   if (engine == nullptr) return;

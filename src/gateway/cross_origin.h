@@ -26,6 +26,9 @@ struct TGuardSettings;
 
 // The error text of a post refused for its origin.
 inline constexpr const char* kOriginNotAllowed = "Form posted from a site that is not allowed";
+// The error text of a form that came by GET while brevix.ini lets only POST mail (the default):
+// an image or link on any page makes each visiting browser send a GET.
+inline constexpr const char* kMethodNotAllowed = "Form not sent with POST";
 
 // The longest origin written to the error log; a longer one is cut and ends in "...".
 inline constexpr size_t kMaxLoggedOrigin = 200;

@@ -152,16 +152,17 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
   try {
     try {
       LoadOptions();
-      // A post from a page the owner never listed is refused before any of its fields is used.
-      const bool origin_allowed = PostFromAllowedOrigin();
-      if (origin_allowed) {
+      // A post from a page the owner never listed, or a form that came by GET (an image on any
+      // page makes a visiting browser send one), is refused before any of its fields is used.
+      const bool source_allowed = PostFromAllowedOrigin() && SentByAllowedMethod();
+      if (source_allowed) {
         ResolveSettings();
         ApplyAutoResultsName();
         LoadMessageText();
         CheckRequiredFields();
       }
       const TBXOptions& options = *request.Options;
-      if (!origin_allowed) {
+      if (!source_allowed) {
         AnswerNotSent();
       } else if (!request.FieldsComplete) {
         AnswerMissing();

@@ -162,6 +162,9 @@ class TForm1 : public TComponentOwner {
   // the request is then refused, LastMailError is kOriginNotAllowed, a page answer's status is
   // 403, and the origin is logged.
   bool PostFromAllowedOrigin();
+  // False, with the request refused and logged, when the form came by another method than POST
+  // and brevix.ini's Allowed_Methods does not let GET mail.
+  bool SentByAllowedMethod();
   // True when a receipt may go to `receipt_to`: exactly one well-formed address, and
   // Max_Receipts_Per_Hour not reached for it or for the client address (one receipt is then
   // counted for both). A refusal is logged.

@@ -114,6 +114,7 @@ TEST_F(ConcurrencyTest, SimultaneousSubmissionsLoseNoRecordAndShareNoNumber) {
 TEST_F(ConcurrencyTest, SimultaneousErrorLinesStayWhole) {
   constexpr int kSubmissions = 12;
   ini_["Mail_To"] = "";
+  ini_["Allowed_Methods"] = "GET,POST";
   WriteIni();
   std::vector<std::future<cgi_test::CgiResult>> runs;
   for (int i = 0; i < kSubmissions; ++i) {

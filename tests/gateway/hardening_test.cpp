@@ -90,6 +90,26 @@ TEST_F(HardeningTest, DataFilesAreCreatedForOwnerAndGroupOnly) {
   }
 }
 
+// An <img src=".../brevix.cgi?mail_from=...&receipt_to=victim"> on any page made each visiting
+// browser send mail: a form that comes by GET mails only where brevix.ini allows it.
+class GetMailTest : public HardeningTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(GetMailTest, AGetMailsOnlyWhereTheSettingsAllowIt) {
+  const bool allowed = std::string(GetParam()) == "GET,POST";
+  if (*GetParam() != '\0') ini_["Allowed_Methods"] = GetParam();
+  WriteIni();
+  cgi_test::CgiRun run;
+  run.program = dir_ + "brevix.cgi";
+  run.env = Environment("GET");
+  run.env["QUERY_STRING"] = "mail_from=victim%40visitor.test&name=Ann";
+  const cgi_test::CgiResult result = cgi_test::RunCgi(run);
+  EXPECT_EQ(smtp_.WaitForMessages(1, std::chrono::seconds(allowed ? 10 : 1)), allowed ? 1 : 0);
+  EXPECT_EQ(result.output.find("Status: 403") != std::string::npos, !allowed) << result.output;
+  EXPECT_EQ(ErrorLog().find("Form not sent with POST: GET") != std::string::npos, !allowed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, GetMailTest, ::testing::Values("", "POST", "GET,POST"));
+
 TEST_F(HardeningTest, AnswerPageEscapesRequestValues) {
   WriteFile("thanks.htm", "<p>%name%</p><p>%error_desc%</p>");
   const Fields hostile = {{"mail_from", "a@b.test"},

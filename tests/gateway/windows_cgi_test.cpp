@@ -45,6 +45,7 @@ class WindowsCgiTest : public GatewaySite, public ::testing::WithParamInterface<
     GatewaySite::SetUp();
     ini_["Response_Page"] = "thanks.htm";
     ini_["Message_Text"] = "message.txt";
+    ini_["Allowed_Methods"] = "GET,POST";  // a row sends its form in the query string
     WriteFile("thanks.htm", "<p>Thanks %name%, number %refnum_order%.</p>");
     WriteFile("message.txt", "Order %refnum_order% from %name%\r\n");
   }
