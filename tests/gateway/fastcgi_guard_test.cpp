@@ -83,7 +83,7 @@ TEST_P(FastCgiHogTest, TwoHogsOnTwoThreadsDelayAVisitorOnlyUntilTheirDeadline) {
   std::vector<std::thread> hogs;
   for (int i = 0; i < 2; ++i) {
     hogs.emplace_back([&] {
-      const int fd = ConnectUnix(Socket());
+      const int fd = UnixSocket(Socket());
       SendAll(fd, GetParam().start);
       for (size_t at = 0; !stop && !GetParam().drip.empty();
            at = (at + 1) % GetParam().drip.size()) {
@@ -96,7 +96,7 @@ TEST_P(FastCgiHogTest, TwoHogsOnTwoThreadsDelayAVisitorOnlyUntilTheirDeadline) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const Clock::time_point asked = Clock::now();
-  const int visitor = ConnectUnix(Socket());
+  const int visitor = UnixSocket(Socket());
   SendAll(visitor, Post());
   const Answer answer = ReadAnswer(visitor);
   const auto waited = Clock::now() - asked;
@@ -144,12 +144,12 @@ class FastCgiRecordTest : public FastCgiGuardTest,
 TEST_P(FastCgiRecordTest, HostileRecordsCloseTheirConnectionAndTheProcessServesOn) {
   StartServer();
   ASSERT_TRUE(FastCgiProcess::WaitForSocket(Socket())) << FileText("server.out");
-  const int fd = ConnectUnix(Socket());
+  const int fd = UnixSocket(Socket());
   SendAll(fd, GetParam().bytes);
   const Answer hostile = ReadAnswer(fd);
   EXPECT_EQ(hostile.output, "");
   EXPECT_FALSE(hostile.complete);
-  const int visitor = ConnectUnix(Socket());
+  const int visitor = UnixSocket(Socket());
   SendAll(visitor, Post());
   const Answer answer = ReadAnswer(visitor);
   ASSERT_TRUE(answer.complete) << FileText("server.out");

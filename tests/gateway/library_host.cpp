@@ -393,7 +393,7 @@ TEST_P(LibraryHost, SimultaneousSubmissionsThroughAllInterfacesLoseNothing) {
   constexpr int kSubmissions = kThreads * 3;
   WriteIni(
       "Mail_Subject=Form mail\r\nResults_File=results.csv\r\nResults_File_Template=record.txt\r\n"
-      "Message_Text=message.txt\r\nResponse_Page=thanks.htm\r\n"
+      "Message_Text=message.txt\r\nResponse_Page=thanks.htm\r\nAllowed_Methods=GET,POST\r\n"
       "CGI_Mode=" +
       GetParam() + "\r\n");
   WriteFile("record.txt", "BEGIN %n% %pad% END %n%");
