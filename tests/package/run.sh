@@ -284,7 +284,9 @@ done
 # shellcheck disable=SC2086 # options and values are words
 in_root brevix-site relay /srv/brevix $relay_args --user forms@example.org \
   --password-file /root/provider-password --ca-file /etc/ssl/provider-ca.crt
-ini_settings=$(grep -i '^SMTP_' "$root/srv/brevix/brevix.ini" | tr -d '\r' | sort | tr '\n' ' ')
+# The settings of the mail server and its login (SMTP_Helo_Name is none of them).
+ini_settings=$(grep -iE '^SMTP_(Server|Port|Security|User|Password|Verify)=' \
+  "$root/srv/brevix/brevix.ini" | tr -d '\r' | sort | tr '\n' ' ')
 table=$(stat -c '%U %a' "$root"/etc/postfix/brevix_relay_password{,.db} | sort -u)
 if [ "$ini_settings" != "SMTP_Port=25 SMTP_Server=127.0.0.1 " ] || [ "$table" != "root 600" ]; then
   echo "FAILED: after relay, brevix.ini sets: $ini_settings; the password table: $table"
