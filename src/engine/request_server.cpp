@@ -15,6 +15,7 @@
 #include <exception>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "common/exception.h"
@@ -24,6 +25,7 @@
 #include "engine/http_log.h"
 #include "engine/spool_files.h"
 #include "engine/spool_owners.h"
+#include "engine/spool_request_head.h"
 #include "platform/process_end.h"
 
 namespace {
@@ -284,24 +286,18 @@ void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base) {
     if (request_fd < 0) throw Exception("Cannot open file \"" + taken + "\"");
     auto input = std::make_unique<THandleStream>(request_fd, true);
     std::string text;
-    size_t blank = std::string::npos;
     char block[512];
-    while ((blank = text.find("\r\n\r\n")) == std::string::npos &&
-           text.size() < kMaxVariableBlock) {
+    while (text.find("\r\n\r\n") == std::string::npos && text.size() < kMaxVariableBlock) {
       const int n = input->Read(block, sizeof block);
       if (n <= 0) break;
       text.append(block, static_cast<size_t>(n));
     }
     // Without its variables there is no request to run; the forwarder waits out its time.
-    if (blank == std::string::npos || blank == 0) return;
-    input->SetPosition(static_cast<int64_t>(blank + 4));
+    const std::optional<TSpooledRequestHead> head = ParseSpooledRequestHead(text);
+    if (!head) return;
+    input->SetPosition(static_cast<int64_t>(head->BodyOffset));
     auto variables = std::make_unique<TStringList>(true);
-    for (size_t start = 0; start < blank;) {
-      size_t end = text.find("\r\n", start);
-      if (end == std::string::npos || end > blank) end = blank;
-      variables->Add(text.substr(start, end - start));
-      start = end + 2;
-    }
+    for (const std::string& line : head->Variables) variables->Add(line);
     const std::string answer = base + spool::kAnswerStage;
     const int fd = spool::CreateSpoolFile(answer);
     if (fd < 0) throw Exception("Cannot create file \"" + answer + "\"");
