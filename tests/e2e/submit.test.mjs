@@ -219,8 +219,20 @@ test('a page on an allowed origin sends the form by script and shows the outcome
 
     const page = await browser.newPage();
     await page.goto(`${allowed.origin}/form.html`);
-    // Without the required name: the field is marked, nothing is sent.
+    // Nothing filled in: the answer lists mail_from before namereq, but the focus goes to the
+    // first of them in the page, and the form's own text replaces the English one.
     const mailsBefore = mailFiles().length;
+    await page.evaluate(() => document.querySelector('#brochure')
+      .setAttribute('data-brevix-missing', 'Bitte die markierten Felder ausfüllen.'));
+    await page.click('#send');
+    assert.deepEqual(await outcome(page),
+      { kind: 'missing', text: 'Bitte die markierten Felder ausfüllen.' });
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'namereq');
+    await page.evaluate(() => {
+      document.querySelector('#brochure').removeAttribute('data-brevix-missing');
+      document.querySelector('#outcome').removeAttribute('data-brevix-outcome');
+    });
+    // Without the required name: the field is marked, nothing is sent.
     await page.fill('#mail_from', 'carla@example.org');
     await page.click('#send');
     assert.deepEqual(await outcome(page),

@@ -12,18 +12,31 @@
 // error. Without scripts the form stays a normal post answered with the gateway's pages. A page
 // on another site than the gateway needs its origin in the gateway's Allowed_Origins, or the
 // browser keeps the answer from it and the page shows a failure.
+//
+// The texts are English unless the form carries its own, read when the answer comes:
+// data-brevix-sending, data-brevix-sent, data-brevix-reference (followed by the number),
+// data-brevix-missing, data-brevix-refused and data-brevix-failed (followed by the gateway's
+// error text), data-brevix-not-configured and data-brevix-unreachable, e.g.
+//   <form action="/cgi-bin/brevix.cgi" method="post" data-brevix-sent="Merci !">
 (function () {
   'use strict';
 
+  // The English texts, by the name of the form's data-brevix-* attribute that replaces each.
   var texts = {
     sending: 'Sending…',
     sent: 'Thank you! Your message has been sent.',
-    reference: ' Your reference number is ',
+    reference: 'Your reference number is',
     missing: 'Please fill in the marked fields.',
-    refused: 'The form was not sent: ',
-    failed: 'The message could not be sent: ',
+    refused: 'The form was not sent:',
+    failed: 'The message could not be sent:',
+    'not-configured': 'The form is not set up yet. Please let the site owner know.',
     unreachable: 'The form could not be sent. Please try again later.',
   };
+
+  function text(form, name) {
+    var own = form.getAttribute('data-brevix-' + name);
+    return own === null ? texts[name] : own;
+  }
 
   function statusElement(form) {
     var element = form.querySelector('[data-brevix-status]');
@@ -38,11 +51,11 @@
   }
 
   // Text only: every value in an answer may come from a visitor or a mail server.
-  function show(form, outcome, text) {
+  function show(form, outcome, message) {
     var element = statusElement(form);
     element.className = 'brevix-status-' + outcome;
     element.setAttribute('data-brevix-outcome', outcome);
-    element.textContent = text;
+    element.textContent = message;
   }
 
   function clearMarks(form) {
@@ -53,15 +66,19 @@
     }
   }
 
+  // Marks every field the answer names and focuses the first of them in the page's order (the
+  // answer lists the gateway's own fields first). Names that are no field of the form are left.
   function markMissing(form, names) {
+    var wanted = Object.create(null);
+    for (var i = 0; i < names.length; i++) wanted[String(names[i])] = true;
     var first = null;
-    for (var i = 0; i < names.length; i++) {
-      var field = form.elements.namedItem(String(names[i]));
-      if (!field) continue;
-      if (field.length !== undefined && !field.tagName) field = field[0];  // a group of inputs
+    for (var j = 0; j < form.elements.length; j++) {
+      var field = form.elements[j];
+      if (!field.name || wanted[field.name] !== true) continue;
+      wanted[field.name] = false;  // of a group of inputs, only the first is marked
       field.classList.add('brevix-missing');
       field.setAttribute('aria-invalid', 'true');
-      if (!first) first = field;
+      if (!first && field.type !== 'hidden') first = field;
     }
     if (first && first.focus) first.focus();
   }
@@ -71,18 +88,21 @@
     if (answer.status === 'sent') {
       form.reset();
       var number = answer.refnum === null || answer.refnum === undefined ? '' : String(answer.refnum);
-      show(form, 'sent', texts.sent + (number ? texts.reference + number + '.' : ''));
+      var reference = number ? ' ' + text(form, 'reference') + ' ' + number + '.' : '';
+      show(form, 'sent', text(form, 'sent') + reference);
       var element = statusElement(form);
       element.setAttribute('data-brevix-refnum', number);
     } else if (answer.status === 'missing') {
       markMissing(form, Array.isArray(answer.missing) ? answer.missing : []);
-      show(form, 'missing', texts.missing);
+      show(form, 'missing', text(form, 'missing'));
     } else if (answer.status === 'refused') {
-      show(form, 'refused', texts.refused + String(answer.error || ''));
+      show(form, 'refused', text(form, 'refused') + ' ' + String(answer.error || ''));
     } else if (answer.status === 'failed') {
-      show(form, 'failed', texts.failed + String(answer.error || ''));
+      show(form, 'failed', text(form, 'failed') + ' ' + String(answer.error || ''));
+    } else if (answer.status === 'not_configured') {
+      show(form, 'error', text(form, 'not-configured'));
     } else {
-      show(form, 'error', texts.unreachable);
+      show(form, 'error', text(form, 'unreachable'));
     }
   }
 
@@ -91,7 +111,7 @@
     if (!window.fetch || !window.FormData) return;  // an old browser posts the form as ever
     event.preventDefault();
     clearMarks(form);
-    show(form, 'sending', texts.sending);
+    show(form, 'sending', text(form, 'sending'));
     var buttons = form.querySelectorAll('button, input[type=submit]');
     for (var i = 0; i < buttons.length; i++) buttons[i].disabled = true;
     var done = function () {
@@ -112,7 +132,7 @@
         answered(form, answer);
       }, function () {
         // No answer, or one the browser keeps from this page (an origin not allowed).
-        show(form, 'error', texts.unreachable);
+        show(form, 'error', text(form, 'unreachable'));
       })
       .then(done, done);
   }
