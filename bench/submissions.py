@@ -177,10 +177,16 @@ def main():
         lines = ["Receipt_Text=" if line.lower().startswith("receipt_text=") else line for line in lines]
         with open(ini, "w", newline="") as f:
             f.write("\r\n".join(lines))
+        # The floors live beside the gateway's folder, which serves nothing but the gateway.
+        floors = os.path.join(site, "floor")
+        os.makedirs(floors, exist_ok=True)
         for name, extra in (("floor.cgi", []),
                             ("floor_mail.cgi", ["-DWITH_MAIL", f"-DSMTP_PORT={smtp_port}"])):
-            subprocess.check_call(["cc", "-O2", "-o", os.path.join(cgi, name), *extra,
+            subprocess.check_call(["cc", "-O2", "-o", os.path.join(floors, name), *extra,
                                    os.path.join(REPO, "bench", "floor_cgi.c")])
+        with open(os.path.join(site, "conf", "lighttpd-local.conf"), "w") as f:
+            f.write(f'alias.url += ( "/floor/" => "{floors}/" )\n'
+                    '$HTTP["url"] =~ "^/floor/" {\n    cgi.assign = ( ".cgi" => "" )\n}\n')
         subprocess.check_call([SITE_SH, "start", "lighttpd", site, str(web_port)])
         with open(os.path.join(site, "run", "lighttpd.pid")) as f:
             server_pid = int(f.read())
@@ -193,16 +199,18 @@ def main():
         rows = {}
         server_cpu = {}
         url = f"http://127.0.0.1:{web_port}/cgi-bin/"
-        for label, script in (("trivial floor", "floor.cgi"), ("mail floor", "floor_mail.cgi"),
-                              ("gateway", "brevix.cgi"), ("forwarded", "brevix.cgi")):
+        floor_url = f"http://127.0.0.1:{web_port}/floor/"
+        for label, script in (("trivial floor", floor_url + "floor.cgi"),
+                              ("mail floor", floor_url + "floor_mail.cgi"),
+                              ("gateway", url + "brevix.cgi"), ("forwarded", url + "brevix.cgi")):
             if label == "gateway":
-                check_sends(url + script)
+                check_sends(script)
             if label == "forwarded":
-                request_server = start_request_server(cgi, url + script)
+                request_server = start_request_server(cgi, script)
             for connections in (1, 4):
                 before = children_cpu(server_pid)
                 server_before = process_cpu(request_server) if label == "forwarded" else 0
-                total, rate, latency, errors = wrk(url + script, connections, lua)
+                total, rate, latency, errors = wrk(script, connections, lua)
                 time.sleep(0.2)
                 cpu = (children_cpu(server_pid) - before) / max(total, 1)
                 rows[(label, connections)] = (rate, latency, cpu, errors)

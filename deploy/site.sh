@@ -90,6 +90,9 @@ cmd_start() {
   case "$server" in
     lighttpd)
       render "$here/lighttpd.conf" "$root" "$port" >"$root/conf/lighttpd.conf"
+      # A site's own additions (the benchmark's floor programs), outside the gateway's folder.
+      [ ! -f "$root/conf/lighttpd-local.conf" ] ||
+        cat "$root/conf/lighttpd-local.conf" >>"$root/conf/lighttpd.conf"
       as_root || sed -i '/server\.\(user\|group\)name/d' "$root/conf/lighttpd.conf"
       lighttpd -f "$root/conf/lighttpd.conf" || { explain_lighttpd_failure "$root"; return 1; } ;;
     apache)

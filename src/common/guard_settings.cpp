@@ -39,6 +39,7 @@ void TGuardSettings::Load(const TProfileFile& file) {
   MaxRequestSize = ReadCount(file, "Max_Request_Size", 100000);
   MailSender = Trim(file.ReadString(kOptionsSection, "Mail_Sender", ""));
   AllowedOrigins = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Origins", ""));
+  AllowedRedirects = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Redirects", ""));
   MailOnGet = false;
   for (const std::string& method :
        SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Methods", "POST"))) {

@@ -43,6 +43,9 @@ struct TGuardSettings {
   // Allowed_Origins: the origins ("https://www.example.org", scheme, host and port as a browser
   // sends them in Origin) whose pages may read the gateway's answers; empty = none.
   std::vector<std::string> AllowedOrigins;
+  // Allowed_Redirects: host names besides the gateway's own (HTTP_HOST) that a form's
+  // response_page, error_page or info_missing_page address may send the visitor to.
+  std::vector<std::string> AllowedRedirects;
   // Allowed_Methods: "GET" among its entries lets a form sent with GET mail; by default only a
   // POST does (a GET is what any page's image or link makes a visiting browser send).
   bool MailOnGet = false;

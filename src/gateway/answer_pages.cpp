@@ -72,13 +72,15 @@ void TForm1::AnswerSent(bool log_missing_page) {
 void TForm1::AnswerNotSent() {
   TGatewayRequest& request = Request();
   if (request.Json) {
-    // The error text is what the error page shows in "error_desc"; the server, port and
-    // addresses stay out of an answer that any allowed page may read.
+    // A guard's refusal is the gateway's own fixed text; a failed send is named by its kind
+    // alone. The server's reply, port and addresses stay out of an answer that any allowed page
+    // may read (the error log keeps the reply).
     const bool refused = request.Refused || request.MailRefused;
     std::string body = "{\"status\":";
     body += refused ? "\"refused\"" : "\"failed\"";
     body += ",\"error\":";
-    body += JsonString(Trim(request.LastMailError));
+    body += JsonString(refused ? Trim(request.LastMailError)
+                               : MailFailureKind(request.SmtpSendMail1->LastReplyCode()));
     body += '}';
     WriteJsonAnswer(refused ? 403 : 502, body);
     return;

@@ -173,3 +173,9 @@ void WriteJsonAnswer(int status, const std::string& object) {
   engine->AddHeader("Content-Type", "application/json; charset=utf-8");
   engine->Write(object);
 }
+
+const char* MailFailureKind(int reply_code) {
+  if (reply_code >= 400 && reply_code <= 599) return "The mail server refused the message";
+  if (reply_code < 0) return "The mail server could not be reached";
+  return "The mail could not be sent";
+}

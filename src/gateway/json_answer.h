@@ -10,9 +10,12 @@
 //   sent (200)     {"status":"sent","refnum":12}        refnum null when the request drew none
 //   missing (422)  {"status":"missing","missing":["namereq","mail_from"]}
 //   refused (403)  {"status":"refused","error":"Too many submissions"}
-//   failed (502)   {"status":"failed","error":"550 5.1.1 mailbox unavailable"}
+//   failed (502)   {"status":"failed","error":"The mail server refused the message"}
 //   error (400)    {"status":"error","error":"Request body incomplete: 10 of 40 bytes arrived"}
 //   error (500)    {"status":"error","error":"Unexpected error"}
+//
+// A failed send names only the kind of failure (MailFailureKind): the server's own reply can
+// hold addresses, host names and more, and stays in the error log.
 //
 // Everything else of the request (mail, results file, logs, reference numbers) is the same as
 // for an HTML answer; only the answer differs. A form posted without asking for JSON is answered
@@ -26,6 +29,12 @@ bool RequestPrefersJson(std::string_view accept, std::string_view format_field);
 // escaped, as are U+2028 and U+2029 (line ends to a script); bytes that are not UTF-8 become
 // U+FFFD, so the answer is always valid UTF-8 whatever a visitor sent.
 std::string JsonString(std::string_view text);
+
+// The kind of a failed send, from the code of the mail server's last reply (-1 when none was
+// read): "The mail server refused the message" for a 4xx or 5xx reply, "The mail server could
+// not be reached" when no reply came (no connection, silence, a hang-up), else "The mail could
+// not be sent" (a TLS or security-setting failure, an unreadable attachment).
+const char* MailFailureKind(int reply_code);
 
 // `names` as a JSON array of strings.
 std::string JsonStringArray(const std::vector<std::string>& names);

@@ -116,7 +116,8 @@ size_t CountRecipients(std::string_view to, std::string_view cc, std::string_vie
 }
 
 bool IsSingleAddress(std::string_view list) {
-  return Addresses(list).size() == 1;
+  return Addresses(list).size() == 1 &&
+         IsWellFormedAddressList(WithoutLineBreaks(std::string(list)));
 }
 
 bool MainMailRecipientsAllowed(TForm1& form) {
@@ -133,7 +134,16 @@ bool MainMailRecipientsAllowed(TForm1& form) {
   }
   // Only what the form supplied is checked: the ini's own lists are the owner's choice.
   for (const char* field : {"mail_to", "mail_cc", "mail_bcc"}) {
-    for (const MailAddress& a : Addresses(HttpFormVar(field, ""))) {
+    const std::string list = HttpFormVar(field, "");
+    // "<a@x.org> NOTIFY=..." is no address: refused whole, not sent with the item left out.
+    if (!IsWellFormedAddressList(WithoutLineBreaks(list))) {
+      form.LogError("Brevix BX Reports: Recipient not allowed: " + list +
+                    " (not a list of addresses)");
+      request.LastMailError = kRecipientNotAllowed;
+      request.MailRefused = true;
+      return false;
+    }
+    for (const MailAddress& a : Addresses(list)) {
       if (IsAllowedRecipient(request.Guards, *request.Configured, a.address)) continue;
       form.LogError("Brevix BX Reports: Recipient not allowed: " + a.address +
                     " (add it to Allowed_Recipients in brevix.ini)");

@@ -90,10 +90,16 @@ void TForm1::ResolveSettings() {
 }
 
 std::string TForm1::FormPageName(const std::string& field, const std::string& configured) {
-  // An "http:" or "https:" address is a redirect, not a file name.
+  // An "http:" or "https:" address is a redirect, not a file name; a form may send the visitor
+  // only to this site or to a host the owner listed. The ini's own addresses are never checked.
   const std::string value = HttpFormVar(field, "");
-  if (IsPageAddress(value)) return value;
-  return FormFileName(field, configured);
+  if (!IsPageAddress(value)) return FormFileName(field, configured);
+  if (IsAllowedRedirect(value, HttpServerVar("HTTP_HOST"), Request().Guards.AllowedRedirects)) {
+    return value;
+  }
+  LogError("Brevix BX Reports: Refused form field " + field + " " + value +
+           " (add its host to Allowed_Redirects in brevix.ini)");
+  return configured;
 }
 
 void TForm1::CheckRequiredFields() {

@@ -107,8 +107,8 @@ std::string SingleMailAddress(std::string_view list) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::string();
   }
   const std::vector<MailAddress> items = ParseAddressList(list);
-  if (items.size() != 1 || items[0].name.find('@') != std::string::npos ||
-      !IsWellFormedMailAddress(items[0].address)) {
+  if (items.size() != 1 || !IsWellFormedAddressList(list) ||
+      items[0].name.find('@') != std::string::npos || !IsWellFormedMailAddress(items[0].address)) {
     return std::string();
   }
   return items[0].address;

@@ -27,23 +27,22 @@ MailAddress SplitItem(std::string_view item) {
   for (char c : address) {
     if (c != '<' && c != '>' && c != ',') result.address += c;
   }
-  // A whole item taken as the address may still hold blanks or line breaks inside it (a name
-  // made only of a "<"-prefixed part); none of them may reach a command line.
+  // A whole item taken as the address may still hold blanks or control characters inside it (a
+  // name made only of a "<"-prefixed part); none of them may reach a command line.
   for (char& c : result.address) {
-    if (c == '\r' || c == '\n') c = ' ';
+    if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = ' ';
   }
   result.address = Trim(result.address);
   for (char& c : result.name) {
-    if (c == '\r' || c == '\n') c = ' ';
+    if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = ' ';
   }
   return result;
 }
 
-}  // namespace
-
-std::vector<MailAddress> ParseAddressList(std::string_view list) {
-  std::vector<MailAddress> result;
-  std::string rest = Trim(list);
+// Calls `each` with every trimmed, non-empty item of `list`.
+template <typename Each>
+void ForEachItem(std::string_view list, Each each) {
+  const std::string rest = Trim(list);
   std::string_view remaining = rest;
   while (!remaining.empty()) {
     const size_t cut = remaining.find_first_of(",;");
@@ -53,10 +52,37 @@ std::vector<MailAddress> ParseAddressList(std::string_view list) {
     } else {
       remaining = remaining.substr(cut + 1);
     }
+    if (!item.empty()) each(item);
+  }
+}
+
+}  // namespace
+
+std::vector<MailAddress> ParseAddressList(std::string_view list) {
+  std::vector<MailAddress> result;
+  ForEachItem(list, [&result](const std::string& item) {
+    if (!IsOneAddressItem(item)) return;
     MailAddress address = SplitItem(item);
     if (!address.address.empty()) result.push_back(std::move(address));
-  }
+  });
   return result;
+}
+
+bool IsOneAddressItem(std::string_view item) {
+  const size_t open = item.find('<');
+  const size_t close = item.find('>');
+  if (open != std::string_view::npos && item.find('<', open + 1) != std::string_view::npos) {
+    return false;
+  }
+  return close == std::string_view::npos || close + 1 == item.size();
+}
+
+bool IsWellFormedAddressList(std::string_view list) {
+  bool well_formed = true;
+  ForEachItem(list, [&well_formed](const std::string& item) {
+    well_formed = well_formed && IsOneAddressItem(item);
+  });
+  return well_formed;
 }
 
 std::string FormatAddressList(std::string_view list, bool with_names) {

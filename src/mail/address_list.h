@@ -15,9 +15,20 @@ struct MailAddress {
 // Splits `list` into its items, in order. An item is cut at the first "," or ";"; it is split
 // into name and address at the last blank, control character or "<" (scanning from its end);
 // when the name comes out empty the whole item is the address. Items whose address comes out
-// empty are skipped. CR and LF never survive into an address (they are split points) and are
-// turned into blanks in a name. Never throws; linear in the size of `list`.
+// empty are skipped, and so is every item that is not one address (IsOneAddressItem): nothing
+// after a closing ">" ever becomes an address. Control characters never survive into an address
+// (they are split points) and are turned into blanks in a name. Never throws; linear in the size
+// of `list`.
 std::vector<MailAddress> ParseAddressList(std::string_view list);
+
+// True when the trimmed `item` (one item of a list, no "," or ";") can be one address: it holds
+// at most one "<" and at most one ">", and a ">" is its last character. "<a@x.org> SIZE=1" is
+// not: whatever follows the closing bracket would otherwise be read as the address.
+bool IsOneAddressItem(std::string_view item);
+
+// True when every item of `list` is one address (IsOneAddressItem). A form value for which this
+// is false is refused as a whole, rather than sent with its malformed items left out.
+bool IsWellFormedAddressList(std::string_view list);
 
 // The items of `list` joined by ",": with names each as "name <address>" (only "<address>" when
 // it has no name), without names as "<address>".

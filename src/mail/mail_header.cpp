@@ -41,6 +41,13 @@ std::string WithoutLineBreaks(std::string text) {
   return text;
 }
 
+std::string WithoutControls(std::string text) {
+  for (char& c : text) {
+    if ((static_cast<unsigned char>(c) < ' ' && c != '\t') || c == 0x7f) c = ' ';
+  }
+  return text;
+}
+
 MailHeaderText SortHeaderLines(const TStringList& header_template, bool has_attachments,
                                const MailHeaderValues& values) {
   MailHeaderText result;
@@ -63,14 +70,13 @@ MailHeaderText SortHeaderLines(const TStringList& header_template, bool has_atta
 }
 
 std::string ReplaceHeaderMacros(const std::string& header, const MailHeaderValues& values) {
-  const std::string subject = EncodeHeaderWord(WithoutLineBreaks(values.subject));
+  const std::string subject = EncodeHeaderWord(WithoutControls(values.subject));
   std::vector<Segment> segments{{header, true}};
-  ReplaceFirst(segments, "%MAILTO%", FormatAddressListForHeader(WithoutLineBreaks(values.mail_to)));
-  ReplaceFirst(segments, "%MAILCC%", FormatAddressListForHeader(WithoutLineBreaks(values.mail_cc)));
-  ReplaceFirst(segments, "%MAILBCC%",
-               FormatAddressListForHeader(WithoutLineBreaks(values.mail_bcc)));
+  ReplaceFirst(segments, "%MAILTO%", FormatAddressListForHeader(WithoutControls(values.mail_to)));
+  ReplaceFirst(segments, "%MAILCC%", FormatAddressListForHeader(WithoutControls(values.mail_cc)));
+  ReplaceFirst(segments, "%MAILBCC%", FormatAddressListForHeader(WithoutControls(values.mail_bcc)));
   ReplaceFirst(segments, "%MAILFROM%",
-               FormatAddressListForHeader(WithoutLineBreaks(values.mail_from)));
+               FormatAddressListForHeader(WithoutControls(values.mail_from)));
   ReplaceFirst(segments, "%MAILSUBJECT%", subject);
   ReplaceFirst(segments, "%SUBJECT%", subject);
   std::string out;

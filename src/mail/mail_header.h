@@ -29,9 +29,13 @@ MailHeaderText SortHeaderLines(const TStringList& header_template, bool has_atta
 // Replaces, in this order and each at its first occurrence only (found without regard to case),
 // "%MAILTO%", "%MAILCC%", "%MAILBCC%", "%MAILFROM%" (address lists with names, display names
 // beyond ASCII as encoded words), "%MAILSUBJECT%" and "%SUBJECT%" (the subject, as an encoded
-// word when beyond ASCII). Only template text is searched, never an inserted value. CR and LF in
-// the values become blanks, so no value can start a header line of its own.
+// word when beyond ASCII). Only template text is searched, never an inserted value. Control
+// characters in the values (CR, LF and NUL among them; tab excepted) become blanks, so no value
+// can start a header line of its own or carry a byte no header may hold, encoded or not.
 std::string ReplaceHeaderMacros(const std::string& header, const MailHeaderValues& values);
 
 // CR and LF of `text` turned into blanks.
 std::string WithoutLineBreaks(std::string text);
+
+// Every control character of `text` (below 32, and 127) except tab turned into a blank.
+std::string WithoutControls(std::string text);

@@ -38,6 +38,16 @@ bool HasVisibleText(std::string_view text) {
   return false;
 }
 
+// `line` (without its line end) as a header may hold it: a control character other than tab
+// (NUL, a lone CR, ESC, DEL ...) becomes a blank, wherever in the template or a value it came from.
+std::string Clean(std::string_view line) {
+  std::string text(line);
+  for (char& c : text) {
+    if ((static_cast<unsigned char>(c) < ' ' && c != '\t') || c == 0x7f) c = ' ';
+  }
+  return text;
+}
+
 // The fields of a header block; continuation lines join the field before them, and lines that
 // are no field (with their continuations) are left out.
 std::vector<Field> SplitFields(std::string_view block) {
@@ -47,9 +57,11 @@ std::vector<Field> SplitFields(std::string_view block) {
   while (start < block.size()) {
     size_t end = block.find('\n', start);
     if (end == std::string_view::npos) end = block.size();
-    std::string_view line = block.substr(start, end - start);
+    std::string_view raw = block.substr(start, end - start);
     start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    const std::string text = Clean(raw);
+    const std::string_view line = text;
     if (line.empty()) continue;
     if (line.front() == ' ' || line.front() == '\t') {
       if (!in_field) continue;
@@ -72,7 +84,7 @@ std::vector<Field> SplitFields(std::string_view block) {
 std::string Line(std::string_view name, std::string_view value) {
   std::string line(name);
   line += ": ";
-  line += value;
+  line += Clean(value);
   line += "\r\n";
   return line;
 }

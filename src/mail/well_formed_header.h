@@ -32,12 +32,13 @@ struct HeaderFrame {
 //   "text/plain; charset=" frame.charset after MIME-Version.
 // - With frame.reply_to set, "Reply-To: " it follows the first From field (or ends the block) and
 //   the template's Reply-To fields are dropped.
-// Every other field keeps its place and its text.
+// Every other field keeps its place and its text. In every line, the frame's values included, a
+// control character other than tab becomes a blank: no NUL or stray CR reaches the wire.
 std::string WellFormedHeader(std::string_view expanded, const HeaderFrame& frame);
 
 // The header of the text part of a multipart message (the template's Content-* lines): empty and
 // repeated Content-Type and Content-Transfer-Encoding fields are dropped, and a missing
-// Content-Type becomes "text/plain; charset=" `charset`.
+// Content-Type becomes "text/plain; charset=" `charset`. Control characters as above.
 std::string WellFormedPartHeader(std::string_view part_header, std::string_view charset);
 
 // `t` as an RFC 5322 date in the local time zone of the process, with English names whatever the

@@ -152,7 +152,7 @@ test('a submission without the required name shows the missing-information page 
 // Apache hands a query string without "=" to a CGI program as its arguments. Neither a file of
 // the gateway's folder (results.csv holds visitor text) nor the request-server start words may
 // make a request anything but standard CGI: each is answered like a request without the query.
-test('a query string never chooses how the gateway runs', async () => {
+test('a query string never chooses how the gateway runs, and no other file of its folder is served', async () => {
   const mailsBefore = mailFiles().length;
   const answer = async (query) => {
     const response = await fetch(`${base}/cgi-bin/brevix.cgi${query}`);
@@ -166,6 +166,17 @@ test('a query string never chooses how the gateway runs', async () => {
   }
   assert.ok(!fs.existsSync(path.join(gatewayDir, 'Temp', 'brevix.cgi_s')), 'a request server runs');
   assert.equal(mailFiles().length, mailsBefore);
+  // Nothing of the gateway's folder but the program is served, whatever the file's name.
+  const decoys = ['upload-decoy.dat', 'brevix.cgi.bak'];
+  for (const name of decoys) fs.writeFileSync(path.join(gatewayDir, name), 'secret');
+  try {
+    for (const name of ['results.csv', 'Temp/brevix.cgi_s', ...decoys]) {
+      const status = (await fetch(`${base}/cgi-bin/${name}`)).status;
+      assert.ok(status === 403 || status === 404, `${name}: ${status}`);
+    }
+  } finally {
+    for (const name of decoys) fs.rmSync(path.join(gatewayDir, name), { force: true });
+  }
 });
 
 // A static site on another origin (another port of 127.0.0.1) that serves the sample form, its

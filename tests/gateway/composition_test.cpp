@@ -282,6 +282,27 @@ INSTANTIATE_TEST_SUITE_P(Mails, WellFormedMailTest,
                                            WellFormedCase{false, true}, WellFormedCase{true, false},
                                            WellFormedCase{true, true}));
 
+// NUL and the other control characters (tab aside) of a form's values never reach a header.
+TEST_F(CompositionTest, NoControlCharacterReachesAHeader) {
+  ini_["Allowed_Recipients"] = "@site.test";
+  ini_["Mail_Sender"] = "forms@site.test";  // the visitor's sender becomes the Reply-To
+  const std::string nul(1, '\0');
+  Post({{"mail_from", "Ann" + nul + "Lee <ann@visitor.test>"},
+        {"mail_to", "Desk" + nul + "\x1b <desk@site.test>"},
+        {"mail_cc", "Shop" + nul + "\x7f <shop@site.test>"},
+        {"mail_subject", "Hi" + nul + "\x01there"}});
+  ASSERT_EQ(smtp_.WaitForMessages(1), 1) << ErrorLog();
+  const std::string header = Header(1);
+  for (size_t i = 0; i < header.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(header[i]);
+    const bool line_end = header.compare(i, 2, "\r\n") == 0 || (i > 0 && header[i - 1] == '\r');
+    EXPECT_TRUE((c >= ' ' && c != 0x7f) || c == '\t' || line_end) << i << ": " << header;
+  }
+  EXPECT_EQ(FieldValues(Mail(1), "Subject"), std::vector<std::string>{"Hi  there"});
+  EXPECT_EQ(FieldValues(Mail(1), "Reply-To"),
+            std::vector<std::string>{"Ann Lee <ann@visitor.test>"});
+}
+
 struct SenderCase {
   const char* mail_sender;       // the ini's Mail_Sender
   const char* form_mail_sender;  // a form field of that name (never used); nullptr: none sent

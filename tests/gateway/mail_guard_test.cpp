@@ -130,6 +130,14 @@ INSTANTIATE_TEST_SUITE_P(
                       "Brevix BX Reports: Recipient not allowed: @elsewhere.test:x@example.com "
                       "(add it to Allowed_Recipients in brevix.ini)",
                       kNotAllowed},
+        // Text after the closing bracket is not an address: the whole value is refused.
+        RecipientCase{"TextAfterAddress",
+                      {},
+                      {{"mail_to", "<sales@site.test> NOTIFY=SUCCESS"}},
+                      {},
+                      "Brevix BX Reports: Recipient not allowed: <sales@site.test> NOTIFY=SUCCESS "
+                      "(not a list of addresses)",
+                      kNotAllowed},
         // The form's own value, not the ini's, is what an override is compared against.
         RecipientCase{"FormCannotVouchForItself",
                       {{"Allowed_Recipients", ""}},

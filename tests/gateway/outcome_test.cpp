@@ -138,6 +138,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "Brevix BX Reports: Mail_From is not one address: a@x.test, Bob <b@y.test>"},
         MissingCase{
             "", {{"mail_from", " ;, "}}, "Brevix BX Reports: Mail_From is not one address:  ;, "},
+        // Nothing after the closing bracket may become the sender (or ESMTP parameters).
+        MissingCase{"",
+                    {{"mail_from", "<a@b.test> SIZE=1 BODY=8BITMIME"}},
+                    "Brevix BX Reports: Mail_From is not one address: <a@b.test> SIZE=1 "
+                    "BODY=8BITMIME"},
         MissingCase{"",
                     {{"mail_from", "a@b.test"}, {"phonereq", ""}, {"zipreq", ""}},
                     "Brevix BX Reports: Missing Field phonereq"}));

@@ -22,23 +22,28 @@ TEST_P(FormatAddressListTest, FormatsBothWays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lists, FormatAddressListTest,
-    testing::Values(ListCase{"", "", ""}, ListCase{"a@x.org", "<a@x.org>", "<a@x.org>"},
-                    ListCase{"Jane Doe <jd@x.org>; bob@y.org", "Jane Doe <jd@x.org>,<bob@y.org>",
-                             "<jd@x.org>,<bob@y.org>"},
-                    ListCase{"a@x.org, b@x.org; c@x.org", "<a@x.org>,<b@x.org>,<c@x.org>",
-                             "<a@x.org>,<b@x.org>,<c@x.org>"},
-                    // A semicolon before a comma separates as well (the first separator wins).
-                    ListCase{"a@x.org; b@x.org, c@x.org", "<a@x.org>,<b@x.org>,<c@x.org>",
-                             "<a@x.org>,<b@x.org>,<c@x.org>"},
-                    ListCase{"<a@x.org>", "<a@x.org>", "<a@x.org>"},
-                    ListCase{"Jane<jd@x.org>", "Jane <jd@x.org>", "<jd@x.org>"},
-                    // Empty items between separators add nothing.
-                    ListCase{"a@x.org,,;  ,b@x.org,", "<a@x.org>,<b@x.org>", "<a@x.org>,<b@x.org>"},
-                    // A line break is a split point: the address never carries it.
-                    ListCase{"a@x.org\r\nRCPT TO:<evil@y.org>", "a@x.org  RCPT TO: <evil@y.org>",
-                             "<evil@y.org>"},
-                    ListCase{"Jane\r\nBcc: spy@y.org <jd@x.org>", "Jane  Bcc: spy@y.org <jd@x.org>",
-                             "<jd@x.org>"}));
+    testing::Values(
+        ListCase{"", "", ""}, ListCase{"a@x.org", "<a@x.org>", "<a@x.org>"},
+        ListCase{"Jane Doe <jd@x.org>; bob@y.org", "Jane Doe <jd@x.org>,<bob@y.org>",
+                 "<jd@x.org>,<bob@y.org>"},
+        ListCase{"a@x.org, b@x.org; c@x.org", "<a@x.org>,<b@x.org>,<c@x.org>",
+                 "<a@x.org>,<b@x.org>,<c@x.org>"},
+        // A semicolon before a comma separates as well (the first separator wins).
+        ListCase{"a@x.org; b@x.org, c@x.org", "<a@x.org>,<b@x.org>,<c@x.org>",
+                 "<a@x.org>,<b@x.org>,<c@x.org>"},
+        ListCase{"<a@x.org>", "<a@x.org>", "<a@x.org>"},
+        ListCase{"Jane<jd@x.org>", "Jane <jd@x.org>", "<jd@x.org>"},
+        // Empty items between separators add nothing.
+        ListCase{"a@x.org,,;  ,b@x.org,", "<a@x.org>,<b@x.org>", "<a@x.org>,<b@x.org>"},
+        // A line break is a split point: the address never carries it.
+        ListCase{"a@x.org\r\nRCPT TO:<evil@y.org>", "a@x.org  RCPT TO: <evil@y.org>",
+                 "<evil@y.org>"},
+        ListCase{"Jane\r\nBcc: spy@y.org <jd@x.org>", "Jane  Bcc: spy@y.org <jd@x.org>",
+                 "<jd@x.org>"},
+        // An item is one address: nothing after ">", no second bracket pair.
+        ListCase{"<a@b.test> SIZE=1 BODY=8BITMIME, c@d.test", "<c@d.test>", "<c@d.test>"},
+        ListCase{"Jane <j@x.org> <k@y.org>; a@x.org> b", "", ""},
+        ListCase{std::string("Ja\0ne\x1b <j@x.org>", 16), "Ja ne <j@x.org>", "<j@x.org>"}));
 
 TEST(ParseAddressListTest, NamesAndAddressesAreSeparated) {
   const auto list = ParseAddressList("  Jane Q Doe  <jd@x.org> , b@y.org ");

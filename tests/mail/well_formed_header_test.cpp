@@ -63,7 +63,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "Content-Type: text/plain\r\n",
                    "<visitor@y.test>", "",
                    "From: <site@x.test>\r\nReply-To: <visitor@y.test>\r\nTo: <b@x.test>\r\n"
-                   "Content-Type: text/plain\r\nMIME-Version: 1.0\r\n"}));
+                   "Content-Type: text/plain\r\nMIME-Version: 1.0\r\n"},
+        HeaderCase{"control characters but tab become blanks",
+                   "Subject: a\x01"
+                   "b\x7f\tc\rd\r\n",
+                   "<v@y.test>\x02", "",
+                   "Subject: a b \tc d\r\nReply-To: <v@y.test> \r\nMIME-Version: 1.0\r\n"
+                   "Content-Type: text/plain; charset=iso-8859-1\r\n"}));
 
 TEST(WellFormedPartHeaderTest, OneTypeAndOneEncoding) {
   EXPECT_EQ(
