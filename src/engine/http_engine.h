@@ -161,11 +161,12 @@ class THttpEngine {
   // failures (Exception) end in OnRequestError / HandleRequestError, never escape.
   void ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
                       std::unique_ptr<TStringList> server_variables);
-  // Decodes the query string and the body into Fields; an OPTIONS request is left undecoded
-  // (nothing of its input is read). Throws Exception with
-  // "Content length exceeds allowed limit" or "Method not allowed (POST|PUT|GET)" before the
-  // concerned input is read, with kBodyTimeoutMessage or kBodyIncompleteMessage (ReadBody)
-  // while it is read, and the upload decoder's errors.
+  // Decodes the query string and the body (url-encoded, JSON or multipart) into Fields; an
+  // OPTIONS request is left undecoded (nothing of its input is read). Throws Exception with
+  // kBodyOverLimitMessage (with the size and the limit) or "Method not allowed (POST|PUT|GET)"
+  // before the concerned input is read, with kBodyTimeoutMessage or kBodyIncompleteMessage
+  // (ReadBody) while it is read, kJsonBodyRefusedMessage for a JSON body the form cannot take,
+  // and the upload decoder's errors.
   void ReadFormInput();
   // Emits and removes every queued header, then ends the header block.
   void SendHeaders();
@@ -201,6 +202,8 @@ class THttpEngine {
   // arrived"), so no adapter lets the front part of a form pass for the whole of it.
   // `received` counts the body bytes read so far.
   int ReadBody(char* buffer, int count, int64_t& received);
+  // The whole announced body (ReadBody), collected as it arrives.
+  std::string ReadWholeBody();
   void DecodeMultipartBody();
   void AppendDebugTrailer();
   void QueueContentLength();

@@ -1,5 +1,5 @@
-// THttpEngine: reading the request into the field table (refusals, url-encoded bodies, the
-// query string, multipart bodies) and looking fields up.
+// THttpEngine: reading the request into the field table (refusals, url-encoded and JSON bodies,
+// the query string, multipart bodies) and looking fields up.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include "engine/build_file_path.h"
 #include "engine/field_table.h"
 #include "engine/http_engine.h"
+#include "engine/json_form_decoder.h"
 #include "engine/multipart_decoder.h"
 #include "engine/request_context.h"
 #include "engine/spool_files.h"
@@ -68,25 +69,23 @@ void THttpEngine::ReadFormInput() {
   if (method == "OPTIONS") return;
   const int limit = RequestContext().ReadLimit;
   if (limit > 0 && ContentLength() > limit) {
-    throw Exception("Content length exceeds allowed limit");
+    // The size and the limit, so whoever reads the answer knows what to change.
+    throw Exception(std::string(kBodyOverLimitMessage) + ": " + std::to_string(ContentLength()) +
+                    " bytes sent, " + std::to_string(limit) + " allowed");
   }
   const BodyDeadlineScope deadline;
   if (UpperCase(ContentType()).find("MULTIPART/FORM-DATA") == std::string::npos) {
     if (method == "POST") {
       if (!allowed_methods_.Post()) throw Exception("Method not allowed (POST)");
-      int length = ContentLength();
-      if (length > 0) {
-        std::string body;
-        int64_t received = 0;
-        while (received < length) {
-          int step = std::min<int64_t>(kBodyReadStep, length - received);
-          size_t old_size = body.size();
-          body.resize(old_size + static_cast<size_t>(step));
-          int got = ReadBody(body.data() + old_size, step, received);
-          body.resize(old_size + static_cast<size_t>(got));
-        }
-        body += '&';
-        DecodeUrlEncodedFields(fields, body);
+      if (IsJsonContentType(ContentType())) {
+        // A script's JSON post: the whole body or nothing (an empty one is not JSON either).
+        std::vector<TDecodedField> decoded;
+        const std::string refusal = DecodeJsonFormBody(ReadWholeBody(), decoded);
+        if (!refusal.empty())
+          throw Exception(std::string(kJsonBodyRefusedMessage) + ": " + refusal);
+        MergeFields(fields, decoded);
+      } else if (ContentLength() > 0) {
+        DecodeUrlEncodedFields(fields, ReadWholeBody() + '&');
       }
     }
   } else {
@@ -98,6 +97,20 @@ void THttpEngine::ReadFormInput() {
   } else if (method == "GET") {
     throw Exception("Method not allowed (GET)");
   }
+}
+
+std::string THttpEngine::ReadWholeBody() {
+  const int length = ContentLength();
+  std::string body;
+  int64_t received = 0;
+  while (received < length) {
+    int step = std::min<int64_t>(kBodyReadStep, length - received);
+    size_t old_size = body.size();
+    body.resize(old_size + static_cast<size_t>(step));
+    int got = ReadBody(body.data() + old_size, step, received);
+    body.resize(old_size + static_cast<size_t>(got));
+  }
+  return body;
 }
 
 void THttpEngine::DecodeMultipartBody() {

@@ -57,6 +57,12 @@ struct TRequestContext {
 // it ReadInput fails the request with kBodyTimeoutMessage.
 inline constexpr std::chrono::seconds kBodyTimeLimit{60};
 inline constexpr const char* kBodyTimeoutMessage = "Request body not received in time";
+// The start of the message that refuses a body announcing more than the read limit (followed by
+// ": <length> bytes sent, <limit> allowed").
+inline constexpr const char* kBodyOverLimitMessage = "Content length exceeds allowed limit";
+// The start of the message that refuses a JSON body the form cannot take (json_form_decoder.h),
+// followed by ": " and the reason; the gateway answers it as the client's fault.
+inline constexpr const char* kJsonBodyRefusedMessage = "JSON body refused";
 // The start of the message that fails a request whose body ended (or whose connection failed)
 // before CONTENT_LENGTH bytes arrived; the gateway answers it as the client's fault.
 inline constexpr const char* kBodyIncompleteMessage = "Request body incomplete";

@@ -146,6 +146,9 @@ std::string StatusLine(int status) {
     case 403:
       reason = "Forbidden";
       break;
+    case 413:
+      reason = "Content Too Large";
+      break;
     case 422:
       reason = "Unprocessable Content";
       break;

@@ -10,8 +10,11 @@
 //   sent (200)     {"status":"sent","refnum":12}        refnum null when the request drew none
 //   missing (422)  {"status":"missing","missing":["namereq","mail_from"]}
 //   refused (403)  {"status":"refused","error":"Too many submissions"}
+//   refused (413)  {"status":"refused","error":"Content length exceeds allowed limit: 150000
+//                  bytes sent, 100000 allowed (Max_Request_Size)"}
 //   failed (502)   {"status":"failed","error":"The mail server refused the message"}
 //   error (400)    {"status":"error","error":"Request body incomplete: 10 of 40 bytes arrived"}
+//   error (400)    {"status":"error","error":"JSON body refused: a nested object ... at byte 9"}
 //   error (500)    {"status":"error","error":"Unexpected error"}
 //
 // A failed send names only the kind of failure (MailFailureKind): the server's own reply can
@@ -19,7 +22,8 @@
 //
 // Everything else of the request (mail, results file, logs, reference numbers) is the same as
 // for an HTML answer; only the answer differs. A form posted without asking for JSON is answered
-// with its pages exactly as before.
+// with its pages exactly as before; a form posted as JSON (Content-Type application/json) is
+// always answered in JSON.
 
 // True when the request asks for JSON: its `format_field` (the form field "_format") is "json",
 // or its Accept header lists application/json (with a q above 0) before text/html or without it.
@@ -40,7 +44,8 @@ const char* MailFailureKind(int reply_code);
 std::string JsonStringArray(const std::vector<std::string>& names);
 
 // Queues the status line and the JSON content type and writes `object` as the answer's body,
-// on the calling thread's current request. `status` is one of 200, 204, 400, 403, 422, 500, 502.
+// on the calling thread's current request. `status` is one of 200, 204, 400, 403, 413, 422, 500,
+// 502.
 void WriteJsonAnswer(int status, const std::string& object);
 
 // The HTTP status line of a code used by the gateway ("HTTP/1.0 422 Unprocessable Content").

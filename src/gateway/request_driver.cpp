@@ -10,6 +10,7 @@
 #include "engine/handover_journal.h"
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
+#include "engine/json_form_decoder.h"
 #include "engine/memo_filter.h"
 #include "engine/request_context.h"
 #include "gateway/cross_origin.h"
@@ -145,7 +146,9 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
   if (IsPreflightRequest()) return;
   TGatewayRequest request;
   TGatewayRequestScope scope(request);
-  request.Json = RequestPrefersJson(HttpServerVar("HTTP_ACCEPT"), HttpFormVar("_format", ""));
+  // A script that posts JSON reads JSON back, whatever its Accept header says.
+  request.Json = RequestPrefersJson(HttpServerVar("HTTP_ACCEPT"), HttpFormVar("_format", "")) ||
+                 IsJsonContentType(HttpServerVar("CONTENT_TYPE"));
   request.SmtpSendMail1 = CopySender(*SmtpSendMail1);
   request.SendMailReceipt = CopySender(*SendMailReceipt);
   bool keep_ref_numbers = false;

@@ -14,6 +14,7 @@
 #include "engine/http_engine.h"
 #include "engine/http_log.h"
 #include "engine/http_master.h"
+#include "engine/json_form_decoder.h"
 #include "engine/memo_filter.h"
 #include "engine/without_folders.h"
 #include "gateway/cross_origin.h"
@@ -84,28 +85,32 @@ void PrepareRequest() {
   AddCrossOriginHeaders(guards);
 }
 
-// An error of the engine itself (a body over Max_Request_Size, a body that did not arrive in
-// time or arrived cut short, an upload that could not be decoded) ends the request before the
-// form runs. A script that asked for JSON gets JSON, with the cross-origin headers its page needs
-// to read it: 403 for the body limit (a guard), 400 for a cut body (the request itself is
-// broken; sending it again may succeed), 500 otherwise. Every other request gets the engine's
-// error page as before. Only the Accept header can ask here: the fields may never have been
-// decoded.
-void AnswerRequestFailure(THttpEngine* engine, const Exception& error) {
-  if (!RequestPrefersJson(HttpServerVar("HTTP_ACCEPT"), "")) {
+// An error of the engine itself (a body over Max_Request_Size, a JSON body the form cannot take,
+// a body that did not arrive in time or arrived cut short, an upload that could not be decoded)
+// ends the request before the form runs. A body over the limit is named with its size, the
+// limit and the setting that raises it, on the page and in JSON alike. A script that asked for
+// JSON, or that posted JSON, gets JSON, with the cross-origin headers its page needs to read it:
+// 413 for the body limit, 400 for a refused JSON body or a cut body (the request itself is
+// broken), 500 otherwise. Every other request gets the engine's error page as before. Only the
+// request's headers can ask here: the fields may never have been decoded.
+void AnswerRequestFailure(THttpEngine* engine, const Exception& failure) {
+  const bool over_limit = failure.Message().rfind(kBodyOverLimitMessage, 0) == 0;
+  const Exception error(over_limit ? failure.Message() + " (Max_Request_Size)" : failure.Message());
+  if (!RequestPrefersJson(HttpServerVar("HTTP_ACCEPT"), "") &&
+      !IsJsonContentType(HttpServerVar("CONTENT_TYPE"))) {
     engine->HandleRequestError(error);
     return;
   }
   WriteHttpLog("Unhandled Exception: " + error.Message());
   engine->ClearResponse();
   AddCrossOriginHeaders(ConfiguredGuards());
-  const bool refused = error.Message() == "Content length exceeds allowed limit";
-  const bool incomplete = error.Message().rfind(kBodyIncompleteMessage, 0) == 0;
-  std::string body = refused ? "{\"status\":\"refused\"" : "{\"status\":\"error\"";
+  const bool client_fault = error.Message().rfind(kBodyIncompleteMessage, 0) == 0 ||
+                            error.Message().rfind(kJsonBodyRefusedMessage, 0) == 0;
+  std::string body = over_limit ? "{\"status\":\"refused\"" : "{\"status\":\"error\"";
   body += ",\"error\":";
   body += JsonString(WithoutFolders(error.Message()));
   body += '}';
-  WriteJsonAnswer(refused ? 403 : incomplete ? 400 : 500, body);
+  WriteJsonAnswer(over_limit ? 413 : client_fault ? 400 : 500, body);
 }
 
 // How the site runs the gateway: CGI_Mode of the settings file beside the program. "Server"

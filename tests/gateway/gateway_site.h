@@ -128,6 +128,19 @@ class GatewaySite : public ::testing::Test {
     return cgi_test::RunCgi(run);
   }
 
+  // Posts `body` as Content-Type `content_type` (a script's JSON, say); writes brevix.ini first.
+  cgi_test::CgiResult PostBody(const std::string& body,
+                               const std::string& content_type = "application/json") const {
+    WriteIni();
+    cgi_test::CgiRun run;
+    run.program = dir_ + "brevix.cgi";
+    run.env = Environment("POST");
+    run.env["CONTENT_TYPE"] = content_type;
+    run.env["CONTENT_LENGTH"] = std::to_string(body.size());
+    run.input = body;
+    return cgi_test::RunCgi(run);
+  }
+
   // Posts multipart/form-data with text fields and files; writes brevix.ini first.
   cgi_test::CgiResult PostMultipart(const Fields& fields, const std::vector<Upload>& files) const {
     WriteIni();
