@@ -38,7 +38,8 @@ struct TGuardSettings {
   int LimitIPv6Prefix = 64;
   // Max_Request_Size: the largest request body in bytes that is read.
   long long MaxRequestSize = 100000;
-  // Mail_Sender: the envelope sender and From address of both mails; empty = the mail's own.
+  // Mail_Sender: the envelope sender and From address of both mails; empty = the mail's own,
+  // or SMTP_User's when that login is an address (the gateway fills it in for each request).
   std::string MailSender;
   // Allowed_Origins: the origins ("https://www.example.org", scheme, host and port as a browser
   // sends them in Origin) whose pages may read the gateway's answers; empty = none.

@@ -1,5 +1,6 @@
 // The answers: the page rule, the JSON answers, the three built-in pages and the entries of page
 // files.
+#include <algorithm>
 #include <filesystem>
 
 #include "common/msg_file.h"
@@ -38,6 +39,17 @@ bool TForm1::AnswerWithPage(const std::string& setting, std::string* resolved_pa
 void TForm1::AnswerMissing() {
   TGatewayRequest& request = Request();
   if (request.Json) {
+    // A recipient or a mail server that neither brevix.ini nor an allowed field gave is the
+    // owner's to set, not the visitor's to fill in: the answer says so, naming nothing the
+    // visitor sent (CheckRequiredFields has logged the key to set).
+    const std::vector<std::string>& missing = request.MissingFields;
+    for (const auto& [field, text] :
+         {std::pair{"mail_to", "The form's recipient is not configured"},
+          std::pair{"smtp_server", "The mail server is not configured"}}) {
+      if (std::find(missing.begin(), missing.end(), field) == missing.end()) continue;
+      WriteJsonAnswer(500, "{\"status\":\"not_configured\",\"error\":" + JsonString(text) + "}");
+      return;
+    }
     std::string body = "{\"status\":\"missing\",\"missing\":";
     body += JsonStringArray(request.MissingFields);
     body += '}';

@@ -9,6 +9,9 @@
 //
 //   sent (200)     {"status":"sent","refnum":12}        refnum null when the request drew none
 //   missing (422)  {"status":"missing","missing":["namereq","mail_from"]}
+//   not_configured (500)  {"status":"not_configured","error":"The mail server is not configured"}
+//                  no recipient or mail server from brevix.ini or an allowed field: the owner's
+//                  fault, not the visitor's (the error log names the key to set)
 //   refused (403)  {"status":"refused","error":"Too many submissions"}
 //   refused (413)  {"status":"refused","error":"Content length exceeds allowed limit: 150000
 //                  bytes sent, 100000 allowed (Max_Request_Size)"}

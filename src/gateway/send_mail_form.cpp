@@ -20,6 +20,7 @@
 #include "gateway/cross_origin.h"
 #include "gateway/gateway_files.h"
 #include "gateway/json_answer.h"
+#include "gateway/recipient_guard.h"
 #include "gateway/resolve_path.h"
 #include "mail/greeting_name.h"
 #include "mail/smtp_send_mail.h"
@@ -223,6 +224,18 @@ void TForm1::LoadOptions() {
   // mail and the receipt alike.
   request.SmtpSendMail1->Security.Load(ini);
   request.SendMailReceipt->Security = request.SmtpSendMail1->Security;
+  // Providers let a login send only from its own address: without a Mail_Sender, a login that
+  // is an address sends as itself; one that is not cannot, and the owner is told what to set.
+  const std::string login = Trim(request.SmtpSendMail1->Security.User);
+  if (request.Guards.MailSender.empty() && !login.empty()) {
+    if (login.find('@') != std::string::npos && IsSingleAddress(login)) {
+      request.Guards.MailSender = login;
+    } else {
+      LogError(
+          "Brevix BX Reports: SMTP_User is not an address: set Mail_Sender to the address your "
+          "provider lets this login send from");
+    }
+  }
   // The greeting name and the Message-IDs' domain: the owner's settings alone, never a field.
   const std::string helo_name =
       GreetingName(ini.ReadString(kOptionsSection, "SMTP_Helo_Name", ""), request.Guards.MailSender,

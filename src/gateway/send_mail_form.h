@@ -61,7 +61,8 @@ class TForm1 : public TComponentOwner {
   // Creates the request's Options, its untouched Configured copy and its Guards from
   // "brevix.ini", and gives both senders the ini's SMTP_Security, SMTP_User, SMTP_Password
   // and SMTP_Verify, and the greeting name of SMTP_Helo_Name, Mail_Sender and Mail_From
-  // (mail/greeting_name.h).
+  // (mail/greeting_name.h). Without Mail_Sender, an SMTP_User that is one address becomes the
+  // request's Guards.MailSender; one that is not is logged once, naming Mail_Sender.
   void LoadOptions();
   // Appends "<referer> <date> <time> <message>" to "brevix-error.txt"; a line that cannot be
   // written is dropped. Never throws.

@@ -111,12 +111,12 @@ void TForm1::CheckRequiredFields() {
   if (mail.MailTo.empty()) {
     request.FieldsComplete = false;
     missing.push_back("mail_to");
-    LogError("Brevix BX Reports: Missing Field Mail_To");
+    LogError("Brevix BX Reports: Missing Field Mail_To: set Mail_To in brevix.ini");
   }
   if (mail.RemoteHost.empty()) {
     request.FieldsComplete = false;
     missing.push_back("smtp_server");
-    LogError("Brevix BX Reports: Missing Field SMTP_server");
+    LogError("Brevix BX Reports: Missing Field SMTP_server: set SMTP_Server in brevix.ini");
   }
   if (mail.MailFrom.empty()) {
     request.FieldsComplete = false;

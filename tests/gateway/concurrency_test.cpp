@@ -129,7 +129,9 @@ TEST_F(ConcurrencyTest, SimultaneousErrorLinesStayWhole) {
   for (auto& run : runs) EXPECT_EQ(run.get().exit_code, 0);
   const std::string log = ErrorLog();
   EXPECT_EQ(CountOf(log, "\r\n"), kSubmissions);
-  EXPECT_EQ(CountOf(log, " Brevix BX Reports: Missing Field Mail_To\r\n"), kSubmissions);
+  EXPECT_EQ(
+      CountOf(log, " Brevix BX Reports: Missing Field Mail_To: set Mail_To in brevix.ini\r\n"),
+      kSubmissions);
 }
 
 TEST_F(ConcurrencyTest, MaxPerHourAdmitsExactlyItsLimitAmongSimultaneousSubmissions) {

@@ -129,8 +129,10 @@ TEST_P(FieldsMissingTest, NothingIsWrittenOrSentAndBuiltInPageAnswers) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FieldsMissingTest,
     ::testing::Values(
-        MissingCase{"Mail_To", kVisitor, "Brevix BX Reports: Missing Field Mail_To"},
-        MissingCase{"SMTP_Server", kVisitor, "Brevix BX Reports: Missing Field SMTP_server"},
+        MissingCase{"Mail_To", kVisitor,
+                    "Brevix BX Reports: Missing Field Mail_To: set Mail_To in brevix.ini"},
+        MissingCase{"SMTP_Server", kVisitor,
+                    "Brevix BX Reports: Missing Field SMTP_server: set SMTP_Server in brevix.ini"},
         MissingCase{"", {{"name", "Ann"}}, "Brevix BX Reports: Missing Field Mail_From"},
         // One sender only: a list would make an invalid MAIL FROM.
         MissingCase{"",

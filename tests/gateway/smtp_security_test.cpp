@@ -1,7 +1,9 @@
 // The gateway's mail over TLS with a login, set in brevix.ini alone, run as real CGI processes
 // against aiosmtpd with STARTTLS and an authenticator: the main mail and the receipt both log in,
-// and a failed login or handshake ends as any failed send does.
+// and a failed login or handshake ends as any failed send does. The server, as providers do,
+// takes only the login's own address as the sender.
 #include <map>
+#include <regex>
 #include <string>
 
 #include "gateway_site.h"
@@ -15,6 +17,7 @@ struct SecurityCase {
   const char* name;
   std::map<std::string, std::string> ini;  // over the working STARTTLS settings
   const char* page;                        // the answer page's body, or its start
+  const char* log = nullptr;               // a line the error log must hold
 };
 
 void PrintTo(const SecurityCase& c, std::ostream* out) {
@@ -28,15 +31,21 @@ class SmtpSecurityTest : public GatewaySite, public testing::WithParamInterface<
     fs::create_directories(dir_ + "tls");
     brevix_test::MakeTestCertificate(dir_ + "tls");
     smtp_.Stop();
-    smtp_.options = {"--tls",      "starttls",
-                     "--user",     "ann",
-                     "--password", "secret",
-                     "--cert",     dir_ + "tls/cert.pem",
-                     "--key",      dir_ + "tls/key.pem"};
+    smtp_.options = {"--tls",
+                     "starttls",
+                     "--user",
+                     "ann@site.test",
+                     "--password",
+                     "secret",
+                     "--sender-is-login",
+                     "--cert",
+                     dir_ + "tls/cert.pem",
+                     "--key",
+                     dir_ + "tls/key.pem"};
     smtp_.Start();
     ini_["SMTP_Port"] = smtp_.PortText();
     ini_["SMTP_Security"] = "starttls";
-    ini_["SMTP_User"] = "ann";
+    ini_["SMTP_User"] = "ann@site.test";
     ini_["SMTP_Password"] = "secret";
     ini_["SMTP_Verify"] = "0";  // the test's certificate is self-signed
     ini_["Receipt_Text"] = "receipt.txt";
@@ -60,6 +69,10 @@ TEST_P(SmtpSecurityTest, AnswersAsTheSendWent) {
     // The receipt goes the same way as the main mail: both log in over TLS.
     ASSERT_EQ(smtp_.WaitForMessages(2), 2);
     EXPECT_EQ(smtp_.Message(2).recipients, std::vector<std::string>{"ann@visitor.test"});
+    // The login sends as itself; the visitor is who a reply reaches.
+    EXPECT_TRUE(std::regex_search(smtp_.Message(1).raw,
+                                  std::regex("\r\nReply-To: [^\r]*ann@visitor\\.test")))
+        << smtp_.Message(1).raw;
     EXPECT_EQ(CountOf(dialogue, "STARTTLS\r\n"), 2) << dialogue;
     EXPECT_EQ(CountOf(dialogue, "AUTH PLAIN "), 2) << dialogue;
     EXPECT_EQ(ErrorLog(), "");
@@ -68,6 +81,9 @@ TEST_P(SmtpSecurityTest, AnswersAsTheSendWent) {
     // Logged as any failed send: the server, then the text the page shows.
     const std::string shown = std::string(c.page).substr(std::string("<p>Sorry: ").size());
     EXPECT_NE(ErrorLog().find(shown), std::string::npos) << ErrorLog();
+  }
+  if (c.log) {
+    EXPECT_EQ(CountOf(ErrorLog(), c.log), 1) << ErrorLog();
   }
 }
 
@@ -83,6 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"SMTP_Verify", "1"}},
                      "<p>Sorry: 127.0.0.1 reported this error:  TLS handshake failed: certificate "
                      "verify failed"},
+        SecurityCase{"LoginNotAnAddress",
+                     {{"SMTP_User", "ann"}},
+                     "<p>Sorry: 127.0.0.1 reported this error:  535",
+                     "SMTP_User is not an address: set Mail_Sender"},
+        SecurityCase{"MailSenderOverLogin",
+                     {{"Mail_Sender", "web@site.test"}},
+                     "<p>Sorry: 127.0.0.1 reported this error:  553 5.7.1 Sender address "
+                     "rejected: not owned by user"},
         SecurityCase{"NoLoginSet",
                      {{"SMTP_User", ""}},
                      "<p>Sorry: 127.0.0.1 reported this error:  Server requires authentication: "

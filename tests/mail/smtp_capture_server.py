@@ -2,7 +2,7 @@
 
 Usage: smtp_capture_server.py FOLDER [--host ADDRESS] [--port PORT] [--cert FILE --key FILE]
                                [--tls starttls|implicit] [--user NAME --password SECRET]
-                               [--mechanisms PLAIN,LOGIN]
+                               [--mechanisms PLAIN,LOGIN] [--sender-is-login]
 
 --host: the address to listen on (127.0.0.1 when not given; "::1" for IPv6).
 --port: the port to listen on (a free one when not given; a given one lets a test stop the
@@ -12,6 +12,8 @@ server and start it again where its client expects it).
 see whether a client sends a password there) and refuses MAIL FROM before a login with
 "530 5.7.0 Authentication required".
 --mechanisms: the AUTH mechanisms offered (PLAIN,LOGIN when not given; "" offers none).
+--sender-is-login: as providers do, refuses a MAIL FROM other than the --user name with
+"553 5.7.1 Sender address rejected: not owned by user".
 
 Prints the port it listens on as one line on standard output, then serves until it is
 terminated. Every accepted message is written to FOLDER as N.eml (the raw bytes the server
@@ -35,13 +37,16 @@ from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class CaptureHandler:
-    def __init__(self, folder):
+    def __init__(self, folder, login=None):
         self.folder = folder
         self.count = 0
+        self.login = login
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         while os.path.exists(os.path.join(self.folder, "hold")):
             await asyncio.sleep(0.02)
+        if self.login is not None and address.lower() != self.login.lower():
+            return "553 5.7.1 Sender address rejected: not owned by user"
         envelope.mail_from = address
         envelope.mail_options.extend(mail_options)
         return "250 OK"
@@ -82,7 +87,7 @@ def authenticator(user, password):
 
 async def main(args):
     folder = args.folder
-    handler = CaptureHandler(folder)
+    handler = CaptureHandler(folder, args.user if args.sender_is_login else None)
     loop = asyncio.get_running_loop()
     options = dict(hostname="capture.test", decode_data=False,
                    data_size_limit=64 * 1024 * 1024)
@@ -124,4 +129,5 @@ if __name__ == "__main__":
     parser.add_argument("--user")
     parser.add_argument("--password", default="")
     parser.add_argument("--mechanisms", default="PLAIN,LOGIN")
+    parser.add_argument("--sender-is-login", action="store_true")
     asyncio.run(main(parser.parse_args()))
