@@ -24,13 +24,11 @@ MailAddress SplitItem(std::string_view item) {
     address = Trim(item.substr(split + 1));
   }
   if (result.name.empty()) address = std::string(item);
+  // No control character may reach a command line or a header: in an address they are dropped
+  // (a blank put in their place would split the address when it is read again).
   for (char c : address) {
-    if (c != '<' && c != '>' && c != ',') result.address += c;
-  }
-  // A whole item taken as the address may still hold blanks or control characters inside it (a
-  // name made only of a "<"-prefixed part); none of them may reach a command line.
-  for (char& c : result.address) {
-    if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = ' ';
+    const bool control = static_cast<unsigned char>(c) < ' ' || c == 0x7f;
+    if (c != '<' && c != '>' && c != ',' && !control) result.address += c;
   }
   result.address = Trim(result.address);
   for (char& c : result.name) {

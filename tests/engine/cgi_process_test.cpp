@@ -157,16 +157,16 @@ TEST_P(RefusalTest, RefusedBeforeTheHandlerWithErrorPageAndLogLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, RefusalTest,
-    ::testing::Values(Refusal{"OverLimit", "POST", "application/x-www-form-urlencoded", "100001",
-                              "", "Content length exceeds allowed limit"},
-                      Refusal{"MultipartOverLimit", "POST", "multipart/form-data; boundary=x",
-                              "100001", "", "Content length exceeds allowed limit"},
-                      Refusal{"PostNotAllowed", "POST", "application/x-www-form-urlencoded", "3",
-                              "TEST_CGI_POST", "Method not allowed (POST)"},
-                      Refusal{"PutNotAllowed", "POST", "multipart/form-data; boundary=x", "3",
-                              "TEST_CGI_PUT", "Method not allowed (PUT)"},
-                      Refusal{"GetNotAllowed", "GET", "", "", "TEST_CGI_GET",
-                              "Method not allowed (GET)"}),
+    ::testing::Values(
+        Refusal{"OverLimit", "POST", "application/x-www-form-urlencoded", "100001", "",
+                "Content length exceeds allowed limit: 100001 bytes sent, 100000 allowed"},
+        Refusal{"MultipartOverLimit", "POST", "multipart/form-data; boundary=x", "100001", "",
+                "Content length exceeds allowed limit: 100001 bytes sent, 100000 allowed"},
+        Refusal{"PostNotAllowed", "POST", "application/x-www-form-urlencoded", "3", "TEST_CGI_POST",
+                "Method not allowed (POST)"},
+        Refusal{"PutNotAllowed", "POST", "multipart/form-data; boundary=x", "3", "TEST_CGI_PUT",
+                "Method not allowed (PUT)"},
+        Refusal{"GetNotAllowed", "GET", "", "", "TEST_CGI_GET", "Method not allowed (GET)"}),
     [](const ::testing::TestParamInfo<Refusal>& param_info) {
       return std::string(param_info.param.name);
     });
