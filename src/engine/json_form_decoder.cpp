@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/text_compare.h"
+#include "common/utf8.h"
 
 namespace {
 
@@ -144,7 +145,7 @@ class TJsonFormReader {
         out += static_cast<char>(c);
         ++at_;
       } else {
-        const size_t length = Utf8Length();
+        const size_t length = Utf8Length(body_, at_);
         if (length == 0) Refuse("bytes that are not UTF-8");
         out.append(body_.substr(at_, length));
         at_ += length;
@@ -230,34 +231,6 @@ class TJsonFormReader {
       out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
       out += static_cast<char>(0x80 | (code & 0x3F));
     }
-  }
-
-  // The length of the UTF-8 sequence at `at_`; 0 when it is none (a stray continuation byte,
-  // an overlong form, a surrogate, beyond U+10FFFF or cut short).
-  size_t Utf8Length() const {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(body_[i]); };
-    const unsigned char lead = byte(at_);
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return 0;
-    }
-    if (at_ + length > body_.size()) return 0;
-    if (byte(at_ + 1) < low || byte(at_ + 1) > high) return 0;
-    for (size_t i = 2; i < length; ++i) {
-      if (byte(at_ + i) < 0x80 || byte(at_ + i) > 0xBF) return 0;
-    }
-    return length;
   }
 
   // The byte at `at_`, or 0 past the end (0 is never valid where Peek is asked).

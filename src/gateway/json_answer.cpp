@@ -1,6 +1,7 @@
 #include "gateway/json_answer.h"
 
 #include "common/text_compare.h"
+#include "common/utf8.h"
 #include "engine/http_engine.h"
 
 namespace {
@@ -27,34 +28,6 @@ double Quality(std::string_view parameters) {
     at = end + 1;
   }
   return 1;
-}
-
-// The length of the UTF-8 sequence that starts `text` at `at`; 0 when it is not one (a stray
-// continuation byte, an overlong form, a surrogate, beyond U+10FFFF or cut short).
-size_t Utf8Length(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
 }
 
 }  // namespace
