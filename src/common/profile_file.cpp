@@ -1,17 +1,14 @@
 #include "common/profile_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "common/exception.h"
 #include "common/file_replace.h"
 #include "common/file_tool.h"
+#include "common/file_version.h"
 #include "common/text_compare.h"
 
 namespace {
@@ -68,65 +65,44 @@ void CheckSection(std::string_view section) {
   if (bad) throw Exception("Invalid profile section \"" + std::string(section) + "\"");
 }
 
-// What tells one version of a file from the next: a rewrite in place changes its size or its
-// modification time, a replacement by rename its inode.
-struct FileStamp {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  long long mtime_seconds = 0;
-  long mtime_nanoseconds = 0;
+}  // namespace
 
-  bool operator==(const FileStamp&) const = default;
+namespace {
+
+// The last lasting version of each settings file this process read: a request reads the same
+// brevix.ini for several groups of settings, and a resident process for every request, so the
+// file is read again only when its stamp changed.
+struct CachedLines {
+  FileStamp stamp;
+  std::vector<std::string> lines;
 };
+std::mutex cache_mutex;
+std::map<std::string, std::shared_ptr<const CachedLines>, std::less<>> cache;
 
-FileStamp StampOf(const std::string& file_name) {
-  struct stat info {};
-  if (::stat(file_name.c_str(), &info) != 0) return {};
-  return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
-}
-
-// Reads of a file that changed under them before the last one is kept as it is.
-constexpr int kProfileReads = 3;
-
-// An editor that rewrites a file in place truncates it first and writes it after: in between,
-// the file is empty (or short) but unchanging. A file modified within kRecentChange is
-// therefore looked at again after kSettleTime, and read anew if that moment was such a gap.
-constexpr std::chrono::seconds kRecentChange(1);
-constexpr std::chrono::milliseconds kSettleTime(10);
-
-bool ChangedRecently(const FileStamp& stamp) {
-  const auto modified = std::chrono::system_clock::time_point(
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(
-          std::chrono::seconds(stamp.mtime_seconds) +
-          std::chrono::nanoseconds(stamp.mtime_nanoseconds)));
-  return std::chrono::system_clock::now() - modified < kRecentChange;
+std::shared_ptr<const CachedLines> CachedVersion(const std::string& file_name) {
+  const FileStamp now = StampOf(file_name);
+  std::lock_guard lock(cache_mutex);
+  const auto found = cache.find(file_name);
+  if (found == cache.end() || !now.exists || !(found->second->stamp == now)) return nullptr;
+  return found->second;
 }
 
 }  // namespace
 
 TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_name)) {
-  std::string text;
-  // An editor that rewrites the file in place leaves it empty or half-written for a moment, and
-  // every key then reads as unset. A read is kept only when the file stayed the same around it
-  // (and a moment after, when it was changed just now) and gave as many bytes as it holds; else
-  // it is taken again.
-  for (int read = 1; read <= kProfileReads; ++read) {
-    // A change seen means a writer is at work: give it a moment before the next read.
-    if (read > 1) std::this_thread::sleep_for(kSettleTime);
-    const FileStamp before = StampOf(file_name_);
-    const bool complete = ReadWholeFile(file_name_, text);
-    // A missing file reads as empty; one that exists but cannot be read is never written over.
-    unreadable_ = !complete && errno != ENOENT && errno != ENOTDIR;
-    const FileStamp after = StampOf(file_name_);
-    const bool whole = !complete || static_cast<off_t>(text.size()) == after.size;
-    if (before != after || !whole) continue;
-    if (!after.exists || !ChangedRecently(after)) break;
-    std::this_thread::sleep_for(kSettleTime);
-    if (StampOf(file_name_) == after) break;
+  if (const auto cached = CachedVersion(file_name_)) {
+    lines_ = cached->lines;
+  } else {
+    const FileVersion version = ReadFileVersion(file_name_);
+    // A file that exists but cannot be read is never written over (see UpdateFile).
+    unreadable_ = version.unreadable;
+    if (!unreadable_) lines_ = SplitLines(version.text);
+    if (version.lasting) {
+      auto kept = std::make_shared<const CachedLines>(CachedLines{version.stamp, lines_});
+      std::lock_guard lock(cache_mutex);
+      cache[file_name_] = std::move(kept);
+    }
   }
-  if (!unreadable_) lines_ = SplitLines(text);
   Index();
 }
 

@@ -32,10 +32,9 @@ inline constexpr size_t kMaxProfileValue = 2047;
 class TProfileFile {
  public:
   // Binds to `file_name` and reads it. A missing or unreadable file reads as empty: every
-  // lookup then gives its default. The content is one version of the file: a read during which
-  // the file changed (its size, modification time or inode differ before and after, or fewer
-  // bytes came than it holds, or, for a file changed within the last second, it changes again
-  // within 10 ms: the gap of a rewrite in place) is taken again, up to three reads in all.
+  // lookup then gives its default. The content is one whole version of the file, even while an
+  // editor rewrites it in place (see ReadFileVersion). The process keeps the last version it
+  // read of each file and reads the file again only when its size, change time or inode moved.
   explicit TProfileFile(std::string file_name);
 
   // Binds to `file_name` but takes its lines from `text` instead of reading the file (for

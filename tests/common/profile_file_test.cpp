@@ -1,9 +1,12 @@
 #include "common/profile_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "common/exception.h"
 #include "common/temp_folder.h"
@@ -61,6 +64,20 @@ TEST_F(ProfileFileTest, MissingFileReadsAsEmpty) {
   const TProfileFile file(folder_.File("absent.ini"));
   EXPECT_EQ(file.ReadString("Options", "Mail_To", "dflt"), "dflt");
   EXPECT_FALSE(file.ValueExists("Options", "Mail_To"));
+}
+
+// The process keeps what it read; a rewrite in place that keeps the size, and even sets the
+// modification time back (as a copy that preserves times does), is still read anew.
+TEST_F(ProfileFileTest, RewriteInPlaceOfTheSameSizeIsReadAnew) {
+  const std::string file = folder_.Write("kept.ini", "[S]\nK=1\n");
+  struct stat before {};
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the clock tick of the write
+  EXPECT_EQ(ReadProfileString(file, "S", "K", ""), "1");
+  folder_.Write("kept.ini", "[S]\nK=2\n");
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  EXPECT_EQ(ReadProfileString(file, "S", "K", ""), "2");
 }
 
 TEST_F(ProfileFileTest, TextInMemoryIsWrittenToTheBoundFile) {

@@ -271,6 +271,27 @@ test('a page on an allowed origin sends the form by script and shows the outcome
     assert.equal(main.attachments.length, 1);
     assert.ok(Buffer.from(main.attachments[0].base64, 'base64').equals(upload));
 
+    // The common script idiom: fetch with a JSON body, which the browser preflights, is read
+    // field by field and mailed.
+    const mailsBeforeJson = mailFiles().length;
+    const scripted = await browser.newPage();
+    await scripted.goto(`${allowed.origin}/form.html`);
+    const answer = await scripted.evaluate(async (url) => {
+      const response = await fetch(url, {
+        method: 'POST',
+        headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify({ namereq: 'Jonas Json', mail_from: 'jonas@example.org' }),
+      });
+      return { status: response.status, body: await response.json() };
+    }, `${base}/cgi-bin/brevix.cgi`);
+    await scripted.close();
+    assert.equal(answer.status, 200, JSON.stringify(answer.body));
+    assert.equal(answer.body.status, 'sent');
+    const jsonMail = (await waitForMails(mailsBeforeJson + 2)).slice(mailsBeforeJson).map(parseMail)
+      .find((m) => m.headers['X-RcptTo'] === 'owner@localhost');
+    assert.match(unixLines(jsonMail.texts[0].text),
+      new RegExp(`^New brochure request ${answer.body.refnum} from Jonas Json$`, 'm'));
+
     // Another origin: refused before anything is sent, and the log names it.
     const mailsBeforeOther = mailFiles().length;
     const elsewhere = await browser.newPage();

@@ -1,9 +1,12 @@
 // Many simultaneous submissions, each its own process, sharing the gateway's data files.
+#include <atomic>
+#include <fstream>
 #include <future>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gateway_site.h"
@@ -132,6 +135,50 @@ TEST_F(ConcurrencyTest, SimultaneousErrorLinesStayWhole) {
   EXPECT_EQ(
       CountOf(log, " Brevix BX Reports: Missing Field Mail_To: set Mail_To in brevix.ini\r\n"),
       kSubmissions);
+}
+
+// An editor that rewrites brevix.ini in place (truncate, then write) again and again while
+// submissions run: each submission reads one whole version of it, never a "missing" setting.
+TEST_F(ConcurrencyTest, SettingsRewrittenInPlaceAreReadWhole) {
+  constexpr int kSubmissions = 500;
+  headers_["HTTP_ACCEPT"] = "application/json";
+  WriteIni();
+  const std::string text = FileText("brevix.ini");
+  std::atomic<bool> done = false;
+  int rewrites = 0;
+  std::thread editor([&] {
+    while (!done || rewrites < kSubmissions) {
+      std::ofstream(dir_ + "brevix.ini", std::ios::binary | std::ios::trunc) << text;
+      ++rewrites;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  // Four submissions at a time: a reader that waits out a rewrite waits while others run.
+  constexpr int kLanes = 4;
+  std::atomic<int> sent = 0;
+  std::vector<std::future<void>> lanes;
+  for (int lane = 0; lane < kLanes; ++lane) {
+    lanes.push_back(std::async(std::launch::async, [&, lane] {
+      for (int i = lane; i < kSubmissions; i += kLanes) {
+        const std::string body = "mail_from=a%40b.test&n=" + std::to_string(i);
+        cgi_test::CgiRun run;
+        run.program = dir_ + "brevix.cgi";
+        run.env = Environment("POST");
+        run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+        run.env["CONTENT_LENGTH"] = std::to_string(body.size());
+        run.input = body;
+        const cgi_test::CgiResult result = cgi_test::RunCgi(run);
+        const bool ok = Body(result).starts_with(R"({"status":"sent")");
+        EXPECT_TRUE(ok) << "submission " << i << ": " << Body(result);
+        sent += ok;
+      }
+    }));
+  }
+  for (auto& lane : lanes) lane.get();
+  done = true;
+  editor.join();
+  EXPECT_EQ(sent, kSubmissions);
+  EXPECT_EQ(ErrorLog(), "");
 }
 
 TEST_F(ConcurrencyTest, MaxPerHourAdmitsExactlyItsLimitAmongSimultaneousSubmissions) {
