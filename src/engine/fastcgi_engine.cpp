@@ -25,6 +25,7 @@
 #include "engine/request_context.h"
 #include "platform/environment.h"
 #include "platform/process_end.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
@@ -76,58 +77,9 @@ class TFastCGIOutputStream : public TStream {
   TFastCGIConnection& connection_;
 };
 
-// SIGTERM, SIGINT and SIGHUP stop the accepting. The handler sets a flag and writes a byte into
-// a pipe that every request thread waits on beside the listening socket; the byte is never
-// read, so one signal wakes them all. The request threads block the signals: Serve's own thread,
-// which only waits for the stop, takes them.
-std::atomic<bool> stop_requested{false};
-std::atomic<int> stop_write_fd{-1};
-
-void RequestStopFromSignal(int) {
-  const int saved = errno;
-  TFastCGIEngine::RequestStop();
-  errno = saved;
-}
-
-class TStopPipe {
- public:
-  TStopPipe() {
-    stop_requested.store(false);
-    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) pipe_[0] = pipe_[1] = -1;
-    stop_write_fd.store(pipe_[1]);
-    struct sigaction action {};
-    action.sa_handler = &RequestStopFromSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous_[i]);
-  }
-  ~TStopPipe() {
-    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
-    stop_write_fd.store(-1);
-    for (int fd : pipe_) {
-      if (fd >= 0) close(fd);
-    }
-  }
-  TStopPipe(const TStopPipe&) = delete;
-  TStopPipe& operator=(const TStopPipe&) = delete;
-
-  int ReadFd() const { return pipe_[0]; }
-
-  // Keeps the stop signals off the calling thread; they go to the thread that waits for the
-  // stop. A signal handled on a request thread would interrupt its read or write on the web
-  // server's connection, which would take it for a broken connection: the request would fail.
-  static void BlockInThisThread() {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    for (int signal_number : kSignals) sigaddset(&blocked, signal_number);
-    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
-  }
-
- private:
-  static constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
-  int pipe_[2] = {-1, -1};
-  std::array<struct sigaction, 3> previous_{};
-};
+// SIGTERM, SIGINT and SIGHUP stop the accepting (TStopSignals): every request thread waits on
+// the stop pipe beside the listening socket. The request threads block the signals: Serve's own
+// thread, which only waits for the stop, takes them.
 
 // The pause after an accept that failed for another reason than a lost race.
 constexpr int kAcceptRetryPauseMs = 100;
@@ -144,7 +96,7 @@ enum class Work { kReady, kStopped, kIdle, kFailed };
 // passed (never when it is time_point{}), or poll failed.
 Work WaitForWork(int fd, int stop_fd, std::chrono::steady_clock::time_point idle_until = {}) {
   for (;;) {
-    if (stop_requested.load()) return Work::kStopped;
+    if (TStopSignals::StopRequested()) return Work::kStopped;
     int timeout = -1;
     if (idle_until != std::chrono::steady_clock::time_point{}) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -155,7 +107,7 @@ Work WaitForWork(int fd, int stop_fd, std::chrono::steady_clock::time_point idle
     std::array<pollfd, 2> entries{{{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}}};
     const int ready = poll(entries.data(), stop_fd >= 0 ? 2 : 1, timeout);
     if (ready < 0 && errno != EINTR) return Work::kFailed;
-    if (stop_requested.load()) return Work::kStopped;
+    if (TStopSignals::StopRequested()) return Work::kStopped;
     if (ready > 0 && entries[0].revents != 0) return Work::kReady;
   }
 }
@@ -169,7 +121,8 @@ bool Readable(int fd) {
 // Waits until a stop was asked for (the stop pipe's byte is never read), or poll fails.
 void WaitForStop(int stop_fd) {
   pollfd entry{stop_fd, POLLIN, 0};
-  while (stop_fd >= 0 && !stop_requested.load() && poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  while (stop_fd >= 0 && !TStopSignals::StopRequested() && poll(&entry, 1, -1) < 0 &&
+         errno == EINTR) {
   }
 }
 
@@ -205,7 +158,7 @@ class TAcceptor {
   // when the thread is to end: poll failed, or at a stop nothing more is waiting for it.
   bool Next(TFastCGIConnection& connection) {
     for (;;) {
-      if (stop_requested.load()) {
+      if (TStopSignals::StopRequested()) {
         // Every thread waits here until the path is gone, so that none finds the queue empty
         // while new connections can still join it.
         Withdraw();
@@ -281,12 +234,7 @@ class TAcceptor {
 }  // namespace
 
 void TFastCGIEngine::RequestStop() {
-  stop_requested.store(true);
-  const int fd = stop_write_fd.load();
-  if (fd >= 0) {
-    const char byte = 1;
-    [[maybe_unused]] ssize_t ignored = write(fd, &byte, 1);
-  }
+  TStopSignals::RequestStop();
 }
 
 void TFastCGIEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream> output,
@@ -341,11 +289,11 @@ void TFastCGIEngine::Serve(int listen_fd, int threads, const TClientFilter& clie
   // lose the race get EAGAIN and wait again, and a stop is seen at once.
   fcntl(listen_fd, F_SETFL, fcntl(listen_fd, F_GETFL) | O_NONBLOCK);
   const TFastCGILimits limits = TFastCGILimits::FromEnvironment();
-  TStopPipe stop;
+  TStopSignals stop;
   TAcceptor acceptor(listen_fd, stop.ReadFd(), withdraw, clients, limits);
   std::atomic<int> running{threads};
   auto serve = [this, threads, &acceptor, &limits, &running] {
-    TStopPipe::BlockInThisThread();
+    TStopSignals::BlockInThisThread();
     BindThread(this);
     TFastCGIConnection connection(limits, threads);
     while (acceptor.Next(connection)) {
@@ -379,7 +327,7 @@ void TFastCGIEngine::Serve(int listen_fd, int threads, const TClientFilter& clie
   // The path goes at the signal, not when a thread is next free: with every thread busy, new
   // connections would otherwise join the queue (and a new instance could not start) until then.
   WaitForStop(stop.ReadFd());
-  if (stop_requested.load()) acceptor.Withdraw();
+  if (TStopSignals::StopRequested()) acceptor.Withdraw();
   for (std::thread& worker : workers) worker.join();
   try {
     if (OnLastExecRequest) OnLastExecRequest(this);

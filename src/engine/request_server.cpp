@@ -3,11 +3,9 @@
 #include "engine/request_server.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -27,6 +25,7 @@
 #include "engine/spool_owners.h"
 #include "engine/spool_request_head.h"
 #include "platform/process_end.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
@@ -45,55 +44,6 @@ bool FileExists(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0;
 }
-
-// SIGTERM, SIGINT and SIGHUP ask the server to stop. Their handler only sets a flag and writes
-// one byte into a pipe the loop waits on, whichever thread the signal lands on.
-class TStopSignals {
- public:
-  TStopSignals() {
-    stop_.store(false);
-    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) pipe_[0] = pipe_[1] = -1;
-    write_fd_.store(pipe_[1]);
-    struct sigaction action {};
-    action.sa_handler = &TStopSignals::Handle;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous_[i]);
-  }
-  ~TStopSignals() {
-    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
-    write_fd_.store(-1);
-    for (int fd : pipe_) {
-      if (fd >= 0) close(fd);
-    }
-  }
-  TStopSignals(const TStopSignals&) = delete;
-  TStopSignals& operator=(const TStopSignals&) = delete;
-
-  int ReadFd() const { return pipe_[0]; }
-  bool StopRequested() const { return stop_.load(); }
-  // Asks the loop to stop and wakes it (also from other threads).
-  static void RequestStop() {
-    stop_.store(true);
-    const int fd = write_fd_.load();
-    if (fd >= 0) {
-      const char byte = 1;
-      [[maybe_unused]] ssize_t ignored = write(fd, &byte, 1);
-    }
-  }
-
- private:
-  static void Handle(int) {
-    const int saved = errno;
-    RequestStop();
-    errno = saved;
-  }
-
-  static constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
-  static inline std::atomic<bool> stop_{false};
-  static inline std::atomic<int> write_fd_{-1};
-  int pipe_[2] = {-1, -1};
-  std::array<struct sigaction, 3> previous_{};
-};
 
 // Every file of the server's own (the marker, the files named after the program's full path)
 // and the requests whose forwarder has ended. The requests of live forwarders stay: each takes
