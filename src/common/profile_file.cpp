@@ -178,7 +178,7 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
   CheckKey(key);
   std::string line(key);
   line += '=';
-  for (char c : value) line += (c == '\r' || c == '\n') ? ' ' : c;
+  line += OneLine(std::string(value));
 
   const long header = FindSection(section);
   if (header < 0) {

@@ -54,3 +54,10 @@ std::string TrimRight(std::string_view text) {
   while (end > 0 && IsTrimmed(text[end - 1])) --end;
   return std::string(text.substr(0, end));
 }
+
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}

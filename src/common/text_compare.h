@@ -27,3 +27,7 @@ std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
 // The same cut as Trim, as a view into `text` (no copy).
 std::string_view TrimmedView(std::string_view text);
+
+// `text` with CR and LF made blanks, so that it stays one line: of a header (a value never ends
+// it early or smuggles in headers of its own), of a log, or of a request file's variable block.
+std::string OneLine(std::string text);

@@ -7,14 +7,6 @@ namespace {
 
 constexpr size_t kMaxStatusLength = 1032;
 
-// CR and LF would end the line early and let a value smuggle in headers of its own.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return text;
-}
-
 void WriteText(TStream& stream, const std::string& text) {
   stream.Write(text.data(), static_cast<int>(text.size()));
 }

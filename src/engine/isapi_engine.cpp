@@ -200,7 +200,7 @@ void TIsapiEngine::WriteServerHeader(const std::string& name, const std::string&
   if (ecb == nullptr) return;
   if (UpperCase(name) == "LOCATION") {
     char url[kMaxRedirectLength + 1];
-    CopyToField(url, sizeof url, HeaderLineText(value));
+    CopyToField(url, sizeof url, OneLine(value));
     DWORD length = static_cast<DWORD>(std::strlen(url));
     if (ecb->ServerSupportFunction != nullptr) {
       ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_URL_REDIRECT_RESP, url, &length,
@@ -217,13 +217,13 @@ void TIsapiEngine::WriteServerHeader(const std::string& name, const std::string&
   }
   const bool status_line = UpperCase(name.substr(0, 5)) == "HTTP/";
   if (!status_line && !IsHttpToken(name)) {
-    WriteHttpLog("Header not sent (invalid name): " + HeaderLineText(name));
+    WriteHttpLog("Header not sent (invalid name): " + OneLine(name));
     return;
   }
-  std::string line = HeaderLineText(name);
+  std::string line = OneLine(name);
   if (!value.empty()) {
     line += ": ";
-    line += HeaderLineText(value);
+    line += OneLine(value);
   }
   line += "\r\n";
   if (TStream* output = RequestContext().OutputStream.get()) output->WriteString(line);

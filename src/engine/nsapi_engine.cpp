@@ -142,19 +142,19 @@ void TNSAPIEngine::WriteServerHeader(const std::string& name, const std::string&
   if (sn == nullptr || rq == nullptr) return;
   if (UpperCase(name.substr(0, 5)) == "HTTP/") {
     std::string reason;
-    const int code = StatusCodeOf(HeaderLineText(name + " " + value), &reason);
+    const int code = StatusCodeOf(OneLine(name + " " + value), &reason);
     server.protocol_status(sn, rq, code, reason.data());
     return;
   }
   if (!IsHttpToken(name)) {
-    WriteHttpLog("Header not sent (invalid name): " + HeaderLineText(name));
+    WriteHttpLog("Header not sent (invalid name): " + OneLine(name));
     return;
   }
   // The server keys its answer headers by lower-case names; a header set twice keeps its last
   // value.
   const std::string key = LowerCase(name);
   if (pb_param* old = server.pblock_remove(key.c_str(), rq->srvhdrs)) server.param_free(old);
-  server.pblock_nvinsert(key.c_str(), HeaderLineText(value).c_str(), rq->srvhdrs);
+  server.pblock_nvinsert(key.c_str(), OneLine(value).c_str(), rq->srvhdrs);
 }
 
 void TNSAPIEngine::EndServerHeaders() {

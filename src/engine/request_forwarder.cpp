@@ -16,6 +16,7 @@
 
 #include "common/exception.h"
 #include "common/module_path.h"
+#include "common/text_compare.h"
 #include "engine/handover_journal.h"
 #include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
@@ -43,14 +44,6 @@ bool FileExists(const std::string& path) {
 int OpenPidFd(pid_t pid) {
   if (pid <= 0) return -1;
   return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-}
-
-// CR or LF inside a value would end the variable block early in the request file.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return text;
 }
 
 int ContentLengthOf(const TStringList& variables) {

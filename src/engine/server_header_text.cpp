@@ -40,13 +40,6 @@ int StatusCodeOf(const std::string& line, std::string* reason) {
   return 0;
 }
 
-std::string HeaderLineText(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return text;
-}
-
 void CopyToField(char* field, int size, const std::string& text) {
   if (size <= 0) return;
   const size_t length = std::min(text.size(), static_cast<size_t>(size - 1));

@@ -11,9 +11,6 @@
 // at most 1032 characters.
 int StatusCodeOf(const std::string& line, std::string* reason = nullptr);
 
-// `text` with CR and LF made blanks: a value never ends a header line early.
-std::string HeaderLineText(std::string text);
-
 // Copies `text` into the fixed field `field` of `size` bytes: at most size - 1 characters and
 // the terminating zero.
 void CopyToField(char* field, int size, const std::string& text);

@@ -108,7 +108,7 @@ void TWsapiEngine::WriteServerHeader(const std::string& name, const std::string&
   WSAPI_CONTEXT* context = current_context;
   if (context == nullptr) return;
   const std::string key = UpperCase(name);
-  const std::string text = HeaderLineText(value);
+  const std::string text = OneLine(value);
   if (key == "CONTENT-LENGTH") {
     context->content_length = IntegerOf(text);
   } else if (key == "CONTENT-TYPE") {

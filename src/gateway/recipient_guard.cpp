@@ -43,7 +43,7 @@ bool EntryAllows(std::string_view entry, const TBXOptions& configured, std::stri
 }
 
 std::vector<MailAddress> Addresses(std::string_view list) {
-  return ParseAddressList(WithoutLineBreaks(std::string(list)));
+  return ParseAddressList(OneLine(std::string(list)));
 }
 
 // An address plain enough that its domain is where it goes: one "@", nothing before it that
@@ -116,8 +116,7 @@ size_t CountRecipients(std::string_view to, std::string_view cc, std::string_vie
 }
 
 bool IsSingleAddress(std::string_view list) {
-  return Addresses(list).size() == 1 &&
-         IsWellFormedAddressList(WithoutLineBreaks(std::string(list)));
+  return Addresses(list).size() == 1 && IsWellFormedAddressList(OneLine(std::string(list)));
 }
 
 bool MainMailRecipientsAllowed(TForm1& form) {
@@ -136,7 +135,7 @@ bool MainMailRecipientsAllowed(TForm1& form) {
   for (const char* field : {"mail_to", "mail_cc", "mail_bcc"}) {
     const std::string list = HttpFormVar(field, "");
     // "<a@x.org> NOTIFY=..." is no address: refused whole, not sent with the item left out.
-    if (!IsWellFormedAddressList(WithoutLineBreaks(list))) {
+    if (!IsWellFormedAddressList(OneLine(list))) {
       form.LogError("Brevix BX Reports: Recipient not allowed: " + list +
                     " (not a list of addresses)");
       request.LastMailError = kRecipientNotAllowed;

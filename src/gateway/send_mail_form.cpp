@@ -54,15 +54,6 @@ TStringList Lines(std::initializer_list<const char*> lines) {
   return list;
 }
 
-// One log line per problem: a line break inside a message (a field name can carry one) would
-// split it and let a visitor forge log lines.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return text;
-}
-
 // The largest request body the site owner accepts: Max_Request_Size of the settings file beside
 // the program (100000 bytes when unset). A body announcing more is refused before a byte of it
 // is read. The engine's limit is off at 0, and a body is never unlimited: 0 gives the default.

@@ -34,13 +34,6 @@ void ReplaceFirst(std::vector<Segment>& segments, const std::string& macro,
 
 }  // namespace
 
-std::string WithoutLineBreaks(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return text;
-}
-
 std::string WithoutControls(std::string text) {
   for (char& c : text) {
     if ((static_cast<unsigned char>(c) < ' ' && c != '\t') || c == 0x7f) c = ' ';
@@ -59,7 +52,7 @@ MailHeaderText SortHeaderLines(const TStringList& header_template, bool has_atta
         Contains(upper, "BCC:") && Contains(upper, "%MAILBCC%"))
       continue;
     // A template line never carries a line break of its own into the header.
-    const std::string clean = WithoutLineBreaks(line);
+    const std::string clean = OneLine(line);
     if (has_attachments && upper.rfind("CONTENT", 0) == 0) {
       result.part_header += clean + "\r\n";
     } else {

@@ -34,8 +34,5 @@ MailHeaderText SortHeaderLines(const TStringList& header_template, bool has_atta
 // can start a header line of its own or carry a byte no header may hold, encoded or not.
 std::string ReplaceHeaderMacros(const std::string& header, const MailHeaderValues& values);
 
-// CR and LF of `text` turned into blanks.
-std::string WithoutLineBreaks(std::string text);
-
 // Every control character of `text` (below 32, and 127) except tab turned into a blank.
 std::string WithoutControls(std::string text);

@@ -77,7 +77,7 @@ bool TSmtpSendMail::SendMail(int timeout_seconds) {
   SetLastError(0);
 
   if (!OpenSession()) return Fail();
-  if (!Command("MAIL FROM:" + FormatAddressList(WithoutLineBreaks(MailFrom), false) + "\r\n",
+  if (!Command("MAIL FROM:" + FormatAddressList(OneLine(MailFrom), false) + "\r\n",
                250)) {
     ExplainRefusedSender();
     return Fail();
@@ -243,7 +243,7 @@ bool TSmtpSendMail::Command(const std::string& line, int expected, int also_expe
 
 bool TSmtpSendMail::SendRecipients() {
   for (const std::string* list : {&MailTo, &MailCC, &MailBCC}) {
-    for (const MailAddress& a : ParseAddressList(WithoutLineBreaks(*list))) {
+    for (const MailAddress& a : ParseAddressList(OneLine(*list))) {
       if (!Command("RCPT TO:<" + a.address + ">\r\n", 250, 251)) return false;
     }
   }
@@ -285,7 +285,7 @@ bool TSmtpSendMail::SendMessage() {
   frame.date = RfcDate(std::chrono::system_clock::now());
   frame.message_id = NewMessageId(GreetingHost());
   if (!Trim(ReplyTo).empty()) {
-    frame.reply_to = FormatAddressListForHeader(WithoutLineBreaks(ReplyTo));
+    frame.reply_to = FormatAddressListForHeader(OneLine(ReplyTo));
   }
   frame.charset = charset;
   const std::string expanded = ReplaceHeaderMacros(header.header, values);
