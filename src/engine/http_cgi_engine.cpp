@@ -2,10 +2,9 @@
 
 #include "common/text_compare.h"
 #include "engine/http_log.h"
+#include "engine/server_header_text.h"
 
 namespace {
-
-constexpr size_t kMaxStatusLength = 1032;
 
 void WriteText(TStream& stream, const std::string& text) {
   stream.Write(text.data(), static_cast<int>(text.size()));
@@ -39,13 +38,10 @@ void THttpCGIEngine::SetCGIAutoTerminate(bool value) {
 void THttpCGIEngine::WriteServerHeader(const std::string& name, const std::string& value) {
   TStream* output = RequestContext().OutputStream.get();
   if (output == nullptr) return;
-  if (UpperCase(name.substr(0, 7)) == "HTTP/1.") {
+  if (IsStatusLine(name)) {
     // Every CGI server takes the status in the "Status:" form; a raw status line is refused
     // by some and loses its code in others.
-    std::string status = name.size() > 8 ? name.substr(8, kMaxStatusLength) : std::string();
-    pending_headers += "Status: ";
-    pending_headers += Trim(OneLine(status));
-    pending_headers += "\r\n";
+    pending_headers += "Status: " + StatusTextOf(name) + "\r\n";
     return;
   }
   if (!IsHttpToken(name)) {
@@ -53,11 +49,7 @@ void THttpCGIEngine::WriteServerHeader(const std::string& name, const std::strin
     WriteHttpLog("Header not sent (invalid name): " + OneLine(name));
     return;
   }
-  // An empty value still gets its colon: a line without one is a malformed header to servers.
-  pending_headers += name;
-  pending_headers += value.empty() ? ":" : ": ";
-  pending_headers += OneLine(value);
-  pending_headers += "\r\n";
+  pending_headers += HeaderLine(name, value);
 }
 
 void THttpCGIEngine::EndServerHeaders() {

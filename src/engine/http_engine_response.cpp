@@ -5,6 +5,7 @@
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
 #include "engine/http_utils.h"
+#include "engine/server_header_text.h"
 #include "platform/message_pump.h"
 
 namespace {
@@ -18,7 +19,7 @@ bool HasHeader(const TStringList& headers, std::string_view name) {
 // A queued header whose name is a status line replaces the engine's own status line.
 bool HasStatusLine(const TStringList& headers) {
   for (const std::string& entry : headers) {
-    if (UpperCase(entry.substr(0, 7)) == "HTTP/1.") return true;
+    if (IsStatusLine(entry)) return true;
   }
   return false;
 }
@@ -139,7 +140,7 @@ void THttpEngine::WriteHeaderLine(const std::string& name, const std::string& va
   }
   // The debug page shows the headers the program meant to send, as text.
   if (context.OutputStream) {
-    std::string line = value.empty() ? name + "\r\n" : name + ": " + value + "\r\n";
+    const std::string line = IsStatusLine(name) ? OneLine(name) + "\r\n" : HeaderLine(name, value);
     context.OutputStream->Write(line.data(), static_cast<int>(line.size()));
   }
 }

@@ -215,17 +215,12 @@ void TIsapiEngine::WriteServerHeader(const std::string& name, const std::string&
   if (current_call.redirected || (queued != nullptr && queued->IndexOfName("location") >= 0)) {
     return;
   }
-  const bool status_line = UpperCase(name.substr(0, 5)) == "HTTP/";
+  const bool status_line = IsStatusLine(name);
   if (!status_line && !IsHttpToken(name)) {
     WriteHttpLog("Header not sent (invalid name): " + OneLine(name));
     return;
   }
-  std::string line = OneLine(name);
-  if (!value.empty()) {
-    line += ": ";
-    line += OneLine(value);
-  }
-  line += "\r\n";
+  const std::string line = status_line ? OneLine(name) + "\r\n" : HeaderLine(name, value);
   if (TStream* output = RequestContext().OutputStream.get()) output->WriteString(line);
 }
 

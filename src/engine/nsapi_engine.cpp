@@ -140,7 +140,7 @@ void TNSAPIEngine::WriteServerHeader(const std::string& name, const std::string&
   Session* sn = current_call.session;
   Request* rq = current_call.request;
   if (sn == nullptr || rq == nullptr) return;
-  if (UpperCase(name.substr(0, 5)) == "HTTP/") {
+  if (IsStatusLine(name)) {
     std::string reason;
     const int code = StatusCodeOf(OneLine(name + " " + value), &reason);
     server.protocol_status(sn, rq, code, reason.data());

@@ -40,6 +40,24 @@ int StatusCodeOf(const std::string& line, std::string* reason) {
   return 0;
 }
 
+bool IsStatusLine(std::string_view name) {
+  return name.size() >= 5 && SameText(name.substr(0, 5), "HTTP/");
+}
+
+std::string StatusTextOf(std::string_view line) {
+  const size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return {};
+  return Trim(OneLine(std::string(line.substr(blank + 1, kMaxReasonLength))));
+}
+
+std::string HeaderLine(const std::string& name, const std::string& value) {
+  std::string line = OneLine(name);
+  line += value.empty() ? ":" : ": ";
+  line += OneLine(value);
+  line += "\r\n";
+  return line;
+}
+
 void CopyToField(char* field, int size, const std::string& text) {
   if (size <= 0) return;
   const size_t length = std::min(text.size(), static_cast<size_t>(size - 1));

@@ -119,7 +119,7 @@ void TWsapiEngine::WriteServerHeader(const std::string& name, const std::string&
     CopyToField(context->response_content_encoding, WSAPI_SHORT_FIELD, text);
   } else if (key == "LAST-MODIFIED") {
     CopyToField(context->last_modified, WSAPI_SHORT_FIELD, text);
-  } else if (key.compare(0, 5, "HTTP/") == 0) {
+  } else if (IsStatusLine(name)) {
     context->status = StatusCodeOf(name + " " + value);
   } else if (key == "LOCATION") {
     CopyToField(context->location, WSAPI_LONG_FIELD, text);

@@ -155,6 +155,16 @@ TEST(StatusCodeOf, SkipsTheProtocolAndReadsTheWholeCode) {
   }
 }
 
+// Every adapter writes a header and reads a status line by the same rules.
+TEST(HeaderLine, EmptyValueKeepsItsColonAndLineBreaksCannotAddLines) {
+  EXPECT_EQ(HeaderLine("X-Empty", ""), "X-Empty:\r\n");
+  EXPECT_EQ(HeaderLine("X-Value", "a\r\nSet-Cookie: b"), "X-Value: a  Set-Cookie: b\r\n");
+  EXPECT_TRUE(IsStatusLine("http/1.1 200 OK"));
+  EXPECT_FALSE(IsStatusLine("HTTP-Version"));
+  EXPECT_EQ(StatusTextOf("HTTP/2 302 Found"), "302 Found");
+  EXPECT_EQ(StatusTextOf("HTTP/1.0 404\r\nX: y"), "404  X: y");
+}
+
 // The server sends the redirect's whole answer: no header of the request's own, before the
 // Location or after it, and no body follow it onto the connection.
 TEST(IsapiAdapter, LocationInAnyCaseBecomesTheServersRedirectAndNothingElseIsWritten) {
