@@ -20,7 +20,7 @@ bool IsDirectory(const std::string& path) {
 
 // The log folder with its trailing "/".
 std::string LogDirectory() {
-  std::string dir = GetEnvVar("CGI_LOG_DIR");
+  std::string dir = ConfiguredLogFolder();
   if (dir.empty()) dir = ProgramDir() + "log";
   if (dir.back() != '/') dir += '/';
   // One level only, as for the upload folder: a missing parent means a misconfiguration.
@@ -53,6 +53,10 @@ std::string LogTimestamp() {
 }
 
 }  // namespace
+
+std::string ConfiguredLogFolder() {
+  return GetEnvVar("CGI_LOG_DIR");
+}
 
 std::string HttpLogFileName() {
   return LogDirectory() + ModuleBaseName() + ".Log";

@@ -11,5 +11,10 @@
 // for the debug page. Never throws; a line that cannot be written is lost silently.
 void WriteHttpLog(const std::string& text);
 
+// The log folder the environment names ($CGI_LOG_DIR), or empty when it names none. The one
+// place that reads the variable: the log, the guard that keeps forms off the gateway's files,
+// and the start of the request server (which hands it on) all ask here.
+std::string ConfiguredLogFolder();
+
 // The file WriteHttpLog writes to (creating the folder as described above).
 std::string HttpLogFileName();

@@ -71,10 +71,10 @@ void StartRequestServer() {
   // A clean environment: the server must not take this request's variables for its own.
   const char* path = std::getenv("PATH");
   std::string path_entry = std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin");
-  const char* log_dir = std::getenv("CGI_LOG_DIR");
-  std::string log_entry = std::string("CGI_LOG_DIR=") + (log_dir != nullptr ? log_dir : "");
+  const std::string log_dir = ConfiguredLogFolder();
+  std::string log_entry = "CGI_LOG_DIR=" + log_dir;
   std::vector<char*> envp{path_entry.data()};
-  if (log_dir != nullptr && *log_dir != '\0') envp.push_back(log_entry.data());
+  if (!log_dir.empty()) envp.push_back(log_entry.data());
 #if defined(__SANITIZE_THREAD__)
   // A ThreadSanitizer build's server reports where the build's tests look for reports.
   const char* tsan = std::getenv("TSAN_OPTIONS");

@@ -9,6 +9,7 @@
 #include "common/module_path.h"
 #include "common/text_compare.h"
 #include "engine/general_http_engine.h"
+#include "engine/http_log.h"
 #include "gateway/gateway_files.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
@@ -81,10 +82,10 @@ bool TForm1::IsGatewayFile(const std::string& resolved) const {
   if (IsAllowedFormFile(file) || LooksLikeAutoResultsFile(fs::path(file).filename().string())) {
     return true;
   }
-  const char* log_dir = std::getenv("CGI_LOG_DIR");
+  const std::string log_dir = ConfiguredLogFolder();
   return IsBelowDir(file, ResolvePath(GeneralHttpEngine1->TempDir())) ||
          IsBelowDir(file, ResolvePath(kTempFolder)) || IsBelowDir(file, ResolvePath(kLogFolder)) ||
-         (log_dir != nullptr && *log_dir != '\0' && IsBelowDir(file, log_dir));
+         (!log_dir.empty() && IsBelowDir(file, log_dir));
 }
 
 bool TForm1::MayFormRead(const std::string& name) const {
