@@ -61,17 +61,25 @@ bool TForm1::IsAllowedFormFile(const std::string& canonical) const {
   return false;
 }
 
+bool TForm1::IsKeptByGateway(const std::string& file) const {
+  const TGatewayRequest& request = Request();
+  for (const std::string& own :
+       {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
+        request.Configured->IniFileName, request.Options->IniFileName, ModuleFileName()}) {
+    if (CanonicalPath(own) == file) return true;
+  }
+  const std::string log_dir = ConfiguredLogFolder();
+  return IsBelowDir(file, ResolvePath(GeneralHttpEngine1->TempDir())) ||
+         IsBelowDir(file, ResolvePath(kTempFolder)) || IsBelowDir(file, ResolvePath(kLogFolder)) ||
+         (!log_dir.empty() && IsBelowDir(file, log_dir));
+}
+
 bool TForm1::IsGatewayFile(const std::string& resolved) const {
   const TGatewayRequest& request = Request();
   const TBXOptions& configured = *request.Configured;
   const TBXOptions& options = *request.Options;
   const std::string file = CanonicalPath(resolved);
-
-  for (const std::string& own :
-       {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
-        configured.IniFileName, options.IniFileName, ModuleFileName()}) {
-    if (CanonicalPath(own) == file) return true;
-  }
+  if (IsKeptByGateway(file)) return true;
   // The results files and entry logs the ini names, and the ones this request writes.
   for (const std::string* name : {&configured.Entry_Log, &configured.Results_File,
                                   &options.Entry_Log, &options.Results_File}) {
@@ -79,13 +87,7 @@ bool TForm1::IsGatewayFile(const std::string& resolved) const {
   }
   // Files the owner lets forms write, and every automatic results file: another submission's
   // record is never a visitor's to read.
-  if (IsAllowedFormFile(file) || LooksLikeAutoResultsFile(fs::path(file).filename().string())) {
-    return true;
-  }
-  const std::string log_dir = ConfiguredLogFolder();
-  return IsBelowDir(file, ResolvePath(GeneralHttpEngine1->TempDir())) ||
-         IsBelowDir(file, ResolvePath(kTempFolder)) || IsBelowDir(file, ResolvePath(kLogFolder)) ||
-         (!log_dir.empty() && IsBelowDir(file, log_dir));
+  return IsAllowedFormFile(file) || LooksLikeAutoResultsFile(fs::path(file).filename().string());
 }
 
 bool TForm1::MayFormRead(const std::string& name) const {
@@ -115,14 +117,7 @@ bool TForm1::MayFormWrite(const std::string& field, const std::string& name) con
         &configured.Attached_File, &other}) {
     if (SameFile(file, *read_by_gateway)) return false;
   }
-  for (const std::string& own_file :
-       {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
-        configured.IniFileName, ModuleFileName()}) {
-    if (CanonicalPath(own_file) == file) return false;
-  }
-  if (IsBelowDir(file, ResolvePath(kTempFolder)) || IsBelowDir(file, ResolvePath(kLogFolder))) {
-    return false;
-  }
+  if (IsKeptByGateway(file)) return false;
   std::error_code error;
   const fs::file_status status = fs::status(file, error);
   if (fs::exists(status) && !fs::is_regular_file(status)) return false;

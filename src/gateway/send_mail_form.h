@@ -127,6 +127,10 @@ class TForm1 : public TComponentOwner {
   // names (or this request writes), files matching Allowed_Form_Files, automatic results files,
   // and everything below Temp/ and log/.
   bool IsGatewayFile(const std::string& resolved) const;
+  // A file the gateway keeps for itself, whatever the settings name (its logs, counters, settings
+  // and program, and everything below its temporary and log folders); `file` is canonical.
+  // Neither read nor written for a form.
+  bool IsKeptByGateway(const std::string& file) const;
   // The name of a canonical path relative to the program folder, "/"-separated; empty when the
   // path lies outside it.
   std::string ProgramFolderName(const std::string& canonical) const;
