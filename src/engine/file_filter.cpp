@@ -3,25 +3,21 @@
 #include "common/configured_path.h"
 #include "common/exception.h"
 #include "common/module_path.h"
-#include "common/streams.h"
+#include "platform/whole_file.h"
 
 namespace {
 
-constexpr int kReadPiece = 4096;
-
-std::string ReadWholeFile(const std::string& path) {
-  TFileStream file(path, TFileStream::kOpenRead);
+std::string ReadPageFile(const std::string& path) {
   std::string content;
-  char piece[kReadPiece];
-  for (;;) {
-    const int count = file.Read(piece, kReadPiece);
-    if (count == 0) break;
-    if (count < 0) {
-      throw Exception("Cannot read file \"" + path + "\"");
-    }
-    content.append(piece, static_cast<size_t>(count));
+  switch (ReadRegularFile(path, content)) {
+    case WholeFileRead::kRead:
+      return content;
+    case WholeFileRead::kNotOpened:
+      throw Exception("Cannot open file \"" + path + "\"");
+    case WholeFileRead::kReadFailed:
+      break;
   }
-  return content;
+  throw Exception("Cannot read file \"" + path + "\"");
 }
 
 }  // namespace
@@ -43,6 +39,6 @@ std::string THttpFileFilter::ResolvePagePath(const std::string& file_name,
 
 void THttpFileFilter::Execute() {
   if (file_name_.empty()) file_name_ = DefaultPageFile(ModuleFileName());
-  const std::string content = ReadWholeFile(ResolvePagePath(file_name_, ProgramDir()));
+  const std::string content = ReadPageFile(ResolvePagePath(file_name_, ProgramDir()));
   RunTemplate(content);
 }

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "common/file_tool.h"
+#include "platform/whole_file.h"
 
 extern char** environ;
 

@@ -1,0 +1,62 @@
+#include "platform/whole_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+// Opens a regular file for reading, or returns -1 with errno set. O_NONBLOCK keeps a named pipe
+// from holding the caller until a writer turns up; the file type check then turns the pipe away.
+int OpenRegularFile(const std::string& file_name, struct stat& st) {
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EISDIR;
+  }
+  if (error == 0) return fd;
+  ::close(fd);
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+WholeFileRead ReadRegularFile(const std::string& file_name, std::string& out) {
+  out.clear();
+  struct stat st {};
+  const int fd = OpenRegularFile(file_name, st);
+  if (fd < 0) return WholeFileRead::kNotOpened;
+  // The size only sizes the buffer: the file is read to its end, so a file that grows or
+  // shrinks meanwhile still reads whole.
+  out.reserve(static_cast<size_t>(st.st_size));
+  int error = 0;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = errno;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  errno = error;
+  return error == 0 ? WholeFileRead::kRead : WholeFileRead::kReadFailed;
+}
+
+bool ReadWholeFile(const std::string& file_name, std::string& out) {
+  return ReadRegularFile(file_name, out) == WholeFileRead::kRead;
+}
+
+std::int64_t FileSizeOf(const std::string& file_name) {
+  struct stat st {};
+  const int fd = OpenRegularFile(file_name, st);
+  if (fd < 0) return 0;
+  ::close(fd);
+  return static_cast<std::int64_t>(st.st_size);
+}
