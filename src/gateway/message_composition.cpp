@@ -11,6 +11,7 @@
 #include "gateway/recipient_guard.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
+#include "mail/address_list.h"
 #include "mail/body_scan.h"
 
 namespace {
@@ -132,7 +133,7 @@ void TForm1::SendMailReceiptBodyEntry(const std::string& entry_name) {
 bool TForm1::SendAsSite(TSmtpSendMail& mail, int timeout_seconds) {
   const std::string& site_sender = Request().Guards.MailSender;
   if (site_sender.empty()) return mail.SendMail(timeout_seconds);
-  if (!IsSingleAddress(site_sender)) {
+  if (SingleMailAddress(site_sender).empty()) {
     // A broken setting must not make an invalid MAIL FROM: the mail goes as it would without it.
     LogError("Brevix BX Reports: Mail_Sender is not one address: " + site_sender);
     return mail.SendMail(timeout_seconds);

@@ -49,14 +49,7 @@ std::vector<MailAddress> Addresses(std::string_view list) {
 // An address plain enough that its domain is where it goes: one "@", nothing before it that
 // routes elsewhere ("user%other@domain", "host!user@domain", "@relay:user@domain"), no blanks.
 bool IsPlainAddress(std::string_view address) {
-  const size_t at = address.find('@');
-  if (at == 0 || at == std::string_view::npos || address.find('@', at + 1) != address.npos) {
-    return false;
-  }
-  return std::none_of(address.begin(), address.end(), [](char c) {
-    return static_cast<unsigned char>(c) <= ' ' || c == '%' || c == '!' || c == ':' || c == '"' ||
-           c == '\\';
-  });
+  return IsWellFormedMailAddress(address) && address.find_first_of("%!") == std::string_view::npos;
 }
 
 }  // namespace
@@ -113,10 +106,6 @@ bool IsAllowedRecipient(const TGuardSettings& guards, const TBXOptions& configur
 
 size_t CountRecipients(std::string_view to, std::string_view cc, std::string_view bcc) {
   return Addresses(to).size() + Addresses(cc).size() + Addresses(bcc).size();
-}
-
-bool IsSingleAddress(std::string_view list) {
-  return Addresses(list).size() == 1 && IsWellFormedAddressList(OneLine(std::string(list)));
 }
 
 bool MainMailRecipientsAllowed(TForm1& form) {

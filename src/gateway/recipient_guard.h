@@ -48,9 +48,6 @@ bool IsAllowedRecipient(const TGuardSettings& guards, const TBXOptions& configur
 // Number of addresses in the three address lists together.
 size_t CountRecipients(std::string_view to, std::string_view cc, std::string_view bcc);
 
-// True when `list` holds exactly one address.
-bool IsSingleAddress(std::string_view list);
-
 // The text the visitor's error page shows for a refused recipient list.
 inline constexpr const char* kRecipientNotAllowed = "Recipient not allowed";
 inline constexpr const char* kTooManyRecipients = "Too many recipients";

@@ -22,6 +22,7 @@
 #include "gateway/json_answer.h"
 #include "gateway/recipient_guard.h"
 #include "gateway/resolve_path.h"
+#include "mail/address_list.h"
 #include "mail/greeting_name.h"
 #include "mail/smtp_send_mail.h"
 #include "platform/file_lock.h"
@@ -219,7 +220,7 @@ void TForm1::LoadOptions() {
   // is an address sends as itself; one that is not cannot, and the owner is told what to set.
   const std::string login = Trim(request.SmtpSendMail1->Security.User);
   if (request.Guards.MailSender.empty() && !login.empty()) {
-    if (login.find('@') != std::string::npos && IsSingleAddress(login)) {
+    if (!SingleMailAddress(login).empty()) {
       request.Guards.MailSender = login;
     } else {
       LogError(

@@ -6,6 +6,7 @@
 #include "gateway/page_address.h"
 #include "gateway/recipient_guard.h"
 #include "gateway/send_mail_form.h"
+#include "mail/address_list.h"
 
 namespace {
 
@@ -122,8 +123,9 @@ void TForm1::CheckRequiredFields() {
     request.FieldsComplete = false;
     missing.push_back("mail_from");
     LogError("Brevix BX Reports: Missing Field Mail_From");
-  } else if (!IsSingleAddress(mail.MailFrom)) {
-    // "a@x, b@y" would make an invalid MAIL FROM; the sender is one address.
+  } else if (SingleMailAddress(mail.MailFrom).empty()) {
+    // "a@x, b@y" would make an invalid MAIL FROM, and "bob" one the server refuses: the sender
+    // is one well-formed address, by the same rule as a receipt's address.
     request.FieldsComplete = false;
     missing.push_back("mail_from");
     LogError("Brevix BX Reports: Mail_From is not one address: " + mail.MailFrom);

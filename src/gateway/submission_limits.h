@@ -26,13 +26,3 @@
 
 // The error text of a submission refused by Max_Per_Hour.
 inline constexpr const char* kTooManySubmissions = "Too many submissions";
-
-// True for one address "local@domain": a local part of at most 64 characters of letters, digits,
-// dots (not first, last or doubled) and !#$%&'*+-/=?^_`{|}~; a domain of dot-separated labels
-// of letters, digits and inner hyphens, each at most 63 characters; at most 254 in all.
-bool IsWellFormedMailAddress(std::string_view address);
-
-// The bare address when `list` (an address property: "a@b.test" or "Ann <a@b.test>") names
-// exactly one well-formed address, with no control character anywhere and no "@" in a display
-// name; otherwise empty.
-std::string SingleMailAddress(std::string_view list);

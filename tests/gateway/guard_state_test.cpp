@@ -8,6 +8,7 @@
 #include <string>
 
 #include "gateway/submission_limits.h"
+#include "mail/address_list.h"
 
 namespace {
 

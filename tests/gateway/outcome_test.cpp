@@ -140,6 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "Brevix BX Reports: Mail_From is not one address: a@x.test, Bob <b@y.test>"},
         MissingCase{
             "", {{"mail_from", " ;, "}}, "Brevix BX Reports: Mail_From is not one address:  ;, "},
+        // The same rule as a receipt's address: a server would refuse "bob" anyway.
+        MissingCase{
+            "", {{"mail_from", "bob"}}, "Brevix BX Reports: Mail_From is not one address: bob"},
         // Nothing after the closing bracket may become the sender (or ESMTP parameters).
         MissingCase{"",
                     {{"mail_from", "<a@b.test> SIZE=1 BODY=8BITMIME"}},

@@ -282,7 +282,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReceiptAddressCase{"ann@visitor.test, bob@other.test", "a@b.test", ""},
                       ReceiptAddressCase{"ann@visitor.test bob@other.test", "a@b.test", ""},
                       ReceiptAddressCase{"ann@visitor.test\r\nBcc: bob@other.test", "a@b.test", ""},
-                      ReceiptAddressCase{"", "not an address", ""}));
+                      ReceiptAddressCase{"not an address", "a@b.test", ""}));
 
 struct ReceiptLimitCase {
   const char* name;
