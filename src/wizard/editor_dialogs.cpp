@@ -143,6 +143,8 @@ TEditorDialogs::TAnswer TQtEditorDialogs::Ask(QWidget* parent, const QString& te
   const QMessageBox::StandardButton escape = with_cancel ? QMessageBox::Cancel : QMessageBox::No;
   QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, buttons, parent);
   box.setEscapeButton(escape);
+  // Without Cancel the question is whether to throw something away: Enter must not do it.
+  if (!with_cancel) box.setDefaultButton(QMessageBox::No);
   switch (box.exec()) {
     case QMessageBox::Yes:
       return TAnswer::Yes;

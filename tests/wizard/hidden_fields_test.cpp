@@ -19,13 +19,15 @@ std::vector<std::string> Items(const TStringList& list) {
   return {list.begin(), list.end()};
 }
 
-TEST(HiddenFieldLinesTest, LineIsTheFivePiecesWithoutEscaping) {
+// A double quote typed into a value once ended the attribute early: a browser posted
+// `Anfrage ` for `Anfrage "X"`.
+TEST(HiddenFieldLinesTest, LineIsTheFivePiecesWithTheAttributesEscaped) {
   EXPECT_EQ(HiddenFieldLine("mail_to", "a@b.example"),
             "<input type=\"hidden\" name=\"mail_to\" value=\"a@b.example\">");
-  // The owner's text goes in untouched, even when it breaks the HTML.
-  EXPECT_EQ(HiddenFieldLine("mail_subject", " say \"hi\" <b>&amp; "),
-            "<input type=\"hidden\" name=\"mail_subject\" value=\" say \"hi\" <b>&amp; \">");
-  EXPECT_EQ(HiddenFieldLine("x", ""), "<input type=\"hidden\" name=\"x\" value=\"\">");
+  EXPECT_EQ(HiddenFieldLine("mail_subject", " Anfrage \"X\" <b>&amp; "),
+            "<input type=\"hidden\" name=\"mail_subject\" "
+            "value=\" Anfrage &quot;X&quot; &lt;b&gt;&amp;amp; \">");
+  EXPECT_EQ(HiddenFieldLine("a\"b", ""), "<input type=\"hidden\" name=\"a&quot;b\" value=\"\">");
 }
 
 TEST(HiddenFieldLinesTest, EmptyControlsGiveTheFiveFixedLines) {
@@ -134,8 +136,10 @@ TEST_F(Form2Test, SaveWritesEveryLineEndedByCrLf) {
   const std::string target = folder.Path() + "hidden.html";
   folder.Write("hidden.html", "an older, much longer content that must go entirely");
   dialogs.save_answers.append(QString::fromStdString(target));
+  dialogs.question_answers.append(true);  // replace the older file
   EXPECT_TRUE(form.BitBtn3Click());
   EXPECT_EQ(dialogs.save_titles, QStringList{"Save Contents to Disk"});
+  EXPECT_EQ(dialogs.questions.size(), 1);
   EXPECT_EQ(ReadWholeFile(target),
             "<input type=\"hidden\" name=\"send\" value=\"yes\">\r\n"
             "<input type=\"hidden\" name=\"mail_to\" value=\"a@b.example\">\r\n");

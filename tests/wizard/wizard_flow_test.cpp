@@ -513,6 +513,22 @@ TEST_F(WizardFlowTest, EscapeDoesNotCloseTheWizardButDoneDoes) {
   EXPECT_FALSE(window->isVisible());
 }
 
+// On the closing page Down put the focus on Done and Enter closed the wizard unasked.
+TEST_F(WizardFlowTest, DoneAfterATaskCloseOnlyWhenTheOwnerSaysYes) {
+  Open();
+  Check("rdhidden");
+  while (Page() != "pgfinisheditor") Next();
+  window->show();
+  QPushButton* done = Find<QPushButton>("BitBtn2");
+  EXPECT_FALSE(done->autoDefault());  // Enter on a focused Done goes to Finish
+  done->click();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(dialogs.questions, QStringList{"Close the Brevix BX Wizard?"});
+  dialogs.question_answers.append(true);
+  done->click();
+  EXPECT_FALSE(window->isVisible());
+}
+
 }  // namespace
 
 #include "wizard_flow_test.moc"
