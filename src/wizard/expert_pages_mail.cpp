@@ -202,7 +202,7 @@ QWidget* Tfrmexpert::BuildSmtpPage() {
                "unsure of the name, look in your E-Mail software's setup screens. You must have "
                "a server to send the mail. The login and sender are saved in brevix.ini only, "
                "never in the hidden fields; brevix.ini is saved readable by you and the web "
-               "server's group only. With security none the password crosses the network "
-               "unencrypted.");
+               "server's group only. With a login, choose starttls or tls: the gateway sends no "
+               "password unencrypted to another machine.");
   return page;
 }

@@ -108,8 +108,9 @@ std::string CleartextLoginWarning(const WizardSettings& settings) {
       Trim(settings.SMTP_User).empty() || loopback) {
     return {};
   }
-  return "SMTP_Security is none: the password of " + settings.SMTP_User + " would travel to " +
+  return "SMTP_Security is none, so the password of " + settings.SMTP_User + " would travel to " +
          settings.SMTP_Server +
-         " unencrypted, readable by anyone on the way. Choose starttls (port 587) or tls "
-         "(port 465) unless the server is on a network you trust.";
+         " unencrypted. The gateway refuses that: it will not log in there, and every mail "
+         "fails (\"Refusing to send the password over an unencrypted connection to a "
+         "non-loopback server\"). Choose starttls (port 587) or tls (port 465).";
 }

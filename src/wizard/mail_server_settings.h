@@ -41,7 +41,8 @@ void SaveMailServerSettings(const std::string& ini_file_name, const TMailServerU
 // "(Standard for tls is 465)", "(Standard for none is 25)"; an unknown choice gets the plain one.
 std::string StandardPortHint(const std::string& security);
 
-// The warning shown before saving when the login's password would cross the network in clear:
+// The warning shown before saving when the login's password would cross the network in clear,
+// which the gateway refuses (it then sends no mail at all):
 // SMTP_Security "none", an SMTP_User, and a server that is not this machine (localhost,
 // 127.0.0.0/8, ::1). Empty when there is nothing to warn about.
 std::string CleartextLoginWarning(const WizardSettings& settings);
