@@ -180,7 +180,6 @@ TEST_F(EditorFileCommandsTest, SaveStartsWithTheFileTypeOfTheText) {
       {"name: %name%\r\n", 1},
       {"<!DOCTYPE HTML PUBLIC>\r\n<html><body>%name%</body></html>\r\n", 2},
       {"\r\n  <table><tr><td>%name%</td></tr></table>", 2},
-      {"", 1},
   };
   for (const auto& [text, index] : cases) {
     dialogs_->files = {std::nullopt};

@@ -514,19 +514,18 @@ TEST_F(WizardFlowTest, EscapeDoesNotCloseTheWizardButDoneDoes) {
 }
 
 // On the closing page Down put the focus on Done and Enter closed the wizard unasked.
-TEST_F(WizardFlowTest, DoneAfterATaskCloseOnlyWhenTheOwnerSaysYes) {
+TEST_F(WizardFlowTest, DoneAfterATaskClosesOnlyWhenTheOwnerSaysYes) {
   Open();
   Check("rdhidden");
   while (Page() != "pgfinisheditor") Next();
   window->show();
-  QPushButton* done = Find<QPushButton>("BitBtn2");
-  EXPECT_FALSE(done->autoDefault());  // Enter on a focused Done goes to Finish
-  done->click();
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(dialogs.questions, QStringList{"Close the Brevix BX Wizard?"});
-  dialogs.question_answers.append(true);
-  done->click();
-  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(Find<QPushButton>("BitBtn2")->autoDefault());  // Enter goes to Finish instead
+  for (const bool yes : {false, true}) {
+    dialogs.question_answers = {yes};
+    Find<QPushButton>("BitBtn2")->click();
+    EXPECT_EQ(window->isVisible(), !yes);
+  }
+  EXPECT_EQ(dialogs.questions, (QStringList{2, "Close the Brevix BX Wizard?"}));
 }
 
 }  // namespace
