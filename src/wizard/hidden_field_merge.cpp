@@ -1,19 +1,13 @@
 #include "wizard/hidden_field_merge.h"
 
 #include <algorithm>
-#include <regex>
+#include <cctype>
 #include <set>
 
 #include "common/exception.h"
 #include "common/text_compare.h"
 
 namespace {
-
-// Tags of form controls and of the form itself; a ">" inside a quoted value is allowed.
-const std::regex kControlTag(R"re(<(input|select|textarea|form)\b(?:[^>"']|"[^"]*"|'[^']*')*>)re",
-                             std::regex::icase);
-const std::regex kAttribute(
-    R"re(([A-Za-z_:][-A-Za-z0-9_:.]*)\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s"'>]+)))re");
 
 std::string DecodeReferences(std::string text) {
   const std::pair<const char*, const char*> references[] = {{"&quot;", "\""}, {"&#34;", "\""},
@@ -28,31 +22,70 @@ std::string DecodeReferences(std::string text) {
   return text;
 }
 
-// The value of attribute `name` in `tag`, references decoded; empty when absent.
-std::string AttributeOf(const std::string& tag, std::string_view name) {
-  for (auto it = std::sregex_iterator(tag.begin(), tag.end(), kAttribute);
-       it != std::sregex_iterator(); ++it) {
-    if (!SameText((*it)[1].str(), name)) continue;
-    for (int group = 2; group <= 4; ++group) {
-      if ((*it)[group].matched) return DecodeReferences((*it)[group].str());
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':' ||
+         c == '.';
+}
+
+// The value of attribute `name` in `tag` (the text between "<" and ">"), references decoded;
+// empty when absent. Values may be double-quoted, single-quoted or bare. A plain walk, not a
+// regular expression: a page is the owner's file of any size, and a recursive matcher could
+// run out of stack on one long value.
+std::string AttributeOf(std::string_view tag, std::string_view name) {
+  size_t at = 0;
+  while (at < tag.size() && IsNameChar(tag[at])) ++at;  // the tag's own name
+  while (at < tag.size()) {
+    while (at < tag.size() && !IsNameChar(tag[at])) ++at;
+    const size_t name_start = at;
+    while (at < tag.size() && IsNameChar(tag[at])) ++at;
+    const std::string_view attribute = tag.substr(name_start, at - name_start);
+    while (at < tag.size() && std::isspace(static_cast<unsigned char>(tag[at]))) ++at;
+    if (at >= tag.size() || tag[at] != '=') continue;
+    ++at;
+    while (at < tag.size() && std::isspace(static_cast<unsigned char>(tag[at]))) ++at;
+    size_t value_start = at, value_end;
+    if (at < tag.size() && (tag[at] == '"' || tag[at] == '\'')) {
+      value_start = at + 1;
+      value_end = std::min(tag.find(tag[at], value_start), tag.size());
+      at = value_end + 1;
+    } else {
+      while (at < tag.size() && !std::isspace(static_cast<unsigned char>(tag[at]))) ++at;
+      value_end = at;
+    }
+    if (!attribute.empty() && SameText(attribute, name)) {
+      return DecodeReferences(std::string(tag.substr(value_start, value_end - value_start)));
     }
   }
   return {};
 }
 
 struct Tag {
-  size_t start, length;
+  size_t start, length;  // from "<" to ">" inclusive
   std::string kind, type, name;
 };
 
+// The input, select, textarea and form tags of `page`, in order; a ">" inside a quoted value
+// does not end a tag, and a tag left open runs to the end of the page.
 std::vector<Tag> TagsOf(std::string_view page) {
   std::vector<Tag> tags;
-  const std::string text(page);
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), kControlTag);
-       it != std::sregex_iterator(); ++it) {
-    const std::string whole = it->str();
-    tags.push_back({static_cast<size_t>(it->position()), whole.size(), LowerCase((*it)[1].str()),
-                    LowerCase(AttributeOf(whole, "type")), LowerCase(AttributeOf(whole, "name"))});
+  for (size_t at = page.find('<'); at != std::string_view::npos; at = page.find('<', at + 1)) {
+    size_t end = at + 1;
+    while (end < page.size() && std::isalpha(static_cast<unsigned char>(page[end]))) ++end;
+    const std::string kind = LowerCase(page.substr(at + 1, end - at - 1));
+    if (kind != "input" && kind != "select" && kind != "textarea" && kind != "form") continue;
+    char quote = 0;
+    for (; end < page.size() && (quote || page[end] != '>'); ++end) {
+      if (quote && page[end] == quote) {
+        quote = 0;
+      } else if (!quote && (page[end] == '"' || page[end] == '\'')) {
+        quote = page[end];
+      }
+    }
+    const size_t length = std::min(end + 1, page.size()) - at;
+    const std::string_view inside = page.substr(at + 1, std::min(end, page.size()) - at - 1);
+    tags.push_back({at, length, kind, LowerCase(AttributeOf(inside, "type")),
+                    LowerCase(AttributeOf(inside, "name"))});
+    at += length - 1;
   }
   return tags;
 }
@@ -63,8 +96,7 @@ std::vector<std::string> HiddenFieldNames(const TStringList& lines) {
   std::vector<std::string> names;
   for (const std::string& line : lines) {
     for (const Tag& tag : TagsOf(line)) {
-      if (tag.kind == "input")
-        names.push_back(AttributeOf(line.substr(tag.start, tag.length), "name"));
+      if (tag.kind == "input") names.push_back(tag.name);
     }
   }
   return names;

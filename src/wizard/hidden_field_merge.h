@@ -15,7 +15,7 @@ struct THiddenFieldMerge {
 };
 
 // The field names of `lines` (hidden-field lines as HiddenFieldLine writes them), references
-// decoded, in order.
+// decoded and in lower case (the gateway compares names without regard to case), in order.
 std::vector<std::string> HiddenFieldNames(const TStringList& lines);
 
 // Merges `lines` into the first form of `page`:
