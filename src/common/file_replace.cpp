@@ -54,6 +54,11 @@ bool ReplaceFileContents(const std::string& file_name, std::string_view bytes) {
     mode_t mode = 0;
     if (existed) {
       mode = old.st_mode & 07777;
+      // The group too: a file shared with the web server's group must stay readable to it.
+      // Where this user may not give the group, the file keeps the user's own.
+      if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+        // Nothing to do: the mode below still limits who reads it.
+      }
     } else {
       const mode_t mask = ::umask(0);
       ::umask(mask);

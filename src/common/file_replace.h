@@ -7,7 +7,8 @@
 // the old file or the new one, never a half-written file: the bytes go to a new file beside it
 // (same folder), which is flushed to disk and then takes the name with rename().
 //  - A symbolic link stays a link: the file it points at is the one replaced.
-//  - An existing file keeps its permissions; a new one gets 0666 less the umask.
+//  - An existing file keeps its permissions and, where this user may give it, its group; a new
+//    one gets 0666 less the umask.
 //  - An existing name that is not a regular file, or a file the caller may not write, is left
 //    alone and counts as a failure.
 // Returns false, leaving the old file as it was, when the file cannot be written. Never throws.

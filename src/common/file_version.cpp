@@ -81,6 +81,7 @@ FileVersion ReadFileVersion(const std::string& file_name) {
     const bool clock_passed = ClockPassed(before);
     const bool complete = ReadWholeFile(file_name, version.text);
     version.unreadable = !complete && errno != ENOENT && errno != ENOTDIR;
+    version.read_error = version.unreadable ? errno : 0;
     version.stamp = StampOf(file_name);
     const bool whole = !complete || static_cast<off_t>(version.text.size()) == version.stamp.size;
     if (before == version.stamp && whole && SettledAfterRead(file_name, version.stamp)) {

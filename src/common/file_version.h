@@ -27,6 +27,7 @@ struct FileVersion {
   std::string text;
   FileStamp stamp;          // the file's stamp when `text` was read
   bool unreadable = false;  // the file exists but could not be read (a missing one reads empty)
+  int read_error = 0;       // when unreadable: the errno of the failed read
   // The version is known to be whole and the clock has moved past its last change, so any
   // later change gives the file another stamp: a copy kept with `stamp` may stand for the file
   // for as long as StampOf() still gives `stamp`.

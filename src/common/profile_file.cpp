@@ -1,5 +1,6 @@
 #include "common/profile_file.h"
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -96,6 +97,7 @@ TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_na
     const FileVersion version = ReadFileVersion(file_name_);
     // A file that exists but cannot be read is never written over (see UpdateFile).
     unreadable_ = version.unreadable;
+    if (unreadable_) unreadable_reason_ = std::strerror(version.read_error);
     if (!unreadable_) lines_ = SplitLines(version.text);
     if (version.lasting) {
       auto kept = std::make_shared<const CachedLines>(CachedLines{version.stamp, lines_});

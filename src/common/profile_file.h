@@ -43,6 +43,10 @@ class TProfileFile {
 
   const std::string& FileName() const { return file_name_; }
 
+  // Why the file could not be read although it exists (the system's text for the error, such
+  // as "Permission denied"); empty when it was read or does not exist.
+  const std::string& UnreadableReason() const { return unreadable_reason_; }
+
   // The value of `key` in `section` (trimmed, at most kMaxProfileValue characters), or
   // `default_value` when the section or the key is absent.
   std::string ReadString(std::string_view section, std::string_view key,
@@ -93,6 +97,7 @@ class TProfileFile {
   std::vector<std::string> lines_;
   std::vector<LineName> names_;  // one per line of lines_
   bool unreadable_ = false;      // the file exists but could not be read
+  std::string unreadable_reason_;
 };
 
 // One-shot helpers with the behaviour of the Windows calls of the same purpose.

@@ -1,5 +1,6 @@
 // The results file with its automatic names and template, the entry log and reference numbers.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +59,24 @@ bool HasCsvExtension(const std::string& name) {
   return name.size() >= 4 && SameText(std::string_view(name).substr(name.size() - 4), ".csv");
 }
 
+// The heading row of a generated CSV results file: the field names, quoted as the values are.
+std::string CsvHeading(const TStringList* names) {
+  std::string line;
+  if (names == nullptr) return line;
+  for (const std::string& name : *names) {
+    if (!line.empty()) line += ',';
+    line += '"';
+    for (const char c : name) line += c == '"' ? std::string("\"\"") : std::string(1, c);
+    line += '"';
+  }
+  return line.empty() ? line : line + "\r\n";
+}
+
+bool IsEmptyFile(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && info.st_size == 0;
+}
+
 }  // namespace
 
 void TForm1::ApplyAutoResultsName() {
@@ -111,6 +130,7 @@ void TForm1::WriteResultsFile() {
   std::error_code error;
   TPChar buffer;
   bool generated_csv = false;
+  bool csv_table = false;  // a generated layout for a ".csv" file: a heading row, then rows
   bool html = HasHtmExtension(template_path) || HasHtmExtension(path);
   try {
     if (std::filesystem::is_regular_file(template_path, error)) {
@@ -122,11 +142,16 @@ void TForm1::WriteResultsFile() {
       if (names) {
         for (const std::string& name : *names) layout.Macros.Add("%" + name + "%");
       }
-      layout.Kind = static_cast<std::uint8_t>(options.FormatKind());
+      // A ".csv" results file is a table whatever layout the mails use: Default_Format
+      // chooses the layout of mails, and a page per record would make the file unreadable.
+      csv_table = HasCsvExtension(options.Results_File);
+      layout.Kind = csv_table ? std::uint8_t{5} : static_cast<std::uint8_t>(options.FormatKind());
       layout.Build();
       generated_csv = layout.Kind == 5;
       html = html || (layout.Kind >= 2 && layout.Kind <= 4);
-      buffer = TPChar(layout.Lines.Text());
+      // A table row is one line: the record's own CR LF ends it, with no empty line after it.
+      buffer = TPChar(csv_table ? (layout.Lines.Count() > 0 ? layout.Lines[0] : std::string())
+                                : layout.Lines.Text());
     }
   } catch (...) {
     ::close(fd);
@@ -164,6 +189,11 @@ void TForm1::WriteResultsFile() {
   {
     ScopedFileLock lock(fd);
     lock_timed_out = lock.TimedOut();
+    // A generated table starts with its heading row; the size is looked at under the lock, so
+    // of two first submissions only one writes it.
+    if (!lock_timed_out && csv_table && IsEmptyFile(fd)) {
+      record = CsvHeading(names.get()) + record;
+    }
     if (!lock_timed_out) written = WriteAll(fd, record);
   }
   if (::close(fd) != 0) written = false;

@@ -210,6 +210,9 @@ void TForm1::LoadOptions() {
   // One read of the file serves the options, the guards and the mail security.
   const TProfileFile ini(request.Options->IniFileName);
   request.Options->Load(ini);
+  // Read as empty, the file would only show as missing fields: say why it was not read.
+  if (!ini.UnreadableReason().empty())
+    LogError("Cannot read brevix.ini: " + ini.UnreadableReason());
   request.Configured = std::make_unique<const TBXOptions>(*request.Options);
   request.Guards.Load(ini);
   // TLS and the login come from the ini alone (no form field names them) and serve the main

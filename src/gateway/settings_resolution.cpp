@@ -86,6 +86,10 @@ void TForm1::ResolveSettings() {
   if (mail.MailSubject.find('%') != std::string::npos) {
     mail.MailSubject = ExpandSubject(mail.MailSubject, request.EmptyMark);
   }
+  // The receipt's subject takes the same macros as the main subject.
+  if (options.Receipt_Subject.find('%') != std::string::npos) {
+    options.Receipt_Subject = ExpandSubject(options.Receipt_Subject, request.EmptyMark);
+  }
   if (mail.MailSubject.empty()) mail.MailSubject = "Response from " + HttpServerVar("http referer");
   if (mail.RemotePort.empty()) mail.RemotePort = "25";
 }

@@ -143,6 +143,9 @@ TEditorDialogs::TAnswer TQtEditorDialogs::Ask(QWidget* parent, const QString& te
   const QMessageBox::StandardButton escape = with_cancel ? QMessageBox::Cancel : QMessageBox::No;
   QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), text, buttons, parent);
   box.setEscapeButton(escape);
+  // Enter gives the answer that keeps the work: with Cancel the question is whether to save
+  // (Yes), without it whether to throw the edits away (No).
+  box.setDefaultButton(with_cancel ? QMessageBox::Yes : QMessageBox::No);
   switch (box.exec()) {
     case QMessageBox::Yes:
       return TAnswer::Yes;

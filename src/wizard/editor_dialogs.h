@@ -37,7 +37,8 @@ class TEditorDialogs {
   virtual ~TEditorDialogs() = default;
 
   // A warning box with Yes and No, plus Cancel when `with_cancel`; closing the box is Cancel
-  // (or No without a Cancel button).
+  // (or No without a Cancel button). Enter answers Yes with Cancel (save the edits) and No
+  // without it (the question is whether to throw them away).
   virtual TAnswer Ask(QWidget* parent, const QString& text, bool with_cancel) = 0;
   // Nothing when the owner cancels. The open dialog only accepts existing files; the save
   // dialog asks before overwriting an existing file.

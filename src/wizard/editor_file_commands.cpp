@@ -33,6 +33,13 @@ std::string Tfrmeditor::MessageText() const {
   return EncodeEditorText(Memo2->document()->toRawText(), latin1_);
 }
 
+void Tfrmeditor::SelectSaveFileTypeForText() {
+  // The generated HTML layouts begin with a document type or a tag; a text template begins
+  // with a word or a macro.
+  const QString text = Memo2->toPlainText().trimmed();
+  save_filter_index_ = text.startsWith('<') ? 2 : 1;
+}
+
 std::optional<std::string> Tfrmeditor::RunSaveDialog() {
   TFileDialogRequest request;
   request.title = "Save File";
@@ -90,6 +97,7 @@ void Tfrmeditor::BtnExistingClick() {
       latin1_ = text.latin1;
       ShowText(text.text);
       current_file_name_ = chosen->file_name;
+      SelectSaveFileTypeForText();
     } catch (const Exception& error) {
       // The text area stays empty; the file name and the changed mark stay as they were.
       modified_ = was_modified;

@@ -70,12 +70,15 @@ Tfrmeditor::Tfrmeditor(QWidget* parent, std::shared_ptr<TEditorDialogs> dialogs)
   if (!dialogs_) dialogs_ = std::make_shared<TQtEditorDialogs>();
   setObjectName("frmeditor");
   setWindowTitle("Brevix BX Editor");
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  // Resizable: at a large display scale a fixed size cut off the macro lists.
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::WindowMaximizeButtonHint);
+  setSizeGripEnabled(true);
   BuildControls();
   BuildMenu();
   WireControls();
-  setFixedSize(sizeHint().expandedTo(QSize(760, 560)));
+  setMinimumSize(minimumSizeHint());
+  resize(sizeHint().expandedTo(QSize(760, 560)));
   // FormCreate: nothing has changed yet.
   modified_ = false;
 }

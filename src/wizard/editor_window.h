@@ -53,8 +53,10 @@ class Tfrmeditor : public QDialog {
   void SetMessageText(const std::string& text);
   // The text area's content, lines ended by CR LF, as it would be saved.
   std::string MessageText() const;
-  // The next Save dialog starts with its first file type ("Text Files").
-  void SelectFirstSaveFileType() { save_filter_index_ = 1; }
+  // The next Save dialog starts with the file type of what the text area holds: "HTM Files"
+  // when its first mark-up is an HTML tag (the gateway sends a .htm template as HTML), else
+  // "Text Files".
+  void SelectSaveFileTypeForText();
   // Shows the window modally through WizardDialogs::ShowModal; returns when it closes.
   int ShowModal();
   // What Help > About does (the wizard shows its About window modally).

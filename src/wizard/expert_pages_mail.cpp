@@ -128,7 +128,9 @@ QWidget* Tfrmexpert::BuildAskReceiptPage() {
   layout->addWidget(RadioButton4);
   AddHelpPanel(layout, "StaticText11",
                "After the primary message is sent, Brevix BX can send a secondary message. Often "
-               "this message is sent to the user to confirm that her request has been sent.");
+               "this message is sent to the user to confirm that her request has been sent. A "
+               "form cannot turn off a receipt that brevix.ini sets up (receipt_text); the "
+               "hidden-field window tells you when that happens.");
   return page;
 }
 
@@ -149,7 +151,8 @@ QWidget* Tfrmexpert::BuildMailReceiptPage() {
   AddHelpPanel(layout, "StaticText6",
                "By default, the To and From fields from the Primary Message are reversed to send "
                "the Receipt Message. If you want to specify different recipients, enter them "
-               "here. Otherwise, just leave them blank.");
+               "here. Otherwise, just leave them blank. %field% macros in receipt_subject are "
+               "filled in as in mail_subject.");
   return page;
 }
 
@@ -163,10 +166,10 @@ QWidget* Tfrmexpert::BuildSmtpPage() {
   txtsmtp_port->setObjectName("txtsmtp_port");
   txtsmtp_port->setToolTip("SMTP Server port (usually 25)");
   txtsmtp_port->setMaximumWidth(60);
-  auto* standard = new QLabel("(Industry Standard is 25)", form->parentWidget());
-  standard->setObjectName("Label28");
+  Label28 = new QLabel(QString::fromStdString(StandardPortHint("none")), form->parentWidget());
+  Label28->setObjectName("Label28");
   port_row->addWidget(txtsmtp_port);
-  port_row->addWidget(standard);
+  port_row->addWidget(Label28);
   port_row->addStretch(1);
   form->addRow("smtp_port", port_row);
 
@@ -180,6 +183,9 @@ QWidget* Tfrmexpert::BuildSmtpPage() {
       "none: plain SMTP; starttls: TLS after connecting (port 587); tls: TLS from the start "
       "(port 465)");
   login->addRow("SMTP_Security", cbosmtp_security);
+  connect(cbosmtp_security, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+    Label28->setText(QString::fromStdString(StandardPortHint(text.toStdString())));
+  });
   txtsmtp_user = AddFieldRow(login, "SMTP_User", "txtsmtp_user",
                              "Login name at the mail server; leave blank if it needs none");
   txtsmtp_password =
@@ -195,7 +201,8 @@ QWidget* Tfrmexpert::BuildSmtpPage() {
                "The SMTP Server is the name of the machine that sends your mail. If you are "
                "unsure of the name, look in your E-Mail software's setup screens. You must have "
                "a server to send the mail. The login and sender are saved in brevix.ini only, "
-               "never in the hidden fields; with a password brevix.ini is readable by its owner "
-               "only.");
+               "never in the hidden fields; brevix.ini is saved readable by you and the web "
+               "server's group only. With a login, choose starttls or tls: the gateway sends no "
+               "password unencrypted to another machine.");
   return page;
 }

@@ -28,10 +28,10 @@ QWidget* Tfrmexpert::BuildAskResultsPage() {
   layout->addWidget(RDOSaveResults);
   layout->addWidget(RadioButton5);
   AddHelpPanel(layout, "StaticText9",
-               "The results of a form can be saved in a file for later review. By default, they "
-               "are saved in a comma separated value format, which is easily imported into any "
-               "spreadsheet or database program. You can specify your own format by using "
-               "macros.");
+               "The results of a form can be saved in a file for later review. A file named "
+               "*.csv becomes a table that any spreadsheet opens. A form cannot turn off results "
+               "that brevix.ini saves (results_file); the hidden-field window tells you when "
+               "that happens.");
   return page;
 }
 
@@ -56,10 +56,11 @@ QWidget* Tfrmexpert::BuildFormResultsPage() {
   form->addRow(QString(), chkDelete_Results_File);
   layout->addWidget(group);
   AddHelpPanel(layout, "StaticText8",
-               "The results of the form will be saved in the file you specify for results_file. "
-               "If you want the results to be saved in a certain format, specify template file. "
-               "If you leave results_file_template blank, a comma separated value format will be "
-               "used.");
+               "Each submission adds a record to results_file. With a results_file_template, the "
+               "record is that file with its %field% macros filled in. Without one, a file named "
+               "*.csv gets a heading row of the field names when it is new, then one row of "
+               "quoted values per submission; any other name gets the default format of the last "
+               "page.");
   return page;
 }
 
@@ -148,8 +149,8 @@ QWidget* Tfrmexpert::BuildDefaultFormatPage() {
   for (const char* entry : kFormatCaptions) LstDefault_Format->addItem(entry);
   layout->addWidget(LstDefault_Format, 10);
   AddHelpPanel(layout, "StaticText7",
-               "Select the default format for your message_text file. If you do not specify a "
-               "value for the message_text field, a default message will be created using the "
-               "selected format.");
+               "Select the default format. When message_text is blank, the mail is laid out in "
+               "it; so is the record of a results file without a template whose name does not "
+               "end in .csv (a .csv file is always a table).");
   return page;
 }

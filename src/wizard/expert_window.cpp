@@ -43,6 +43,9 @@ Tfrmexpert::Tfrmexpert(std::string program_dir, QWidget* parent)
   btnnext->setDefault(true);
   BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "&Done", this);
   BitBtn2->setObjectName("BitBtn2");
+  // Enter on a focused Done (Down moves the focus there) goes to Next instead: closing the
+  // wizard takes a click or Alt+D, and a question once a task has begun.
+  BitBtn2->setAutoDefault(false);
   buttons->addWidget(BitBtn3);
   buttons->addStretch(1);
   buttons->addWidget(btnprev);
@@ -53,7 +56,7 @@ Tfrmexpert::Tfrmexpert(std::string program_dir, QWidget* parent)
 
   connect(btnnext, &QPushButton::clicked, this, [this] { btnnextClick(); });
   connect(btnprev, &QPushButton::clicked, this, [this] { btnprevClick(); });
-  connect(BitBtn2, &QPushButton::clicked, this, [this] { accept(); });
+  connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
   connect(BitBtn3, &QPushButton::clicked, this, [this] {
     if (about_) CurrentWizardDialogs().ShowModal(*about_);
   });
@@ -133,6 +136,14 @@ void Tfrmexpert::keyPressEvent(QKeyEvent* e) {
     return;
   }
   QDialog::keyPressEvent(e);
+}
+
+void Tfrmexpert::BitBtn2Click() {
+  if (page_ != WizardPage::pgstart &&
+      !CurrentWizardDialogs().Question(this, "Close the Brevix BX Wizard?")) {
+    return;
+  }
+  accept();
 }
 
 void Tfrmexpert::ShowPage(WizardPage page) {

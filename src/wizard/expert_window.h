@@ -58,6 +58,8 @@ class Tfrmexpert : public QDialog {
   void btnnextClick();
   void btnprevClick();
   void UpdateButtons();
+  // Done: closes the window; on any page but the start page only after the owner says Yes.
+  void BitBtn2Click();
 
   // Settings of brevix.ini <-> controls.
   void OptionsToControls();
@@ -178,6 +180,7 @@ class Tfrmexpert : public QDialog {
   QCheckBox* chkMail_From_Required = nullptr;
   QCheckBox* chkDelete_Results_File = nullptr;
   QCheckBox* chkListAll = nullptr;
+  QLabel* Label28 = nullptr;  // the standard port of the chosen security
   QLabel* lbldate = nullptr;
   QLabel* lbltime = nullptr;
   QLabel* lblsort = nullptr;

@@ -1,10 +1,34 @@
 #include "wizard/hidden_field_lines.h"
 
+std::string HtmlAttributeText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 std::string HiddenFieldLine(std::string_view name, std::string_view value) {
   std::string line = "<input type=\"hidden\" name=\"";
-  line += name;
+  line += HtmlAttributeText(name);
   line += "\" value=\"";
-  line += value;
+  line += HtmlAttributeText(value);
   line += "\">";
   return line;
 }

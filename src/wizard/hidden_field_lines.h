@@ -5,9 +5,13 @@
 #include "common/string_list.h"
 #include "wizard/wizard_settings.h"
 
+// `text` made safe inside a double-quoted HTML attribute: "&", the double quote, "<" and ">"
+// become character references, which the browser turns back into the typed text on posting.
+std::string HtmlAttributeText(std::string_view text);
+
 // One hidden input element:  <input type="hidden" name="NAME" value="VALUE">
-// Name and value go in exactly as given, neither escaped nor trimmed: the owner pastes the line
-// into a form and may have typed markup on purpose.
+// Name and value are escaped with HtmlAttributeText and not trimmed: a browser posts exactly
+// what was typed (a double quote once ended the value early and broke the element).
 std::string HiddenFieldLine(std::string_view name, std::string_view value);
 
 // The lines that the hidden-field window shows, in the gateway's fixed order: "send" first, a

@@ -1,7 +1,5 @@
 #include "wizard/mail_server_settings.h"
 
-#include <sys/stat.h>
-
 #include "common/exception.h"
 #include "common/options.h"
 #include "common/profile_file.h"
@@ -65,7 +63,6 @@ TMailServerUpdate PlanMailServerSettings(const std::string& ini_file_name,
 
   const TProfileFile file(ini_file_name);
   TMailServerUpdate update;
-  update.owner_only = !settings.SMTP_Password.empty();
   for (const auto& [key, value] : texts) {
     const std::string now = file.ReadString(kOptionsSection, key, "");
     bool same = now == *value;
@@ -83,14 +80,37 @@ TMailServerUpdate PlanMailServerSettings(const std::string& ini_file_name,
 }
 
 void SaveMailServerSettings(const std::string& ini_file_name, const TMailServerUpdate& update) {
-  if (update.owner_only && chmod(ini_file_name.c_str(), S_IRUSR | S_IWUSR) != 0) {
-    std::string message = "Unable to make ";
-    message += ini_file_name;
-    message += " readable by its owner only";
-    throw Exception(message);
-  }
   if (update.changes.empty()) return;
   TProfileFile file(ini_file_name);
   for (const auto& [key, value] : update.changes) file.WriteString(kOptionsSection, key, value);
   file.UpdateFile();
+}
+
+std::string StandardPortHint(const std::string& security) {
+  switch (ParseSmtpSecurityMode(security)) {
+    case TSmtpSecurityMode::kStartTls:
+      return "(Standard for starttls is 587)";
+    case TSmtpSecurityMode::kImplicitTls:
+      return "(Standard for tls is 465)";
+    case TSmtpSecurityMode::kNone:
+      return "(Standard for none is 25)";
+    case TSmtpSecurityMode::kInvalid:
+      break;
+  }
+  return "(Standard is 25, 587 with starttls, 465 with tls)";
+}
+
+std::string CleartextLoginWarning(const WizardSettings& settings) {
+  const std::string server = LowerCase(Trim(settings.SMTP_Server));
+  const bool loopback = server.empty() || server == "localhost" || server == "::1" ||
+                        server == "[::1]" || server.rfind("127.", 0) == 0;
+  if (ParseSmtpSecurityMode(settings.SMTP_Security) != TSmtpSecurityMode::kNone ||
+      Trim(settings.SMTP_User).empty() || loopback) {
+    return {};
+  }
+  return "SMTP_Security is none, so the password of " + settings.SMTP_User + " would travel to " +
+         settings.SMTP_Server +
+         " unencrypted. The gateway refuses that: it will not log in there, and every mail "
+         "fails (\"Refusing to send the password over an unencrypted connection to a "
+         "non-loopback server\"). Choose starttls (port 587) or tls (port 465).";
 }

@@ -9,7 +9,7 @@
 // SMTP_User, SMTP_Password, SMTP_Verify and Mail_Sender of section "Options" of brevix.ini.
 // The gateway reads these from brevix.ini alone (no form field can set them), so the wizard
 // never puts them into the hidden-field HTML; the defaults task writes them beside the keys of
-// TBXOptions::Save, and brevix.ini becomes readable by its owner alone when it holds a password.
+// TBXOptions::Save; who may read brevix.ini is ini_file_access.h's business.
 
 // The entries of the SMTP_Security choice, in the order they are offered.
 inline constexpr const char* kSmtpSecurityChoices[] = {"none", "starttls", "tls"};
@@ -20,10 +20,9 @@ void LoadMailServerSettings(const std::string& ini_file_name, WizardSettings& se
 
 // What a save of `settings` changes in `ini_file_name`: the keys whose value differs from what
 // the gateway reads there now (a key that is absent and left at its default stays absent, and
-// a file that agrees is not rewritten), and whether the file must be made owner-only.
+// a file that agrees is not rewritten).
 struct TMailServerUpdate {
   std::vector<std::pair<std::string, std::string>> changes;  // key, value as written
-  bool owner_only = false;  // SMTP_Password is not empty: the file will hold a secret
 };
 
 // Plans the save. Throws Exception naming the key when a value would not read back as typed
@@ -33,9 +32,17 @@ struct TMailServerUpdate {
 TMailServerUpdate PlanMailServerSettings(const std::string& ini_file_name,
                                          const WizardSettings& settings);
 
-// Carries out a planned update: first, when `owner_only`, the file gets mode 0600 (so the
-// password is never written into a file others may read), then the changed keys are written
-// in one replace of the file, which keeps that mode. Throws Exception("Unable to write to
-// <name>") as the settings file's writer does, or Exception("Unable to make <name> readable by
-// its owner only") when the mode cannot be set; in both cases no password has been written.
+// Carries out a planned update: the changed keys are written in one replace of the file, which
+// keeps the file's mode and group (the caller restricts them first, ShareWithWebServerGroup).
+// Throws Exception("Unable to write to <name>") as the settings file's writer does.
 void SaveMailServerSettings(const std::string& ini_file_name, const TMailServerUpdate& update);
+
+// The port hint beside smtp_port for an SMTP_Security choice: "(Standard for starttls is 587)",
+// "(Standard for tls is 465)", "(Standard for none is 25)"; an unknown choice gets the plain one.
+std::string StandardPortHint(const std::string& security);
+
+// The warning shown before saving when the login's password would cross the network in clear,
+// which the gateway refuses (it then sends no mail at all):
+// SMTP_Security "none", an SMTP_User, and a server that is not this machine (localhost,
+// 127.0.0.0/8, ::1). Empty when there is nothing to warn about.
+std::string CleartextLoginWarning(const WizardSettings& settings);

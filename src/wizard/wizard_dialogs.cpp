@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace {
@@ -21,6 +23,21 @@ void QtWizardDialogs::Information(QWidget* parent, const QString& text) {
 
 void QtWizardDialogs::Error(QWidget* parent, const QString& text) {
   QMessageBox::critical(parent, QApplication::applicationName(), text, QMessageBox::Ok);
+}
+
+bool QtWizardDialogs::Question(QWidget* parent, const QString& text) {
+  return QMessageBox::question(parent, QApplication::applicationName(), text,
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<QString> QtWizardDialogs::AskText(QWidget* parent, const QString& text,
+                                                const QString& offered) {
+  bool ok = false;
+  const QString typed = QInputDialog::getText(parent, QApplication::applicationName(), text,
+                                              QLineEdit::Normal, offered, &ok);
+  if (!ok) return std::nullopt;
+  return typed;
 }
 
 std::optional<QString> QtWizardDialogs::OpenFileName(QWidget* parent, const QString& title,

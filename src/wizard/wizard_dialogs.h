@@ -20,12 +20,19 @@ class WizardDialogs {
   // The general error box for a failed operation (a file that cannot be written, ...).
   virtual void Error(QWidget* parent, const QString& text) = 0;
 
+  // A question with Yes and No, No being the default button (Enter and Escape answer No):
+  // every question the wizard asks before something that cannot be undone. True for Yes.
+  virtual bool Question(QWidget* parent, const QString& text) = 0;
+  // A one-line text to type, offered with `offered`; nothing when the owner cancels.
+  virtual std::optional<QString> AskText(QWidget* parent, const QString& text,
+                                         const QString& offered) = 0;
+
   // An open-file chooser; the chosen full file name, or nothing when the owner cancels.
   // `filter` uses Qt's notation ("HTM Files (*.HTM);;All Files (*.*)").
   virtual std::optional<QString> OpenFileName(QWidget* parent, const QString& title,
                                               const QString& folder, const QString& filter) = 0;
-  // A save chooser without filter that never asks before overwriting; the chosen full file name,
-  // or nothing when the owner cancels.
+  // A save chooser without filter that does not itself ask before overwriting (the caller asks
+  // with Question); the chosen full file name, or nothing when the owner cancels.
   virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title,
                                               const QString& folder) = 0;
 
@@ -39,6 +46,9 @@ class QtWizardDialogs : public WizardDialogs {
   void Warning(QWidget* parent, const QString& text) override;
   void Information(QWidget* parent, const QString& text) override;
   void Error(QWidget* parent, const QString& text) override;
+  bool Question(QWidget* parent, const QString& text) override;
+  std::optional<QString> AskText(QWidget* parent, const QString& text,
+                                 const QString& offered) override;
   std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& folder,
                                       const QString& filter) override;
   std::optional<QString> SaveFileName(QWidget* parent, const QString& title,

@@ -145,6 +145,21 @@ TEST_F(FormFilesTest, CsvResultsFromAnOwnersTemplateDoubleQuotes) {
             kSiteFiles.at("results.csv") + "\"Ünsal\";\"\"\"Quotes\"\" = fine\"\r\n");
 }
 
+// A ".csv" results file without a template is a table whatever layout the mails use (it once
+// got a whole HTML page per record): a heading row when the file is new, then one row each.
+TEST_F(FormFilesTest, CsvResultsFileWithoutTemplateIsATable) {
+  ini_["Default_Format"] = "BX2ColHTMLLabel";
+  for (const char* name : {"Ann", "Bo \"B\""}) {
+    Post({{"mail_from", "a@b.test"}, {"namereq", name}, {"results_file", "results-2.csv"}});
+  }
+  Post({{"mail_from", "c@b.test"}, {"namereq", "Cy"}});
+  EXPECT_EQ(FileText("results-2.csv"),
+            "\"mail_from\",\"namereq\",\"results_file\"\r\n"
+            "\"a@b.test\",\"Ann\",\"results-2.csv\"\r\n"
+            "\"a@b.test\",\"Bo \"\"B\"\"\",\"results-2.csv\"\r\n");
+  EXPECT_EQ(FileText("results.csv"), kSiteFiles.at("results.csv") + "\"c@b.test\",\"Cy\"\r\n");
+}
+
 // Each way a hostile visitor could once use the gateway with hidden fields alone, replayed
 // against the real program: none may read, write, relay or reach what the site owner did not
 // allow. The guards' own tests go into detail; this table keeps the known attacks closed.

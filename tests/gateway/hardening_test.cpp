@@ -242,7 +242,9 @@ TEST_F(HardeningTest, GeneratedCsvRecordDoublesQuotes) {
   ini_["Results_File"] = "results.csv";
   Post({{"mail_from", "a@b.test"}, {"name", "Ann \"the\" Visitor"}, {"zip", "1,2"}});
   // Field-table order: mail_from, name, zip.
-  EXPECT_EQ(FileText("results.csv"), "\"a@b.test\",\"Ann \"\"the\"\" Visitor\",\"1,2\"\r\n\r\n");
+  EXPECT_EQ(
+      FileText("results.csv"),
+      "\"mail_from\",\"name\",\"zip\"\r\n\"a@b.test\",\"Ann \"\"the\"\" Visitor\",\"1,2\"\r\n");
 }
 
 TEST_F(HardeningTest, PlainFieldCannotPoseAsUpload) {

@@ -282,6 +282,18 @@ TEST_F(MailGuardTest, WithoutSettingsFileFormChoosesNeitherServerNorRecipient) {
                                   std::string("Recipient not allowed: x@elsewhere.test")}) {
     EXPECT_NE(log.find(" Brevix BX Reports: " + line), std::string::npos) << line << "\n" << log;
   }
+  EXPECT_EQ(log.find("Cannot read brevix.ini"), std::string::npos);
+}
+
+// A brevix.ini the gateway's user cannot read acts as none, and the log says why (it once only
+// showed as missing fields). A folder of that name is unreadable even to root.
+TEST_F(MailGuardTest, UnreadableSettingsFileIsLoggedWithItsReason) {
+  without_ini_ = true;
+  WriteFile("brevix.ini/keeps-the-folder", "");
+  Post({{"mail_from", "a@b.test"}});
+  EXPECT_EQ(smtp_.Dialogue(), "");
+  EXPECT_NE(ErrorLog().find(" Cannot read brevix.ini: Is a directory\r\n"), std::string::npos)
+      << ErrorLog();
 }
 
 }  // namespace

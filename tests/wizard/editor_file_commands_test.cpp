@@ -173,13 +173,24 @@ TEST_F(EditorFileCommandsTest, FailedOpenShowsErrorAndLeavesEmptyText) {
   EXPECT_FALSE(editor_->Modified());
 }
 
-TEST_F(EditorFileCommandsTest, SaveStartsWithTheFileTypeLastSelected) {
-  dialogs_->files = {std::nullopt};
-  editor_->SelectFirstSaveFileType();
-  editor_->Save2->trigger();
-  ASSERT_EQ(dialogs_->save_requests.size(), 1u);
-  EXPECT_EQ(dialogs_->save_requests[0].filter_index, 1);
-  EXPECT_EQ(dialogs_->save_requests[0].filter, "Text Files|*.txt|HTM Files|*.htm|All Files|*.*");
+// A generated HTML template once started the save dialog on "Text Files", and the owner's
+// template was saved as .txt: the gateway then sent its markup as plain text.
+TEST_F(EditorFileCommandsTest, SaveStartsWithTheFileTypeOfTheText) {
+  const std::pair<const char*, int> cases[] = {
+      {"name: %name%\r\n", 1},
+      {"<!DOCTYPE HTML PUBLIC>\r\n<html><body>%name%</body></html>\r\n", 2},
+      {"\r\n  <table><tr><td>%name%</td></tr></table>", 2},
+  };
+  for (const auto& [text, index] : cases) {
+    dialogs_->files = {std::nullopt};
+    dialogs_->save_requests.clear();
+    editor_->SetMessageText(text);
+    editor_->SelectSaveFileTypeForText();
+    editor_->Save2->trigger();
+    ASSERT_EQ(dialogs_->save_requests.size(), 1u);
+    EXPECT_EQ(dialogs_->save_requests[0].filter_index, index) << text;
+    EXPECT_EQ(dialogs_->save_requests[0].filter, "Text Files|*.txt|HTM Files|*.htm|All Files|*.*");
+  }
 }
 
 }  // namespace

@@ -84,6 +84,10 @@ class RecordingWizardDialogs : public WizardDialogs {
   void Warning(QWidget*, const QString&) override {}
   void Information(QWidget*, const QString&) override {}
   void Error(QWidget*, const QString& text) override { errors.push_back(text.toStdString()); }
+  bool Question(QWidget*, const QString&) override { return false; }
+  std::optional<QString> AskText(QWidget*, const QString&, const QString&) override {
+    return std::nullopt;
+  }
   std::optional<QString> OpenFileName(QWidget*, const QString&, const QString&,
                                       const QString&) override {
     return std::nullopt;

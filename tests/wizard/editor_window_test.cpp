@@ -5,8 +5,11 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTextCursor>
+#include <QTimer>
 #include <QToolButton>
 
 #include "wizard/editor_window_fixture.h"
@@ -53,6 +56,33 @@ TEST_F(EditorWindowTest, ControlsCarryTheirNamesTextsAndHints) {
   EXPECT_NE(editor_->findChild<QPlainTextEdit*>("Memo2"), nullptr);
   EXPECT_FALSE(editor_->Modified());
   EXPECT_EQ(editor_->CurrentFileName(), "");
+}
+
+// A fixed 1068x700 window cut off the Used Macros list at 125 % scaling on a 1024x768 screen.
+TEST_F(EditorWindowTest, WindowResizesAndFitsAScaledSmallScreen) {
+  EXPECT_LT(editor_->minimumWidth(), editor_->maximumWidth());
+  EXPECT_LE(editor_->minimumWidth(), 1024 * 4 / 5);
+  EXPECT_LE(editor_->minimumHeight(), 768 * 4 / 5);
+  editor_->resize(1000, 700);
+  EXPECT_EQ(editor_->size(), QSize(1000, 700));
+}
+
+// "Exit anyway?" once had Yes as its default button: Enter threw the edits away.
+TEST_F(EditorWindowTest, QuestionsDefaultToTheAnswerThatKeepsTheWork) {
+  for (const bool with_cancel : {false, true}) {
+    QMessageBox::StandardButton default_button = QMessageBox::NoButton;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      default_button = box->standardButton(box->defaultButton());
+      box->button(QMessageBox::No)->click();
+    });
+    poll.start(10);
+    TQtEditorDialogs().Ask(nullptr, "Exit anyway?", with_cancel);
+    // Without Cancel the question throws work away; with it, Yes saves.
+    EXPECT_EQ(default_button, with_cancel ? QMessageBox::Yes : QMessageBox::No) << with_cancel;
+  }
 }
 
 TEST_F(EditorWindowTest, DoubleClickingEveryAvailableEntryInsertsThemInOrder) {

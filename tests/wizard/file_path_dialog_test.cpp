@@ -31,6 +31,10 @@ class ScriptedDialogs : public WizardDialogs {
   void Warning(QWidget*, const QString&) override {}
   void Information(QWidget*, const QString&) override {}
   void Error(QWidget*, const QString&) override {}
+  bool Question(QWidget*, const QString&) override { return false; }
+  std::optional<QString> AskText(QWidget*, const QString&, const QString&) override {
+    return std::nullopt;
+  }
   std::optional<QString> OpenFileName(QWidget*, const QString&, const QString&,
                                       const QString&) override {
     return std::nullopt;

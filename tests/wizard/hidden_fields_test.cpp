@@ -9,8 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "common/exception.h"
+#include "common/options.h"
 #include "wizard/hidden_field_lines.h"
+#include "wizard/hidden_field_merge.h"
 #include "wizard/hidden_fields_window.h"
+#include "wizard/ini_overrides.h"
 #include "wizard/wizard_test_support.h"
 
 namespace {
@@ -19,13 +23,15 @@ std::vector<std::string> Items(const TStringList& list) {
   return {list.begin(), list.end()};
 }
 
-TEST(HiddenFieldLinesTest, LineIsTheFivePiecesWithoutEscaping) {
+// A double quote typed into a value once ended the attribute early: a browser posted
+// `Anfrage ` for `Anfrage "X"`.
+TEST(HiddenFieldLinesTest, LineIsTheFivePiecesWithTheAttributesEscaped) {
   EXPECT_EQ(HiddenFieldLine("mail_to", "a@b.example"),
             "<input type=\"hidden\" name=\"mail_to\" value=\"a@b.example\">");
-  // The owner's text goes in untouched, even when it breaks the HTML.
-  EXPECT_EQ(HiddenFieldLine("mail_subject", " say \"hi\" <b>&amp; "),
-            "<input type=\"hidden\" name=\"mail_subject\" value=\" say \"hi\" <b>&amp; \">");
-  EXPECT_EQ(HiddenFieldLine("x", ""), "<input type=\"hidden\" name=\"x\" value=\"\">");
+  EXPECT_EQ(HiddenFieldLine("mail_subject", " Anfrage \"X\" <b>&amp; "),
+            "<input type=\"hidden\" name=\"mail_subject\" "
+            "value=\" Anfrage &quot;X&quot; &lt;b&gt;&amp;amp; \">");
+  EXPECT_EQ(HiddenFieldLine("a\"b", ""), "<input type=\"hidden\" name=\"a&quot;b\" value=\"\">");
 }
 
 TEST(HiddenFieldLinesTest, EmptyControlsGiveTheFiveFixedLines) {
@@ -119,6 +125,41 @@ TEST(HiddenFieldLinesTest, DefaultFormatLineNamesTheSelectedEntry) {
   }
 }
 
+// Pasting the lines into the sample form once named mail_subject twice, and the gateway joined
+// both texts into one subject (the sample form itself: WizardGatewayTest).
+TEST(MergeHiddenFieldsTest, EveryFieldIsNamedOnce) {
+  const std::pair<std::string, std::string> cases[] = {
+      // Names in any case and quoting are replaced; the indent follows the next line.
+      {"<FORM>\n<INPUT TYPE=HIDDEN NAME='Mail_Subject' VALUE='a>b'> <b>x</b>\n</FORM>",
+       "<FORM>\n <input type=\"hidden\" name=\"mail_subject\" value=\"B\">\n <b>x</b>\n</FORM>"},
+      // A field the page asks the visitor for gets no hidden line.
+      {"<form>\n<input type=email name=MAIL_SUBJECT>\n</form>",
+       "<form>\n<input type=email name=MAIL_SUBJECT>\n</form>"},
+  };
+  TStringList lines;
+  lines.Add(HiddenFieldLine("mail_subject", "B"));
+  for (const auto& [page, merged] : cases) {
+    const std::string once = MergeHiddenFields(page, lines).html;
+    EXPECT_EQ(once, merged);
+    EXPECT_EQ(MergeHiddenFields(once, lines).html, once);  // again: nothing changes
+  }
+  EXPECT_THROW(MergeHiddenFields("<p>no form</p>", lines), Exception);
+}
+
+// A form cannot turn off what brevix.ini sets up: the window names each such choice.
+TEST(IniOverridesTest, DeclinedReceiptAndResultsThatTheIniSetsUp) {
+  TBXOptions ini("unused.ini");
+  ini.Receipt_Text = "r.txt";
+  WizardSettings shown;
+  shown.Send_Receipt = shown.Save_Results = false;
+  ASSERT_EQ(IniOverrides(shown, ini).size(), 1u);  // no Results_File in the ini
+  EXPECT_EQ(IniOverrides(shown, ini)[0].key, "Receipt_Text");
+  ini.Results_File = "res.csv";
+  shown.Send_Receipt = true;
+  ASSERT_EQ(IniOverrides(shown, ini).size(), 1u);
+  EXPECT_EQ(IniOverrides(shown, ini)[0].key, "Results_File");
+}
+
 class Form2Test : public testing::Test {
  protected:
   RecordingDialogs dialogs;
@@ -134,8 +175,10 @@ TEST_F(Form2Test, SaveWritesEveryLineEndedByCrLf) {
   const std::string target = folder.Path() + "hidden.html";
   folder.Write("hidden.html", "an older, much longer content that must go entirely");
   dialogs.save_answers.append(QString::fromStdString(target));
+  dialogs.question_answers.append(true);  // replace the older file
   EXPECT_TRUE(form.BitBtn3Click());
   EXPECT_EQ(dialogs.save_titles, QStringList{"Save Contents to Disk"});
+  EXPECT_EQ(dialogs.questions.size(), 1);
   EXPECT_EQ(ReadWholeFile(target),
             "<input type=\"hidden\" name=\"send\" value=\"yes\">\r\n"
             "<input type=\"hidden\" name=\"mail_to\" value=\"a@b.example\">\r\n");

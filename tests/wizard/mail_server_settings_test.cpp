@@ -3,17 +3,20 @@
 // written into the hidden fields.
 #include "wizard/mail_server_settings.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "common/guard_settings.h"
 #include "common/smtp_security_settings.h"
@@ -23,6 +26,7 @@
 #include "wizard/file_path_dialog.h"
 #include "wizard/hidden_field_lines.h"
 #include "wizard/hidden_fields_window.h"
+#include "wizard/ini_file_access.h"
 #include "wizard/wizard_test_support.h"
 
 namespace {
@@ -44,6 +48,7 @@ struct SaveCase {
   TSmtpSecurityMode gateway_mode;
   std::string gateway_mode_text;
   mode_t mode_after;
+  bool cleartext_question = false;  // asked (and answered Yes) before saving
 };
 
 void PrintTo(const SaveCase& c, std::ostream* os) {
@@ -75,12 +80,14 @@ class MailServerWizardTest : public testing::Test {
 class MailServerSaveTest : public MailServerWizardTest,
                            public testing::WithParamInterface<SaveCase> {};
 
-// What the owner chooses is what the gateway reads, and what the next start shows; a password
-// makes the file owner-only, and without one the file keeps the mode the owner gave it.
+// What the owner chooses is what the gateway reads, and what the next start shows; the file is
+// readable by its owner and the web server's group only, whatever mode it had (an owner-only
+// file once kept the gateway, running as the web server, from reading it).
 TEST_P(MailServerSaveTest, DefaultsTaskSavesWhatTheGatewayAndTheNextStartRead) {
   const SaveCase& c = GetParam();
   const std::string ini = folder.Write("brevix.ini", c.ini_before);
   ASSERT_EQ(chmod(ini.c_str(), c.mode_before), 0);
+  dialogs.question_answers.append(true);
   {
     std::unique_ptr<Tfrmexpert> window = OpenWizard();
     Find<QRadioButton>(*window, "RdDefaults")->setChecked(true);
@@ -97,6 +104,7 @@ TEST_P(MailServerSaveTest, DefaultsTaskSavesWhatTheGatewayAndTheNextStartRead) {
     ASSERT_EQ(pages->currentWidget()->objectName(), "pgfinisheditor");
   }
   EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("\n").toStdString();
+  EXPECT_EQ(dialogs.questions.size(), c.cleartext_question ? 1 : 0);
 
   TSmtpSecuritySettings gateway;
   gateway.Load(ini);
@@ -109,6 +117,11 @@ TEST_P(MailServerSaveTest, DefaultsTaskSavesWhatTheGatewayAndTheNextStartRead) {
   guards.Load(ini);
   EXPECT_EQ(guards.MailSender, c.sender);
   EXPECT_EQ(ModeOf(ini), c.mode_after);
+  struct stat info {};
+  ASSERT_EQ(stat(ini.c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, getgrnam(kDefaultWebServerGroup)->gr_gid);
+  EXPECT_EQ(dialogs.text_questions.size(), 1);  // the group, asked once and kept
+  EXPECT_EQ(WebServerGroup(ini), kDefaultWebServerGroup);
 
   std::unique_ptr<Tfrmexpert> next = OpenWizard();
   EXPECT_EQ(Find<QComboBox>(*next, "cbosmtp_security")->currentText().toStdString(),
@@ -124,16 +137,41 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, MailServerSaveTest,
     testing::Values(SaveCase{"LoginMakesTheFileOwnerOnly", "[Options]\r\n", 0644, "starttls",
                              "site", "p=ss;#word", false, "forms@example.org",
-                             TSmtpSecurityMode::kStartTls, "starttls", 0600},
+                             TSmtpSecurityMode::kStartTls, "starttls", 0640},
                     SaveCase{"WithoutPasswordTheModeStays", "[Options]\r\nSMTP_Verify=0\r\n", 0640,
                              "tls", "", "", true, "", TSmtpSecurityMode::kImplicitTls, "tls", 0640},
                     // A value the gateway refuses is kept as written: it goes on naming it in its
                     // error rather than silently sending without TLS.
                     SaveCase{"UnknownSecurityKept", "[Options]\r\nSMTP_Security=ssl\r\n", 0644,
-                             nullptr, "", "", true, "", TSmtpSecurityMode::kInvalid, "ssl", 0644}),
+                             nullptr, "", "", true, "", TSmtpSecurityMode::kInvalid, "ssl", 0640},
+                    SaveCase{"CleartextLoginSavedAfterAQuestion",
+                             "[Options]\r\nSMTP_Server=mail.example.org\r\n", 0600, "none", "site",
+                             "pw", true, "", TSmtpSecurityMode::kNone, "", 0640, true}),
     [](const testing::TestParamInfo<SaveCase>& param_info) {
       return std::string(param_info.param.name);
     });
+
+// The port hint once read "(Industry Standard is 25)" whatever the security, and a login over
+// plain SMTP to another machine (which the gateway refuses) was saved without a word.
+TEST_F(MailServerWizardTest, PortHintFollowsTheSecurityAndCleartextLoginWarns) {
+  const std::tuple<const char*, const char*, const char*, bool> cases[] = {
+      {"none", "mail.example.org", "(Standard for none is 25)", true},
+      {"none", "127.0.0.1", "(Standard for none is 25)", false},
+      {"none", "LocalHost", "(Standard for none is 25)", false},
+      {"starttls", "mail.example.org", "(Standard for starttls is 587)", false},
+      {"tls", "mail.example.org", "(Standard for tls is 465)", false}};
+  std::unique_ptr<Tfrmexpert> window = OpenWizard();
+  for (const auto& [security, server, hint, warns] : cases) {
+    Find<QComboBox>(*window, "cbosmtp_security")->setCurrentText(security);
+    EXPECT_EQ(Find<QLabel>(*window, "Label28")->text().toStdString(), hint);
+    WizardSettings settings;
+    settings.SMTP_Security = security;
+    settings.SMTP_Server = server;
+    EXPECT_TRUE(CleartextLoginWarning(settings).empty()) << "no login, no warning";
+    settings.SMTP_User = "site";
+    EXPECT_EQ(!CleartextLoginWarning(settings).empty(), warns) << security << " " << server;
+  }
+}
 
 // A password that would read back changed is refused before anything is written.
 TEST_F(MailServerWizardTest, PasswordThatWouldNotReadBackIsRefused) {

@@ -513,6 +513,21 @@ TEST_F(WizardFlowTest, EscapeDoesNotCloseTheWizardButDoneDoes) {
   EXPECT_FALSE(window->isVisible());
 }
 
+// On the closing page Down put the focus on Done and Enter closed the wizard unasked.
+TEST_F(WizardFlowTest, DoneAfterATaskClosesOnlyWhenTheOwnerSaysYes) {
+  Open();
+  Check("rdhidden");
+  while (Page() != "pgfinisheditor") Next();
+  window->show();
+  EXPECT_FALSE(Find<QPushButton>("BitBtn2")->autoDefault());  // Enter goes to Finish instead
+  for (const bool yes : {false, true}) {
+    dialogs.question_answers = {yes};
+    Find<QPushButton>("BitBtn2")->click();
+    EXPECT_EQ(window->isVisible(), !yes);
+  }
+  EXPECT_EQ(dialogs.questions, (QStringList{2, "Close the Brevix BX Wizard?"}));
+}
+
 }  // namespace
 
 #include "wizard_flow_test.moc"

@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -96,13 +98,23 @@ class WizardGatewayTest : public gateway_test::GatewaySite {
   std::unique_ptr<Tfrmexpert> window_;
 };
 
+// The character references a browser decodes in an attribute value.
+QString Unescaped(QString text) {
+  return text.replace("&quot;", "\"")
+      .replace("&lt;", "<")
+      .replace("&gt;", ">")
+      .replace("&amp;", "&");
+}
+
 // The name="..." value="..." pairs of hidden-field lines, as a browser posts them.
 Fields FieldsOf(const QString& html) {
   Fields fields;
-  static const QRegularExpression input(R"re(name="([^"]*)" value="([^"]*)")re");
+  static const QRegularExpression input(
+      R"re(<input type="hidden" name="([^"]*)" value="([^"]*)")re");
   for (auto match = input.globalMatch(html); match.hasNext();) {
     const QRegularExpressionMatch m = match.next();
-    fields.emplace_back(m.captured(1).toStdString(), m.captured(2).toStdString());
+    fields.emplace_back(Unescaped(m.captured(1)).toStdString(),
+                        Unescaped(m.captured(2)).toStdString());
   }
   return fields;
 }
@@ -152,6 +164,74 @@ bool HasHeader(const std::string& mail, const std::string& header) {
     if (c != ' ') flat += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   return flat.find(header) != std::string::npos;
+}
+
+// The owner's choices as a new site owner makes them, end to end: brevix.ini sends receipts by
+// default, the form says "No receipt"; results go to a .csv file; the mail is an HTML template
+// saved from the editor without touching the file type; the subject holds a double quote; the
+// hidden fields go into the sample form, which already names mail_subject. Each of these once
+// did something else than chosen (a receipt all the same, an HTML page per record in the .csv
+// file, a .txt template, a cut subject, two subjects joined).
+TEST_F(WizardGatewayTest, OwnersChoicesAreWhatTheGatewayDoes) {
+  WriteFile("receipt.txt", "Thank you.\r\n");
+  ini_["Receipt_Text"] = "receipt.txt";
+  ini_["Allowed_Form_Files"] = "results.csv";
+  WriteIni();
+  const std::string form_page = dir_ + "form.html";
+  std::filesystem::copy_file(BREVIX_SOURCE_DIR "/deploy/sample/www/form.html", form_page);
+  OpenWizard();
+
+  Check("rdoTemplate");
+  NextUntil("pgselecthtml");
+  Type("txthtmlfile", QString::fromStdString(form_page));
+  NextUntil("pgautoformat");
+  Find<QListWidget>("listformats")->setCurrentRow(5);  // Two Column With Labels (HTML Format)
+  dialogs_.during_modal = [&](QDialog&) {
+    file_dialog_test::QtOwnDialogs own_dialogs;
+    file_dialog_test::AnswerNextFileDialog([&](QFileDialog& dialog) {
+      dialog.setDirectory(QString::fromStdString(dir_));
+      file_dialog_test::TypeNameAndAccept(dialog, "message");
+    });
+    editor_.BtnSaveTextClick();
+  };
+  NextUntil("pgfinisheditor");
+  ASSERT_EQ(editor_.CurrentFileName(), dir_ + "message.htm");
+  Find<QPushButton>("btnnext")->click();
+
+  Check("rdhidden");
+  Type("txtmail_subject", "Anfrage \"X\" von %namereq%");
+  Type("txtmessage_text", "message.htm");
+  Type("txtResults_File", "results.csv");
+  Check("RadioButton4");  // no receipt
+  QString note;
+  dialogs_.during_modal = [&](QDialog&) {
+    note = form2_.lblIniOverrides->text();
+    dialogs_.question_answers = {true, true};  // write into brevix.ini; put into the form
+    form2_.btnWriteIni->click();
+    dialogs_.open_answers = {QString::fromStdString(form_page)};
+    EXPECT_TRUE(form2_.btnPutIntoFormClick());
+  };
+  NextUntil("pgfinisheditor");
+  ASSERT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('\n').toStdString();
+  EXPECT_TRUE(note.contains("Receipt_Text=receipt.txt")) << note.toStdString();
+
+  const QString page = QString::fromStdString(FileText("form.html"));
+  Fields fields = FieldsOf(page);
+  EXPECT_EQ(page.count("name=\"mail_subject\""), 1) << page.toStdString();
+  fields.insert(fields.end(), {{"namereq", "Ann"}, {"mail_from", "ann@visitor.test"}});
+  const cgi_test::CgiResult result = PostAsSaved(fields);
+  EXPECT_EQ(result.exit_code, 0);
+  ASSERT_EQ(smtp_.WaitForMessages(1), 1) << ErrorLog() << Body(result);
+  const std::string mail = smtp_.Message(1).raw;
+  EXPECT_EQ(DecodedSubject(mail), "Anfrage \"X\" von Ann");
+  EXPECT_TRUE(HasHeader(mail, "content-type:text/html")) << mail;
+  EXPECT_NE(DecodedBody(mail).find("Ann"), std::string::npos) << mail;
+  const std::string results = FileText("results.csv");
+  // A heading row of the posted names (the field table's order), then the one record.
+  EXPECT_EQ(results.rfind("\"date_format\",\"default_format\",", 0), 0) << results;
+  EXPECT_NE(results.find(",\"Anfrage \"\"X\"\" von Ann\","), std::string::npos) << results;
+  EXPECT_EQ(std::count(results.begin(), results.end(), '\n'), 2) << results;
+  EXPECT_EQ(smtp_.MessageCount(), 1) << ErrorLog();  // no receipt
 }
 
 struct DeclineCase {
@@ -226,11 +306,12 @@ TEST_F(WizardGatewayTest, DefaultsTaskAllowsTheEnteredAddressesAndKeepsTheOwners
   guards.Load(dir_ + "brevix.ini");
   EXPECT_EQ(guards.AllowedRecipients, expected);
 
-  // A second save lists nothing twice.
+  // A second save lists nothing twice, and does not ask for the web server's group again.
   Find<QPushButton>("btnnext")->click();
   NextUntil("pgfinisheditor");
   guards.Load(dir_ + "brevix.ini");
   EXPECT_EQ(guards.AllowedRecipients, expected);
+  EXPECT_EQ(dialogs_.text_questions.size(), 1);
 
   // The owner's hand-written domain entry still lets a form choose its address.
   const cgi_test::CgiResult result = PostAsSaved({{"mail_to", "buyer@partner.test"}});

@@ -3,11 +3,13 @@
 // Usage: wizard_screenshots <output folder>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include "wizard/file_path_dialog.h"
 #include "wizard/hidden_field_lines.h"
 #include "wizard/hidden_fields_window.h"
+#include "wizard/ini_overrides.h"
 #include "wizard/wizard_test_support.h"
 
 namespace {
@@ -40,7 +43,7 @@ void Fill(Tfrmexpert& wizard) {
   };
   type("txtmail_to", "orders@example.org");
   type("txtmail_from", "webform@example.org");
-  type("txtmail_subject", "Order from the web site");
+  type("txtmail_subject", "Order \"Web\" from %name%");
   type("txtmessage_text", "order.txt");
   type("txtresponse_page", "thanks.htm");
   type("txterror_page", "sorry.htm");
@@ -48,7 +51,7 @@ void Fill(Tfrmexpert& wizard) {
   type("txtreceipt_subject", "Thank you for your order");
   type("txtreceipt_text", "receipt.txt");
   type("txtsmtp_server", "mail.example.org");
-  type("txtsmtp_port", "25");
+  type("txtsmtp_port", "587");
   type("txtResults_File", "data\\orders.csv");
   type("txtlog_file", "data\\entries.log");
   type("txthtmlfile", "/home/owner/site/order.html");
@@ -68,7 +71,10 @@ int main(int argc, char** argv) {
   const QString out = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(out);
   RecordingDialogs dialogs;  // nothing modal may wait for a person here
-  TempFolder folder;         // no brevix.ini: the wizard shows its start values
+  TempFolder folder;
+  // The site's defaults send a receipt and save results, which a form cannot turn off.
+  folder.Write("brevix.ini",
+               "[Options]\r\nReceipt_Text=receipt.txt\r\nResults_File=data\\orders.csv\r\n");
 
   Tfrmexpert wizard(folder.Path());
   TForm2 form2;
@@ -77,6 +83,7 @@ int main(int argc, char** argv) {
   TFrmFilePath file_path;
   wizard.SetCompanions(&form2, &editor, &about, &file_path);
   Fill(wizard);
+  wizard.findChild<QComboBox*>("cbosmtp_security")->setCurrentText("starttls");
 
   // A real scan gives the macro page its list.
   wizard.findChild<QLineEdit*>("txthtmlfile")
@@ -99,8 +106,14 @@ int main(int argc, char** argv) {
               QString("%1-%2").arg(i, 2, 10, QChar('0')).arg(pages->widget(i)->objectName())) &&
          ok;
   }
-  form2.SetLines(HiddenFieldLines(wizard.ReadControls()));
+  wizard.findChild<QRadioButton*>("RadioButton4")->setChecked(true);  // no receipt
+  const WizardSettings settings = wizard.ReadControls();
+  form2.SetLines(HiddenFieldLines(settings));
+  form2.SetIniOverrides(IniOverridesNote(IniOverrides(settings, wizard.Options())),
+                        [] { return true; });
   ok = Save(form2, out, "form2-hidden-fields") && ok;
+  wizard.PrepareEditor();  // the HTML layout chosen on pgautoformat
+  ok = Save(editor, out, "editor") && ok;
   ok = Save(about, out, "about") && ok;
   return ok ? 0 : 1;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -19,14 +20,25 @@ class RecordingDialogs : public WizardDialogs {
   void Warning(QWidget*, const QString& text) override { warnings.append(text); }
   void Information(QWidget*, const QString& text) override { informations.append(text); }
   void Error(QWidget*, const QString& text) override { errors.append(text); }
+  // Records the question; answers from question_answers, No when it is empty.
+  bool Question(QWidget*, const QString& text) override {
+    questions.append(text);
+    return !question_answers.isEmpty() && question_answers.takeFirst();
+  }
+  // Records the question; answers with what was offered.
+  std::optional<QString> AskText(QWidget*, const QString& text, const QString& offered) override {
+    text_questions.append(text);
+    return offered;
+  }
   std::optional<QString> OpenFileName(QWidget*, const QString&, const QString& folder,
                                       const QString& filter) override;
   std::optional<QString> SaveFileName(QWidget*, const QString& title, const QString&) override;
   // Records the window's object name, plays `during_modal` (the owner's part), closes it.
   int ShowModal(QDialog& dialog) override;
 
-  QStringList warnings, informations, errors, modal_windows, save_titles, open_folders,
-      open_filters;
+  QStringList warnings, informations, errors, questions, text_questions, modal_windows, save_titles,
+      open_folders, open_filters;
+  QList<bool> question_answers;
   // Answers of the file choosers, one per call; an empty queue or an empty name is a cancel.
   QStringList open_answers, save_answers;
   std::function<void(QDialog&)> during_modal;
