@@ -68,6 +68,7 @@ bool TForm1::IsGatewayFile(const std::string& resolved) const {
 
   for (const std::string& own :
        {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
+        ResolvePath(kUsedChallengesFile),
         configured.IniFileName, options.IniFileName, ModuleFileName()}) {
     if (CanonicalPath(own) == file) return true;
   }
@@ -116,6 +117,7 @@ bool TForm1::MayFormWrite(const std::string& field, const std::string& name) con
   }
   for (const std::string& own_file :
        {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
+        ResolvePath(kUsedChallengesFile),
         configured.IniFileName, ModuleFileName()}) {
     if (CanonicalPath(own_file) == file) return false;
   }
