@@ -16,8 +16,14 @@
 // The texts are English unless the form carries its own, read when the answer comes:
 // data-brevix-sending, data-brevix-sent, data-brevix-reference (followed by the number),
 // data-brevix-missing, data-brevix-refused and data-brevix-failed (followed by the gateway's
-// error text), data-brevix-not-configured and data-brevix-unreachable, e.g.
+// error text), data-brevix-not-configured, data-brevix-unreachable and data-brevix-pow (the
+// anti-spam check failed), e.g.
 //   <form action="/cgi-bin/brevix.cgi" method="post" data-brevix-sent="Merci !">
+//
+// A form with the anti-spam widget (<altcha-widget>, README.md "Stopping spam") is sent once the
+// widget has solved its challenge: a visitor who did not tick it sees it work on Send. A solution
+// is good for one submission, so the widget starts afresh after each answer but "missing" (the
+// gateway used nothing of that post).
 (function () {
   'use strict';
 
@@ -31,6 +37,7 @@
     failed: 'The message could not be sent:',
     'not-configured': 'The form is not set up yet. Please let the site owner know.',
     unreachable: 'The form could not be sent. Please try again later.',
+    pow: 'The anti-spam check failed, please try again.',
   };
 
   function text(form, name) {
@@ -83,8 +90,28 @@
     if (first && first.focus) first.focus();
   }
 
+  // The form's anti-spam widget, once its script has made it one (it has verify()).
+  function widgetOf(form) {
+    var widget = form.querySelector('altcha-widget');
+    return widget && typeof widget.verify === 'function' ? widget : null;
+  }
+
+  // Settles when the widget has a solution in the form, or could not find one (the gateway then
+  // says what it thinks of the post).
+  function solved(form) {
+    var widget = widgetOf(form);
+    if (!widget || (widget.getState && widget.getState() === 'verified')) return Promise.resolve();
+    return Promise.resolve()
+      .then(function () {
+        return widget.verify();
+      })
+      .catch(function () {});
+  }
+
   function answered(form, answer) {
     answer = answer || {};
+    var widget = widgetOf(form);
+    if (widget && answer.status !== 'missing' && widget.reset) widget.reset();
     if (answer.status === 'sent') {
       form.reset();
       var number = answer.refnum === null || answer.refnum === undefined ? '' : String(answer.refnum);
@@ -95,6 +122,8 @@
     } else if (answer.status === 'missing') {
       markMissing(form, Array.isArray(answer.missing) ? answer.missing : []);
       show(form, 'missing', text(form, 'missing'));
+    } else if (answer.status === 'refused' && answer.error === 'pow') {
+      show(form, 'refused', text(form, 'pow'));
     } else if (answer.status === 'refused') {
       show(form, 'refused', text(form, 'refused') + ' ' + String(answer.error || ''));
     } else if (answer.status === 'failed') {
@@ -119,12 +148,15 @@
     };
     // The attribute, not form.action: a field named "action" would stand in its place.
     var address = new URL(form.getAttribute('action') || '', document.baseURI).href;
-    fetch(address, {
-      method: 'POST',
-      body: new FormData(form),
-      headers: { Accept: 'application/json' },
-      credentials: 'omit',
-    })
+    solved(form)
+      .then(function () {
+        return fetch(address, {
+          method: 'POST',
+          body: new FormData(form),
+          headers: { Accept: 'application/json' },
+          credentials: 'omit',
+        });
+      })
       .then(function (response) {
         return response.json();
       })
