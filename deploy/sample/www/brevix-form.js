@@ -20,10 +20,10 @@
 // anti-spam check failed), e.g.
 //   <form action="/cgi-bin/brevix.cgi" method="post" data-brevix-sent="Merci !">
 //
-// A form with the anti-spam widget (<altcha-widget>, README.md "Stopping spam") is sent once the
-// widget has solved its challenge: a visitor who did not tick it sees it work on Send. A solution
-// is good for one submission, so the widget starts afresh after each answer but "missing" (the
-// gateway used nothing of that post).
+// A form with the anti-spam widget (<altcha-widget auto="onsubmit">, README.md "Stopping spam")
+// is sent once the widget has solved its challenge: the widget holds the first Send back, solves,
+// and sends the form again itself. A solution is good for one submission, so the widget starts
+// afresh after each answer but "missing" (the gateway used nothing of that post).
 (function () {
   'use strict';
 
@@ -96,16 +96,12 @@
     return widget && typeof widget.verify === 'function' ? widget : null;
   }
 
-  // Settles when the widget has a solution in the form, or could not find one (the gateway then
-  // says what it thinks of the post).
-  function solved(form) {
+  // True while the widget works on its challenge (it sends the form again when solved). A widget
+  // that failed lets the post go: the gateway answers it.
+  function solving(form) {
     var widget = widgetOf(form);
-    if (!widget || (widget.getState && widget.getState() === 'verified')) return Promise.resolve();
-    return Promise.resolve()
-      .then(function () {
-        return widget.verify();
-      })
-      .catch(function () {});
+    var state = widget && widget.getState ? widget.getState() : '';
+    return state === 'unverified' || state === 'verifying';
   }
 
   function answered(form, answer) {
@@ -139,6 +135,7 @@
     var form = event.currentTarget;
     if (!window.fetch || !window.FormData) return;  // an old browser posts the form as ever
     event.preventDefault();
+    if (solving(form)) return;
     clearMarks(form);
     show(form, 'sending', text(form, 'sending'));
     var buttons = form.querySelectorAll('button, input[type=submit]');
@@ -148,15 +145,12 @@
     };
     // The attribute, not form.action: a field named "action" would stand in its place.
     var address = new URL(form.getAttribute('action') || '', document.baseURI).href;
-    solved(form)
-      .then(function () {
-        return fetch(address, {
-          method: 'POST',
-          body: new FormData(form),
-          headers: { Accept: 'application/json' },
-          credentials: 'omit',
-        });
-      })
+    fetch(address, {
+      method: 'POST',
+      body: new FormData(form),
+      headers: { Accept: 'application/json' },
+      credentials: 'omit',
+    })
       .then(function (response) {
         return response.json();
       })
