@@ -11,27 +11,31 @@ namespace {
 // The major version the program was built against, as for libssl.
 constexpr const char kLibCrypto[] = "libcrypto.so." BREVIX_STRINGIFY(OPENSSL_VERSION_MAJOR);
 
-const unsigned char* Bytes(std::string_view text) {
-  return reinterpret_cast<const unsigned char*>(text.data());
-}
+constexpr size_t kBlock = 64;
 
 }  // namespace
 
 std::string TCrypto::Sha256(std::string_view data) const {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1) return {};
-  return std::string(reinterpret_cast<const char*>(digest), size);
+  SHA256_CTX context;
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  if (SHA256_Init(&context) != 1 || SHA256_Update(&context, data.data(), data.size()) != 1 ||
+      SHA256_Final(digest, &context) != 1) {
+    return {};
+  }
+  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
 }
 
 std::string TCrypto::HmacSha256(std::string_view key, std::string_view data) const {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), Bytes(data), data.size(),
-           digest, &size) == nullptr) {
-    return {};
+  // RFC 2104: H((K ^ opad) || H((K ^ ipad) || data)), K padded to the block (hashed if longer).
+  std::string block = key.size() > kBlock ? Sha256(key) : std::string(key);
+  block.resize(kBlock, '\0');
+  std::string inner(block), outer(block);
+  for (size_t i = 0; i < kBlock; ++i) {
+    inner[i] = static_cast<char>(inner[i] ^ 0x36);
+    outer[i] = static_cast<char>(outer[i] ^ 0x5c);
   }
-  return std::string(reinterpret_cast<const char*>(digest), size);
+  inner.append(data);
+  return Sha256(outer + Sha256(inner));
 }
 
 bool TCrypto::SameBytes(std::string_view a, std::string_view b) const {
@@ -51,6 +55,9 @@ const TCrypto* LoadCrypto(std::string& error) {
                                                             TCrypto& crypto) {
 #define BREVIX_CRYPTO_BIND(name) library.Bind(crypto.name, #name);
     BREVIX_CRYPTO_FUNCTIONS(BREVIX_CRYPTO_BIND)
+    BREVIX_CRYPTO_BIND(SHA256_Init)
+    BREVIX_CRYPTO_BIND(SHA256_Update)
+    BREVIX_CRYPTO_BIND(SHA256_Final)
 #undef BREVIX_CRYPTO_BIND
   });
   return table.Get(error);

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
 #include <openssl/rand.h>
+#include <openssl/sha.h>
 
 #include <string>
 #include <string_view>
@@ -11,17 +10,23 @@
 // OpenSSL's libcrypto, loaded the first time a request needs a hash or an HMAC (the
 // proof-of-work guard). Like libssl for TLS (openssl_library.h) it is not linked: a site that
 // does not use the guard never loads it, and its every start stays as cheap as before.
+//
+// The hash is OpenSSL's SHA-256 block function itself (SHA256_Init, _Update, _Final) and the
+// HMAC is built on it (RFC 2104): the EVP interface would first set up OpenSSL's providers, which
+// costs a process that checks one solution more than half a millisecond; these functions need no
+// set-up. They are declared deprecated in OpenSSL 3 but stay exported; their types are spelled
+// out here, so nothing refers to the deprecated declarations.
 #define BREVIX_CRYPTO_FUNCTIONS(X) \
   X(CRYPTO_memcmp)                 \
-  X(EVP_Digest)                    \
-  X(EVP_sha256)                    \
-  X(HMAC)                          \
   X(RAND_bytes)
 
 struct TCrypto {
 #define BREVIX_CRYPTO_MEMBER(name) decltype(&::name) name = nullptr;
   BREVIX_CRYPTO_FUNCTIONS(BREVIX_CRYPTO_MEMBER)
 #undef BREVIX_CRYPTO_MEMBER
+  int (*SHA256_Init)(SHA256_CTX*) = nullptr;
+  int (*SHA256_Update)(SHA256_CTX*, const void*, size_t) = nullptr;
+  int (*SHA256_Final)(unsigned char*, SHA256_CTX*) = nullptr;
 
   // SHA-256 of `data`: 32 raw bytes.
   std::string Sha256(std::string_view data) const;
