@@ -89,8 +89,7 @@ void TForm1::AnswerNotSent() {
     // may read (the error log keeps the reply).
     const bool refused = request.Refused || request.MailRefused;
     if (!request.RefusalCode.empty()) {
-      WriteJsonAnswer(403, "{\"status\":\"refused\",\"error\":" +
-                               JsonString(request.RefusalCode) +
+      WriteJsonAnswer(403, "{\"status\":\"refused\",\"error\":" + JsonString(request.RefusalCode) +
                                ",\"message\":" + JsonString(request.LastMailError) + "}");
       return;
     }

@@ -66,10 +66,9 @@ bool TForm1::IsGatewayFile(const std::string& resolved) const {
   const TBXOptions& options = *request.Options;
   const std::string file = CanonicalPath(resolved);
 
-  for (const std::string& own :
-       {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
-        ResolvePath(kUsedChallengesFile),
-        configured.IniFileName, options.IniFileName, ModuleFileName()}) {
+  for (const std::string& own : {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile),
+                                 ResolvePath(kGuardStateFile), ResolvePath(kUsedChallengesFile),
+                                 configured.IniFileName, options.IniFileName, ModuleFileName()}) {
     if (CanonicalPath(own) == file) return true;
   }
   // The results files and entry logs the ini names, and the ones this request writes.
@@ -117,8 +116,7 @@ bool TForm1::MayFormWrite(const std::string& field, const std::string& name) con
   }
   for (const std::string& own_file :
        {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
-        ResolvePath(kUsedChallengesFile),
-        configured.IniFileName, ModuleFileName()}) {
+        ResolvePath(kUsedChallengesFile), configured.IniFileName, ModuleFileName()}) {
     if (CanonicalPath(own_file) == file) return false;
   }
   if (IsBelowDir(file, ResolvePath(kTempFolder)) || IsBelowDir(file, ResolvePath(kLogFolder))) {

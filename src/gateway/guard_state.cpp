@@ -1,6 +1,5 @@
 #include "gateway/guard_state.h"
 
-
 #include <algorithm>
 #include <cctype>
 
@@ -189,7 +188,8 @@ TGuardResult RecordGuardEvents(const std::string& file_name, const std::vector<T
   try {
     LockedStateFile file(file_name);
     std::string text;
-    if (!file.Ok() || !file.Read(text, TGuardTable::kMaxFileBytes)) return TGuardResult::kUnavailable;
+    if (!file.Ok() || !file.Read(text, TGuardTable::kMaxFileBytes))
+      return TGuardResult::kUnavailable;
     TGuardTable table;
     table.Parse(text, now);
     for (size_t i = 0; i < keys.size(); ++i) {

@@ -49,8 +49,8 @@ const char* MailFailureKind(int reply_code);
 std::string JsonStringArray(const std::vector<std::string>& names);
 
 // Queues the status line and the JSON content type and writes `object` as the answer's body,
-// on the calling thread's current request. `status` is one of 200, 204, 400, 403, 404, 413, 422, 500,
-// 502.
+// on the calling thread's current request. `status` is one of 200, 204, 400, 403, 404, 413, 422,
+// 500, 502.
 void WriteJsonAnswer(int status, const std::string& object);
 
 // The HTTP status line of a code used by the gateway ("HTTP/1.0 422 Unprocessable Content").

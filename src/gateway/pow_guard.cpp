@@ -49,10 +49,10 @@ void TForm1::AnswerPowChallenge() {
   std::string error;
   const TCrypto* crypto = LoadCrypto(error);
   const std::string challenge =
-      crypto == nullptr ? std::string()
-                        : PowChallengeJson(*crypto, ParamsOf(request.Guards),
-                                           HttpFormVar("protocol", "") == "1" ? 1 : 2,
-                                           NowSeconds());
+      crypto == nullptr
+          ? std::string()
+          : PowChallengeJson(*crypto, ParamsOf(request.Guards),
+                             HttpFormVar("protocol", "") == "1" ? 1 : 2, NowSeconds());
   if (challenge.empty()) {
     LogError("Brevix BX Reports: Unable to make an anti-spam challenge" +
              (error.empty() ? std::string() : ": " + error));

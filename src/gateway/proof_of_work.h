@@ -33,14 +33,21 @@ struct TCrypto;
 // expired (kExpired, a second after its expiry), and its number must give the challenge
 // (kWrongSolution). Single use (kReused) is the store's to say (used_challenges.h).
 
-enum class TPowFailure { kNone, kMissing, kMalformed, kBadSignature, kWrongSolution, kExpired,
-                         kReused };
+enum class TPowFailure {
+  kNone,
+  kMissing,
+  kMalformed,
+  kBadSignature,
+  kWrongSolution,
+  kExpired,
+  kReused
+};
 
 // The reason as the error log names it: "missing", "malformed", "bad signature", ...
 const char* PowFailureName(TPowFailure failure);
 
 struct TPowParams {
-  std::string key;                  // PoW_Key, not empty
+  std::string key;                   // PoW_Key, not empty
   std::uint32_t max_number = 50000;  // PoW_Max_Number
   std::int64_t expires = 600;        // PoW_Expires, seconds
 };

@@ -52,9 +52,9 @@ bool TUsedChallengeTable::Contains(std::string_view id) const {
 
 void TUsedChallengeTable::Add(std::string_view id, std::int64_t expires) {
   if (entries_.size() >= kMaxUsedChallenges) {
-    const auto first = std::min_element(
-        entries_.begin(), entries_.end(),
-        [](const Entry& a, const Entry& b) { return a.expires < b.expires; });
+    const auto first =
+        std::min_element(entries_.begin(), entries_.end(),
+                         [](const Entry& a, const Entry& b) { return a.expires < b.expires; });
     ids_.erase(first->id);
     entries_.erase(first);
   }

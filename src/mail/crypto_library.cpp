@@ -51,14 +51,14 @@ std::string TCrypto::RandomBytes(size_t count) const {
 }
 
 const TCrypto* LoadCrypto(std::string& error) {
-  static const TFunctionTable<TCrypto> table(kLibCrypto, [](TSharedLibrary& library,
-                                                            TCrypto& crypto) {
+  static const TFunctionTable<TCrypto> table(kLibCrypto,
+                                             [](TSharedLibrary& library, TCrypto& crypto) {
 #define BREVIX_CRYPTO_BIND(name) library.Bind(crypto.name, #name);
-    BREVIX_CRYPTO_FUNCTIONS(BREVIX_CRYPTO_BIND)
-    BREVIX_CRYPTO_BIND(SHA256_Init)
-    BREVIX_CRYPTO_BIND(SHA256_Update)
-    BREVIX_CRYPTO_BIND(SHA256_Final)
+                                               BREVIX_CRYPTO_FUNCTIONS(BREVIX_CRYPTO_BIND)
+                                               BREVIX_CRYPTO_BIND(SHA256_Init)
+                                               BREVIX_CRYPTO_BIND(SHA256_Update)
+                                               BREVIX_CRYPTO_BIND(SHA256_Final)
 #undef BREVIX_CRYPTO_BIND
-  });
+                                             });
   return table.Get(error);
 }

@@ -80,7 +80,6 @@ class PowGuardTest : public GatewaySite {
     WriteFile("sorry.htm", "Sorry: %vorl_error_desc% [%refnum_order%]");
   }
 
-
  public:
   // A challenge from "GET brevix.cgi?pow=challenge<query>", never to be cached.
   std::string Challenge(const std::string& query = "") const {
@@ -93,7 +92,6 @@ class PowGuardTest : public GatewaySite {
     EXPECT_NE(result.output.find("Cache-Control: no-store\r\n"), std::string::npos);
     return Body(result);
   }
-
 
  protected:
   cgi_test::CgiResult Send(const std::string& solution) const {
@@ -111,8 +109,7 @@ struct BadSolution {
   std::function<std::string(const PowGuardTest&, const std::string& challenge)> make;
 };
 
-class BadSolutionTest : public PowGuardTest,
-                        public ::testing::WithParamInterface<BadSolution> {};
+class BadSolutionTest : public PowGuardTest, public ::testing::WithParamInterface<BadSolution> {};
 
 TEST_P(BadSolutionTest, IsRefusedUnsentWithItsReason) {
   const std::string solution = GetParam().make(*this, Challenge());
@@ -169,8 +166,8 @@ TEST_F(PowGuardTest, TwoProcessesPostingOneSolutionAtOnceSendOneMail) {
   std::vector<std::thread> posts;
   for (int i = 0; i < 2; ++i) {
     posts.emplace_back([&] {
-      const std::string body = "name=Ann&mail_from=ann%40visitor.test&altcha=" +
-                               UrlEncode(solution);
+      const std::string body =
+          "name=Ann&mail_from=ann%40visitor.test&altcha=" + UrlEncode(solution);
       cgi_test::CgiRun run;
       run.program = dir_ + "brevix.cgi";
       run.env = Environment("POST");
