@@ -62,6 +62,11 @@ void TForm1::AnswerPowChallenge() {
   WriteJsonAnswer(200, challenge);
 }
 
+bool TForm1::IsPowField(const std::string& name) const {
+  const TGuardSettings& guards = Request().Guards;
+  return !guards.PoWKey.empty() && SameText(name, guards.PoWField);
+}
+
 bool TForm1::PowSolved() {
   TGatewayRequest& request = Request();
   const TGuardSettings& guards = request.Guards;

@@ -120,7 +120,9 @@ void TForm1::WriteResultsFile() {
       // one request expand another's layout, or lose it to another's clean-up halfway.
       TBXMsgFile layout;
       if (names) {
-        for (const std::string& name : *names) layout.Macros.Add("%" + name + "%");
+        for (const std::string& name : *names) {
+          if (!IsPowField(name)) layout.Macros.Add("%" + name + "%");
+        }
       }
       layout.Kind = static_cast<std::uint8_t>(options.FormatKind());
       layout.Build();

@@ -181,6 +181,9 @@ class TForm1 : public TComponentOwner {
   // (then recorded as used). Otherwise the request is refused with kPowFailed (JSON error
   // "pow", a page answer's status 403) and one log line names the reason.
   bool PowSolved();
+  // True for the field that carries the solution while the guard is on: machinery, not the
+  // visitor's words, so the automatic message and results layouts leave it out.
+  bool IsPowField(const std::string& name) const;
 };
 
 // The error text of a submission without a good proof-of-work solution.

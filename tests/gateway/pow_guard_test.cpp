@@ -152,6 +152,9 @@ TEST_F(PowGuardTest, SolutionIsTakenOnceAndNeverAgain) {
   const std::string solution = Solve(Challenge());
   EXPECT_EQ(Body(Send(solution)), "Thanks");
   ASSERT_EQ(smtp_.WaitForMessages(1), 1);
+  // The automatic message lists the visitor's fields, not the solution.
+  EXPECT_NE(Mail(1).find("Ann"), std::string::npos);
+  EXPECT_EQ(Mail(1).find("altcha"), std::string::npos);
   headers_["HTTP_ACCEPT"] = "application/json";
   EXPECT_EQ(Body(Send(solution)),
             "{\"status\":\"refused\",\"error\":\"pow\",\"message\":\"The anti-spam check failed, "
