@@ -18,6 +18,7 @@
 #include "wizard/hidden_fields_window.h"
 #include "wizard/html_form_scanner.h"
 #include "wizard/mail_server_settings.h"
+#include "wizard/pow_settings.h"
 #include "wizard/qt_text.h"
 #include "wizard/wizard_dialogs.h"
 
@@ -27,7 +28,8 @@ bool Tfrmexpert::SaveDefaults() {
     // Planned first: a value that cannot be stored stops the save before anything is written.
     const WizardSettings settings = ReadControls();
     const TAllowedRecipientsUpdate allowed = PlanAllowedRecipients(options_->IniFileName, settings);
-    const TMailServerUpdate mail_server = PlanMailServerSettings(options_->IniFileName, settings);
+    TMailServerUpdate mail_server = PlanMailServerSettings(options_->IniFileName, settings);
+    PlanPowSettings(options_->IniFileName, settings, mail_server);
     options_->Save();
     // A second, separate replace of the file; should it fail, the saved Mail_To, Mail_CC and
     // Mail_BCC still let the gateway send to the same addresses.
