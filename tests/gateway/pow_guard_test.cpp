@@ -163,6 +163,22 @@ TEST_F(PowGuardTest, SolutionIsTakenOnceAndNeverAgain) {
   EXPECT_EQ(smtp_.MessageCount(), 1);
 }
 
+// A page on a listed origin may read its challenge; without a key there is none to read.
+TEST_F(PowGuardTest, ChallengeGoesToListedOriginsAndOnlyWithAKey) {
+  ini_["Allowed_Origins"] = "https://forms.example";
+  headers_["HTTP_ORIGIN"] = "https://forms.example";
+  WriteIni();
+  cgi_test::CgiRun run;
+  run.program = dir_ + "brevix.cgi";
+  run.env = Environment("GET");
+  run.env["QUERY_STRING"] = "pow=challenge";
+  EXPECT_NE(
+      cgi_test::RunCgi(run).output.find("Access-Control-Allow-Origin: https://forms.example\r\n"),
+      std::string::npos);
+  ini_.erase("PoW_Key");
+  EXPECT_EQ(Challenge(), "{\"status\":\"error\",\"error\":\"No anti-spam check is set up\"}");
+}
+
 TEST_F(PowGuardTest, TwoProcessesPostingOneSolutionAtOnceSendOneMail) {
   const std::string solution = Solve(Challenge());
   WriteIni();
