@@ -51,6 +51,16 @@ bool LockedStateFile::Read(std::string& text, size_t max_bytes) const {
   return true;
 }
 
+bool LockedStateFile::Append(std::string_view bytes) const {
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) return false;
+  ssize_t written = 0;
+  do {
+    written = ::pwrite(fd_, bytes.data(), bytes.size(), info.st_size);
+  } while (written < 0 && errno == EINTR);
+  return written == static_cast<ssize_t>(bytes.size());
+}
+
 void LockedStateFile::Release() {
   lock_.reset();
   if (fd_ >= 0) ::close(fd_);

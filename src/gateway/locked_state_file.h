@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/file_lock.h"
 
@@ -22,6 +23,8 @@ class LockedStateFile {
   bool Ok() const { return fd_ >= 0 && lock_ && lock_->Locked(); }
   // Appends at most `max_bytes` of the file to `text`; false on a read error.
   bool Read(std::string& text, size_t max_bytes) const;
+  // Appends `bytes` at the end of the file, in one write; false when not all were written.
+  bool Append(std::string_view bytes) const;
 
  private:
   void Release();

@@ -21,10 +21,12 @@ bool WellFormedId(std::string_view id) {
 
 }  // namespace
 
-void TUsedChallengeTable::Parse(std::string_view text, std::int64_t now) {
+size_t TUsedChallengeTable::Parse(std::string_view text, std::int64_t now) {
   entries_.clear();
   ids_.clear();
+  size_t lines = 0;
   while (!text.empty()) {
+    ++lines;
     size_t end = text.find('\n');
     if (end == std::string_view::npos) end = text.size();
     std::string_view row = text.substr(0, end);
@@ -44,6 +46,7 @@ void TUsedChallengeTable::Parse(std::string_view text, std::int64_t now) {
     if (!digits || expires < now || Contains(id)) continue;
     Add(id, expires);
   }
+  return lines;
 }
 
 bool TUsedChallengeTable::Contains(std::string_view id) const {
@@ -81,9 +84,17 @@ TUseResult TUsedChallengeFile::MarkUsed(std::string_view id, std::int64_t expire
     std::string text;
     if (!file.Ok() || !file.Read(text, kMaxFileBytes)) return TUseResult::kUnavailable;
     TUsedChallengeTable table;
-    table.Parse(text, now);
+    const size_t lines = table.Parse(text, now);
     if (table.Contains(id)) return TUseResult::kReused;
+    if (lines + 1 < kMaxUsedChallenges) {
+      // A line cut short by a crash is ended first, so the new one reads whole.
+      std::string line = !text.empty() && text.back() != '\n' ? "\r\n" : "";
+      line += std::string(id) + ' ' + std::to_string(expires) + "\r\n";
+      return file.Append(line) ? TUseResult::kFirstUse : TUseResult::kUnavailable;
+    }
     table.Add(id, expires);
+    // Replaced while the lock on the current file is held: the next process finds the name on
+    // a new file, notices, and locks that one.
     return ReplaceFileContents(file_name_, table.Text()) ? TUseResult::kFirstUse
                                                          : TUseResult::kUnavailable;
   } catch (...) {

@@ -39,8 +39,9 @@ class TUsedChallengeStore {
 // per challenge ("<id> <expires>", CR LF). Lines that do not read this way are dropped.
 class TUsedChallengeTable {
  public:
-  // Reads `text` as of `now`, dropping what is malformed or expired.
-  void Parse(std::string_view text, std::int64_t now);
+  // Reads `text` as of `now`, dropping what is malformed or expired. Returns the number of
+  // lines read, those dropped included.
+  size_t Parse(std::string_view text, std::int64_t now);
   // True when `id` is held.
   bool Contains(std::string_view id) const;
   // Adds `id`; when the table is full, the entry that expires first goes.
@@ -59,7 +60,11 @@ class TUsedChallengeTable {
 };
 
 // The store as a file in the program folder (BX-PoW.txt beside BX-Guards.txt), under the same
-// lock and replaced whole the same way (locked_state_file.h).
+// lock (locked_state_file.h). A new challenge is appended as one line: replacing the file at
+// every submission would cost more than the rest of the check. Once the file holds
+// kMaxUsedChallenges lines, expired ones included, it is replaced whole with the table, which
+// drops what expired and, when still full, makes room as above; so the file never holds more
+// than kMaxUsedChallenges lines.
 class TUsedChallengeFile : public TUsedChallengeStore {
  public:
   explicit TUsedChallengeFile(std::string file_name) : file_name_(std::move(file_name)) {}

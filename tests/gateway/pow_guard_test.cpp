@@ -213,14 +213,19 @@ TEST(UsedChallengeStoreTest, StaysBoundedUnderManySolutionsAndForgetsExpiredOnes
   later.Parse(table.Text(), now + 600 + 10000);
   EXPECT_EQ(later.Size(), 0u);
 
+  // The file: lines are appended until it is full, then it is replaced by what is still held.
   char pattern[] = "/tmp/brevix-pow-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   const std::string file = std::string(pattern) + "/BX-PoW.txt";
   TUsedChallengeFile store(file);
   EXPECT_EQ(store.MarkUsed("a", now + 10, now), TUseResult::kFirstUse);
   EXPECT_EQ(store.MarkUsed("a", now + 10, now + 10), TUseResult::kReused);
-  EXPECT_EQ(store.MarkUsed("b", now + 30, now + 11), TUseResult::kFirstUse);
-  EXPECT_EQ(ReadText(file), "b " + std::to_string(now + 30) + "\r\n");
+  for (size_t i = 0; i < kMaxUsedChallenges; ++i) {
+    ASSERT_EQ(store.MarkUsed("id" + std::to_string(i), now + 20, now + 11), TUseResult::kFirstUse);
+  }
+  EXPECT_LE(static_cast<size_t>(CountOf(ReadText(file), "\r\n")), kMaxUsedChallenges);
+  EXPECT_EQ(ReadText(file).find("a "), std::string::npos) << "expired, so forgotten";
+  EXPECT_EQ(store.MarkUsed("id4095", now + 20, now + 12), TUseResult::kReused);
   fs::remove_all(pattern);
 }
 
