@@ -1,6 +1,9 @@
 #include "mail/crypto_library.h"
 
 #include <openssl/opensslv.h>
+#include <sys/random.h>
+
+#include <cerrno>
 
 #include "platform/shared_library.h"
 
@@ -42,10 +45,14 @@ bool TCrypto::SameBytes(std::string_view a, std::string_view b) const {
   return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::string TCrypto::RandomBytes(size_t count) const {
+std::string TCrypto::RandomBytes(size_t count) {
   std::string out(count, '\0');
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(count)) != 1) {
-    return {};
+  size_t have = 0;
+  while (have < count) {
+    const ssize_t n = getrandom(out.data() + have, count - have, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return {};
+    have += static_cast<size_t>(n);
   }
   return out;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <openssl/crypto.h>
-#include <openssl/rand.h>
 #include <openssl/sha.h>
 
 #include <string>
@@ -16,9 +15,7 @@
 // costs a process that checks one solution more than half a millisecond; these functions need no
 // set-up. They are declared deprecated in OpenSSL 3 but stay exported; their types are spelled
 // out here, so nothing refers to the deprecated declarations.
-#define BREVIX_CRYPTO_FUNCTIONS(X) \
-  X(CRYPTO_memcmp)                 \
-  X(RAND_bytes)
+#define BREVIX_CRYPTO_FUNCTIONS(X) X(CRYPTO_memcmp)
 
 struct TCrypto {
 #define BREVIX_CRYPTO_MEMBER(name) decltype(&::name) name = nullptr;
@@ -34,8 +31,9 @@ struct TCrypto {
   std::string HmacSha256(std::string_view key, std::string_view data) const;
   // True when `a` and `b` are equal, in time that depends on their length only.
   bool SameBytes(std::string_view a, std::string_view b) const;
-  // `count` bytes from OpenSSL's random generator (seeded by the system); empty on failure.
-  std::string RandomBytes(size_t count) const;
+  // `count` bytes from the system's random source (getrandom; OpenSSL's own generator would
+  // first set up its providers, a millisecond per challenge); empty on failure.
+  static std::string RandomBytes(size_t count);
 };
 
 // The library's functions, loaded on the first call (thread-safe; never unloaded). Null when
