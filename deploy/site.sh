@@ -49,6 +49,10 @@ cmd_setup() {
   install -m 0755 "$gateway" "$root/cgi-bin/brevix.cgi"
   set_ini_key "$root/cgi-bin/brevix.ini" SMTP_Server 127.0.0.1
   set_ini_key "$root/cgi-bin/brevix.ini" SMTP_Port "$smtp_port"
+  # The anti-spam key: BREVIX_POW_KEY when set (empty turns the guard off), else a random one,
+  # so the sample form shows its widget at work.
+  set_ini_key "$root/cgi-bin/brevix.ini" PoW_Key \
+    "${BREVIX_POW_KEY-$(od -An -N32 -tx1 /dev/urandom | tr -d ' \n')}"
   chmod 755 "$root" "$root/www" "$root/cgi-bin"
   chmod 777 "$root/logs"
   if as_root; then

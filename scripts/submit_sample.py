@@ -6,9 +6,13 @@
 Reads the form page, keeps its hidden fields, fills the visible ones with sample values (the
 first check box ticked, a small text file attached), posts it to the form's action with the
 form's encoding, and prints the answer's status and its first heading. Exits 1 when the gateway
-does not answer 200.
+does not answer 200. A form with the anti-spam widget gets its challenge solved first, as the
+widget would (the older SHA-256 protocol, which the gateway also answers).
 """
+import base64
+import hashlib
 import html.parser
+import json
 import re
 import sys
 import urllib.parse
@@ -25,6 +29,7 @@ class FormReader(html.parser.HTMLParser):
         self.enctype = "application/x-www-form-urlencoded"
         self.fields = []  # (name, kind, value)
         self.in_form = False
+        self.widget = None  # the anti-spam widget's (challenge address, field name)
 
     def handle_starttag(self, tag, attrs):
         a = dict(attrs)
@@ -35,6 +40,8 @@ class FormReader(html.parser.HTMLParser):
         elif self.in_form and tag in ("input", "textarea") and a.get("name"):
             kind = a.get("type", "text") if tag == "input" else "textarea"
             self.fields.append((a["name"], kind, a.get("value", "")))
+        elif self.in_form and tag == "altcha-widget":
+            self.widget = (a.get("challengeurl") or a.get("challenge", ""), a.get("name") or "altcha")
 
     def handle_endtag(self, tag):
         if tag == "form":
@@ -59,6 +66,19 @@ def sample_values(fields, name, address):
             yield field, name
         else:
             yield field, "Sent from a shell"
+
+
+def solve(challenge_url):
+    """The widget's work: the number whose SHA-256 with the challenge's salt is the challenge."""
+    separator = "&" if "?" in challenge_url else "?"
+    with urllib.request.urlopen(challenge_url + separator + "protocol=1", timeout=30) as answer:
+        challenge = json.load(answer)
+    for number in range(int(challenge["maxnumber"]) + 1):
+        if hashlib.sha256((challenge["salt"] + str(number)).encode()).hexdigest() == challenge["challenge"]:
+            payload = {key: challenge[key] for key in ("algorithm", "challenge", "salt", "signature")}
+            payload["number"] = number
+            return base64.b64encode(json.dumps(payload).encode()).decode()
+    sys.exit(f"no solution for the challenge from {challenge_url}")
 
 
 def multipart(pairs):
@@ -92,6 +112,9 @@ def main():
     if reader.action is None:
         sys.exit(f"no form on {form_url}")
     pairs = list(sample_values(reader.fields, name, address))
+    if reader.widget:
+        challenge_url, field = reader.widget
+        pairs.append((field, solve(urllib.parse.urljoin(form_url, challenge_url))))
     if reader.enctype.lower() == "multipart/form-data":
         body, content_type = multipart(pairs)
     else:

@@ -45,6 +45,14 @@ void TGuardSettings::Load(const TProfileFile& file) {
        SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Methods", "POST"))) {
     MailOnGet = MailOnGet || UpperCase(method) == "GET";
   }
+  PoWKey = Trim(file.ReadString(kOptionsSection, "PoW_Key", ""));
+  PoWField = Trim(file.ReadString(kOptionsSection, "PoW_Field", ""));
+  if (PoWField.empty()) PoWField = "altcha";
+  PoWMaxNumber = ReadCount(file, "PoW_Max_Number", 0);
+  // A counter above 2^32 - 1 cannot be sent by the widget's solver.
+  if (PoWMaxNumber <= 0 || PoWMaxNumber > 0xffffffffLL) PoWMaxNumber = 50000;
+  PoWExpires = ReadCount(file, "PoW_Expires", 0);
+  if (PoWExpires <= 0) PoWExpires = 600;
 }
 
 std::vector<std::string> SplitSettingList(std::string_view value) {

@@ -50,6 +50,15 @@ struct TGuardSettings {
   // Allowed_Methods: "GET" among its entries lets a form sent with GET mail; by default only a
   // POST does (a GET is what any page's image or link makes a visiting browser send).
   bool MailOnGet = false;
+  // The proof-of-work guard (gateway/proof_of_work.h). PoW_Key: the secret that signs the
+  // challenges; empty (the default) turns the guard off. PoW_Field: the form field that carries
+  // the solution. PoW_Max_Number: the largest number a challenge hides, the visitor's expected
+  // work being half of it (0 or a non-number gives the default). PoW_Expires: the seconds a
+  // challenge stays valid (0 gives the default).
+  std::string PoWKey;
+  std::string PoWField = "altcha";
+  long long PoWMaxNumber = 50000;
+  long long PoWExpires = 600;
 
   // Reads the keys from `ini_file_name`; a missing file leaves every default and IniFound false.
   void Load(const std::string& ini_file_name);

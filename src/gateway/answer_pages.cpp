@@ -88,6 +88,11 @@ void TForm1::AnswerNotSent() {
     // alone. The server's reply, port and addresses stay out of an answer that any allowed page
     // may read (the error log keeps the reply).
     const bool refused = request.Refused || request.MailRefused;
+    if (!request.RefusalCode.empty()) {
+      WriteJsonAnswer(403, "{\"status\":\"refused\",\"error\":" + JsonString(request.RefusalCode) +
+                               ",\"message\":" + JsonString(request.LastMailError) + "}");
+      return;
+    }
     std::string body = "{\"status\":";
     body += refused ? "\"refused\"" : "\"failed\"";
     body += ",\"error\":";

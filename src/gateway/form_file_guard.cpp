@@ -65,7 +65,8 @@ bool TForm1::IsKeptByGateway(const std::string& file) const {
   const TGatewayRequest& request = Request();
   for (const std::string& own :
        {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
-        request.Configured->IniFileName, request.Options->IniFileName, ModuleFileName()}) {
+        ResolvePath(kUsedChallengesFile), request.Configured->IniFileName,
+        request.Options->IniFileName, ModuleFileName()}) {
     if (CanonicalPath(own) == file) return true;
   }
   const std::string log_dir = ConfiguredLogFolder();

@@ -8,3 +8,5 @@ inline constexpr const char* kGuardStateFile = "BX-Guards.txt";
 // Upload temporaries (one request long) and the engine's log.
 inline constexpr const char* kTempFolder = "Temp";
 inline constexpr const char* kLogFolder = "log";
+// The proof-of-work challenges already solved (used_challenges.h).
+inline constexpr const char* kUsedChallengesFile = "BX-PoW.txt";

@@ -40,6 +40,9 @@ struct TGatewayRequest {
   // A guard kept the main mail from the server (a recipient not allowed, too many recipients):
   // LastMailError says why, and no server reported anything.
   bool MailRefused = false;
+  // A short code for a refusal a script tells apart ("pow": the anti-spam check); empty for
+  // the others. A JSON answer then gives it as "error" and LastMailError as "message".
+  std::string RefusalCode;
   // The last error text of a sender in this request.
   std::string LastMailError;
   // What stands in for an empty field: "**" or one blank.

@@ -1,25 +1,16 @@
 #include "gateway/guard_state.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <optional>
 
 #include "common/file_replace.h"
 #include "common/text_compare.h"
-#include "platform/data_file.h"
-#include "platform/file_lock.h"
+#include "gateway/locked_state_file.h"
 
 namespace {
 
 // Times have at most this many digits: enough for any date, too few to overflow.
 constexpr size_t kMaxTimeDigits = 12;
-// Locks taken again after the name moved on to a newer file before one is given up.
-constexpr int kMaxLockAttempts = 1000;
 
 const char* KindName(TGuardKind kind) {
   switch (kind) {
@@ -192,68 +183,13 @@ TGuardTable::Line& TGuardTable::Append(const std::string& kind, const std::strin
   return lines_.back();
 }
 
-namespace {
-
-// The state file open and exclusively locked, and still the file its name stands for: a process
-// that replaced it while this one waited has renamed a new file over the name, so the lock on the
-// old one would guard nothing and is taken again on the new one.
-class LockedStateFile {
- public:
-  explicit LockedStateFile(const std::string& name) {
-    for (int attempt = 0; attempt < kMaxLockAttempts; ++attempt) {
-      fd_ = OpenDataFile(name, O_RDWR);
-      if (fd_ < 0) return;
-      lock_.emplace(fd_);
-      struct stat held {};
-      struct stat named {};
-      if (lock_->Locked() && ::fstat(fd_, &held) == 0 && ::stat(name.c_str(), &named) == 0 &&
-          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-        return;
-      }
-      const bool locked = lock_->Locked();
-      Release();
-      if (!locked) return;
-    }
-  }
-  ~LockedStateFile() { Release(); }
-  LockedStateFile(const LockedStateFile&) = delete;
-  LockedStateFile& operator=(const LockedStateFile&) = delete;
-
-  bool Ok() const { return fd_ >= 0 && lock_ && lock_->Locked(); }
-
-  bool Read(std::string& text) const {
-    char buffer[8192];
-    off_t offset = 0;
-    while (text.size() < TGuardTable::kMaxFileBytes) {
-      const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
-      if (n == 0) break;
-      text.append(buffer, static_cast<size_t>(n));
-      offset += n;
-    }
-    return true;
-  }
-
- private:
-  void Release() {
-    lock_.reset();
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-  int fd_ = -1;
-  std::optional<ScopedFileLock> lock_;
-};
-
-}  // namespace
-
 TGuardResult RecordGuardEvents(const std::string& file_name, const std::vector<TGuardKey>& keys,
                                std::int64_t now, size_t* full_key) {
   try {
     LockedStateFile file(file_name);
     std::string text;
-    if (!file.Ok() || !file.Read(text)) return TGuardResult::kUnavailable;
+    if (!file.Ok() || !file.Read(text, TGuardTable::kMaxFileBytes))
+      return TGuardResult::kUnavailable;
     TGuardTable table;
     table.Parse(text, now);
     for (size_t i = 0; i < keys.size(); ++i) {

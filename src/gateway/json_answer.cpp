@@ -119,6 +119,9 @@ std::string StatusLine(int status) {
     case 403:
       reason = "Forbidden";
       break;
+    case 404:
+      reason = "Not Found";
+      break;
     case 413:
       reason = "Content Too Large";
       break;

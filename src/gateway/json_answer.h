@@ -13,6 +13,8 @@
 //                  no recipient or mail server from brevix.ini or an allowed field: the owner's
 //                  fault, not the visitor's (the error log names the key to set)
 //   refused (403)  {"status":"refused","error":"Too many submissions"}
+//   refused (403)  {"status":"refused","error":"pow","message":"The anti-spam check failed, please
+//                  try again"}   a missing or bad proof-of-work solution (pow_guard.cpp)
 //   refused (413)  {"status":"refused","error":"Content length exceeds allowed limit: 150000
 //                  bytes sent, 100000 allowed (Max_Request_Size)"}
 //   failed (502)   {"status":"failed","error":"The mail server refused the message"}
@@ -47,8 +49,8 @@ const char* MailFailureKind(int reply_code);
 std::string JsonStringArray(const std::vector<std::string>& names);
 
 // Queues the status line and the JSON content type and writes `object` as the answer's body,
-// on the calling thread's current request. `status` is one of 200, 204, 400, 403, 413, 422, 500,
-// 502.
+// on the calling thread's current request. `status` is one of 200, 204, 400, 403, 404, 413, 422,
+// 500, 502.
 void WriteJsonAnswer(int status, const std::string& object);
 
 // The HTTP status line of a code used by the gateway ("HTTP/1.0 422 Unprocessable Content").

@@ -79,7 +79,9 @@ void TForm1::LoadMessageText() {
   const std::unique_ptr<TStringList> names = HttpFieldNames();
   TBXMsgFile layout;
   if (names) {
-    for (const std::string& name : *names) layout.Macros.Add("%" + name + "%");
+    for (const std::string& name : *names) {
+      if (!IsPowField(name)) layout.Macros.Add("%" + name + "%");
+    }
   }
   // The names stand in the HTML layouts as labels and inside macros: escaped like the values.
   layout.HtmlLabel = [](const std::string& name) { return HtmlEscape(name); };

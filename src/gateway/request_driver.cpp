@@ -157,7 +157,9 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
       LoadOptions();
       // A post from a page the owner never listed, or a form that came by GET (an image on any
       // page makes a visiting browser send one), is refused before any of its fields is used.
-      const bool source_allowed = PostFromAllowedOrigin() && SentByAllowedMethod();
+      // A challenge for the proof-of-work widget is answered before anything of a form is used.
+      const bool challenge = IsPowChallengeRequest();
+      const bool source_allowed = !challenge && PostFromAllowedOrigin() && SentByAllowedMethod();
       if (source_allowed) {
         ResolveSettings();
         ApplyAutoResultsName();
@@ -165,7 +167,9 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
         CheckRequiredFields();
       }
       const TBXOptions& options = *request.Options;
-      if (!source_allowed) {
+      if (challenge) {
+        AnswerPowChallenge();
+      } else if (!source_allowed) {
         AnswerNotSent();
       } else if (!request.FieldsComplete) {
         AnswerMissing();
@@ -176,6 +180,9 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
         // A bot is answered as if its mail had gone, so the answer tells it nothing.
         request.MailSent = true;
         AnswerSent(false);
+      } else if (!PowSolved()) {
+        // Before the hourly count: a bot without the work costs nothing, not even a count.
+        AnswerNotSent();
       } else if (!SubmissionAllowed()) {
         // Refused before the results file, the reference numbers and the send: it costs nothing.
         AnswerNotSent();

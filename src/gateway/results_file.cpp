@@ -140,7 +140,9 @@ void TForm1::WriteResultsFile() {
       // one request expand another's layout, or lose it to another's clean-up halfway.
       TBXMsgFile layout;
       if (names) {
-        for (const std::string& name : *names) layout.Macros.Add("%" + name + "%");
+        for (const std::string& name : *names) {
+          if (!IsPowField(name)) layout.Macros.Add("%" + name + "%");
+        }
       }
       // A ".csv" results file is a table whatever layout the mails use: Default_Format
       // chooses the layout of mails, and a page per record would make the file unreadable.

@@ -174,4 +174,21 @@ class TForm1 : public TComponentOwner {
   // Max_Receipts_Per_Hour not reached for it or for the client address (one receipt is then
   // counted for both). A refusal is logged.
   bool ReceiptAllowed(const std::string& receipt_to);
+
+  // ---- Proof of work (pow_guard.cpp, proof_of_work.h) --------------------------------------
+  // True for "GET brevix.cgi?pow=challenge": the request asks for a challenge, not a send.
+  bool IsPowChallengeRequest() const;
+  // Answers a new challenge signed with PoW_Key as JSON (protocol 2, or 1 for "&protocol=1"),
+  // never cached; 404 when PoW_Key is empty.
+  void AnswerPowChallenge();
+  // True when PoW_Key is empty, or the PoW_Field solution is good and used for the first time
+  // (then recorded as used). Otherwise the request is refused with kPowFailed (JSON error
+  // "pow", a page answer's status 403) and one log line names the reason.
+  bool PowSolved();
+  // True for the field that carries the solution while the guard is on: machinery, not the
+  // visitor's words, so the automatic message and results layouts leave it out.
+  bool IsPowField(const std::string& name) const;
 };
+
+// The error text of a submission without a good proof-of-work solution.
+inline constexpr const char* kPowFailed = "The anti-spam check failed, please try again";

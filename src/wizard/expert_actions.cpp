@@ -21,6 +21,7 @@
 #include "wizard/ini_file_access.h"
 #include "wizard/ini_overrides.h"
 #include "wizard/mail_server_settings.h"
+#include "wizard/pow_settings.h"
 #include "wizard/qt_text.h"
 #include "wizard/wizard_dialogs.h"
 
@@ -47,7 +48,8 @@ bool Tfrmexpert::SaveDefaults() {
   try {
     // Planned first: a value that cannot be stored stops the save before anything is written.
     const TAllowedRecipientsUpdate allowed = PlanAllowedRecipients(options_->IniFileName, settings);
-    const TMailServerUpdate mail_server = PlanMailServerSettings(options_->IniFileName, settings);
+    TMailServerUpdate mail_server = PlanMailServerSettings(options_->IniFileName, settings);
+    PlanPowSettings(options_->IniFileName, settings, mail_server);
     options_->Save();
     RememberWebServerGroup(options_->IniFileName, group);
     // Before a password goes in: readable by the owner and the web server's group only.

@@ -12,6 +12,7 @@
 #include "common/smtp_security_settings.h"
 #include "wizard/expert_window.h"
 #include "wizard/mail_server_settings.h"
+#include "wizard/pow_settings.h"
 #include "wizard/qt_text.h"
 
 std::vector<std::pair<std::string WizardSettings::*, QLineEdit*>> Tfrmexpert::EditBindings() const {
@@ -35,6 +36,7 @@ std::vector<std::pair<std::string WizardSettings::*, QLineEdit*>> Tfrmexpert::Ed
       {&WizardSettings::SMTP_User, txtsmtp_user},
       {&WizardSettings::SMTP_Password, txtsmtp_password},
       {&WizardSettings::Mail_Sender, txtmail_sender},
+      {&WizardSettings::PoW_Key, txtpow_key},
       {&WizardSettings::Entry_Log, txtlog_file},
       {&WizardSettings::Date_Format, txtdate_format},
       {&WizardSettings::Time_Format, txttime_format},
@@ -51,6 +53,7 @@ WizardSettings Tfrmexpert::ReadControls() const {
   settings.Delete_Results_File = chkDelete_Results_File->isChecked();
   settings.SMTP_Security = FromQString(cbosmtp_security->currentText());
   settings.SMTP_Verify = chksmtp_verify->isChecked();
+  settings.PoW_Max_Number = FromQString(cbopow_max_number->currentText());
   settings.Send_Receipt = rdoSendReceipt->isChecked();
   settings.Save_Results = RDOSaveResults->isChecked();
   const QList<QListWidgetItem*> selected = LstDefault_Format->selectedItems();
@@ -65,6 +68,7 @@ void Tfrmexpert::WriteControls(const WizardSettings& settings) {
   chkDelete_Results_File->setChecked(settings.Delete_Results_File);
   SelectSmtpSecurity(settings.SMTP_Security);
   chksmtp_verify->setChecked(settings.SMTP_Verify);
+  cbopow_max_number->setCurrentText(ToQString(settings.PoW_Max_Number));
   if (settings.DefaultFormatIndex >= 0 &&
       settings.DefaultFormatIndex < LstDefault_Format->count()) {
     LstDefault_Format->setCurrentRow(settings.DefaultFormatIndex);
@@ -105,6 +109,7 @@ void Tfrmexpert::SelectSmtpSecurity(const std::string& value) {
 void Tfrmexpert::OptionsToControls() {
   WizardSettings settings = SettingsFromOptions(*options_);
   LoadMailServerSettings(options_->IniFileName, settings);
+  LoadPowSettings(options_->IniFileName, settings);
   WriteControls(settings);
 }
 

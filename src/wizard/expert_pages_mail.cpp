@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -14,6 +15,7 @@
 #include "wizard/expert_window.h"
 #include "wizard/mail_server_settings.h"
 #include "wizard/page_widgets.h"
+#include "wizard/pow_settings.h"
 
 namespace {
 
@@ -197,6 +199,27 @@ QWidget* Tfrmexpert::BuildSmtpPage() {
   txtmail_sender = AddFieldRow(login, "Mail_Sender", "txtmail_sender",
                                "Address the mails are sent from (the visitor's own becomes "
                                "Reply-To); leave blank to send from the mail's own sender");
+  // The anti-spam proof of work: a key turns it on, and the hidden fields get its widget.
+  auto* pow_row = new QHBoxLayout;
+  txtpow_key = new QLineEdit(login->parentWidget());
+  txtpow_key->setObjectName("txtpow_key");
+  txtpow_key->setToolTip("Secret that signs the anti-spam challenges; leave blank for none");
+  btnpow_key = new QPushButton("New key", login->parentWidget());
+  btnpow_key->setObjectName("btnpow_key");
+  connect(btnpow_key, &QPushButton::clicked, this,
+          [this] { txtpow_key->setText(QString::fromStdString(NewPowKey())); });
+  pow_row->addWidget(txtpow_key);
+  pow_row->addWidget(btnpow_key);
+  login->addRow("PoW_Key", pow_row);
+  cbopow_max_number = new QComboBox(login->parentWidget());
+  cbopow_max_number->setObjectName("cbopow_max_number");
+  cbopow_max_number->setEditable(true);
+  cbopow_max_number->addItem("");
+  for (const char* difficulty : kPowDifficulties) cbopow_max_number->addItem(difficulty);
+  cbopow_max_number->setToolTip(
+      "Difficulty: the visitor's browser tries half this number of hashes (blank: 50000, well "
+      "under a second on a phone)");
+  login->addRow("PoW_Max_Number", cbopow_max_number);
   AddHelpPanel(layout, "StaticText12",
                "The SMTP Server is the name of the machine that sends your mail. If you are "
                "unsure of the name, look in your E-Mail software's setup screens. You must have "

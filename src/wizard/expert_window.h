@@ -170,6 +170,9 @@ class Tfrmexpert : public QDialog {
   QLineEdit* txtsmtp_password = nullptr;
   QCheckBox* chksmtp_verify = nullptr;
   QLineEdit* txtmail_sender = nullptr;
+  QLineEdit* txtpow_key = nullptr;
+  QPushButton* btnpow_key = nullptr;
+  QComboBox* cbopow_max_number = nullptr;
   QLineEdit* txtResults_File = nullptr;
   QLineEdit* txtResults_File_Template = nullptr;
   QLineEdit* txtlog_file = nullptr;

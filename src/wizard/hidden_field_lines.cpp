@@ -1,5 +1,7 @@
 #include "wizard/hidden_field_lines.h"
 
+#include "wizard/pow_settings.h"
+
 std::string HtmlAttributeText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -70,5 +72,6 @@ TStringList HiddenFieldLines(const WizardSettings& shown) {
   if_set("results_file", s.Results_File);
   if_set("results_file_template", s.Results_File_Template);
   lines.Add(HiddenFieldLine("default_format", DefaultFormatName(s.DefaultFormatIndex)));
+  for (const std::string& line : PowWidgetLines(s)) lines.Add(line);
   return lines;
 }

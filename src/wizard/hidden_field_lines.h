@@ -17,6 +17,6 @@ std::string HiddenFieldLine(std::string_view name, std::string_view value);
 // The lines that the hidden-field window shows, in the gateway's fixed order: "send" first, a
 // line for every chosen text setting (ChosenSettings) that is not empty (blanks count as text),
 // the check boxes ("yes"/"no"; "delete_results_file" only when results are saved), and
-// "default_format" last with the selected format's name (an empty value when no format is
-// selected).
+// "default_format" with the selected format's name (an empty value when no format is
+// selected), and last the anti-spam widget's lines when a PoW_Key is set (pow_settings.h).
 TStringList HiddenFieldLines(const WizardSettings& settings);

@@ -44,6 +44,8 @@ struct WizardSettings {
   std::string SMTP_Password;           // txtsmtp_password
   bool SMTP_Verify = true;             // chksmtp_verify
   std::string Mail_Sender;             // txtmail_sender
+  std::string PoW_Key;                 // txtpow_key (pow_settings.h)
+  std::string PoW_Max_Number;          // cbopow_max_number
 };
 
 // What the owner chose: `settings` with the receipt fields emptied when no receipt is wanted,

@@ -13,9 +13,11 @@ gateway="${BREVIX_GATEWAY:-$repo/build/bin/brevix.cgi}"
 [ -x "$gateway" ] || { echo "build the gateway first: $gateway is missing" >&2; exit 2; }
 
 cd "$here"
-# The browser driver is the version package.json pins (one that runs on Debian 12's Node.js 18).
-wanted=$(node -p "require('./package.json').dependencies['playwright-core']")
-installed=$(node -p "require('./node_modules/playwright-core/package.json').version" 2>/dev/null || true)
+# The browser driver and the anti-spam widget and library are the versions package.json pins
+# (ones that run on Debian 12's Node.js 18).
+wanted=$(node -p "Object.values(require('./package.json').dependencies).join(' ')")
+installed=$(node -p "Object.keys(require('./package.json').dependencies).map((name) =>
+  require('./node_modules/' + name + '/package.json').version).join(' ')" 2>/dev/null || true)
 if [ "$installed" != "$wanted" ]; then
   npm ci --no-audit --no-fund
 fi
@@ -27,7 +29,9 @@ for server in "${servers[@]}"; do
   work=$(mktemp -d /tmp/brevix-e2e-XXXXXX)
   chmod 755 "$work"
   read -r web_port smtp_port < <(/usr/bin/python3 "$repo/scripts/free_port.py" 2)
-  "$repo/deploy/site.sh" setup "$work/site" "$gateway" "$smtp_port"
+  # Without the anti-spam key: the plain posts run without scripts; the proof-of-work cases set
+  # a key of their own.
+  BREVIX_POW_KEY= "$repo/deploy/site.sh" setup "$work/site" "$gateway" "$smtp_port"
   /usr/bin/python3 -m aiosmtpd -n -l "127.0.0.1:$smtp_port" -c aiosmtpd.handlers.Mailbox "$work/mail" \
     >"$work/smtp.log" 2>&1 &
   smtp_pid=$!
@@ -37,6 +41,8 @@ for server in "${servers[@]}"; do
     BREVIX_BASE_URL="http://127.0.0.1:$web_port" BREVIX_MAILDIR="$work/mail" \
       BREVIX_SITE="$work/site" BREVIX_SERVER="$server" BREVIX_WORK="$work" \
       node --test "$here/submit.test.mjs" || ok=0
+    BREVIX_BASE_URL="http://127.0.0.1:$web_port" BREVIX_MAILDIR="$work/mail" \
+      BREVIX_SITE="$work/site" node --test "$here/pow.test.mjs" || ok=0
   else
     ok=0
   fi

@@ -327,6 +327,41 @@ test('a page on an allowed origin sends the form by script and shows the outcome
 
 // Uploads never outlive their request, also where the web server ends the program as soon as it
 // has the answer (lighttpd does): 57 of 300 once stayed in Temp/.
+test('the anti-spam widget solves the gateway\'s challenge on Send and the form is mailed once', async () => {
+  const ini = path.join(gatewayDir, 'brevix.ini');
+  const original = fs.readFileSync(ini, 'latin1');
+  fs.writeFileSync(ini, original.replace(/^PoW_Key=.*$/m,
+    `PoW_Key=${crypto.randomBytes(32).toString('hex')}`), 'latin1');
+  try {
+    const page = await browser.newPage();
+    await page.goto(`${base}/form.html`);
+    const before = mailFiles().length;
+    await page.fill('#namereq', 'Wanda Widget');
+    await page.fill('#mail_from', 'wanda@example.org');
+    // Nobody ticked the widget: brevix-form.js has it fetch and solve a challenge first.
+    const posted = page.waitForRequest((request) => request.method() === 'POST');
+    await page.click('#send');
+    const solution = new URLSearchParams(await (await posted).postData()).get('altcha')
+      ?? (await posted).postData().match(/name="altcha"\r\n\r\n([^\r]+)/)[1];
+    const sent = await outcome(page);
+    assert.equal(sent.kind, 'sent', sent.text);
+    const mails = (await waitForMails(before + 2)).slice(before);  // the mail and the receipt
+    assert.equal(mails.filter((file) => /Wanda Widget/.test(fs.readFileSync(file, 'utf8'))).length, 2);
+    // The same solution a second time: refused, nothing more sent.
+    const again = await page.evaluate(async ([address, value]) => {
+      const body = new URLSearchParams({ namereq: 'Wanda Again', mail_from: 'w@example.org', altcha: value });
+      const answer = await fetch(address, { method: 'POST', body, headers: { Accept: 'application/json' } });
+      return [answer.status, await answer.json()];
+    }, [`${base}/cgi-bin/brevix.cgi`, solution]);
+    assert.deepEqual([again[0], again[1].error], [403, 'pow']);
+    assert.equal(mailFiles().length, before + 2);
+    assert.match(readGatewayFile('brevix-error.txt'), /Anti-spam check failed \(reused\)/);
+    await page.close();
+  } finally {
+    fs.writeFileSync(ini, original, 'latin1');
+  }
+});
+
 test('uploads leave nothing behind', async () => {
   for (let round = 0; round < 10; round++) {
     await Promise.all(Array.from({ length: 4 }, async (_, i) => {

@@ -16,8 +16,14 @@
 // The texts are English unless the form carries its own, read when the answer comes:
 // data-brevix-sending, data-brevix-sent, data-brevix-reference (followed by the number),
 // data-brevix-missing, data-brevix-refused and data-brevix-failed (followed by the gateway's
-// error text), data-brevix-not-configured and data-brevix-unreachable, e.g.
+// error text), data-brevix-not-configured, data-brevix-unreachable and data-brevix-pow (the
+// anti-spam check failed), e.g.
 //   <form action="/cgi-bin/brevix.cgi" method="post" data-brevix-sent="Merci !">
+//
+// A form with the anti-spam widget (<altcha-widget auto="onsubmit">, README.md "Stopping spam")
+// is sent once the widget has solved its challenge: the widget holds the first Send back, solves,
+// and sends the form again itself. A solution is good for one submission, so the widget starts
+// afresh after each answer but "missing" (the gateway used nothing of that post).
 (function () {
   'use strict';
 
@@ -31,6 +37,7 @@
     failed: 'The message could not be sent:',
     'not-configured': 'The form is not set up yet. Please let the site owner know.',
     unreachable: 'The form could not be sent. Please try again later.',
+    pow: 'The anti-spam check failed, please try again.',
   };
 
   function text(form, name) {
@@ -83,8 +90,24 @@
     if (first && first.focus) first.focus();
   }
 
+  // The form's anti-spam widget, once its script has made it one (it has verify()).
+  function widgetOf(form) {
+    var widget = form.querySelector('altcha-widget');
+    return widget && typeof widget.verify === 'function' ? widget : null;
+  }
+
+  // True while the widget works on its challenge (it sends the form again when solved). A widget
+  // that failed lets the post go: the gateway answers it.
+  function solving(form) {
+    var widget = widgetOf(form);
+    var state = widget && widget.getState ? widget.getState() : '';
+    return state === 'unverified' || state === 'verifying';
+  }
+
   function answered(form, answer) {
     answer = answer || {};
+    var widget = widgetOf(form);
+    if (widget && answer.status !== 'missing' && widget.reset) widget.reset();
     if (answer.status === 'sent') {
       form.reset();
       var number = answer.refnum === null || answer.refnum === undefined ? '' : String(answer.refnum);
@@ -95,6 +118,8 @@
     } else if (answer.status === 'missing') {
       markMissing(form, Array.isArray(answer.missing) ? answer.missing : []);
       show(form, 'missing', text(form, 'missing'));
+    } else if (answer.status === 'refused' && answer.error === 'pow') {
+      show(form, 'refused', text(form, 'pow'));
     } else if (answer.status === 'refused') {
       show(form, 'refused', text(form, 'refused') + ' ' + String(answer.error || ''));
     } else if (answer.status === 'failed') {
@@ -110,6 +135,7 @@
     var form = event.currentTarget;
     if (!window.fetch || !window.FormData) return;  // an old browser posts the form as ever
     event.preventDefault();
+    if (solving(form)) return;
     clearMarks(form);
     show(form, 'sending', text(form, 'sending'));
     var buttons = form.querySelectorAll('button, input[type=submit]');

@@ -1,0 +1,233 @@
+// The proof-of-work guard, run as real CGI processes against a real SMTP server: a bad or used
+// solution costs nothing and names its reason; the used-challenge store stays bounded. (That the
+// ALTCHA library and widget solve the gateway's challenges is tests/e2e/pow.test.mjs and
+// submit.test.mjs.)
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "gateway/proof_of_work.h"
+#include "gateway/used_challenges.h"
+#include "gateway_site.h"
+#include "mail/crypto_library.h"
+#include "mail/mime_encoding.h"
+
+namespace gateway_test {
+namespace {
+
+const char kKey[] = "the site's own secret";
+
+long long Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+const TCrypto& Crypto() {
+  std::string error;
+  const TCrypto* crypto = LoadCrypto(error);
+  if (crypto == nullptr) throw std::runtime_error(error);
+  return *crypto;
+}
+
+// The value of `name` in a flat challenge: a string's text or a number's digits.
+std::string Member(const std::string& json, const std::string& name) {
+  size_t at = json.find("\"" + name + "\":");
+  if (at == std::string::npos) return "";
+  at += name.size() + 3;
+  if (json[at] == '"') return json.substr(at + 1, json.find('"', at + 1) - at - 1);
+  return json.substr(at, json.find_first_of(",}", at) - at);
+}
+
+std::string Bytes(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return out;
+}
+
+// The widget's payload for `challenge` (protocol 2), with the counter found plus `offset`.
+std::string Solve(const std::string& challenge, unsigned offset = 0) {
+  const std::string salt = Bytes(Member(challenge, "salt"));
+  const std::string nonce = Bytes(Member(challenge, "nonce"));
+  const std::string prefix = Member(challenge, "keyPrefix");
+  for (std::uint32_t n = 0;; ++n) {
+    if (HexText(PowDerivedKey(Crypto(), salt, nonce, n)).rfind(prefix, 0) != 0) continue;
+    const std::string key = HexText(PowDerivedKey(Crypto(), salt, nonce, n + offset));
+    return Base64Encode("{\"challenge\":" + challenge + ",\"solution\":{\"counter\":" +
+                        std::to_string(n + offset) + ",\"derivedKey\":\"" + key + "\"}}");
+  }
+}
+
+// A challenge of protocol 1 with the wrong number.
+std::string WrongNumber(const std::string& challenge) {
+  return Base64Encode("{\"algorithm\":\"SHA-256\",\"challenge\":\"" +
+                      Member(challenge, "challenge") + "\",\"number\":123456789,\"salt\":\"" +
+                      Member(challenge, "salt") + "\",\"signature\":\"" +
+                      Member(challenge, "signature") + "\"}");
+}
+
+class PowGuardTest : public GatewaySite {
+ protected:
+  void SetUp() override {
+    GatewaySite::SetUp();
+    ini_["PoW_Key"] = kKey;
+    ini_["PoW_Max_Number"] = "300";
+    ini_["Error_Page"] = "sorry.htm";
+    ini_["Response_Page"] = "thanks.htm";
+    WriteFile("thanks.htm", "Thanks");
+    WriteFile("sorry.htm", "Sorry: %vorl_error_desc% [%refnum_order%]");
+  }
+
+ public:
+  // A challenge from "GET brevix.cgi?pow=challenge<query>", never to be cached.
+  std::string Challenge(const std::string& query = "") const {
+    WriteIni();
+    cgi_test::CgiRun run;
+    run.program = dir_ + "brevix.cgi";
+    run.env = Environment("GET");
+    run.env["QUERY_STRING"] = "pow=challenge" + query;
+    const auto result = cgi_test::RunCgi(run);
+    EXPECT_NE(result.output.find("Cache-Control: no-store\r\n"), std::string::npos);
+    return Body(result);
+  }
+
+ protected:
+  cgi_test::CgiResult Send(const std::string& solution) const {
+    return Post({{"name", "Ann"}, {"mail_from", "ann@visitor.test"}, {"altcha", solution}});
+  }
+
+  int LogLines(const std::string& reason) const {
+    return CountOf(ErrorLog(), " Brevix BX Reports: Anti-spam check failed (" + reason +
+                                   ") from 127.0.0.1\r\n");
+  }
+};
+
+struct BadSolution {
+  const char* reason;
+  std::function<std::string(const PowGuardTest&, const std::string& challenge)> make;
+};
+
+class BadSolutionTest : public PowGuardTest, public ::testing::WithParamInterface<BadSolution> {};
+
+TEST_P(BadSolutionTest, IsRefusedUnsentWithItsReason) {
+  const std::string solution = GetParam().make(*this, Challenge());
+  const auto result = Send(solution);
+  EXPECT_EQ(Body(result), "Sorry: The anti-spam check failed, please try again []");
+  EXPECT_NE(result.output.find("403 Forbidden"), std::string::npos) << result.output;
+  EXPECT_EQ(smtp_.MessageCount(), 0);
+  EXPECT_FALSE(Exists("BX-RefNumbers.txt"));
+  EXPECT_EQ(CountOf(ErrorLog(), "\r\n"), 1) << ErrorLog();
+  EXPECT_EQ(LogLines(GetParam().reason), 1) << ErrorLog();
+}
+
+std::string Signed(const char* key, long long now) {
+  return PowChallengeJson(Crypto(), TPowParams{key, 300, 600}, 2, now);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadSolutionTest,
+    ::testing::Values(
+        BadSolution{"missing", [](auto&, auto&) { return std::string(); }},
+        BadSolution{"malformed", [](auto&, auto&) { return std::string("not base64!"); }},
+        BadSolution{"malformed", [](auto&, auto&) { return Base64Encode("{\"challenge\":"); }},
+        BadSolution{"bad signature",
+                    [](auto&, const std::string& c) {
+                      std::string json = c;
+                      json[json.size() - 3] = json[json.size() - 3] == '0' ? '1' : '0';
+                      return Solve(json);
+                    }},
+        BadSolution{"bad signature",
+                    [](auto&, auto&) { return Solve(Signed("another key", Now())); }},
+        BadSolution{"wrong solution", [](auto&, const std::string& c) { return Solve(c, 1); }},
+        BadSolution{"wrong solution",
+                    [](const PowGuardTest& site, auto&) {
+                      return WrongNumber(site.Challenge("&protocol=1"));
+                    }},
+        // Issued 601 seconds ago with PoW_Expires 600: past its expiry by one second.
+        BadSolution{"expired", [](auto&, auto&) { return Solve(Signed(kKey, Now() - 601)); }}));
+
+TEST_F(PowGuardTest, SolutionIsTakenOnceAndNeverAgain) {
+  const std::string solution = Solve(Challenge());
+  EXPECT_EQ(Body(Send(solution)), "Thanks");
+  ASSERT_EQ(smtp_.WaitForMessages(1), 1);
+  // The automatic message lists the visitor's fields, not the solution.
+  EXPECT_NE(Mail(1).find("Ann"), std::string::npos);
+  EXPECT_EQ(Mail(1).find("altcha"), std::string::npos);
+  headers_["HTTP_ACCEPT"] = "application/json";
+  EXPECT_EQ(Body(Send(solution)),
+            "{\"status\":\"refused\",\"error\":\"pow\",\"message\":\"The anti-spam check failed, "
+            "please try again\"}");
+  EXPECT_EQ(LogLines("reused"), 1) << ErrorLog();
+  EXPECT_EQ(smtp_.MessageCount(), 1);
+}
+
+// A page on a listed origin may read its challenge; without a key there is none to read.
+TEST_F(PowGuardTest, ChallengeGoesToListedOriginsAndOnlyWithAKey) {
+  ini_["Allowed_Origins"] = "https://forms.example";
+  headers_["HTTP_ORIGIN"] = "https://forms.example";
+  WriteIni();
+  cgi_test::CgiRun run;
+  run.program = dir_ + "brevix.cgi";
+  run.env = Environment("GET");
+  run.env["QUERY_STRING"] = "pow=challenge";
+  EXPECT_NE(
+      cgi_test::RunCgi(run).output.find("Access-Control-Allow-Origin: https://forms.example\r\n"),
+      std::string::npos);
+  ini_.erase("PoW_Key");
+  EXPECT_EQ(Challenge(), "{\"status\":\"error\",\"error\":\"No anti-spam check is set up\"}");
+}
+
+TEST_F(PowGuardTest, TwoProcessesPostingOneSolutionAtOnceSendOneMail) {
+  const std::string solution = Solve(Challenge());
+  WriteIni();
+  std::vector<std::thread> posts;
+  for (int i = 0; i < 2; ++i) {
+    posts.emplace_back([&] {
+      const std::string body =
+          "name=Ann&mail_from=ann%40visitor.test&altcha=" + UrlEncode(solution);
+      cgi_test::CgiRun run;
+      run.program = dir_ + "brevix.cgi";
+      run.env = Environment("POST");
+      run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+      run.env["CONTENT_LENGTH"] = std::to_string(body.size());
+      run.input = body;
+      cgi_test::RunCgi(run);
+    });
+  }
+  for (std::thread& post : posts) post.join();
+  EXPECT_EQ(LogLines("reused"), 1) << ErrorLog();
+  EXPECT_EQ(smtp_.MessageCount(), 1);
+}
+
+TEST(UsedChallengeStoreTest, StaysBoundedUnderManySolutionsAndForgetsExpiredOnes) {
+  const long long now = Now();
+  TUsedChallengeTable table;
+  for (int i = 0; i < 10000; ++i) table.Add("id" + std::to_string(i), now + 600 + i);
+  EXPECT_EQ(table.Size(), kMaxUsedChallenges);
+  // The first to expire made room; the latest are held.
+  EXPECT_FALSE(table.Contains("id0"));
+  EXPECT_TRUE(table.Contains("id9999"));
+  TUsedChallengeTable later;
+  later.Parse(table.Text(), now + 600 + 10000);
+  EXPECT_EQ(later.Size(), 0u);
+
+  // The file: lines are appended until it is full, then it is replaced by what is still held.
+  char pattern[] = "/tmp/brevix-pow-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string file = std::string(pattern) + "/BX-PoW.txt";
+  TUsedChallengeFile store(file);
+  EXPECT_EQ(store.MarkUsed("a", now + 10, now), TUseResult::kFirstUse);
+  EXPECT_EQ(store.MarkUsed("a", now + 10, now + 10), TUseResult::kReused);
+  for (size_t i = 0; i < kMaxUsedChallenges; ++i) {
+    ASSERT_EQ(store.MarkUsed("id" + std::to_string(i), now + 20, now + 11), TUseResult::kFirstUse);
+  }
+  EXPECT_LE(static_cast<size_t>(CountOf(ReadText(file), "\r\n")), kMaxUsedChallenges);
+  EXPECT_EQ(ReadText(file).find("a "), std::string::npos) << "expired, so forgotten";
+  EXPECT_EQ(store.MarkUsed("id4095", now + 20, now + 12), TUseResult::kReused);
+  fs::remove_all(pattern);
+}
+
+}  // namespace
+}  // namespace gateway_test
