@@ -1,7 +1,5 @@
 #include "engine/nsapi_engine.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -10,6 +8,7 @@
 #include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
 #include "engine/server_header_text.h"
+#include "platform/shared_library.h"
 
 namespace {
 
@@ -38,29 +37,20 @@ struct TNsapiCall {
 thread_local TNsapiCall current_call;
 
 // Servers export the functions under their names, some with the prefix "INT".
-template <class Function>
-Function Lookup(void* process, const char* name) {
-  void* found = dlsym(process, name);
-  if (found == nullptr) found = dlsym(process, (std::string("INT") + name).c_str());
-  return reinterpret_cast<Function>(found);
-}
-
 void BindServer() {
-  void* process = dlopen(nullptr, RTLD_NOW);
-  if (process == nullptr) return;
-  server.protocol_status = Lookup<nsapi_protocol_status_fn>(process, "protocol_status");
-  server.pblock_remove = Lookup<nsapi_pblock_remove_fn>(process, "pblock_remove");
-  server.param_free = Lookup<nsapi_param_free_fn>(process, "param_free");
-  server.pblock_nvinsert = Lookup<nsapi_pblock_nvinsert_fn>(process, "pblock_nvinsert");
-  server.protocol_start_response =
-      Lookup<nsapi_protocol_start_response_fn>(process, "protocol_start_response");
-  server.pblock_findval = Lookup<nsapi_pblock_findval_fn>(process, "pblock_findval");
-  server.netbuf_getbytes = Lookup<nsapi_netbuf_getbytes_fn>(process, "netbuf_getbytes");
-  server.net_write = Lookup<nsapi_net_write_fn>(process, "net_write");
-  server.bound = server.protocol_status != nullptr && server.pblock_remove != nullptr &&
-                 server.param_free != nullptr && server.pblock_nvinsert != nullptr &&
-                 server.protocol_start_response != nullptr && server.pblock_findval != nullptr &&
-                 server.netbuf_getbytes != nullptr && server.net_write != nullptr;
+  TSharedLibrary process(nullptr);
+  auto bind = [&process](auto& function, const std::string& name) {
+    process.Bind(function, name.c_str(), ("INT" + name).c_str());
+  };
+  bind(server.protocol_status, "protocol_status");
+  bind(server.pblock_remove, "pblock_remove");
+  bind(server.param_free, "param_free");
+  bind(server.pblock_nvinsert, "pblock_nvinsert");
+  bind(server.protocol_start_response, "protocol_start_response");
+  bind(server.pblock_findval, "pblock_findval");
+  bind(server.netbuf_getbytes, "netbuf_getbytes");
+  bind(server.net_write, "net_write");
+  server.bound = process.Complete();
 }
 
 std::string ValueOf(const char* name, pblock* block) {

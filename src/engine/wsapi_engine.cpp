@@ -1,7 +1,5 @@
 #include "engine/wsapi_engine.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -14,6 +12,7 @@
 #include "common/text_compare.h"
 #include "engine/http_log.h"
 #include "engine/server_header_text.h"
+#include "platform/shared_library.h"
 
 namespace {
 
@@ -36,25 +35,18 @@ thread_local WSAPI_CONTEXT* current_context = nullptr;
 constexpr int kVariableBufferStep = 512;
 constexpr int kVariableBufferLimit = 1 << 20;
 
-template <class Function>
-Function Lookup(void* process, const char* name) {
-  return reinterpret_cast<Function>(dlsym(process, name));
-}
-
 // The server's executable module and the libraries it loaded globally.
 void BindServer() {
-  void* process = dlopen(nullptr, RTLD_NOW);
-  if (process == nullptr) return;
-  auto bind_wsapi = Lookup<wsapi_bind_fn>(process, "bind_wsapi");
+  TSharedLibrary process(nullptr);
+  wsapi_bind_fn bind_wsapi = nullptr;
+  process.Bind(bind_wsapi, "bind_wsapi");
   if (bind_wsapi != nullptr) bind_wsapi(1, 1, 0);
-  server.nwrite = Lookup<wsapi_nwrite_fn>(process, "nwrite");
-  server.nread = Lookup<wsapi_nread_fn>(process, "nread");
-  server.nflush = Lookup<wsapi_nflush_fn>(process, "nflush");
-  server.send_http_header = Lookup<wsapi_send_http_header_fn>(process, "send_http_header");
-  server.get_server_variable = Lookup<wsapi_get_server_variable_fn>(process, "get_server_variable");
-  server.bound = bind_wsapi != nullptr && server.nwrite != nullptr && server.nread != nullptr &&
-                 server.nflush != nullptr && server.send_http_header != nullptr &&
-                 server.get_server_variable != nullptr;
+  process.Bind(server.nwrite, "nwrite");
+  process.Bind(server.nread, "nread");
+  process.Bind(server.nflush, "nflush");
+  process.Bind(server.send_http_header, "send_http_header");
+  process.Bind(server.get_server_variable, "get_server_variable");
+  server.bound = process.Complete();
 }
 
 // A context field: the text up to its terminating zero, never beyond the field.

@@ -2,7 +2,8 @@
 
 #include <dlfcn.h>
 
-TSharedLibrary::TSharedLibrary(const char* soname) : soname_(soname) {
+TSharedLibrary::TSharedLibrary(const char* soname)
+    : soname_(soname != nullptr ? soname : "the host process") {
   handle_ = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     const char* why = dlerror();
@@ -10,9 +11,10 @@ TSharedLibrary::TSharedLibrary(const char* soname) : soname_(soname) {
   }
 }
 
-void* TSharedLibrary::Symbol(const char* name) {
+void* TSharedLibrary::Symbol(const char* name, const char* alternative) {
   if (handle_ == nullptr) return nullptr;
   void* address = dlsym(handle_, name);
+  if (address == nullptr && alternative != nullptr) address = dlsym(handle_, alternative);
   if (address == nullptr && error_.empty()) {
     error_ = soname_;
     error_ += " lacks ";

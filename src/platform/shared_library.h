@@ -3,7 +3,9 @@
 #include <string>
 
 // A shared library opened while the program runs (the LoadLibrary / GetProcAddress pair), for a
-// dependency that only some runs need: OpenSSL for TLS to the mail server. The gateway starts once
+// dependency that only some runs need: OpenSSL for TLS to the mail server. With no name it is
+// the host process itself (its program and the libraries it loaded globally): the web servers
+// that load the gateway as a library export the functions it calls back. The gateway starts once
 // for every form submission, and loading a linked library costs every start more than the rest of a
 // plain submission; opened here, only the runs that use it pay.
 //
@@ -12,16 +14,19 @@
 // itself; the loaders build their function tables once, in a function-local static.
 class TSharedLibrary {
  public:
-  // Opens `soname` (a file name such as "libssl.so.3", found as the dynamic loader finds it).
+  // Opens `soname` (a file name such as "libssl.so.3", found as the dynamic loader finds it), or
+  // the host process when it is null.
   explicit TSharedLibrary(const char* soname);
   TSharedLibrary(const TSharedLibrary&) = delete;
   TSharedLibrary& operator=(const TSharedLibrary&) = delete;
 
   // Sets `function` to the library's function `name` (searched in the library and in the
-  // libraries it depends on), or to null when it is missing; the first miss is kept in Error().
+  // libraries it depends on), else to the one named `alternative` when given (a server that
+  // exports its functions under a prefix), or to null when both are missing; the first miss is
+  // kept in Error().
   template <class Function>
-  void Bind(Function*& function, const char* name) {
-    function = reinterpret_cast<Function*>(Symbol(name));
+  void Bind(Function*& function, const char* name, const char* alternative = nullptr) {
+    function = reinterpret_cast<Function*>(Symbol(name, alternative));
   }
 
   // True when the library opened and every Bind so far found its function.
@@ -31,7 +36,7 @@ class TSharedLibrary {
   const std::string& Error() const { return error_; }
 
  private:
-  void* Symbol(const char* name);
+  void* Symbol(const char* name, const char* alternative);
 
   std::string soname_;
   void* handle_ = nullptr;
