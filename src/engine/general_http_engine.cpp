@@ -17,7 +17,7 @@ THttpCGIEngine* CgiAdapter() {
   return cgi_adapter;
 }
 
-TGeneralHttpEngine::TGeneralHttpEngine(TComponentOwner* /*owner*/) {
+TGeneralHttpEngine::TGeneralHttpEngine() {
   // Constructing the adapter makes it the thread's current engine, so the owner's property
   // writes on this engine reach it from now on.
   if (RunsAsLibrary()) {

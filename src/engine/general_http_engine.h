@@ -3,7 +3,6 @@
 #include <memory>
 #include <vector>
 
-#include "engine/component_owner.h"
 #include "engine/http_cgi_engine.h"
 #include "engine/isapi_engine.h"
 
@@ -13,10 +12,9 @@
 // request.
 //
 // Typical use: the owner builds its components, then the program runs the adapter.
-//   engine_ = std::make_unique<TGeneralHttpEngine>(this);   // creates the adapter
+//   engine_ = std::make_unique<TGeneralHttpEngine>();   // creates the adapter
 //   engine_->SetNoCache(true); engine_->SetOnExecRequest(...); ...
 //   engine_->Loaded();
-//   DoCreate();                  // the owner's own OnCreate work, before any request
 //   ...
 //   engine_->RunAdapter();       // in main: one request, the request server, or a hand-over
 //
@@ -29,7 +27,7 @@
 // entry points serve the requests, on the server's threads.
 class TGeneralHttpEngine : public THttpEngine {
  public:
-  explicit TGeneralHttpEngine(TComponentOwner* owner = nullptr);
+  TGeneralHttpEngine();
   ~TGeneralHttpEngine() override;
 
   // Also sets the CGI adapter's CGIAutoTerminate.

@@ -118,8 +118,8 @@ TCGIMode ConfiguredCGIMode(const TProfileFile& ini) {
 
 }  // namespace
 
-TForm1::TForm1() : TComponentOwner(Kind::kForm) {
-  GeneralHttpEngine1 = std::make_unique<TGeneralHttpEngine>(this);
+TForm1::TForm1() {
+  GeneralHttpEngine1 = std::make_unique<TGeneralHttpEngine>();
   TGeneralHttpEngine& engine = *GeneralHttpEngine1;
   engine.AllowedMethods().SetGet(true);
   engine.AllowedMethods().SetPut(true);
@@ -186,7 +186,6 @@ TForm1::TForm1() : TComponentOwner(Kind::kForm) {
   for (const char* line : kMissingInformationPage) hmemoreq->Text().Add(line);
 
   engine.Loaded();
-  DoCreate();
 }
 
 TForm1::~TForm1() = default;

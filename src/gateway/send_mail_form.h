@@ -3,7 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "engine/component_owner.h"
 #include "gateway/gateway_request.h"
 
 class TGeneralHttpEngine;
@@ -29,18 +28,20 @@ class TGatewayRequestScope {
 // and the answer-page components, and its handlers and methods are the whole of the gateway's
 // request logic.
 //
-// Constructing the form sets the components' stored settings and fires OnCreate; it serves
-// nothing. The program's main then runs the engine's adapter (GeneralHttpEngine1->RunAdapter()),
-// which serves one request, or many as the request server.
+// Constructing the form sets the components' stored settings; it serves nothing. The program's main
+// then runs the engine's adapter (GeneralHttpEngine1->RunAdapter()), which serves one request, or
+// many as the request server.
 //
 // The components hold design-time settings only. Each request works on a TGatewayRequest that
 // GeneralHttpEngine1ExecRequest creates and drops; the methods below act on the calling thread's
 // current request, so one form can serve requests on several threads at once. Outside a request
 // the request methods must not be called.
-class TForm1 : public TComponentOwner {
+class TForm1 {
  public:
   TForm1();
-  ~TForm1() override;
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
 
   // ---- Components -----------------------------------------------------------------------------
   std::unique_ptr<TGeneralHttpEngine> GeneralHttpEngine1;

@@ -277,14 +277,6 @@ TEST_F(CgiProcessTest, DebugExceptionShowsTheLogLineInsteadOfTheErrorPage) {
       << result.output;
 }
 
-TEST_F(CgiProcessTest, OwnersOnCreateRunsBeforeTheRequest) {
-  CgiRun run = Request("html");
-  run.env["TEST_CGI_ONCREATE"] = "1";
-  CgiResult result = cgi_test::RunCgi(run);
-  ASSERT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.error, "form created\nrequest runs\n");
-}
-
 TEST_F(CgiProcessTest, WithoutAutoTerminateTheProcessOutlivesTheRequest) {
   CgiRun run = Request("html");
   run.env["TEST_CGI_AUTOTERMINATE"] = "0";

@@ -110,13 +110,10 @@ void Act(THttpEngine* engine, const std::string& action) {
   }
 }
 
-class TTestForm : public TComponentOwner {
+class TTestForm {
  public:
-  TTestForm() : TComponentOwner(Kind::kForm) {
-    if (Env("TEST_CGI_ONCREATE", "0") == "1") {
-      OnCreate = [](TComponentOwner*) { std::fprintf(stderr, "form created\n"); };
-    }
-    engine_ = std::make_unique<TGeneralHttpEngine>(this);
+  TTestForm() {
+    engine_ = std::make_unique<TGeneralHttpEngine>();
     engine_->SetNoCache(Env("TEST_CGI_NOCACHE", "1") == "1");
     engine_->SetAutoReadLimit(std::atoi(Env("TEST_CGI_READ_LIMIT", "100000").c_str()));
     engine_->AllowedMethods().SetGet(Env("TEST_CGI_GET", "1") == "1");
@@ -134,7 +131,6 @@ class TTestForm : public TComponentOwner {
       Act(sender, Env("TEST_CGI_ACTION", HttpFormVar("action", "html")));
     });
     engine_->Loaded();
-    DoCreate();
   }
 
   TGeneralHttpEngine& Engine() { return *engine_; }
