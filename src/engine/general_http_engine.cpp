@@ -11,6 +11,19 @@ namespace {
 
 THttpCGIEngine* cgi_adapter = nullptr;
 
+enum class TAdapterKind { kInProcess, kFastCGI, kWindowsCGI, kStandardCGI };
+
+// Which adapter serves this process, from how it was started: inside a web server (the library),
+// on a FastCGI socket, with a Windows CGI profile, or as a standard CGI program. FastCGI is asked
+// before the CGI kinds: a listening socket on standard input also looks like a start without
+// parameters, which the other tests take for a request server.
+TAdapterKind ChooseAdapter() {
+  if (RunsAsLibrary()) return TAdapterKind::kInProcess;
+  if (IsFastCGI()) return TAdapterKind::kFastCGI;
+  if (IsWindowsCGI()) return TAdapterKind::kWindowsCGI;
+  return TAdapterKind::kStandardCGI;
+}
+
 }  // namespace
 
 THttpCGIEngine* CgiAdapter() {
@@ -20,18 +33,21 @@ THttpCGIEngine* CgiAdapter() {
 TGeneralHttpEngine::TGeneralHttpEngine() {
   // Constructing the adapter makes it the thread's current engine, so the owner's property
   // writes on this engine reach it from now on.
-  if (RunsAsLibrary()) {
-    in_process_adapters_.push_back(std::make_unique<TIsapiEngine>());
-    in_process_adapters_.push_back(std::make_unique<TNSAPIEngine>());
-    in_process_adapters_.push_back(std::make_unique<TWsapiEngine>());
-  } else if (IsFastCGI()) {
-    // FastCGI before the CGI adapters: a listening socket on standard input also looks like a
-    // start without parameters, which the other tests take for a request server.
-    adapter_ = std::make_unique<TFastCGIEngine>();
-  } else if (IsWindowsCGI()) {
-    adapter_ = std::make_unique<TCGIWinEngine>();
-  } else {
-    adapter_ = std::make_unique<TCGIStdEngine>();
+  switch (ChooseAdapter()) {
+    case TAdapterKind::kInProcess:
+      in_process_adapters_.push_back(std::make_unique<TIsapiEngine>());
+      in_process_adapters_.push_back(std::make_unique<TNSAPIEngine>());
+      in_process_adapters_.push_back(std::make_unique<TWsapiEngine>());
+      break;
+    case TAdapterKind::kFastCGI:
+      adapter_ = std::make_unique<TFastCGIEngine>();
+      break;
+    case TAdapterKind::kWindowsCGI:
+      adapter_ = std::make_unique<TCGIWinEngine>();
+      break;
+    case TAdapterKind::kStandardCGI:
+      adapter_ = std::make_unique<TCGIStdEngine>();
+      break;
   }
   if (adapter_) cgi_adapter = adapter_.get();
   SetCGIAutoTerminate(true);
