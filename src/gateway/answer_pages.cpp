@@ -108,6 +108,30 @@ void TForm1::AnswerException() {
   HttpMaster1->Execute();
 }
 
+void TForm1::AnswerStoreUnavailable(const std::string& reason) {
+  TGatewayRequest& request = Request();
+  LogError("Brevix BX Reports: Database unavailable: " + reason);
+  // Nothing more may be numbered: the answer below must not reach for the database again.
+  const bool sent = request.MailSent;
+  request.Refused = true;
+  THttpEngine* engine = CurrentHttpEngine();
+  if (engine != nullptr) engine->ClearResponse();
+  if (sent) {
+    AnswerSent(true);
+    return;
+  }
+  request.LastMailError = kStoreUnavailable;
+  if (request.Json) {
+    WriteJsonAnswer(503, std::string("{\"status\":\"unavailable\",\"error\":") +
+                             JsonString(kStoreUnavailable) + "}");
+    return;
+  }
+  if (engine != nullptr) engine->AddHeader(StatusLine(503), "");
+  if (request.Options == nullptr || !AnswerWithPage(request.Options->Error_Page)) {
+    HttpMaster1->Execute();
+  }
+}
+
 void TForm1::HttpMaster1HtmlBody() {
   TGatewayRequest& request = Request();
   const TSmtpSendMail& mail = *request.SmtpSendMail1;

@@ -16,6 +16,8 @@
 #include "gateway/parse_me.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
+#include "gateway/store/file_store.h"
+#include "gateway/store/pg_store.h"
 #include "gateway/template_macro.h"
 #include "mail/html_charset.h"
 #include "mail/mime_encoding.h"
@@ -41,17 +43,6 @@ void SplitAutoName(const std::string& name, std::string& dir, std::string& ext) 
   ext = dot == std::string::npos || (separator != std::string::npos && dot < separator)
             ? std::string()
             : name.substr(dot);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 bool HasCsvExtension(const std::string& name) {
@@ -100,8 +91,10 @@ void TForm1::WriteResultsFile() {
   TGatewayRequest& request = Request();
   const TBXOptions& options = *request.Options;
   const std::string path = ResolvePath(options.Results_File);
-  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND);
-  if (fd < 0) {
+  // Opened before the record is expanded: a number drawn by its macros is stored with it.
+  const std::unique_ptr<TResultsAppender> results =
+      RequestStore().OpenResults(options.Results_File, path);
+  if (!results) {
     LogError("Brevix BX Reports: Unable to open " + path);
     return;
   }
@@ -112,7 +105,7 @@ void TForm1::WriteResultsFile() {
   TPChar buffer;
   bool generated_csv = false;
   bool html = HasHtmExtension(template_path) || HasHtmExtension(path);
-  try {
+  {
     if (std::filesystem::is_regular_file(template_path, error)) {
       buffer = ReadFileToPChar(template_path);
     } else {
@@ -128,9 +121,6 @@ void TForm1::WriteResultsFile() {
       html = html || (layout.Kind >= 2 && layout.Kind <= 4);
       buffer = TPChar(layout.Lines.Text());
     }
-  } catch (...) {
-    ::close(fd);
-    throw;
   }
 
   TTemplateValues values;
@@ -157,19 +147,18 @@ void TForm1::WriteResultsFile() {
   // ISO-8859-1 sends Latin-1 values, and the saved page would show them wrongly as UTF-8.
   if (html && HasHighBytes(record)) record = WithMetaCharset(record, CharsetOfText(record));
 
-  // One write under an exclusive lock: concurrent records never interleave.
-  // A holder that keeps the lock past kFileLockWait makes the file unwritable for this record.
-  bool written = false;
-  bool lock_timed_out;
-  {
-    ScopedFileLock lock(fd);
-    lock_timed_out = lock.TimedOut();
-    if (!lock_timed_out) written = WriteAll(fd, record);
+  TResultsRecord stored;
+  stored.text = std::move(record);
+  if (request.RefNumbers) stored.ref_number = request.RefNumbers->DrawnCount();
+  stored.client = HttpServerVar("remote addr");
+  if (names) {
+    for (const std::string& name : *names) stored.fields.emplace_back(name, HttpFormVar(name, ""));
   }
-  if (::close(fd) != 0) written = false;
-  if (written) {
-    request.WrittenResultsPath = path;
-  } else if (lock_timed_out) {
+  const TAppendResult result = results->Append(stored);
+  if (result == TAppendResult::kWritten) {
+    // Only a file can be attached or deleted; a database row stays where it is.
+    if (request.Database.empty()) request.WrittenResultsPath = path;
+  } else if (result == TAppendResult::kLockTimedOut) {
     LogError("Brevix BX Reports: Lock timed out on " + path);
   } else {
     LogError("Brevix BX Reports: Unable to open " + path);
@@ -185,13 +174,24 @@ void TForm1::WriteEntryLog() {
 
 TRefNumbers& TForm1::RequestRefNumbers() {
   TGatewayRequest& request = Request();
-  if (!request.RefNumbers) {
-    request.RefNumbers = std::make_unique<TRefNumbers>(ResolvePath(kRefNumbersFile));
-    request.RefNumbers->OnLockTimeout = [this](const std::string& file_name) {
+  if (!request.RefNumbers) request.RefNumbers = std::make_unique<TRefNumbers>(RequestStore());
+  return *request.RefNumbers;
+}
+
+TGatewayStore& TForm1::RequestStore() {
+  TGatewayRequest& request = Request();
+  if (request.Store) return *request.Store;
+  if (!request.Database.empty()) {
+    request.Store = std::make_unique<TPgStore>(request.Database);
+  } else {
+    auto files =
+        std::make_unique<TFileStore>(ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile));
+    files->OnLockTimeout = [this](const std::string& file_name) {
       LogError("Brevix BX Reports: Lock timed out on " + file_name);
     };
+    request.Store = std::move(files);
   }
-  return *request.RefNumbers;
+  return *request.Store;
 }
 
 std::string TForm1::NextReferenceNumber(const std::string& name) {
