@@ -19,6 +19,7 @@
 #include "gateway/store/file_store.h"
 #include "gateway/store/pg_store.h"
 #include "gateway/template_macro.h"
+#include "mail/body_scan.h"
 #include "mail/html_charset.h"
 #include "mail/mime_encoding.h"
 #include "platform/data_file.h"
@@ -43,6 +44,22 @@ void SplitAutoName(const std::string& name, std::string& dir, std::string& ext) 
   ext = dot == std::string::npos || (separator != std::string::npos && dot < separator)
             ? std::string()
             : name.substr(dot);
+}
+
+// The first reference-number entry of a mail body ("refnum_order"), or empty.
+std::string FirstRefNumberEntry(const std::string& body) {
+  std::string first;
+  ScanBodyEntries(
+      body,
+      [&first](const std::string& name) {
+        const size_t underscore = name.find('_');
+        if (first.empty() && underscore != std::string::npos &&
+            SameText(name.substr(0, underscore), "refnum")) {
+          first = name;
+        }
+      },
+      [](std::string_view) {});
+  return first;
 }
 
 bool HasCsvExtension(const std::string& name) {
@@ -147,6 +164,12 @@ void TForm1::WriteResultsFile() {
   // ISO-8859-1 sends Latin-1 values, and the saved page would show them wrongly as UTF-8.
   if (html && HasHighBytes(record)) record = WithMetaCharset(record, CharsetOfText(record));
 
+  // With a database, the number that the main mail's body shows is drawn now, in the record's
+  // step, so the row holds it; the body then answers from the table this draw read.
+  if (!request.Database.empty()) {
+    const std::string entry = FirstRefNumberEntry(request.SmtpSendMail1->MailBody.Text());
+    if (!entry.empty()) NextReferenceNumber(entry);
+  }
   TResultsRecord stored;
   stored.text = std::move(record);
   if (request.RefNumbers) stored.ref_number = request.RefNumbers->DrawnCount();
