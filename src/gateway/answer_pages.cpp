@@ -10,6 +10,7 @@
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
+#include "gateway/cross_origin.h"
 #include "gateway/json_answer.h"
 #include "gateway/page_address.h"
 #include "gateway/resolve_path.h"
@@ -115,7 +116,11 @@ void TForm1::AnswerStoreUnavailable(const std::string& reason) {
   const bool sent = request.MailSent;
   request.Refused = true;
   THttpEngine* engine = CurrentHttpEngine();
-  if (engine != nullptr) engine->ClearResponse();
+  if (engine != nullptr) {
+    engine->ClearResponse();
+    // A page of another allowed site must still read the answer.
+    AddCrossOriginHeaders(request.Guards);
+  }
   if (sent) {
     AnswerSent(true);
     return;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "gateway_site.h"
+#include "support/fastcgi_client.h"
 #include "support/pg_cluster.h"
 
 namespace gateway_test {
@@ -149,6 +150,35 @@ TEST_F(DatabaseStoreTest, DatabaseStoppedMidRunLosesOrDoublesNothing) {
   EXPECT_EQ(mailed, answered_sent);
   EXPECT_EQ(pg_.Query("SELECT count(*) = count(DISTINCT ref_number) FROM brevix_results"), "t\n");
   EXPECT_NE(ErrorLog().find("Database unavailable: "), std::string::npos);
+}
+
+// A resident FastCGI gateway keeps one connection per thread, answers 503 while the database is
+// down, and connects again once it is back.
+TEST_F(DatabaseStoreTest, FastCgiKeepsOneConnectionPerThreadAndReconnects) {
+  fastcgi_test::FastCgiProcess process;
+  const std::string socket = dir_ + "fcgi.sock";
+  ASSERT_TRUE(process.Start(dir_ + "brevix.cgi", {"--fastcgi", socket, "--threads", "2"},
+                            dir_ + "server.out", -1));
+  ASSERT_TRUE(fastcgi_test::FastCgiProcess::WaitForSocket(socket));
+  auto submit = [&](int n) {
+    const std::string body = "mail_from=a%40b.test&n=" + std::to_string(n);
+    auto params = Environment("POST");
+    params["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+    params["CONTENT_LENGTH"] = std::to_string(body.size());
+    const std::string out = fastcgi_test::Request(socket, params, body).output;
+    const size_t at = out.find("Status: ");
+    return at == std::string::npos ? 200 : std::stoi(out.substr(at + 8, 3));
+  };
+  for (int n = 0; n < 20; ++n) ASSERT_EQ(submit(n), 200);
+  EXPECT_EQ(pg_.Query("SELECT count(*) <= 2 FROM pg_stat_activity WHERE application_name = "
+                      "'brevix'"),
+            "t\n");
+  ASSERT_TRUE(pg_.Stop());
+  for (int n = 20; n < 24; ++n) EXPECT_EQ(submit(n), 503);
+  ASSERT_TRUE(pg_.Start());
+  for (int n = 24; n < 30; ++n) EXPECT_EQ(submit(n), 200);
+  EXPECT_EQ(pg_.Query("SELECT count(*), max(ref_number) FROM brevix_results"), "26|26\n");
+  EXPECT_EQ(smtp_.WaitForMessages(26), 26);
 }
 
 // brevix-site export gives back the very file that the file store writes for the same

@@ -9,6 +9,7 @@ const TLibPq* LoadLibPq(std::string& error) {
     BREVIX_LIBPQ_BIND(PQstatus)
     BREVIX_LIBPQ_BIND(PQerrorMessage)
     BREVIX_LIBPQ_BIND(PQfinish)
+    BREVIX_LIBPQ_BIND(PQsocket)
     BREVIX_LIBPQ_BIND(PQexec)
     BREVIX_LIBPQ_BIND(PQexecParams)
     BREVIX_LIBPQ_BIND(PQresultStatus)

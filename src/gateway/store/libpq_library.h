@@ -28,6 +28,7 @@ struct TLibPq {
   int (*PQstatus)(const PGconn* conn) = nullptr;
   char* (*PQerrorMessage)(const PGconn* conn) = nullptr;
   void (*PQfinish)(PGconn* conn) = nullptr;
+  int (*PQsocket)(const PGconn* conn) = nullptr;
   PGresult* (*PQexec)(PGconn* conn, const char* query) = nullptr;
   PGresult* (*PQexecParams)(PGconn* conn, const char* command, int n_params, const Oid* param_types,
                             const char* const* param_values, const int* param_lengths,

@@ -1,5 +1,7 @@
 #include "gateway/store/pg_connection.h"
 
+#include <poll.h>
+
 #include "gateway/store/gateway_store.h"
 
 namespace {
@@ -105,9 +107,15 @@ std::unique_ptr<TPgResult> TPgConnection::Exec(const std::string& sql,
   return owned;
 }
 
+bool TPgConnection::IdleAndOpen() const {
+  if (conn_ == nullptr) return false;
+  pollfd socket{pq_->PQsocket(conn_), POLLIN, 0};
+  return socket.fd >= 0 && ::poll(&socket, 1, 0) == 0;
+}
+
 TPgConnection& ThreadPgConnection(const std::string& conninfo) {
-  if (!thread_connection || thread_connection->Broken() ||
-      thread_connection->ConnInfo() != conninfo) {
+  if (!thread_connection || thread_connection->ConnInfo() != conninfo ||
+      !thread_connection->IdleAndOpen()) {
     thread_connection.reset();
     thread_connection = std::make_unique<TPgConnection>(conninfo);
   }

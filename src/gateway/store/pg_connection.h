@@ -55,6 +55,9 @@ class TPgConnection {
 
   const std::string& ConnInfo() const { return conninfo_; }
   bool Broken() const { return conn_ == nullptr; }
+  // False when the server has closed or is closing this idle connection (a restart, an
+  // administrator's termination): it then has something to read while no statement runs.
+  bool IdleAndOpen() const;
 
   // Runs one statement; throws TStoreUnavailable (and closes the connection) when it fails.
   std::unique_ptr<TPgResult> Exec(const std::string& sql, const std::vector<TPgParam>& params = {});
@@ -69,5 +72,7 @@ class TPgConnection {
 };
 
 // The calling thread's connection for `conninfo`, connected now when it has none, when its last
-// statement failed, or when the setting changed. Throws TStoreUnavailable.
+// statement failed, when the server closed it meanwhile, or when the setting changed. Called once
+// per request, before its first statement: a request never changes connections halfway, which
+// would lose its transaction. Throws TStoreUnavailable.
 TPgConnection& ThreadPgConnection(const std::string& conninfo);

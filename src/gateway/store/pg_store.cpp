@@ -92,7 +92,8 @@ TPgStore::~TPgStore() {
 }
 
 TPgConnection& TPgStore::Connection() {
-  return ThreadPgConnection(conninfo_);
+  if (connection_ == nullptr) connection_ = &ThreadPgConnection(conninfo_);
+  return *connection_;
 }
 
 void TPgStore::Open() {

@@ -46,6 +46,7 @@ class TPgStore : public TGatewayStore {
 
  private:
   std::string conninfo_;
+  TPgConnection* connection_ = nullptr;  // the thread's, taken at the first statement
   bool in_step_ = false;
   // A draw made in the open step: stored only when the step commits.
   bool draw_in_step_ = false;
