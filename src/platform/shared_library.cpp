@@ -2,8 +2,8 @@
 
 #include <dlfcn.h>
 
-TSharedLibrary::TSharedLibrary(const char* soname) : soname_(soname) {
-  handle_ = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+TSharedLibrary::TSharedLibrary(const char* soname, TBinding binding) : soname_(soname) {
+  handle_ = dlopen(soname, (binding == TBinding::kLazy ? RTLD_LAZY : RTLD_NOW) | RTLD_LOCAL);
   if (handle_ == nullptr) {
     const char* why = dlerror();
     error_ = why != nullptr ? why : soname_ + ": cannot be loaded";
