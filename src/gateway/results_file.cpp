@@ -108,7 +108,7 @@ void TForm1::WriteResultsFile() {
   TGatewayRequest& request = Request();
   const TBXOptions& options = *request.Options;
   const std::string path = ResolvePath(options.Results_File);
-  // Opened before the record is expanded: a number drawn by its macros is stored with it.
+  // Opened first: with a database, the record and the number drawn below share one transaction.
   const std::unique_ptr<TResultsAppender> results =
       RequestStore().OpenResults(options.Results_File, path);
   if (!results) {
