@@ -15,8 +15,9 @@ constexpr const char kDraw[] =
     " ON CONFLICT (name) DO UPDATE"
     " SET count = CASE WHEN r.count >= 2147483647 THEN 1 ELSE r.count + 1 END"
     " RETURNING name, count, (xmax = 0) AS fresh)"
-    " SELECT encode(name, 'hex'), count, fresh FROM drawn"
-    " UNION ALL SELECT encode(name, 'hex'), count, false FROM brevix_ref_numbers WHERE name <> $1";
+    " SELECT encode(name, 'hex'), count, fresh, true FROM drawn"
+    " UNION ALL SELECT encode(name, 'hex'), count, false, false FROM brevix_ref_numbers"
+    " WHERE name <> $1";
 
 constexpr const char kReadAll[] = "SELECT encode(name, 'hex'), count FROM brevix_ref_numbers";
 
@@ -135,7 +136,7 @@ void TPgStore::DrawNumber(std::string_view key, TNumberDraw& draw) {
     const std::string row_name = FromHex(result->Value(row, 0));
     const std::string count = result->Value(row, 1);
     draw.table.SetValue(row_name, count);
-    if (row == 0) {
+    if (result->Value(row, 3) == "t") {
       const long long drawn = std::stoll(count);
       const bool fresh = result->Value(row, 2) == "t";
       draw.previous = fresh ? std::string() : std::to_string(drawn == 1 ? 2147483647 : drawn - 1);
@@ -168,43 +169,40 @@ void TPgStore::GiveBackNumber(const std::string& key, const std::string& drawn,
 TGuardResult TPgStore::RecordEvents(const std::vector<TGuardKey>& keys, std::int64_t /*now*/,
                                     size_t* full_key) {
   TPgConnection& connection = Connection();
-  std::vector<std::string> locks;
-  for (const TGuardKey& key : keys) {
-    locks.push_back(std::string(KindName(key.kind)) + " " + TGuardTable::EncodeKey(key.key));
-  }
   // Locks are taken in one order by everyone, so two requests never wait on each other.
-  std::vector<std::string> ordered = locks;
+  std::vector<std::string> ordered;
+  for (const TGuardKey& key : keys) {
+    ordered.push_back(std::string(KindName(key.kind)) + " " + TGuardTable::EncodeKey(key.key));
+  }
   std::sort(ordered.begin(), ordered.end());
   // A failed statement closes the connection, and its transaction goes with it.
   connection.Exec("BEGIN");
   for (const std::string& lock : ordered) {
     connection.Exec("SELECT pg_advisory_xact_lock(hashtext($1))", {{lock}});
   }
-  {
-    for (size_t i = 0; i < keys.size(); ++i) {
-      const std::string kind = KindName(keys[i].kind);
-      const std::string key = TGuardTable::EncodeKey(keys[i].key);
-      connection.Exec(
-          "DELETE FROM brevix_guard_events WHERE kind = $1 AND key = $2"
-          " AND at <= extract(epoch FROM now())::bigint - 3600",
-          {{kind}, {key}});
-      const long long limit = std::min(keys[i].limit, TGuardTable::kMaxTimesPerKey);
-      const auto count = connection.Exec(
-          "SELECT count(*) FROM brevix_guard_events WHERE kind = $1 AND key = $2", {{kind}, {key}});
-      if (std::stoll(count->Value(0, 0)) >= limit) {
-        if (full_key != nullptr) *full_key = i;
-        connection.Exec("ROLLBACK");
-        return TGuardResult::kFull;
-      }
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const std::string kind = KindName(keys[i].kind);
+    const std::string key = TGuardTable::EncodeKey(keys[i].key);
+    connection.Exec(
+        "DELETE FROM brevix_guard_events WHERE kind = $1 AND key = $2"
+        " AND at <= extract(epoch FROM now())::bigint - 3600",
+        {{kind}, {key}});
+    const long long limit = std::min(keys[i].limit, TGuardTable::kMaxTimesPerKey);
+    const auto count = connection.Exec(
+        "SELECT count(*) FROM brevix_guard_events WHERE kind = $1 AND key = $2", {{kind}, {key}});
+    if (std::stoll(count->Value(0, 0)) >= limit) {
+      if (full_key != nullptr) *full_key = i;
+      connection.Exec("ROLLBACK");
+      return TGuardResult::kFull;
     }
-    for (const TGuardKey& key : keys) {
-      connection.Exec(
-          "INSERT INTO brevix_guard_events (kind, key, at)"
-          " VALUES ($1, $2, extract(epoch FROM now())::bigint)",
-          {{KindName(key.kind)}, {TGuardTable::EncodeKey(key.key)}});
-    }
-    connection.Exec("COMMIT");
   }
+  for (const TGuardKey& key : keys) {
+    connection.Exec(
+        "INSERT INTO brevix_guard_events (kind, key, at)"
+        " VALUES ($1, $2, extract(epoch FROM now())::bigint)",
+        {{KindName(key.kind)}, {TGuardTable::EncodeKey(key.key)}});
+  }
+  connection.Exec("COMMIT");
   if (RandomBetween(1, kPruneEvery) == 1) {
     connection.Exec(
         "DELETE FROM brevix_guard_events WHERE at <= extract(epoch FROM now())::bigint - 3600");
