@@ -152,6 +152,20 @@ TEST_F(DatabaseStoreTest, DatabaseStoppedMidRunLosesOrDoublesNothing) {
   EXPECT_NE(ErrorLog().find("Database unavailable: "), std::string::npos);
 }
 
+// A database that takes the connection but never answers fails the submission after the 5 s
+// connect time-out, with libpq's reason in the log and nothing sent.
+TEST_F(DatabaseStoreTest, UnansweringDatabaseFailsTheSubmissionInsteadOfHoldingIt) {
+  ASSERT_TRUE(pg_.Hold(true));
+  const auto result = PostTo(0, "192.0.2.9");
+  ASSERT_TRUE(pg_.Hold(false));
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(Status(result), 503);
+  const std::string log = ErrorLog();
+  EXPECT_EQ(CountOf(log, "Database unavailable: "), 1) << log;
+  EXPECT_NE(log.find("failed: timeout expired"), std::string::npos) << log;
+  EXPECT_EQ(smtp_.WaitForMessages(1, std::chrono::seconds(1)), 0);
+}
+
 // A resident FastCGI gateway keeps one connection per thread, answers 503 while the database is
 // down, and connects again once it is back.
 TEST_F(DatabaseStoreTest, FastCgiKeepsOneConnectionPerThreadAndReconnects) {

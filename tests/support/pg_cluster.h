@@ -11,8 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,14 @@ class PgCluster {
   bool Stop() {
     started_ = false;
     return Run({bin_ + "pg_ctl", "-D", dir_ + "/data", "-m", "fast", "-w", "-s", "stop"});
+  }
+
+  // Holds (SIGSTOP) or releases (SIGCONT) the server's main process: it then takes connections
+  // into its socket's queue and answers none of them.
+  bool Hold(bool hold) const {
+    std::ifstream pid_file(dir_ + "/data/postmaster.pid");
+    pid_t pid = 0;
+    return (pid_file >> pid) && pid > 0 && ::kill(pid, hold ? SIGSTOP : SIGCONT) == 0;
   }
 
   // The Database setting that reaches the cluster.
