@@ -24,6 +24,9 @@ bench_packages=(
   wrk postfix
   # bench/fastcgi_restart.sh: nginx in front of the gateway, ab as the clients
   nginx apache2-utils
+  # brevix.ini's Database: libpq (loaded by the gateway when the key is set), and the server the
+  # benchmark and the tests start a throw-away cluster of (psql for brevix-site export)
+  libpq5 postgresql postgresql-client
 )
 test_packages=(
   clang libclang-rt-14-dev clang-format

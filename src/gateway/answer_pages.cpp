@@ -10,6 +10,7 @@
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
+#include "gateway/cross_origin.h"
 #include "gateway/json_answer.h"
 #include "gateway/page_address.h"
 #include "gateway/resolve_path.h"
@@ -111,6 +112,34 @@ void TForm1::AnswerException() {
     return;
   }
   HttpMaster1->Execute();
+}
+
+void TForm1::AnswerStoreUnavailable(const std::string& reason) {
+  TGatewayRequest& request = Request();
+  LogError("Brevix BX Reports: Database unavailable: " + reason);
+  // Nothing more may be numbered: the answer below must not reach for the database again.
+  const bool sent = request.MailSent;
+  request.Refused = true;
+  THttpEngine* engine = CurrentHttpEngine();
+  if (engine != nullptr) {
+    engine->ClearResponse();
+    // A page of another allowed site must still read the answer.
+    AddCrossOriginHeaders(request.Guards);
+  }
+  if (sent) {
+    AnswerSent(true);
+    return;
+  }
+  request.LastMailError = kStoreUnavailable;
+  if (request.Json) {
+    WriteJsonAnswer(503, std::string("{\"status\":\"unavailable\",\"error\":") +
+                             JsonString(kStoreUnavailable) + "}");
+    return;
+  }
+  if (engine != nullptr) engine->AddHeader(StatusLine(503), "");
+  if (request.Options == nullptr || !AnswerWithPage(request.Options->Error_Page)) {
+    HttpMaster1->Execute();
+  }
 }
 
 void TForm1::HttpMaster1HtmlBody() {

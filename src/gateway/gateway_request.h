@@ -7,6 +7,7 @@
 #include "common/guard_settings.h"
 #include "common/options.h"
 #include "gateway/ref_numbers.h"
+#include "gateway/store/gateway_store.h"
 #include "mail/smtp_send_mail.h"
 
 // Everything one form submission owns while the gateway serves it. The request driver creates
@@ -49,6 +50,11 @@ struct TGatewayRequest {
   std::string EmptyMark = "**";
   // The response page's file name after ResolvePath.
   std::string ResponsePagePath;
+  // brevix.ini's Database (a libpq connection string): empty keeps the shared state in files.
+  std::string Database;
+  // Where the reference numbers, the results records and the hourly counts are kept; created on
+  // first use (TForm1::RequestStore). Declared before RefNumbers, which uses it.
+  std::unique_ptr<TGatewayStore> Store;
   // The reference-number counters; created on first use.
   std::unique_ptr<TRefNumbers> RefNumbers;
 

@@ -131,6 +131,9 @@ std::string StatusLine(int status) {
     case 500:
       reason = "Internal Server Error";
       break;
+    case 503:
+      reason = "Service Unavailable";
+      break;
     case 502:
       reason = "Bad Gateway";
       break;

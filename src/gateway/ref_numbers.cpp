@@ -1,14 +1,9 @@
 #include "gateway/ref_numbers.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 
-#include "common/text_compare.h"
-#include "platform/data_file.h"
-#include "platform/file_lock.h"
+#include "gateway/gateway_files.h"
+#include "gateway/store/file_store.h"
 
 namespace {
 
@@ -20,62 +15,6 @@ bool StorableKey(std::string_view key) {
   }
   return true;
 }
-
-// The table file held open and locked for one read-modify-write.
-class LockedTableFile {
- public:
-  explicit LockedTableFile(const std::string& name) : fd_(OpenDataFile(name, O_RDWR)), lock_(fd_) {}
-  ~LockedTableFile() {
-    // The lock goes before the descriptor. Unlocking after the close once released the lock of
-    // another thread that had opened the table under the same descriptor number, and two
-    // requests of one resident process drew the same reference number.
-    lock_.Unlock();
-    if (fd_ >= 0) ::close(fd_);
-  }
-  LockedTableFile(const LockedTableFile&) = delete;
-  LockedTableFile& operator=(const LockedTableFile&) = delete;
-
-  bool Ok() const { return fd_ >= 0 && lock_.Locked(); }
-  bool LockTimedOut() const { return lock_.TimedOut(); }
-
-  void Read(TStringList& table) {
-    std::string text;
-    char buffer[4096];
-    off_t offset = 0;
-    for (;;) {
-      const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      text.append(buffer, static_cast<size_t>(n));
-      offset += n;
-    }
-    size_read_ = text.size();
-    table.SetText(text);
-  }
-
-  // Writes the table over the old one and cuts the file only when the new text is shorter.
-  // Truncating first would free and allocate the file's blocks on every draw, and a crash between
-  // the two steps would lose every counter.
-  void Write(const TStringList& table) const {
-    const std::string text = table.Text();
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n =
-          ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
-    // A failed cut leaves the old text's last bytes behind the table; lookups take the first line
-    // of a name, which is the new one.
-    if (text.size() < size_read_ && ::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) return;
-  }
-
- private:
-  int fd_;
-  size_t size_read_ = 0;  // the table's length when Read found it
-  ScopedFileLock lock_;
-};
 
 }  // namespace
 
@@ -100,39 +39,33 @@ long long ParseCount(std::string_view text) {
   return value < INT_MIN || value > INT_MAX ? 0 : value;
 }
 
-TRefNumbers::TRefNumbers(std::string file_name) : file_name_(std::move(file_name)) {}
+TRefNumbers::TRefNumbers(std::string file_name)
+    : own_store_(std::make_unique<TFileStore>(std::move(file_name), kGuardStateFile)),
+      store_(*own_store_) {}
+
+TRefNumbers::TRefNumbers(TGatewayStore& store) : store_(store) {}
+
+TRefNumbers::~TRefNumbers() = default;
 
 std::string TRefNumbers::Next(std::string_view key) {
   if (key.size() > kMaxKeyLength) key = key.substr(0, kMaxKeyLength);
   if (!StorableKey(key)) return std::string();
   if (table_) return table_->Values(key);
 
-  table_ = std::make_unique<TStringList>();
-  LockedTableFile file(file_name_);
-  if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(file_name_);
-  if (file.Ok()) file.Read(*table_);
-  previous_count_ = table_->Values(key);
-  // A counter at the top of the range starts again rather than overflowing.
-  const long long count = ParseCount(previous_count_);
-  const long long next = count >= INT_MAX ? 1 : count + 1;
-  reserved_count_ = std::to_string(next);
+  TNumberDraw draw;
+  store_.DrawNumber(key, draw);
+  table_ = std::make_unique<TStringList>(std::move(draw.table));
+  previous_count_ = draw.previous;
+  reserved_count_ = table_->Values(key);
   reserved_key_ = std::string(key);
-  table_->SetValue(key, reserved_count_);
-  if (file.Ok()) {
-    file.Write(*table_);
-    reserved_ = true;
-  }
-  return table_->Values(key);
+  reserved_ = draw.stored;
+  return reserved_count_;
 }
 
 void TRefNumbers::Resume(std::string_view key, const std::string& count) {
   if (key.size() > kMaxKeyLength) key = key.substr(0, kMaxKeyLength);
   table_ = std::make_unique<TStringList>();
-  {
-    LockedTableFile file(file_name_);
-    if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(file_name_);
-    if (file.Ok()) file.Read(*table_);
-  }
+  store_.ReadNumbers(*table_);
   reserved_ = false;
   if (!StorableKey(key) || count.empty()) return;
   table_->SetValue(key, count);
@@ -143,16 +76,5 @@ void TRefNumbers::Resume(std::string_view key, const std::string& count) {
 void TRefNumbers::GiveBack() {
   if (!reserved_) return;
   reserved_ = false;
-  LockedTableFile file(file_name_);
-  if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(file_name_);
-  if (!file.Ok()) return;
-  TStringList current;
-  file.Read(current);
-  if (current.Values(reserved_key_) != reserved_count_) return;
-  if (previous_count_.empty()) {
-    current.Delete(current.IndexOfName(reserved_key_));
-  } else {
-    current.SetValue(reserved_key_, previous_count_);
-  }
-  file.Write(current);
+  store_.GiveBackNumber(reserved_key_, reserved_count_, previous_count_);
 }

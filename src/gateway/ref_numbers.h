@@ -1,29 +1,34 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "common/string_list.h"
 
-// The reference-number counters of one request, kept in a shared file of key=count lines
-// ("BX-RefNumbers.txt", lines ended by CR LF, keys compared without regard to case).
+class TGatewayStore;
+
+// The reference-number counters of one request, kept by the site's store (gateway_store.h): a
+// shared file of key=count lines ("BX-RefNumbers.txt", lines ended by CR LF, keys compared
+// without regard to case), or the database that several gateway hosts share.
 //
 // The first Next() of a request loads the table and advances the counter of its key by one; the
-// file is updated at once, under an exclusive lock (lock, read, increment, write, unlock), so
-// concurrent requests and processes never draw the same number. Every later Next() of the
+// store is updated at once, in one step (for the file: lock, read, increment, write, unlock), so
+// concurrent requests, processes and hosts never draw the same number. Every later Next() of the
 // request, for whatever key, answers from that table and advances nothing. A request that must
 // not keep its number (failed send, missing fields) calls GiveBack(), which undoes the increment
 // only when no other request has advanced that counter since; a lone request thus hands the same
 // number to the next one.
 //
-// File trouble is never an error: a file that cannot be read counts as empty, one that cannot be
-// written keeps its old content, and the request goes on with the number it drew. A lock not had
-// within kFileLockWait counts as such trouble; OnLockTimeout hears of it with the file's name.
+// File trouble is never an error (file_store.h): the request goes on with the number it drew. A
+// database that cannot be reached throws TStoreUnavailable from Next() and Resume().
 class TRefNumbers {
  public:
+  // Counters in the file `file_name`, through a file store of its own.
   explicit TRefNumbers(std::string file_name);
+  // Counters in `store`, which must outlive this object.
+  explicit TRefNumbers(TGatewayStore& store);
+  ~TRefNumbers();
   TRefNumbers(const TRefNumbers&) = delete;
   TRefNumbers& operator=(const TRefNumbers&) = delete;
 
@@ -50,11 +55,9 @@ class TRefNumbers {
   // and nothing is advanced, written or given back.
   void Resume(std::string_view key, const std::string& count);
 
-  // Called with the file's name when its lock was not had in time (the gateway logs it).
-  std::function<void(const std::string& file_name)> OnLockTimeout;
-
  private:
-  std::string file_name_;
+  std::unique_ptr<TGatewayStore> own_store_;
+  TGatewayStore& store_;
   std::unique_ptr<TStringList> table_;
   bool reserved_ = false;
   std::string reserved_key_;

@@ -119,7 +119,15 @@ void TForm1::DeleteResultsAttachment() {
 
 void TForm1::DropUnusedReservations(bool keep_ref_numbers) {
   TGatewayRequest& request = Request();
-  if (!keep_ref_numbers && request.RefNumbers) request.RefNumbers->GiveBack();
+  if (!keep_ref_numbers && request.RefNumbers) {
+    try {
+      request.RefNumbers->GiveBack();
+    } catch (const TStoreUnavailable& error) {
+      // The number stays drawn: a gap, never a number twice.
+      LogError("Brevix BX Reports: Database unavailable, reference number kept: " +
+               error.Message());
+    }
+  }
   if (!request.AutoResultsPath.empty() && request.WrittenResultsPath != request.AutoResultsPath) {
     std::error_code error;
     if (fs::file_size(request.AutoResultsPath, error) == 0 && !error) {
@@ -183,7 +191,7 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
       } else if (!PowSolved()) {
         // Before the hourly count: a bot without the work costs nothing, not even a count.
         AnswerNotSent();
-      } else if (!SubmissionAllowed()) {
+      } else if (RequestStore().Open(); !SubmissionAllowed()) {
         // Refused before the results file, the reference numbers and the send: it costs nothing.
         AnswerNotSent();
       } else {
@@ -199,6 +207,8 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
               RecordMailAccepted(DrawnNumberDetail(request));
             };
             request.MailSent = SendAsSite(*request.SmtpSendMail1, 60);
+          } catch (const TStoreUnavailable&) {
+            throw;  // a number drawn for the body: the mail's data was never ended
           } catch (const std::exception& error) {
             LogError(std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
             request.MailSent = false;
@@ -219,6 +229,9 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
           AnswerNotSent();
         }
       }
+    } catch (const TStoreUnavailable& error) {
+      keep_ref_numbers = request.MailSent;
+      AnswerStoreUnavailable(error.Message());
     } catch (const std::exception& error) {
       // Whatever was written so far stays ahead of the error page.
       LogError(std::string("Brevix BX Reports: ") + error.what());

@@ -17,7 +17,10 @@
 #include "gateway/parse_me.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
+#include "gateway/store/file_store.h"
+#include "gateway/store/pg_store.h"
 #include "gateway/template_macro.h"
+#include "mail/body_scan.h"
 #include "mail/html_charset.h"
 #include "mail/mime_encoding.h"
 #include "platform/data_file.h"
@@ -44,37 +47,40 @@ void SplitAutoName(const std::string& name, std::string& dir, std::string& ext) 
             : name.substr(dot);
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+// The first reference-number entry of a mail body ("refnum_order"), or empty.
+std::string FirstRefNumberEntry(const std::string& body) {
+  std::string first;
+  ScanBodyEntries(
+      body,
+      [&first](const std::string& name) {
+        const size_t underscore = name.find('_');
+        if (first.empty() && underscore != std::string::npos &&
+            SameText(name.substr(0, underscore), "refnum")) {
+          first = name;
+        }
+      },
+      [](std::string_view) {});
+  return first;
 }
 
 bool HasCsvExtension(const std::string& name) {
   return name.size() >= 4 && SameText(std::string_view(name).substr(name.size() - 4), ".csv");
 }
 
-// The heading row of a generated CSV results file: the field names, quoted as the values are.
-std::string CsvHeading(const TStringList* names) {
+// The heading row of a generated CSV results file: the field names but those `left_out` names
+// (as the layout leaves them out), quoted as the values are.
+template <class LeftOut>
+std::string CsvHeading(const TStringList* names, LeftOut left_out) {
   std::string line;
   if (names == nullptr) return line;
   for (const std::string& name : *names) {
+    if (left_out(name)) continue;
     if (!line.empty()) line += ',';
     line += '"';
     for (const char c : name) line += c == '"' ? std::string("\"\"") : std::string(1, c);
     line += '"';
   }
   return line.empty() ? line : line + "\r\n";
-}
-
-bool IsEmptyFile(int fd) {
-  struct stat info {};
-  return ::fstat(fd, &info) == 0 && info.st_size == 0;
 }
 
 }  // namespace
@@ -119,8 +125,10 @@ void TForm1::WriteResultsFile() {
   TGatewayRequest& request = Request();
   const TBXOptions& options = *request.Options;
   const std::string path = ResolvePath(options.Results_File);
-  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND);
-  if (fd < 0) {
+  // Opened first: with a database, the record and the number drawn below share one transaction.
+  const std::unique_ptr<TResultsAppender> results =
+      RequestStore().OpenResults(options.Results_File, path);
+  if (!results) {
     LogError("Brevix BX Reports: Unable to open " + path);
     return;
   }
@@ -132,7 +140,7 @@ void TForm1::WriteResultsFile() {
   bool generated_csv = false;
   bool csv_table = false;  // a generated layout for a ".csv" file: a heading row, then rows
   bool html = HasHtmExtension(template_path) || HasHtmExtension(path);
-  try {
+  {
     if (std::filesystem::is_regular_file(template_path, error)) {
       buffer = ReadFileToPChar(template_path);
     } else {
@@ -155,9 +163,6 @@ void TForm1::WriteResultsFile() {
       buffer = TPChar(csv_table ? (layout.Lines.Count() > 0 ? layout.Lines[0] : std::string())
                                 : layout.Lines.Text());
     }
-  } catch (...) {
-    ::close(fd);
-    throw;
   }
 
   TTemplateValues values;
@@ -184,24 +189,29 @@ void TForm1::WriteResultsFile() {
   // ISO-8859-1 sends Latin-1 values, and the saved page would show them wrongly as UTF-8.
   if (html && HasHighBytes(record)) record = WithMetaCharset(record, CharsetOfText(record));
 
-  // One write under an exclusive lock: concurrent records never interleave.
-  // A holder that keeps the lock past kFileLockWait makes the file unwritable for this record.
-  bool written = false;
-  bool lock_timed_out;
-  {
-    ScopedFileLock lock(fd);
-    lock_timed_out = lock.TimedOut();
-    // A generated table starts with its heading row; the size is looked at under the lock, so
-    // of two first submissions only one writes it.
-    if (!lock_timed_out && csv_table && IsEmptyFile(fd)) {
-      record = CsvHeading(names.get()) + record;
-    }
-    if (!lock_timed_out) written = WriteAll(fd, record);
+  // With a database, the number that the main mail's body shows is drawn now, in the record's
+  // step, so the row holds it; the body then answers from the table this draw read.
+  if (!request.Database.empty()) {
+    const std::string entry = FirstRefNumberEntry(request.SmtpSendMail1->MailBody.Text());
+    if (!entry.empty()) NextReferenceNumber(entry);
   }
-  if (::close(fd) != 0) written = false;
-  if (written) {
-    request.WrittenResultsPath = path;
-  } else if (lock_timed_out) {
+  TResultsRecord stored;
+  stored.text = std::move(record);
+  // A generated table starts with its heading row, written by the store only into results that
+  // hold nothing yet (of two first submissions, only one writes it).
+  if (csv_table)
+    stored.heading =
+        CsvHeading(names.get(), [this](const std::string& name) { return IsPowField(name); });
+  if (request.RefNumbers) stored.ref_number = request.RefNumbers->DrawnCount();
+  stored.client = HttpServerVar("remote addr");
+  if (names) {
+    for (const std::string& name : *names) stored.fields.emplace_back(name, HttpFormVar(name, ""));
+  }
+  const TAppendResult result = results->Append(stored);
+  if (result == TAppendResult::kWritten) {
+    // Only a file can be attached or deleted; a database row stays where it is.
+    if (request.Database.empty()) request.WrittenResultsPath = path;
+  } else if (result == TAppendResult::kLockTimedOut) {
     LogError("Brevix BX Reports: Lock timed out on " + path);
   } else {
     LogError("Brevix BX Reports: Unable to open " + path);
@@ -217,13 +227,24 @@ void TForm1::WriteEntryLog() {
 
 TRefNumbers& TForm1::RequestRefNumbers() {
   TGatewayRequest& request = Request();
-  if (!request.RefNumbers) {
-    request.RefNumbers = std::make_unique<TRefNumbers>(ResolvePath(kRefNumbersFile));
-    request.RefNumbers->OnLockTimeout = [this](const std::string& file_name) {
+  if (!request.RefNumbers) request.RefNumbers = std::make_unique<TRefNumbers>(RequestStore());
+  return *request.RefNumbers;
+}
+
+TGatewayStore& TForm1::RequestStore() {
+  TGatewayRequest& request = Request();
+  if (request.Store) return *request.Store;
+  if (!request.Database.empty()) {
+    request.Store = std::make_unique<TPgStore>(request.Database);
+  } else {
+    auto files =
+        std::make_unique<TFileStore>(ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile));
+    files->OnLockTimeout = [this](const std::string& file_name) {
       LogError("Brevix BX Reports: Lock timed out on " + file_name);
     };
+    request.Store = std::move(files);
   }
-  return *request.RefNumbers;
+  return *request.Store;
 }
 
 std::string TForm1::NextReferenceNumber(const std::string& name) {

@@ -214,6 +214,8 @@ void TForm1::LoadOptions() {
     LogError("Cannot read brevix.ini: " + ini.UnreadableReason());
   request.Configured = std::make_unique<const TBXOptions>(*request.Options);
   request.Guards.Load(ini);
+  // The owner's alone: no form field names a database.
+  request.Database = Trim(ini.ReadString(kOptionsSection, "Database", ""));
   // TLS and the login come from the ini alone (no form field names them) and serve the main
   // mail and the receipt alike.
   request.SmtpSendMail1->Security.Load(ini);

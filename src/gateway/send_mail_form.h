@@ -110,6 +110,9 @@ class TForm1 {
   std::string NextReferenceNumber(const std::string& name);
   // The request's reference numbers, created on first use.
   TRefNumbers& RequestRefNumbers();
+  // The request's store of shared state (store/gateway_store.h), created on first use: the
+  // database of brevix.ini's Database when set, else the gateway's files.
+  TGatewayStore& RequestStore();
   // Answers a submission whose mail an ended request server had sent already (`detail`: what it
   // recorded, handover_journal.h): the same reference number and the answer it would have given,
   // nothing recorded, counted or sent again.
@@ -152,6 +155,11 @@ class TForm1 {
   void AnswerNotSent();
   // An exception ended the request: HttpMaster1; JSON 500 without details.
   void AnswerException();
+  // The database could not be used (`reason`: libpq's words, logged): before the mail went, the
+  // answer replaces whatever was written, with status 503 and kStoreUnavailable (Error_Page /
+  // HttpMaster1, or JSON {"status":"unavailable"}); after it went, the submission is answered as
+  // sent, without a reference number.
+  void AnswerStoreUnavailable(const std::string& reason);
   // Deletes the attached results file of this request after a successful send.
   void DeleteResultsAttachment();
   // Ends a request that will not keep its reference number, and the automatic results file it

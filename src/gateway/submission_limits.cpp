@@ -9,8 +9,8 @@
 #include "gateway/client_network.h"
 #include "gateway/gateway_files.h"
 #include "gateway/guard_state.h"
-#include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
+#include "gateway/store/gateway_store.h"
 #include "mail/address_list.h"
 
 namespace {
@@ -37,11 +37,22 @@ std::string ClientKey(const TGatewayRequest& request) {
   return ClientNetworkKey(ClientAddress(), request.Guards.LimitIPv6Prefix);
 }
 
-// Counts one event for each key in the state file. False when a key is at its limit (its index
-// in `full`); true when counted, and when the file cannot be used (logged): the limits then give
-// way rather than take the form down.
+// Counts one event for each key in the request's store. False when a key is at its limit (its
+// index in `full`); true when counted, and when the state file cannot be used (logged): the
+// limits then give way rather than take the form down. A database that cannot be reached throws
+// TStoreUnavailable before the mail went (the submission is refused whole); after it (a
+// receipt), the receipt is refused and the reason logged.
 bool WithinLimits(TForm1& form, const std::vector<TGuardKey>& keys, size_t* full = nullptr) {
-  switch (RecordGuardEvents(ResolvePath(kGuardStateFile), keys, NowSeconds(), full)) {
+  TGuardResult result;
+  try {
+    result = form.RequestStore().RecordEvents(keys, NowSeconds(), full);
+  } catch (const TStoreUnavailable& error) {
+    if (!form.Request().MailSent) throw;
+    form.LogError("Brevix BX Reports: Receipt not sent, database unavailable: " + error.Message());
+    if (full != nullptr) *full = keys.size();
+    return false;
+  }
+  switch (result) {
     case TGuardResult::kRecorded:
       return true;
     case TGuardResult::kUnavailable:
@@ -96,6 +107,7 @@ bool TForm1::ReceiptAllowed(const std::string& receipt_to) {
           &full)) {
     return true;
   }
+  if (full >= 2) return false;  // the database failed; logged
   LogError("Brevix BX Reports: Receipt not sent, Max_Receipts_Per_Hour " + std::to_string(limit) +
            " reached for " + (full == 0 ? LowerCase(address) : "client " + ForLog(client)));
   return false;

@@ -2,9 +2,9 @@
 
 #include <dlfcn.h>
 
-TSharedLibrary::TSharedLibrary(const char* soname)
+TSharedLibrary::TSharedLibrary(const char* soname, TBinding binding)
     : soname_(soname != nullptr ? soname : "the host process") {
-  handle_ = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+  handle_ = dlopen(soname, (binding == TBinding::kLazy ? RTLD_LAZY : RTLD_NOW) | RTLD_LOCAL);
   if (handle_ == nullptr) {
     const char* why = dlerror();
     error_ = why != nullptr ? why : soname_ + ": cannot be loaded";

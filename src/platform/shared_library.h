@@ -9,14 +9,21 @@
 // for every form submission, and loading a linked library costs every start more than the rest of a
 // plain submission; opened here, only the runs that use it pay.
 //
-// The library is opened with RTLD_NOW | RTLD_LOCAL (its names stay out of the global scope) and
-// never closed: the bound functions stay valid for the life of the process. Not thread-safe by
-// itself; the loaders build their function tables once, in a function-local static.
+// The library is opened with RTLD_LOCAL (its names stay out of the global scope) and never
+// closed: the bound functions stay valid for the life of the process. Not thread-safe by itself;
+// the loaders build their function tables once, in a function-local static.
+//
+// kNow binds every function of the library and its dependencies at once (RTLD_NOW); kLazy binds
+// each at its first call (RTLD_LAZY), for a library with many dependencies of which a run calls
+// little: libpq brings 24 libraries (Kerberos, LDAP, OpenSSL), and binding them all costs a CGI
+// run more than its whole database work.
+enum class TBinding { kNow, kLazy };
+
 class TSharedLibrary {
  public:
   // Opens `soname` (a file name such as "libssl.so.3", found as the dynamic loader finds it), or
   // the host process when it is null.
-  explicit TSharedLibrary(const char* soname);
+  explicit TSharedLibrary(const char* soname, TBinding binding = TBinding::kNow);
   TSharedLibrary(const TSharedLibrary&) = delete;
   TSharedLibrary& operator=(const TSharedLibrary&) = delete;
 
@@ -50,8 +57,8 @@ template <class Table>
 class TFunctionTable {
  public:
   template <class BindAll>
-  TFunctionTable(const char* soname, BindAll bind_all) {
-    TSharedLibrary library(soname);
+  TFunctionTable(const char* soname, BindAll bind_all, TBinding binding = TBinding::kNow) {
+    TSharedLibrary library(soname, binding);
     bind_all(library, functions_);
     error_ = library.Error();
   }

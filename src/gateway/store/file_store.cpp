@@ -1,0 +1,175 @@
+#include "gateway/store/file_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "gateway/ref_numbers.h"
+#include "platform/data_file.h"
+#include "platform/file_lock.h"
+
+namespace {
+
+// The table file held open and locked for one read-modify-write.
+class LockedTableFile {
+ public:
+  explicit LockedTableFile(const std::string& name) : fd_(OpenDataFile(name, O_RDWR)), lock_(fd_) {}
+  ~LockedTableFile() {
+    // The lock goes before the descriptor. Unlocking after the close once released the lock of
+    // another thread that had opened the table under the same descriptor number, and two
+    // requests of one resident process drew the same reference number.
+    lock_.Unlock();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  LockedTableFile(const LockedTableFile&) = delete;
+  LockedTableFile& operator=(const LockedTableFile&) = delete;
+
+  bool Ok() const { return fd_ >= 0 && lock_.Locked(); }
+  bool LockTimedOut() const { return lock_.TimedOut(); }
+
+  void Read(TStringList& table) {
+    std::string text;
+    char buffer[4096];
+    off_t offset = 0;
+    for (;;) {
+      const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+      offset += n;
+    }
+    size_read_ = text.size();
+    table.SetText(text);
+  }
+
+  // Writes the table over the old one and cuts the file only when the new text is shorter.
+  // Truncating first would free and allocate the file's blocks on every draw, and a crash between
+  // the two steps would lose every counter.
+  void Write(const TStringList& table) const {
+    const std::string text = table.Text();
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n =
+          ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      done += static_cast<size_t>(n);
+    }
+    // A failed cut leaves the old text's last bytes behind the table; lookups take the first line
+    // of a name, which is the new one.
+    if (text.size() < size_read_ && ::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) return;
+  }
+
+ private:
+  int fd_;
+  size_t size_read_ = 0;  // the table's length when Read found it
+  ScopedFileLock lock_;
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool IsEmptyFile(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && info.st_size == 0;
+}
+
+class FileAppender : public TResultsAppender {
+ public:
+  explicit FileAppender(int fd) : fd_(fd) {}
+  ~FileAppender() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileAppender(const FileAppender&) = delete;
+  FileAppender& operator=(const FileAppender&) = delete;
+
+  // One write under an exclusive lock: concurrent records never interleave. A holder that keeps
+  // the lock past kFileLockWait makes the file unwritable for this record.
+  TAppendResult Append(const TResultsRecord& record) override {
+    bool written = false;
+    bool lock_timed_out;
+    {
+      ScopedFileLock lock(fd_);
+      lock_timed_out = lock.TimedOut();
+      // The size is looked at under the lock: of two first records only one has the heading.
+      if (!lock_timed_out) {
+        written = WriteAll(fd_, record.heading.empty() || !IsEmptyFile(fd_)
+                                    ? record.text
+                                    : record.heading + record.text);
+      }
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) written = false;
+    if (written) return TAppendResult::kWritten;
+    return lock_timed_out ? TAppendResult::kLockTimedOut : TAppendResult::kFailed;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+TFileStore::TFileStore(std::string numbers_file, std::string guards_file)
+    : numbers_file_(std::move(numbers_file)), guards_file_(std::move(guards_file)) {}
+
+void TFileStore::DrawNumber(std::string_view key, TNumberDraw& draw) {
+  LockedTableFile file(numbers_file_);
+  if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(numbers_file_);
+  if (file.Ok()) file.Read(draw.table);
+  draw.previous = draw.table.Values(key);
+  // A counter at the top of the range starts again rather than overflowing.
+  const long long count = ParseCount(draw.previous);
+  const long long next = count >= INT_MAX ? 1 : count + 1;
+  draw.table.SetValue(key, std::to_string(next));
+  if (file.Ok()) {
+    file.Write(draw.table);
+    draw.stored = true;
+  }
+}
+
+void TFileStore::ReadNumbers(TStringList& table) {
+  LockedTableFile file(numbers_file_);
+  if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(numbers_file_);
+  if (file.Ok()) file.Read(table);
+}
+
+void TFileStore::GiveBackNumber(const std::string& key, const std::string& drawn,
+                                const std::string& previous) {
+  LockedTableFile file(numbers_file_);
+  if (file.LockTimedOut() && OnLockTimeout) OnLockTimeout(numbers_file_);
+  if (!file.Ok()) return;
+  TStringList current;
+  file.Read(current);
+  if (current.Values(key) != drawn) return;
+  if (previous.empty()) {
+    current.Delete(current.IndexOfName(key));
+  } else {
+    current.SetValue(key, previous);
+  }
+  file.Write(current);
+}
+
+TGuardResult TFileStore::RecordEvents(const std::vector<TGuardKey>& keys, std::int64_t now,
+                                      size_t* full_key) {
+  return RecordGuardEvents(guards_file_, keys, now, full_key);
+}
+
+std::unique_ptr<TResultsAppender> TFileStore::OpenResults(const std::string& /*name*/,
+                                                          const std::string& path) {
+  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND);
+  if (fd < 0) return nullptr;
+  return std::make_unique<FileAppender>(fd);
+}
