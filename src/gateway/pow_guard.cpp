@@ -82,8 +82,7 @@ bool TForm1::PowSolved() {
     check = CheckPowSolution(*crypto, guards.PoWKey, HttpFormVar(guards.PoWField, ""), now);
   }
   if (check.failure == TPowFailure::kNone) {
-    TUsedChallengeFile store(ResolvePath(kUsedChallengesFile));
-    switch (store.MarkUsed(check.id, check.expires, now)) {
+    switch (RequestStore().MarkUsed(check.id, check.expires, now)) {
       case TUseResult::kFirstUse:
         return true;
       case TUseResult::kUnavailable:

@@ -40,7 +40,8 @@ long long ParseCount(std::string_view text) {
 }
 
 TRefNumbers::TRefNumbers(std::string file_name)
-    : own_store_(std::make_unique<TFileStore>(std::move(file_name), kGuardStateFile)),
+    : own_store_(
+          std::make_unique<TFileStore>(std::move(file_name), kGuardStateFile, kUsedChallengesFile)),
       store_(*own_store_) {}
 
 TRefNumbers::TRefNumbers(TGatewayStore& store) : store_(store) {}

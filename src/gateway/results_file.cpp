@@ -238,7 +238,8 @@ TGatewayStore& TForm1::RequestStore() {
     request.Store = std::make_unique<TPgStore>(request.Database);
   } else {
     auto files =
-        std::make_unique<TFileStore>(ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile));
+        std::make_unique<TFileStore>(ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
+                                     ResolvePath(kUsedChallengesFile));
     files->OnLockTimeout = [this](const std::string& file_name) {
       LogError("Brevix BX Reports: Lock timed out on " + file_name);
     };

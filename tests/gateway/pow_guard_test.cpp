@@ -11,6 +11,7 @@
 #include "gateway_site.h"
 #include "mail/crypto_library.h"
 #include "mail/mime_encoding.h"
+#include "support/pg_cluster.h"
 
 namespace gateway_test {
 namespace {
@@ -160,6 +161,32 @@ TEST_F(PowGuardTest, SolutionIsTakenOnceAndNeverAgain) {
             "{\"status\":\"refused\",\"error\":\"pow\",\"message\":\"The anti-spam check failed, "
             "please try again\"}");
   EXPECT_EQ(LogLines("reused"), 1) << ErrorLog();
+  EXPECT_EQ(smtp_.MessageCount(), 1);
+}
+
+// Hosts that share a database share the used challenges: a solution taken on one is refused on
+// the other.
+TEST_F(PowGuardTest, SolutionIsTakenOnceOverHostsSharingADatabase) {
+  brevix_test::PgCluster pg;
+  if (!pg.Found()) GTEST_SKIP() << "PostgreSQL server binaries (package postgresql) missing";
+  ASSERT_TRUE(pg.Create());
+  ini_["Database"] = pg.ConnInfo();
+  const std::string solution = Solve(Challenge());
+  const std::string other = dir_ + "other/";
+  fs::create_directories(other);
+  for (const char* file : {"brevix.cgi", "brevix.ini", "thanks.htm", "sorry.htm"}) {
+    fs::copy_file(dir_ + file, other + file);
+  }
+  EXPECT_EQ(Body(Send(solution)), "Thanks");
+  const std::string body = "name=Ann&mail_from=ann%40visitor.test&altcha=" + UrlEncode(solution);
+  cgi_test::CgiRun run;
+  run.program = other + "brevix.cgi";
+  run.env = Environment("POST");
+  run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+  run.env["CONTENT_LENGTH"] = std::to_string(body.size());
+  run.input = body;
+  EXPECT_EQ(Body(cgi_test::RunCgi(run)), "Sorry: The anti-spam check failed, please try again []");
+  EXPECT_EQ(pg.Query("SELECT count(*) FROM brevix_pow_used"), "1\n");
   EXPECT_EQ(smtp_.MessageCount(), 1);
 }
 

@@ -122,8 +122,11 @@ class FileAppender : public TResultsAppender {
 
 }  // namespace
 
-TFileStore::TFileStore(std::string numbers_file, std::string guards_file)
-    : numbers_file_(std::move(numbers_file)), guards_file_(std::move(guards_file)) {}
+TFileStore::TFileStore(std::string numbers_file, std::string guards_file,
+                       std::string challenges_file)
+    : numbers_file_(std::move(numbers_file)),
+      guards_file_(std::move(guards_file)),
+      challenges_file_(std::move(challenges_file)) {}
 
 void TFileStore::DrawNumber(std::string_view key, TNumberDraw& draw) {
   LockedTableFile file(numbers_file_);

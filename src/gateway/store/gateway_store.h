@@ -10,13 +10,14 @@
 #include "common/exception.h"
 #include "common/string_list.h"
 #include "gateway/guard_state.h"
+#include "gateway/used_challenges.h"
 
 // The state that every submission of a site shares: the reference-number counters, the results
-// records and the guards' hourly counts. One machine keeps them in the gateway's own files
-// (file_store.h, the default); several gateway hosts behind one load balancer keep them in one
-// PostgreSQL database (pg_store.h, brevix.ini's Database), so numbers stay unique, records land
-// in one place and a limit holds over every host. The entry log and the error log are not shared
-// state: they stay files on each host.
+// records, the guards' hourly counts and the proof-of-work challenges already used. One machine
+// keeps them in the gateway's own files (file_store.h, the default); several gateway hosts behind
+// one load balancer keep them in one PostgreSQL database (pg_store.h, brevix.ini's Database), so
+// numbers stay unique, records land in one place and a limit holds over every host. The entry log
+// and the error log are not shared state: they stay files on each host.
 //
 // A store serves one request on one thread and is dropped with it.
 //
@@ -63,10 +64,11 @@ class TResultsAppender {
   virtual TAppendResult Append(const TResultsRecord& record) = 0;
 };
 
-class TGatewayStore {
+// The used proof-of-work challenges come in through TUsedChallengeStore::MarkUsed: in a file
+// beside the hourly counts, or in the database, so that a solution is taken once over every host.
+// A database store throws TStoreUnavailable rather than answer kUnavailable.
+class TGatewayStore : public TUsedChallengeStore {
  public:
-  virtual ~TGatewayStore() = default;
-
   // Checks that the store can be used before a submission is counted, numbered or sent. The
   // file store always can; the database store connects (or reuses the thread's connection) and
   // creates its tables on first use. Throws TStoreUnavailable.

@@ -29,6 +29,7 @@ constexpr const char kCreateTables[] =
     " at timestamptz NOT NULL DEFAULT now(), client text NOT NULL, record bytea NOT NULL,"
     " fields jsonb NOT NULL);"
     "CREATE INDEX IF NOT EXISTS brevix_results_file_at ON brevix_results (results_file, at);"
+    "CREATE TABLE IF NOT EXISTS brevix_pow_used (id text PRIMARY KEY, expires bigint NOT NULL);"
     "CREATE TABLE IF NOT EXISTS brevix_guard_events ("
     " kind text NOT NULL, key text NOT NULL, at bigint NOT NULL);"
     "CREATE INDEX IF NOT EXISTS brevix_guard_events_key ON brevix_guard_events (kind, key, at);"
@@ -39,7 +40,8 @@ constexpr const char kCreateTables[] =
 constexpr const char kTablesExist[] =
     "SELECT to_regclass('brevix_ref_numbers') IS NOT NULL"
     " AND to_regclass('brevix_results') IS NOT NULL"
-    " AND to_regclass('brevix_guard_events') IS NOT NULL";
+    " AND to_regclass('brevix_guard_events') IS NOT NULL"
+    " AND to_regclass('brevix_pow_used') IS NOT NULL";
 
 thread_local std::unique_ptr<TPgConnection> thread_connection;
 

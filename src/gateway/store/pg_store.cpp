@@ -224,3 +224,17 @@ std::unique_ptr<TResultsAppender> TPgStore::OpenResults(const std::string& name,
                                                         const std::string& /*path*/) {
   return std::make_unique<PgAppender>(*this, name);
 }
+
+TUseResult TPgStore::MarkUsed(std::string_view id, std::int64_t expires, std::int64_t now) {
+  TPgConnection& connection = Connection();
+  const std::string when = std::to_string(now);
+  const auto taken = connection.Exec(
+      "INSERT INTO brevix_pow_used AS u (id, expires) VALUES ($1, $2)"
+      " ON CONFLICT (id) DO UPDATE SET expires = EXCLUDED.expires WHERE u.expires < $3"
+      " RETURNING 1",
+      {{std::string(id)}, {std::to_string(expires)}, {when}});
+  if (RandomBetween(1, kPruneEvery) == 1) {
+    connection.Exec("DELETE FROM brevix_pow_used WHERE expires < $1", {{when}});
+  }
+  return taken->Rows() == 1 ? TUseResult::kFirstUse : TUseResult::kReused;
+}

@@ -15,6 +15,9 @@ class TPgConnection;
 //    the record was expanded, so a number and its record are stored together or not at all. The
 //    record's bytes (bytea) are exactly what the results file would have received; its fields are
 //    kept as jsonb beside them (bytes that are not UTF-8 read as U+FFFD there);
+//  - brevix_pow_used (id, expires): one row per used proof-of-work challenge, taken by one
+//    INSERT ... ON CONFLICT that only an expired row lets through again; expired rows are
+//    deleted now and then;
 //  - brevix_guard_events (kind, key, at): one row per counted event, keys as in BX-Guards.txt;
 //    a check-and-record holds transaction-scoped advisory locks on its keys, so no two hosts pass
 //    a limit together. The hour is the database's clock, which every host shares; events older
@@ -37,6 +40,7 @@ class TPgStore : public TGatewayStore {
                             size_t* full_key) override;
   std::unique_ptr<TResultsAppender> OpenResults(const std::string& name,
                                                 const std::string& path) override;
+  TUseResult MarkUsed(std::string_view id, std::int64_t expires, std::int64_t now) override;
 
   // For the appender: the step (a transaction) that a record and its number share.
   void BeginStep();
