@@ -98,7 +98,7 @@ void TForm1::AddAttachments() {
     // This request's own automatic results file (through "%results_file%") is the one file of
     // the gateway that a form may attach.
     const bool own_results = from_form == request.AutoResultsName;
-    if (own_results || MayFormRead(from_form)) {
+    if (own_results || FileGuard().MayRead(from_form)) {
       path = ResolvePath(from_form);
     } else {
       LogError("Brevix BX Reports: Refused file name " + from_form);

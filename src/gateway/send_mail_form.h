@@ -4,6 +4,7 @@
 #include <string>
 
 #include "gateway/gateway_request.h"
+#include "gateway/guards/form_file_guard.h"
 
 class TGeneralHttpEngine;
 class THttpEngine;
@@ -80,13 +81,8 @@ class TForm1 {
   // is empty or the value is refused (then logged). "results_file" and "entry_log" name files
   // the gateway writes (MayFormWrite); every other field a file it reads (MayFormRead).
   std::string FormFileName(const std::string& field, const std::string& configured);
-  // True when a form may name `name` for the gateway to read: a safe name inside the program
-  // folder (links followed) that is not one of the gateway's own files (IsGatewayFile).
-  bool MayFormRead(const std::string& name) const;
-  // True when a form's `field` ("results_file" or "entry_log") may name `name` for the gateway
-  // to write: the ini's own name for that field, an automatic results name, or a name matching
-  // Allowed_Form_Files; never a page, template or other file the gateway reads or keeps.
-  bool MayFormWrite(const std::string& field, const std::string& name) const;
+  // The guard of the file names a form may give, for the current request (form_file_guard.h).
+  TFormFileGuard FileGuard() const;
   // The same for an answer-page setting, where an "http:" or "https:" address is a redirect, not
   // a file (page_address.h).
   std::string FormPageName(const std::string& field, const std::string& configured);
@@ -126,20 +122,6 @@ class TForm1 {
  private:
   // Adds the upload and the attached file to the main mail's attachments.
   void AddAttachments();
-  // True when `resolved` is a file the gateway writes or keeps: brevix.ini, the error log, the
-  // reference numbers, the guard state, the program, the results files and entry logs the ini
-  // names (or this request writes), files matching Allowed_Form_Files, automatic results files,
-  // and everything below Temp/ and log/.
-  bool IsGatewayFile(const std::string& resolved) const;
-  // A file the gateway keeps for itself, whatever the settings name (its logs, counters, settings
-  // and program, and everything below its temporary and log folders); `file` is canonical.
-  // Neither read nor written for a form.
-  bool IsKeptByGateway(const std::string& file) const;
-  // The name of a canonical path relative to the program folder, "/"-separated; empty when the
-  // path lies outside it.
-  std::string ProgramFolderName(const std::string& canonical) const;
-  // True when a canonical path matches one of the owner's Allowed_Form_Files patterns.
-  bool IsAllowedFormFile(const std::string& canonical) const;
   // The page rule: a redirect for an "http:" or "https:" address, else the page file, else false
   // (use the fallback).
   bool AnswerWithPage(const std::string& setting, std::string* resolved_path = nullptr);

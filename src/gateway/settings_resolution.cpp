@@ -1,8 +1,11 @@
 // Merging the hidden form fields over "brevix.ini", and the test for a complete submission.
 #include <unordered_set>
 
+#include "common/module_path.h"
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
+#include "engine/general_http_engine.h"
+#include "engine/http_log.h"
 #include "gateway/page_address.h"
 #include "gateway/recipient_guard.h"
 #include "gateway/send_mail_form.h"
@@ -146,4 +149,21 @@ void TForm1::CheckRequiredFields() {
     request.FieldsComplete = false;
     missing.push_back(name);
   }
+}
+
+TFormFileGuard TForm1::FileGuard() const {
+  const TGatewayRequest& request = Request();
+  return TFormFileGuard(
+      *request.Configured, *request.Options, request.Guards.AllowedFormFiles,
+      {ProgramDir(), ModuleFileName(), GeneralHttpEngine1->TempDir(), ConfiguredLogFolder()});
+}
+
+std::string TForm1::FormFileName(const std::string& field, const std::string& configured) {
+  const std::string value = HttpFormVar(field, "");
+  if (value.empty()) return configured;
+  const bool writes = field == "results_file" || field == "entry_log";
+  const TFormFileGuard guard = FileGuard();
+  if (writes ? guard.MayWrite(field, value) : guard.MayRead(value)) return value;
+  LogError("Brevix BX Reports: Refused file name " + value);
+  return configured;
 }

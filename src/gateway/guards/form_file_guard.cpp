@@ -1,18 +1,12 @@
-// Which files of the gateway's folder a form field may name. A form may read the site's pages
-// and templates, never what the gateway writes or keeps; it may name a file for the gateway to
-// write only as the site owner allowed. Every comparison is against "brevix.ini" as the owner
-// wrote it, with links resolved: a name that a link leads out of the program folder is refused.
-#include <cstdlib>
+#include "gateway/guards/form_file_guard.h"
+
 #include <filesystem>
+#include <utility>
 
 #include "common/guard_settings.h"
-#include "common/module_path.h"
 #include "common/text_compare.h"
-#include "engine/general_http_engine.h"
-#include "engine/http_log.h"
 #include "gateway/gateway_files.h"
 #include "gateway/resolve_path.h"
-#include "gateway/send_mail_form.h"
 
 namespace fs = std::filesystem;
 
@@ -37,23 +31,36 @@ bool HasExtension(const std::string& path, std::initializer_list<const char*> ex
   return false;
 }
 
-bool SameFile(const std::string& canonical, const std::string& configured_name) {
-  return !configured_name.empty() && CanonicalPath(ResolvePath(configured_name)) == canonical;
-}
-
 }  // namespace
 
-std::string TForm1::ProgramFolderName(const std::string& canonical) const {
-  std::string base = CanonicalPath(ProgramDir());
+TFormFileGuard::TFormFileGuard(const TBXOptions& configured, const TBXOptions& options,
+                               const std::vector<std::string>& allowed_patterns,
+                               TGatewayPlaces places)
+    : configured_(configured),
+      options_(options),
+      allowed_patterns_(allowed_patterns),
+      places_(std::move(places)) {}
+
+std::string TFormFileGuard::Resolve(const std::string& name) const {
+  return ResolvePathIn(places_.program_dir, name);
+}
+
+bool TFormFileGuard::SameFile(const std::string& canonical,
+                              const std::string& configured_name) const {
+  return !configured_name.empty() && CanonicalPath(Resolve(configured_name)) == canonical;
+}
+
+std::string TFormFileGuard::ProgramFolderName(const std::string& canonical) const {
+  std::string base = CanonicalPath(places_.program_dir);
   if (!base.empty() && base.back() != '/') base += '/';
   if (canonical.compare(0, base.size(), base) != 0) return {};
   return canonical.substr(base.size());
 }
 
-bool TForm1::IsAllowedFormFile(const std::string& canonical) const {
+bool TFormFileGuard::IsAllowedFormFile(const std::string& canonical) const {
   const std::string relative = ProgramFolderName(canonical);
   if (relative.empty()) return false;
-  for (std::string pattern : Request().Guards.AllowedFormFiles) {
+  for (std::string pattern : allowed_patterns_) {
     for (char& c : pattern) c = c == '\\' ? '/' : c;
     if (!pattern.empty() && pattern[0] == '/') pattern.erase(0, 1);
     if (MatchesNamePattern(pattern, relative)) return true;
@@ -61,25 +68,21 @@ bool TForm1::IsAllowedFormFile(const std::string& canonical) const {
   return false;
 }
 
-bool TForm1::IsKeptByGateway(const std::string& file) const {
-  const TGatewayRequest& request = Request();
+bool TFormFileGuard::IsKeptByGateway(const std::string& file) const {
   for (const std::string& own :
-       {ResolvePath(kErrorLogFile), ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
-        ResolvePath(kUsedChallengesFile), request.Configured->IniFileName,
-        request.Options->IniFileName, ModuleFileName()}) {
+       {Resolve(kErrorLogFile), Resolve(kRefNumbersFile), Resolve(kGuardStateFile),
+        Resolve(kUsedChallengesFile), configured_.IniFileName, options_.IniFileName,
+        places_.program_file}) {
     if (CanonicalPath(own) == file) return true;
   }
-  const std::string log_dir = ConfiguredLogFolder();
-  return IsBelowDir(file, ResolvePath(GeneralHttpEngine1->TempDir())) ||
-         IsBelowDir(file, ResolvePath(kTempFolder)) || IsBelowDir(file, ResolvePath(kLogFolder)) ||
-         (!log_dir.empty() && IsBelowDir(file, log_dir));
+  return IsBelowDir(file, Resolve(places_.upload_dir)) || IsBelowDir(file, Resolve(kTempFolder)) ||
+         IsBelowDir(file, Resolve(kLogFolder)) ||
+         (!places_.log_dir.empty() && IsBelowDir(file, places_.log_dir));
 }
 
-bool TForm1::IsGatewayFile(const std::string& resolved) const {
-  const TGatewayRequest& request = Request();
-  const TBXOptions& configured = *request.Configured;
-  const TBXOptions& options = *request.Options;
-  const std::string file = CanonicalPath(resolved);
+bool TFormFileGuard::IsGatewayFile(const std::string& file) const {
+  const TBXOptions& configured = configured_;
+  const TBXOptions& options = options_;
   if (IsKeptByGateway(file)) return true;
   // The results files and entry logs the ini names, and the ones this request writes.
   for (const std::string* name : {&configured.Entry_Log, &configured.Results_File,
@@ -91,19 +94,19 @@ bool TForm1::IsGatewayFile(const std::string& resolved) const {
   return IsAllowedFormFile(file) || LooksLikeAutoResultsFile(fs::path(file).filename().string());
 }
 
-bool TForm1::MayFormRead(const std::string& name) const {
+bool TFormFileGuard::MayRead(const std::string& name) const {
   if (!IsSafeFormFileName(name)) return false;
-  const std::string file = CanonicalPath(ResolvePath(name));
+  const std::string file = CanonicalPath(Resolve(name));
   return !ProgramFolderName(file).empty() && !IsGatewayFile(file);
 }
 
-bool TForm1::MayFormWrite(const std::string& field, const std::string& name) const {
+bool TFormFileGuard::MayWrite(const std::string& field, const std::string& name) const {
   if (!IsSafeFormFileName(name)) return false;
-  const TBXOptions& configured = *Request().Configured;
+  const TBXOptions& configured = configured_;
   const bool results = field == "results_file";
   const std::string& own = results ? configured.Results_File : configured.Entry_Log;
   const std::string& other = results ? configured.Entry_Log : configured.Results_File;
-  const std::string file = CanonicalPath(ResolvePath(name));
+  const std::string file = CanonicalPath(Resolve(name));
   if (ProgramFolderName(file).empty()) return false;
   if (SameFile(file, own)) return true;
 
@@ -124,13 +127,4 @@ bool TForm1::MayFormWrite(const std::string& field, const std::string& name) con
   if (fs::exists(status) && !fs::is_regular_file(status)) return false;
   return !(fs::exists(status) &&
            HasExtension(file, {".htm", ".html", ".shtml", ".ini", ".cgi", ".js", ".css"}));
-}
-
-std::string TForm1::FormFileName(const std::string& field, const std::string& configured) {
-  const std::string value = HttpFormVar(field, "");
-  if (value.empty()) return configured;
-  const bool writes = field == "results_file" || field == "entry_log";
-  if (writes ? MayFormWrite(field, value) : MayFormRead(value)) return value;
-  LogError("Brevix BX Reports: Refused file name " + value);
-  return configured;
 }
