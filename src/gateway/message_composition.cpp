@@ -8,7 +8,7 @@
 #include "common/text_compare.h"
 #include "engine/html_escape.h"
 #include "engine/http_engine.h"
-#include "gateway/recipient_guard.h"
+#include "gateway/guards/recipient_guard.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "mail/address_list.h"

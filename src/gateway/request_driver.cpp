@@ -14,10 +14,11 @@
 #include "engine/memo_filter.h"
 #include "engine/request_context.h"
 #include "gateway/cross_origin.h"
+#include "gateway/guards/recipient_guard.h"
 #include "gateway/json_answer.h"
-#include "gateway/recipient_guard.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
+#include "mail/smtp_send_mail.h"
 
 namespace fs = std::filesystem;
 
@@ -198,7 +199,7 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
         if (!options.Results_File.empty()) WriteResultsFile();
         AddAttachments();
         // A refused recipient list ends like a failed send, without a word to the server.
-        const bool recipients_allowed = MainMailRecipientsAllowed(*this);
+        const bool recipients_allowed = MainMailRecipientsAllowed();
         if (recipients_allowed) {
           try {
             // From the mail server's acceptance on, the submission must never be sent again,
@@ -243,4 +244,20 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
     throw;
   }
   DropUnusedReservations(keep_ref_numbers);
+}
+
+bool TForm1::MainMailRecipientsAllowed() {
+  TGatewayRequest& request = Request();
+  const TSmtpSendMail& mail = *request.SmtpSendMail1;
+  const std::string form_to = HttpFormVar("mail_to", "");
+  const std::string form_cc = HttpFormVar("mail_cc", "");
+  const std::string form_bcc = HttpFormVar("mail_bcc", "");
+  const std::optional<TRecipientRefusal> refusal =
+      CheckMainMailRecipients(request.Guards, *request.Configured,
+                              {mail.MailTo, mail.MailCC, mail.MailBCC, form_to, form_cc, form_bcc});
+  if (!refusal) return true;
+  LogError(refusal->LogLine);
+  request.LastMailError = refusal->Error;
+  request.MailRefused = true;
+  return false;
 }

@@ -83,6 +83,9 @@ class TForm1 {
   std::string FormFileName(const std::string& field, const std::string& configured);
   // The guard of the file names a form may give, for the current request (form_file_guard.h).
   TFormFileGuard FileGuard() const;
+  // Checks the current request's main mail with CheckMainMailRecipients (recipient_guard.h);
+  // a refusal is logged, sets LastMailError and MailRefused, and gives false.
+  bool MainMailRecipientsAllowed();
   // The same for an answer-page setting, where an "http:" or "https:" address is a redirect, not
   // a file (page_address.h).
   std::string FormPageName(const std::string& field, const std::string& configured);

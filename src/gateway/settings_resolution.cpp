@@ -3,11 +3,11 @@
 
 #include "common/module_path.h"
 #include "common/text_compare.h"
-#include "engine/http_engine.h"
 #include "engine/general_http_engine.h"
+#include "engine/http_engine.h"
 #include "engine/http_log.h"
+#include "gateway/guards/recipient_guard.h"
 #include "gateway/page_address.h"
-#include "gateway/recipient_guard.h"
 #include "gateway/send_mail_form.h"
 #include "mail/address_list.h"
 

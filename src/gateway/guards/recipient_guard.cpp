@@ -1,10 +1,8 @@
-#include "gateway/recipient_guard.h"
+#include "gateway/guards/recipient_guard.h"
 
 #include <algorithm>
 
 #include "common/text_compare.h"
-#include "engine/http_engine.h"
-#include "gateway/send_mail_form.h"
 #include "mail/address_list.h"
 #include "mail/mail_header.h"
 
@@ -108,37 +106,30 @@ size_t CountRecipients(std::string_view to, std::string_view cc, std::string_vie
   return Addresses(to).size() + Addresses(cc).size() + Addresses(bcc).size();
 }
 
-bool MainMailRecipientsAllowed(TForm1& form) {
-  TGatewayRequest& request = form.Request();
-  const TSmtpSendMail& mail = *request.SmtpSendMail1;
-  const size_t count = CountRecipients(mail.MailTo, mail.MailCC, mail.MailBCC);
-  if (count > static_cast<size_t>(request.Guards.MaxRecipients)) {
-    form.LogError("Brevix BX Reports: Too many recipients: " + std::to_string(count) +
-                  " (Max_Recipients in brevix.ini allows " +
-                  std::to_string(request.Guards.MaxRecipients) + ")");
-    request.LastMailError = kTooManyRecipients;
-    request.MailRefused = true;
-    return false;
+std::optional<TRecipientRefusal> CheckMainMailRecipients(const TGuardSettings& guards,
+                                                         const TBXOptions& configured,
+                                                         const TMainMailRecipients& mail) {
+  const size_t count = CountRecipients(mail.To, mail.CC, mail.BCC);
+  if (count > static_cast<size_t>(guards.MaxRecipients)) {
+    return TRecipientRefusal{"Brevix BX Reports: Too many recipients: " + std::to_string(count) +
+                                 " (Max_Recipients in brevix.ini allows " +
+                                 std::to_string(guards.MaxRecipients) + ")",
+                             kTooManyRecipients};
   }
   // Only what the form supplied is checked: the ini's own lists are the owner's choice.
-  for (const char* field : {"mail_to", "mail_cc", "mail_bcc"}) {
-    const std::string list = HttpFormVar(field, "");
+  for (const std::string_view list : {mail.FormTo, mail.FormCC, mail.FormBCC}) {
     // "<a@x.org> NOTIFY=..." is no address: refused whole, not sent with the item left out.
-    if (!IsWellFormedAddressList(OneLine(list))) {
-      form.LogError("Brevix BX Reports: Recipient not allowed: " + list +
-                    " (not a list of addresses)");
-      request.LastMailError = kRecipientNotAllowed;
-      request.MailRefused = true;
-      return false;
+    if (!IsWellFormedAddressList(OneLine(std::string(list)))) {
+      return TRecipientRefusal{"Brevix BX Reports: Recipient not allowed: " + std::string(list) +
+                                   " (not a list of addresses)",
+                               kRecipientNotAllowed};
     }
     for (const MailAddress& a : Addresses(list)) {
-      if (IsAllowedRecipient(request.Guards, *request.Configured, a.address)) continue;
-      form.LogError("Brevix BX Reports: Recipient not allowed: " + a.address +
-                    " (add it to Allowed_Recipients in brevix.ini)");
-      request.LastMailError = kRecipientNotAllowed;
-      request.MailRefused = true;
-      return false;
+      if (IsAllowedRecipient(guards, configured, a.address)) continue;
+      return TRecipientRefusal{"Brevix BX Reports: Recipient not allowed: " + a.address +
+                                   " (add it to Allowed_Recipients in brevix.ini)",
+                               kRecipientNotAllowed};
     }
   }
-  return true;
+  return std::nullopt;
 }

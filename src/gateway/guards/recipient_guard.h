@@ -19,14 +19,13 @@
 // values the same form has just overridden.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/guard_settings.h"
 #include "common/options.h"
-
-class TForm1;
 
 // The server and port that the main mail (and the receipt) goes through.
 struct TMailServerChoice {
@@ -52,7 +51,23 @@ size_t CountRecipients(std::string_view to, std::string_view cc, std::string_vie
 inline constexpr const char* kRecipientNotAllowed = "Recipient not allowed";
 inline constexpr const char* kTooManyRecipients = "Too many recipients";
 
-// Checks the current request's main mail before it is sent. When a guard refuses it, logs the
-// address (or the count) and the setting to change, sets LastMailError to the text above and
-// returns false; nothing may then be sent.
-bool MainMailRecipientsAllowed(TForm1& form);
+// Why a main mail may not go: the error-log line (naming the address or the count, and the
+// setting to change) and the text for the visitor's page (one of the above).
+struct TRecipientRefusal {
+  std::string LogLine;
+  const char* Error;
+};
+
+// The three address lists of a main mail as it would go, and the values the form gave for them
+// ("mail_to", "mail_cc", "mail_bcc"; empty when it gave none).
+struct TMainMailRecipients {
+  std::string_view To, CC, BCC;
+  std::string_view FormTo, FormCC, FormBCC;
+};
+
+// Checks a main mail before it is sent: at most Max_Recipients addresses in all, and every
+// address the form supplied well formed and allowed. Nothing when it may go; otherwise why not,
+// and nothing may then be sent.
+std::optional<TRecipientRefusal> CheckMainMailRecipients(const TGuardSettings& guards,
+                                                         const TBXOptions& configured,
+                                                         const TMainMailRecipients& mail);
