@@ -10,17 +10,12 @@
 #include "gateway/send_mail_form.h"
 #include "gateway/used_challenges.h"
 #include "mail/crypto_library.h"
+#include "platform/clock.h"
 
 namespace {
 
 // A visitor's value in a log line is cut to this many bytes.
 constexpr size_t kMaxLoggedValue = 254;
-
-std::int64_t NowSeconds() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 TPowParams ParamsOf(const TGuardSettings& guards) {
   TPowParams params;
@@ -52,7 +47,7 @@ void TForm1::AnswerPowChallenge() {
       crypto == nullptr
           ? std::string()
           : PowChallengeJson(*crypto, ParamsOf(request.Guards),
-                             HttpFormVar("protocol", "") == "1" ? 1 : 2, NowSeconds());
+                             HttpFormVar("protocol", "") == "1" ? 1 : 2, WallClockSeconds());
   if (challenge.empty()) {
     LogError("Brevix BX Reports: Unable to make an anti-spam challenge" +
              (error.empty() ? std::string() : ": " + error));
@@ -73,7 +68,7 @@ bool TForm1::PowSolved() {
   if (guards.PoWKey.empty()) return true;
   std::string error;
   const TCrypto* crypto = LoadCrypto(error);
-  const std::int64_t now = NowSeconds();
+  const std::int64_t now = WallClockSeconds();
   TPowCheck check;
   if (crypto == nullptr) {
     // Without the library no solution can be checked; refusing keeps the guard's promise.

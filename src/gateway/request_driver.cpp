@@ -15,10 +15,12 @@
 #include "engine/request_context.h"
 #include "gateway/cross_origin.h"
 #include "gateway/guards/recipient_guard.h"
+#include "gateway/guards/submission_limits.h"
 #include "gateway/json_answer.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "mail/smtp_send_mail.h"
+#include "platform/clock.h"
 
 namespace fs = std::filesystem;
 
@@ -260,4 +262,31 @@ bool TForm1::MainMailRecipientsAllowed() {
   request.LastMailError = refusal->Error;
   request.MailRefused = true;
   return false;
+}
+
+TSubmissionLimits TForm1::Limits() {
+  TGatewayRequest& request = Request();
+  return TSubmissionLimits(request.Guards, RequestStore(), HttpServerVar("remote addr"),
+                           WallClockSeconds(), [this](const std::string& line) { LogError(line); });
+}
+
+bool TForm1::HoneypotFilled() {
+  TGatewayRequest& request = Request();
+  const std::string& field = request.Guards.HoneypotField;
+  if (field.empty() || !Limits().HoneypotFilled(HttpFormVar(field, ""))) return false;
+  // Nothing may be numbered, not even by the answer page's macros.
+  request.Refused = true;
+  return true;
+}
+
+bool TForm1::SubmissionAllowed() {
+  if (Limits().SubmissionAllowed()) return true;
+  TGatewayRequest& request = Request();
+  request.Refused = true;
+  request.LastMailError = kTooManySubmissions;
+  return false;
+}
+
+bool TForm1::ReceiptAllowed(const std::string& receipt_to) {
+  return Limits().ReceiptAllowed(receipt_to, Request().MailSent);
 }

@@ -5,6 +5,7 @@
 
 #include "gateway/gateway_request.h"
 #include "gateway/guards/form_file_guard.h"
+#include "gateway/guards/submission_limits.h"
 
 class TGeneralHttpEngine;
 class THttpEngine;
@@ -151,7 +152,9 @@ class TForm1 {
   // reserved without writing.
   void DropUnusedReservations(bool keep_ref_numbers);
 
-  // ---- Submission limits (submission_limits.h) ---------------------------------------------
+  // ---- Submission limits (guards/submission_limits.h) --------------------------------------
+  // The limits of the current request: its guard settings, store, client and the time now.
+  TSubmissionLimits Limits();
   // True when the honeypot field arrived filled; marks the request refused and logs it.
   bool HoneypotFilled();
   // Counts this submission against Max_Per_Hour for the client address. False when it is over

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "gateway/submission_limits.h"
+#include "gateway/guards/submission_limits.h"
 #include "mail/address_list.h"
 
 namespace {
