@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "gateway/pow_payload.h"
+#include "gateway/guards/pow_payload.h"
 #include "mail/mime_encoding.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
-#include "gateway/cross_origin.h"
+#include "gateway/guards/cross_origin.h"
 #include "gateway/json_answer.h"
 #include "gateway/page_address.h"
 #include "gateway/resolve_path.h"

@@ -13,7 +13,7 @@
 #include "engine/json_form_decoder.h"
 #include "engine/memo_filter.h"
 #include "engine/request_context.h"
-#include "gateway/cross_origin.h"
+#include "gateway/guards/cross_origin.h"
 #include "gateway/guards/recipient_guard.h"
 #include "gateway/guards/submission_limits.h"
 #include "gateway/json_answer.h"

@@ -6,8 +6,8 @@
 #include <functional>
 #include <thread>
 
-#include "gateway/proof_of_work.h"
-#include "gateway/used_challenges.h"
+#include "gateway/guards/proof_of_work.h"
+#include "gateway/guards/used_challenges.h"
 #include "gateway_site.h"
 #include "mail/crypto_library.h"
 #include "mail/mime_encoding.h"

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "common/text_compare.h"
-#include "gateway/client_network.h"
 #include "gateway/gateway_files.h"
 #include "gateway/guard_state.h"
+#include "gateway/guards/client_network.h"
 #include "gateway/store/gateway_store.h"
 #include "mail/address_list.h"
 

@@ -10,7 +10,7 @@
 #include "common/exception.h"
 #include "common/string_list.h"
 #include "gateway/guard_state.h"
-#include "gateway/used_challenges.h"
+#include "gateway/guards/used_challenges.h"
 
 // The state that every submission of a site shares: the reference-number counters, the results
 // records, the guards' hourly counts and the proof-of-work challenges already used. One machine

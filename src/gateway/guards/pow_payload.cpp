@@ -1,4 +1,4 @@
-#include "gateway/pow_payload.h"
+#include "gateway/guards/pow_payload.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "gateway/used_challenges.h"
+#include "gateway/guards/used_challenges.h"
 
 #include <algorithm>
 

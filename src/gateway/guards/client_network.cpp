@@ -1,4 +1,4 @@
-#include "gateway/client_network.h"
+#include "gateway/guards/client_network.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

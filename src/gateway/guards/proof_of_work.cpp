@@ -1,8 +1,8 @@
-#include "gateway/proof_of_work.h"
+#include "gateway/guards/proof_of_work.h"
 
 #include <optional>
 
-#include "gateway/pow_payload.h"
+#include "gateway/guards/pow_payload.h"
 #include "mail/crypto_library.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "gateway/cross_origin.h"
+#include "gateway/guards/cross_origin.h"
 
 #include <string>
 

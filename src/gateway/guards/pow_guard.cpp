@@ -4,11 +4,11 @@
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
 #include "gateway/gateway_files.h"
+#include "gateway/guards/proof_of_work.h"
+#include "gateway/guards/used_challenges.h"
 #include "gateway/json_answer.h"
-#include "gateway/proof_of_work.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
-#include "gateway/used_challenges.h"
 #include "mail/crypto_library.h"
 #include "platform/clock.h"
 
