@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "common/random_draw.h"
-#include "engine/html_escape.h"
+#include "common/html_escape.h"
 #include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
 #include "engine/watchdog.h"

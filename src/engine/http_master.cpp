@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/html_escape.h"
+#include "common/html_escape.h"
 #include "engine/http_engine.h"
 #include "engine/http_utils.h"
 

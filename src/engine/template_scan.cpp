@@ -2,7 +2,7 @@
 
 #include "common/date_time_format.h"
 #include "common/text_compare.h"
-#include "engine/html_escape.h"
+#include "common/html_escape.h"
 #include "engine/template_entry.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "common/msg_file.h"
 #include "common/text_compare.h"
 #include "engine/file_filter.h"
-#include "engine/html_escape.h"
+#include "common/html_escape.h"
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"

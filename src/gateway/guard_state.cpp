@@ -12,18 +12,6 @@ namespace {
 // Times have at most this many digits: enough for any date, too few to overflow.
 constexpr size_t kMaxTimeDigits = 12;
 
-const char* KindName(TGuardKind kind) {
-  switch (kind) {
-    case TGuardKind::kSubmit:
-      return "submit";
-    case TGuardKind::kReceiptTo:
-      return "receipt-to";
-    case TGuardKind::kReceiptClient:
-      return "receipt-client";
-  }
-  return "submit";
-}
-
 bool KnownKind(std::string_view kind) {
   return kind == "submit" || kind == "receipt-to" || kind == "receipt-client";
 }
@@ -127,12 +115,12 @@ void TGuardTable::Parse(std::string_view text, std::int64_t now) {
 
 long long TGuardTable::Count(const TGuardKey& key) const {
   const Line* line =
-      const_cast<TGuardTable*>(this)->Target(KindName(key.kind), EncodeKey(key.key), false);
+      const_cast<TGuardTable*>(this)->Target(GuardKindName(key.kind), EncodeKey(key.key), false);
   return line == nullptr ? 0 : static_cast<long long>(line->times.size());
 }
 
 void TGuardTable::Add(const TGuardKey& key, std::int64_t now) {
-  Line* line = Target(KindName(key.kind), EncodeKey(key.key), true);
+  Line* line = Target(GuardKindName(key.kind), EncodeKey(key.key), true);
   line->times.push_back(now);
   std::sort(line->times.begin(), line->times.end());
   const long long keep = StoredLimit(key.limit);
@@ -206,4 +194,16 @@ TGuardResult RecordGuardEvents(const std::string& file_name, const std::vector<T
   } catch (...) {
     return TGuardResult::kUnavailable;
   }
+}
+
+const char* GuardKindName(TGuardKind kind) {
+  switch (kind) {
+    case TGuardKind::kSubmit:
+      return "submit";
+    case TGuardKind::kReceiptTo:
+      return "receipt-to";
+    case TGuardKind::kReceiptClient:
+      return "receipt-client";
+  }
+  return "submit";
 }

@@ -40,6 +40,10 @@
 
 enum class TGuardKind { kSubmit, kReceiptTo, kReceiptClient };
 
+// The kind's name as the state file and the database keep it ("submit", "receipt-to",
+// "receipt-client").
+const char* GuardKindName(TGuardKind kind);
+
 // One counter an event counts against, with the number of events allowed in the last hour.
 struct TGuardKey {
   TGuardKind kind;

@@ -6,7 +6,7 @@
 #include "common/date_time_format.h"
 #include "common/msg_file.h"
 #include "common/text_compare.h"
-#include "engine/html_escape.h"
+#include "common/html_escape.h"
 #include "engine/http_engine.h"
 #include "gateway/guards/recipient_guard.h"
 #include "gateway/resolve_path.h"

@@ -1,36 +1,13 @@
 #include "wizard/hidden_field_lines.h"
 
+#include "common/html_escape.h"
 #include "wizard/pow_settings.h"
-
-std::string HtmlAttributeText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 std::string HiddenFieldLine(std::string_view name, std::string_view value) {
   std::string line = "<input type=\"hidden\" name=\"";
-  line += HtmlAttributeText(name);
+  line += HtmlEscape(name);
   line += "\" value=\"";
-  line += HtmlAttributeText(value);
+  line += HtmlEscape(value);
   line += "\">";
   return line;
 }

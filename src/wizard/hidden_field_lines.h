@@ -5,12 +5,8 @@
 #include "common/string_list.h"
 #include "wizard/wizard_settings.h"
 
-// `text` made safe inside a double-quoted HTML attribute: "&", the double quote, "<" and ">"
-// become character references, which the browser turns back into the typed text on posting.
-std::string HtmlAttributeText(std::string_view text);
-
 // One hidden input element:  <input type="hidden" name="NAME" value="VALUE">
-// Name and value are escaped with HtmlAttributeText and not trimmed: a browser posts exactly
+// Name and value are escaped with HtmlEscape and not trimmed: a browser posts exactly
 // what was typed (a double quote once ended the value early and broke the element).
 std::string HiddenFieldLine(std::string_view name, std::string_view value);
 

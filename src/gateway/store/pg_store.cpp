@@ -33,18 +33,6 @@ std::string FromHex(const std::string& hex) {
   return out;
 }
 
-const char* KindName(TGuardKind kind) {
-  switch (kind) {
-    case TGuardKind::kSubmit:
-      return "submit";
-    case TGuardKind::kReceiptTo:
-      return "receipt-to";
-    case TGuardKind::kReceiptClient:
-      return "receipt-client";
-  }
-  return "submit";
-}
-
 std::string FieldsJson(const std::vector<std::pair<std::string, std::string>>& fields) {
   std::string json = "{";
   for (const auto& [name, value] : fields) {
@@ -182,7 +170,7 @@ TGuardResult TPgStore::RecordEvents(const std::vector<TGuardKey>& keys, std::int
   // Locks are taken in one order by everyone, so two requests never wait on each other.
   std::vector<std::string> ordered;
   for (const TGuardKey& key : keys) {
-    ordered.push_back(std::string(KindName(key.kind)) + " " + TGuardTable::EncodeKey(key.key));
+    ordered.push_back(std::string(GuardKindName(key.kind)) + " " + TGuardTable::EncodeKey(key.key));
   }
   std::sort(ordered.begin(), ordered.end());
   // A failed statement closes the connection, and its transaction goes with it.
@@ -191,7 +179,7 @@ TGuardResult TPgStore::RecordEvents(const std::vector<TGuardKey>& keys, std::int
     connection.Exec("SELECT pg_advisory_xact_lock(hashtext($1))", {{lock}});
   }
   for (size_t i = 0; i < keys.size(); ++i) {
-    const std::string kind = KindName(keys[i].kind);
+    const std::string kind = GuardKindName(keys[i].kind);
     const std::string key = TGuardTable::EncodeKey(keys[i].key);
     connection.Exec(
         "DELETE FROM brevix_guard_events WHERE kind = $1 AND key = $2"
@@ -210,7 +198,7 @@ TGuardResult TPgStore::RecordEvents(const std::vector<TGuardKey>& keys, std::int
     connection.Exec(
         "INSERT INTO brevix_guard_events (kind, key, at)"
         " VALUES ($1, $2, extract(epoch FROM now())::bigint)",
-        {{KindName(key.kind)}, {TGuardTable::EncodeKey(key.key)}});
+        {{GuardKindName(key.kind)}, {TGuardTable::EncodeKey(key.key)}});
   }
   connection.Exec("COMMIT");
   if (RandomBetween(1, kPruneEvery) == 1) {

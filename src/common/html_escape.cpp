@@ -1,4 +1,4 @@
-#include "engine/html_escape.h"
+#include "common/html_escape.h"
 
 std::string HtmlEscape(std::string_view text) {
   std::string out;
