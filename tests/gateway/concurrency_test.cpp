@@ -23,14 +23,8 @@ class ConcurrencyTest : public GatewaySite {
     std::vector<std::future<cgi_test::CgiResult>> runs;
     for (int i = 0; i < count; ++i) {
       runs.push_back(std::async(std::launch::async, [this, i, &client] {
-        const std::string body = "mail_from=a%40b.test&n=" + std::to_string(i);
-        cgi_test::CgiRun run;
-        run.program = dir_ + "brevix.cgi";
-        run.env = Environment("POST");
+        cgi_test::CgiRun run = PostRun("mail_from=a%40b.test&n=" + std::to_string(i));
         run.env["REMOTE_ADDR"] = client(i);
-        run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-        run.env["CONTENT_LENGTH"] = std::to_string(body.size());
-        run.input = body;
         run.timeout = std::chrono::seconds(60);
         return cgi_test::RunCgi(run);
       }));
@@ -76,13 +70,7 @@ TEST_F(ConcurrencyTest, SimultaneousSubmissionsLoseNoRecordAndShareNoNumber) {
   std::vector<std::future<cgi_test::CgiResult>> runs;
   for (int i = 0; i < kSubmissions; ++i) {
     runs.push_back(std::async(std::launch::async, [this, i] {
-      const std::string body = "mail_from=a%40b.test&n=" + std::to_string(i);
-      cgi_test::CgiRun run;
-      run.program = dir_ + "brevix.cgi";
-      run.env = Environment("POST");
-      run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-      run.env["CONTENT_LENGTH"] = std::to_string(body.size());
-      run.input = body;
+      cgi_test::CgiRun run = PostRun("mail_from=a%40b.test&n=" + std::to_string(i));
       run.timeout = std::chrono::seconds(60);
       return cgi_test::RunCgi(run);
     }));
@@ -160,14 +148,8 @@ TEST_F(ConcurrencyTest, SettingsRewrittenInPlaceAreReadWhole) {
   for (int lane = 0; lane < kLanes; ++lane) {
     lanes.push_back(std::async(std::launch::async, [&, lane] {
       for (int i = lane; i < kSubmissions; i += kLanes) {
-        const std::string body = "mail_from=a%40b.test&n=" + std::to_string(i);
-        cgi_test::CgiRun run;
-        run.program = dir_ + "brevix.cgi";
-        run.env = Environment("POST");
-        run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-        run.env["CONTENT_LENGTH"] = std::to_string(body.size());
-        run.input = body;
-        const cgi_test::CgiResult result = cgi_test::RunCgi(run);
+        const cgi_test::CgiResult result =
+            cgi_test::RunCgi(PostRun("mail_from=a%40b.test&n=" + std::to_string(i)));
         const bool ok = Body(result).starts_with(R"({"status":"sent")");
         EXPECT_TRUE(ok) << "submission " << i << ": " << Body(result);
         sent += ok;

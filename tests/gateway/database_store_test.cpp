@@ -38,14 +38,9 @@ class DatabaseStoreTest : public GatewaySite {
 
   // Posts submission n to host n % 2 from `client`, answered within a minute.
   cgi_test::CgiResult PostTo(int n, const std::string& client) const {
-    const std::string body = "mail_from=a%40b.test&n=" + std::to_string(n);
-    cgi_test::CgiRun run;
-    run.program = (n % 2 == 0 ? dir_ : other_) + "brevix.cgi";
-    run.env = Environment("POST");
+    cgi_test::CgiRun run = PostRun("mail_from=a%40b.test&n=" + std::to_string(n),
+                                   "application/x-www-form-urlencoded", n % 2 == 0 ? dir_ : other_);
     run.env["REMOTE_ADDR"] = client;
-    run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-    run.env["CONTENT_LENGTH"] = std::to_string(body.size());
-    run.input = body;
     run.timeout = std::chrono::seconds(60);
     return cgi_test::RunCgi(run);
   }

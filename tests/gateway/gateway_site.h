@@ -119,26 +119,28 @@ class GatewaySite : public ::testing::Test {
       if (!body.empty()) body += '&';
       body += UrlEncode(name) + "=" + UrlEncode(value);
     }
+    return cgi_test::RunCgi(PostRun(body));
+  }
+
+  // A POST of `body` to the program in `folder` (the site's by default), ready to run; brevix.ini
+  // is not written.
+  cgi_test::CgiRun PostRun(const std::string& body,
+                           const std::string& content_type = "application/x-www-form-urlencoded",
+                           const std::string& folder = "") const {
     cgi_test::CgiRun run;
-    run.program = dir_ + "brevix.cgi";
+    run.program = (folder.empty() ? dir_ : folder) + "brevix.cgi";
     run.env = Environment("POST");
-    run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+    run.env["CONTENT_TYPE"] = content_type;
     run.env["CONTENT_LENGTH"] = std::to_string(body.size());
     run.input = body;
-    return cgi_test::RunCgi(run);
+    return run;
   }
 
   // Posts `body` as Content-Type `content_type` (a script's JSON, say); writes brevix.ini first.
   cgi_test::CgiResult PostBody(const std::string& body,
                                const std::string& content_type = "application/json") const {
     WriteIni();
-    cgi_test::CgiRun run;
-    run.program = dir_ + "brevix.cgi";
-    run.env = Environment("POST");
-    run.env["CONTENT_TYPE"] = content_type;
-    run.env["CONTENT_LENGTH"] = std::to_string(body.size());
-    run.input = body;
-    return cgi_test::RunCgi(run);
+    return cgi_test::RunCgi(PostRun(body, content_type));
   }
 
   // Posts multipart/form-data with text fields and files; writes brevix.ini first.
@@ -156,13 +158,7 @@ class GatewaySite : public ::testing::Test {
               "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + file.content + "\r\n";
     }
     body += "--" + boundary + "--\r\n";
-    cgi_test::CgiRun run;
-    run.program = dir_ + "brevix.cgi";
-    run.env = Environment("POST");
-    run.env["CONTENT_TYPE"] = "multipart/form-data; boundary=" + boundary;
-    run.env["CONTENT_LENGTH"] = std::to_string(body.size());
-    run.input = body;
-    return cgi_test::RunCgi(run);
+    return cgi_test::RunCgi(PostRun(body, "multipart/form-data; boundary=" + boundary));
   }
 
   // The answer's body (after the empty line that ends the headers).

@@ -179,13 +179,8 @@ TEST_F(PowGuardTest, SolutionIsTakenOnceOverHostsSharingADatabase) {
   }
   EXPECT_EQ(Body(Send(solution)), "Thanks");
   const std::string body = "name=Ann&mail_from=ann%40visitor.test&altcha=" + UrlEncode(solution);
-  cgi_test::CgiRun run;
-  run.program = other + "brevix.cgi";
-  run.env = Environment("POST");
-  run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-  run.env["CONTENT_LENGTH"] = std::to_string(body.size());
-  run.input = body;
-  EXPECT_EQ(Body(cgi_test::RunCgi(run)), "Sorry: The anti-spam check failed, please try again []");
+  EXPECT_EQ(Body(cgi_test::RunCgi(PostRun(body, "application/x-www-form-urlencoded", other))),
+            "Sorry: The anti-spam check failed, please try again []");
   EXPECT_EQ(pg.Query("SELECT count(*) FROM brevix_pow_used"), "1\n");
   EXPECT_EQ(smtp_.MessageCount(), 1);
 }
@@ -212,15 +207,8 @@ TEST_F(PowGuardTest, TwoProcessesPostingOneSolutionAtOnceSendOneMail) {
   std::vector<std::thread> posts;
   for (int i = 0; i < 2; ++i) {
     posts.emplace_back([&] {
-      const std::string body =
-          "name=Ann&mail_from=ann%40visitor.test&altcha=" + UrlEncode(solution);
-      cgi_test::CgiRun run;
-      run.program = dir_ + "brevix.cgi";
-      run.env = Environment("POST");
-      run.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-      run.env["CONTENT_LENGTH"] = std::to_string(body.size());
-      run.input = body;
-      cgi_test::RunCgi(run);
+      cgi_test::RunCgi(
+          PostRun("name=Ann&mail_from=ann%40visitor.test&altcha=" + UrlEncode(solution)));
     });
   }
   for (std::thread& post : posts) post.join();
