@@ -179,6 +179,20 @@ TEST_F(FastCgiTest, BodyThatStopsArrivingFailsTheRequestInsteadOfSendingWhatCame
   EXPECT_FALSE(Exists("results.csv"));
 }
 
+// A web server that drops the connection halfway through the body: what came is never mailed as
+// if it were the whole, and the thread serves on.
+TEST_F(FastCgiTest, BodyCutShortByAClosedConnectionIsNeverMailed) {
+  ini_["Results_File"] = "results.csv";
+  StartServer(1);
+  const std::string body = "mail_from=a%40b.test&n=cut" + std::string(200, 'x');
+  ::close(fastcgi_test::SendRequest(Socket(), PostParams(body.size()), body.substr(0, 40), false));
+  const fastcgi_test::Answer next = Submit("mail_from=a%40b.test&n=whole");
+  EXPECT_EQ(next.output.rfind("Status: 200 OK\r\n", 0), 0u) << next.output;
+  ASSERT_EQ(smtp_.WaitForMessages(1), 1);
+  EXPECT_EQ(smtp_.Message(1).raw.find("cut"), std::string::npos);
+  EXPECT_EQ(FileText("results.csv").find("cut"), std::string::npos);
+}
+
 TEST_F(FastCgiTest, StopRemovesThePathThenAnswersTheRequestsInHandAndQueued) {
   StartServer(2);
   // Slow requests, whose bodies stop after 30 bytes until the stop is under way: two are in the

@@ -63,8 +63,9 @@ TEST_F(RefNumbersTest, SecondKeyShowsStoredCountWithoutAdvancing) {
   EXPECT_EQ(FileText(), "order=6\r\nticket=9\r\n");
 }
 
-TEST_F(RefNumbersTest, CountThatIsNoNumberRestartsAtOne) {
-  for (const char* stored : {"abc", "", "12x", "99999999999"}) {
+// A count at the top of the range starts again too, never handing out 2147483648.
+TEST_F(RefNumbersTest, CountThatIsNoNumberOrAtTheTopRestartsAtOne) {
+  for (const char* stored : {"abc", "", "12x", "99999999999", "2147483647"}) {
     WriteFile(std::string("order=") + stored + "\r\n");
     TRefNumbers numbers(file_);
     EXPECT_EQ(numbers.Next("order"), "1") << stored;

@@ -61,7 +61,8 @@ TEST_F(SmtpDialogueTest, MultiLineRepliesKeepTheDialogueInStep) {
   server_.greeting = "220-scripted.test welcome\r\n220-no spam please\r\n220 ready\r\n";
   server_.on_command = [](const std::string& c) -> std::string {
     if (c.starts_with("HELO")) return "250-scripted.test\r\n250-PIPELINING\r\n250 8BITMIME\r\n";
-    if (c.starts_with("RCPT")) return "250-accepted\r\n250 really\r\n";
+    // 251 (not local, will forward) accepts the recipient as 250 does.
+    if (c.starts_with("RCPT")) return "251-not local\r\n251 will forward\r\n";
     return ScriptedSmtpServer::DefaultReply(c);
   };
   server_.data_reply = "250-queued\r\n250 as 12345\r\n";

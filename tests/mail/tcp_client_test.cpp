@@ -99,7 +99,7 @@ TEST(TcpClientResolveTest, BadPortsAreClearErrors) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "'twenty-five' is not a valid integer value");
   }
-  EXPECT_FALSE(client.ResolveAddress("127.0.0.1", "70000", address));
+  EXPECT_FALSE(client.ResolveAddress("127.0.0.1", "65536", address));
   EXPECT_EQ(client.LastError(), WSAEINVAL);
 }
 
