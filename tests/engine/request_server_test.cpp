@@ -480,4 +480,20 @@ INSTANTIATE_TEST_SUITE_P(Addresses, RequestBaseTest,
                                            Address{"", ""}, Address{"../../etc/x", "------etc-x"},
                                            Address{"a b\r\n*?", "a-b----"}));
 
+// A spooled request holds a visitor's data: the owner's alone, whatever umask the server has.
+TEST(SpoolFileTest, IsTheOwnersAloneWhateverTheUmask) {
+  char dir[] = "/tmp/brevix-spool-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/request";
+  const mode_t previous = umask(0);
+  const int fd = spool::CreateSpoolFile(path);
+  umask(previous);
+  ASSERT_GE(fd, 0);
+  struct stat info {};
+  ASSERT_EQ(fstat(fd, &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  close(fd);
+  fs::remove_all(dir);
+}
+
 }  // namespace
