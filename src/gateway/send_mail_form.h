@@ -6,6 +6,7 @@
 #include "gateway/gateway_request.h"
 #include "gateway/guards/form_file_guard.h"
 #include "gateway/guards/submission_limits.h"
+#include "gateway/settings_resolution.h"
 
 class TGeneralHttpEngine;
 class THttpEngine;
@@ -78,18 +79,15 @@ class TForm1 {
   void ResolveSettings();
   // Sets FieldsComplete; logs the first missing field.
   void CheckRequiredFields();
-  // A file name that the form may override: the field's value, or `configured` when the field
-  // is empty or the value is refused (then logged). "results_file" and "entry_log" name files
-  // the gateway writes (MayFormWrite); every other field a file it reads (MayFormRead).
+  // A file name that the form may override, as TSettingsResolution::FileName rules.
   std::string FormFileName(const std::string& field, const std::string& configured);
   // The guard of the file names a form may give, for the current request (form_file_guard.h).
   TFormFileGuard FileGuard() const;
+  // The settings resolution of the current request, with `files` as its file guard.
+  TSettingsResolution SettingsResolution(const TFormFileGuard& files);
   // Checks the current request's main mail with CheckMainMailRecipients (recipient_guard.h);
   // a refusal is logged, sets LastMailError and MailRefused, and gives false.
   bool MainMailRecipientsAllowed();
-  // The same for an answer-page setting, where an "http:" or "https:" address is a redirect, not
-  // a file (page_address.h).
-  std::string FormPageName(const std::string& field, const std::string& configured);
 
   // ---- Message composition ------------------------------------------------------------------
   void LoadMessageText();
