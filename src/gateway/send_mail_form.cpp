@@ -9,6 +9,9 @@
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
+#include "engine/cgi_startup.h"
+#include "engine/engine_types.h"
+#include "engine/fastcgi_startup.h"
 #include "engine/file_filter.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_engine.h"
@@ -24,6 +27,7 @@
 #include "gateway/resolve_path.h"
 #include "mail/address_list.h"
 #include "mail/greeting_name.h"
+#include "mail/smtp_kept_connection.h"
 #include "mail/smtp_send_mail.h"
 #include "platform/file_lock.h"
 
@@ -147,6 +151,10 @@ TForm1::TForm1() {
   engine.SetOnPrepareRequest([](THttpEngine*) { PrepareRequest(); });
   engine.SetOnExecRequest([this](THttpEngine* sender) { GeneralHttpEngine1ExecRequest(sender); });
   engine.SetOnRequestError(AnswerRequestFailure);
+
+  // Only a resident process keeps its mail server connection between submissions; a CGI process
+  // ends after one, and its connection with it.
+  AllowKeptSmtpConnections(RunsAsLibrary() || IsFastCGI() || IsServerProcess());
 
   SmtpSendMail1 = std::make_unique<TSmtpSendMail>();
   SmtpSendMail1->RemoteHost = "localhost";
