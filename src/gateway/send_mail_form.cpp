@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "common/date_time_format.h"
 #include "common/guard_settings.h"
@@ -74,12 +75,34 @@ TGuardSettings ConfiguredGuards() {
   return guards;
 }
 
+// The settings file PrepareRequest read for the request running on this thread (by its number),
+// kept for LoadOptions: one request reads and indexes brevix.ini once, not once per stage.
+struct PreparedSettings {
+  int request_number = -1;
+  std::optional<TProfileFile> ini;
+};
+thread_local PreparedSettings prepared_settings;
+
 // Before the input is read: the body limit, and the cross-origin headers (a preflight is
 // answered by them alone).
 void PrepareRequest() {
-  const TGuardSettings guards = ConfiguredGuards();
+  TProfileFile ini(ProgramDir() + "brevix.ini");
+  TGuardSettings guards;
+  guards.Load(ini);
   RequestContext().ReadLimit = BodyLimit(guards);
   AddCrossOriginHeaders(guards);
+  prepared_settings.request_number = RequestContext().RequestNumber;
+  prepared_settings.ini.emplace(std::move(ini));
+}
+
+// The file PrepareRequest read for this request when it is `file_name`; else a fresh read.
+TProfileFile RequestSettings(const std::string& file_name) {
+  std::optional<TProfileFile> ini = std::move(prepared_settings.ini);
+  prepared_settings.ini.reset();
+  if (ini && prepared_settings.request_number == RequestContext().RequestNumber &&
+      ini->FileName() == file_name)
+    return std::move(*ini);
+  return TProfileFile(file_name);
 }
 
 // An error of the engine itself (a body over Max_Request_Size, a JSON body the form cannot take,
@@ -215,7 +238,7 @@ void TForm1::LoadOptions() {
   TGatewayRequest& request = Request();
   request.Options = std::make_unique<TBXOptions>();
   // One read of the file serves the options, the guards and the mail security.
-  const TProfileFile ini(request.Options->IniFileName);
+  const TProfileFile ini = RequestSettings(request.Options->IniFileName);
   request.Options->Load(ini);
   // Read as empty, the file would only show as missing fields: say why it was not read.
   if (!ini.UnreadableReason().empty())
