@@ -75,34 +75,38 @@ TGuardSettings ConfiguredGuards() {
   return guards;
 }
 
-// The settings file PrepareRequest read for the request running on this thread (by its number),
-// kept for LoadOptions: one request reads and indexes brevix.ini once, not once per stage.
+// The settings file and guards PrepareRequest read for the request running on this thread (by
+// its number), kept for LoadOptions: one request reads and indexes brevix.ini and parses the
+// guards once, not once per stage.
 struct PreparedSettings {
   int request_number = -1;
   std::optional<TProfileFile> ini;
+  TGuardSettings guards;
 };
 thread_local PreparedSettings prepared_settings;
 
 // Before the input is read: the body limit, and the cross-origin headers (a preflight is
 // answered by them alone).
 void PrepareRequest() {
-  TProfileFile ini(ProgramDir() + "brevix.ini");
-  TGuardSettings guards;
-  guards.Load(ini);
-  RequestContext().ReadLimit = BodyLimit(guards);
-  AddCrossOriginHeaders(guards);
-  prepared_settings.request_number = RequestContext().RequestNumber;
-  prepared_settings.ini.emplace(std::move(ini));
+  PreparedSettings& prepared = prepared_settings;
+  prepared.ini.emplace(ProgramDir() + "brevix.ini");
+  prepared.guards = TGuardSettings();
+  prepared.guards.Load(*prepared.ini);
+  prepared.request_number = RequestContext().RequestNumber;
+  RequestContext().ReadLimit = BodyLimit(prepared.guards);
+  AddCrossOriginHeaders(prepared.guards);
 }
 
-// The file PrepareRequest read for this request when it is `file_name`; else a fresh read.
-TProfileFile RequestSettings(const std::string& file_name) {
+// What PrepareRequest read for this request when it read `file_name`; else nothing.
+std::optional<TProfileFile> TakePreparedSettings(const std::string& file_name,
+                                                 TGuardSettings& guards) {
   std::optional<TProfileFile> ini = std::move(prepared_settings.ini);
   prepared_settings.ini.reset();
-  if (ini && prepared_settings.request_number == RequestContext().RequestNumber &&
-      ini->FileName() == file_name)
-    return std::move(*ini);
-  return TProfileFile(file_name);
+  if (!ini || prepared_settings.request_number != RequestContext().RequestNumber ||
+      ini->FileName() != file_name)
+    return std::nullopt;
+  guards = std::move(prepared_settings.guards);
+  return ini;
 }
 
 // An error of the engine itself (a body over Max_Request_Size, a JSON body the form cannot take,
@@ -238,13 +242,17 @@ void TForm1::LoadOptions() {
   TGatewayRequest& request = Request();
   request.Options = std::make_unique<TBXOptions>();
   // One read of the file serves the options, the guards and the mail security.
-  const TProfileFile ini = RequestSettings(request.Options->IniFileName);
+  std::optional<TProfileFile> prepared =
+      TakePreparedSettings(request.Options->IniFileName, request.Guards);
+  const bool guards_read = prepared.has_value();
+  const TProfileFile ini =
+      prepared ? std::move(*prepared) : TProfileFile(request.Options->IniFileName);
   request.Options->Load(ini);
   // Read as empty, the file would only show as missing fields: say why it was not read.
   if (!ini.UnreadableReason().empty())
     LogError("Cannot read brevix.ini: " + ini.UnreadableReason());
   request.Configured = std::make_unique<const TBXOptions>(*request.Options);
-  request.Guards.Load(ini);
+  if (!guards_read) request.Guards.Load(ini);
   // The owner's alone: no form field names a database.
   request.Database = Trim(ini.ReadString(kOptionsSection, "Database", ""));
   // TLS and the login come from the ini alone (no form field names them) and serve the main
