@@ -2,7 +2,8 @@
 # Profiles one request thread of the resident FastCGI gateway under load: lighttpd + mod_fastcgi
 # -> brevix.cgi --fastcgi (4 threads) -> postfix's smtp-sink, wrk posting the sample form with 4
 # connections. Writes bench/profile-fastcgi.svg (a flame graph of that thread, flamegraph.py)
-# and bench/profile-fastcgi.txt (perf report of the same samples).
+# and bench/profile-fastcgi.txt (perf report of the same samples: each function with its callees,
+# then by itself).
 #   bench/profile_fastcgi.sh [seconds, default 10]
 # Needs a built gateway (scripts/build.sh gateway), linux-perf, lighttpd, wrk, smtp-sink, root.
 set -euo pipefail
@@ -38,6 +39,6 @@ grep -E "Requests/sec|requests in" "$work/wrk.out"
 perf script -i "$work/perf.data" 2>/dev/null |
   python3 "$repo/bench/flamegraph.py" "brevix.cgi --fastcgi, one request thread under wrk -c4" \
     >"$repo/bench/profile-fastcgi.svg"
-perf report -i "$work/perf.data" --stdio --no-children --percent-limit 0.7 -g none 2>/dev/null |
+perf report -i "$work/perf.data" --stdio --children --percent-limit 1 -g none 2>/dev/null |
   grep -v '^$' >"$repo/bench/profile-fastcgi.txt"
 echo "bench/profile-fastcgi.svg, bench/profile-fastcgi.txt"
