@@ -142,12 +142,11 @@ std::string TSmtpSendMail::KeptConnectionKey() const {
 
 bool TSmtpSendMail::KeepSession() {
   // Bytes beyond the last reply would be taken as the answer to the next command.
-  if (!received_.empty() || LastError() != 0) return false;
+  if (!received_.empty() || LastError() != 0 || state_ != kSocketConnected) return false;
   auto kept = std::make_unique<TKeptSmtpConnection>();
   kept->key = KeptConnectionKey();
-  kept->tls = std::move(tls_);
   kept->socket = ReleaseConnection();
-  if (kept->socket == INVALID_SOCKET) return false;
+  kept->tls = std::move(tls_);
   kept->idle_since = Clock::now();
   KeepSmtpConnection(std::move(kept));
   return true;
