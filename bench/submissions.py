@@ -124,24 +124,53 @@ def resident_kib(pid):
         return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
 
 
-def fastcgi_rows(site, web_port, url, lua, rows):
-    """Restarts the site behind lighttpd + mod_fastcgi with the gateway resident, adds its rows
-    (the resident process's CPU per submission) and returns its resident memory after about
-    1,000 submissions and after RSS_SUBMISSIONS, with the two submission counts."""
+def floor_processes_cpu(name):
+    """CPU seconds used so far by the resident floor's processes (lighttpd started them)."""
+    total = 0.0
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/comm") as f:
+                if f.read().strip() != name[:15]:
+                    continue
+            total += process_cpu(int(entry))
+        except OSError:
+            continue
+    return total
+
+
+def fastcgi_rows(site, web_port, url, floor_url, lua, rows):
+    """Restarts the site behind lighttpd + mod_fastcgi with the gateway resident and the resident
+    floor beside it, adds their rows (the resident processes' CPU per submission), each
+    connection count measuring the floor, the gateway and the gateway with SMTP_Keep_Alive=0
+    back to back, and returns the gateway's resident memory after about 1,000 submissions and
+    after RSS_SUBMISSIONS, with the two submission counts."""
     subprocess.check_call([SITE_SH, "stop", site])
     subprocess.check_call([SITE_SH, "start", "lighttpd-fastcgi", site, str(web_port)])
     with open(os.path.join(site, "run", "brevix-fastcgi.pid")) as f:
         gateway_pid = int(f.read())
     check_sends(url)
+    urllib.request.urlopen(urllib.request.Request(floor_url, data=FIELDS.encode()), timeout=60).read()
+    cgi = os.path.join(site, "cgi-bin")
     done = 0
     while done < 1000:
         done += wrk(url, 4, lua, seconds=1)[0]
     early = (done, resident_kib(gateway_pid))
     for connections in (1, 4):
-        before = process_cpu(gateway_pid)
-        total, rate, latency, errors = wrk(url, connections, lua)
-        done += total
-        rows[("fastcgi", connections)] = (rate, latency, (process_cpu(gateway_pid) - before) / max(total, 1), errors)
+        for label in ("resident floor", "fastcgi", "fastcgi no keep"):
+            if label != "resident floor":
+                set_ini(cgi, "SMTP_Keep_Alive", "0" if label == "fastcgi no keep" else "1")
+                check_sends(url)
+            cpu = (lambda: floor_processes_cpu("floor_mail.fcgi")) if label == "resident floor" \
+                else (lambda: process_cpu(gateway_pid))
+            before = cpu()
+            total, rate, latency, errors = wrk(floor_url if label == "resident floor" else url,
+                                               connections, lua)
+            if label != "resident floor":
+                done += total
+            rows[(label, connections)] = (rate, latency, (cpu() - before) / max(total, 1), errors)
+    set_ini(cgi, "SMTP_Keep_Alive", "1")
     while done < RSS_SUBMISSIONS:
         done += wrk(url, 4, lua, seconds=10)[0]
     return early, (done, resident_kib(gateway_pid))
@@ -182,13 +211,22 @@ def main():
         # The floors live beside the gateway's folder, which serves nothing but the gateway.
         floors = os.path.join(site, "floor")
         os.makedirs(floors, exist_ok=True)
-        for name, extra in (("floor.cgi", []),
-                            ("floor_mail.cgi", ["-DWITH_MAIL", f"-DSMTP_PORT={smtp_port}"])):
+        mail = ["-DWITH_MAIL", f"-DSMTP_PORT={smtp_port}"]
+        for name, extra in (("floor.cgi", []), ("floor_mail.cgi", mail),
+                            ("floor_mail.fcgi", mail + ["-DFASTCGI"])):
             subprocess.check_call(["cc", "-O2", "-o", os.path.join(floors, name), *extra,
-                                   os.path.join(REPO, "bench", "floor_cgi.c")])
+                                   os.path.join(REPO, "bench", "floor_cgi.c")] +
+                                  (["-lfcgi"] if "-DFASTCGI" in extra else []))
         with open(os.path.join(site, "conf", "lighttpd-local.conf"), "w") as f:
             f.write(f'alias.url += ( "/floor/" => "{floors}/" )\n'
                     '$HTTP["url"] =~ "^/floor/" {\n    cgi.assign = ( ".cgi" => "" )\n}\n')
+        # The resident floor: 4 single-threaded responders that lighttpd starts and keeps.
+        with open(os.path.join(site, "conf", "lighttpd-fastcgi-local.conf"), "w") as f:
+            f.write('fastcgi.server += ( "/floor/floor_mail.fcgi" => ((\n'
+                    f'    "socket" => "{site}/run/fcgi/floor.sock",\n'
+                    f'    "bin-path" => "{floors}/floor_mail.fcgi",\n'
+                    '    "max-procs" => 4, "min-procs" => 4,\n'
+                    '    "check-local" => "disable"\n)) )\n')
         subprocess.check_call([SITE_SH, "start", "lighttpd", site, str(web_port)])
         with open(os.path.join(site, "run", "lighttpd.pid")) as f:
             server_pid = int(f.read())
@@ -219,7 +257,8 @@ def main():
                 if label == "forwarded":
                     server_cpu[connections] = (process_cpu(request_server) - server_before) / max(total, 1)
         stop_request_server(cgi, request_server)
-        memory = fastcgi_rows(site, web_port, url + "brevix.cgi", lua, rows)
+        memory = fastcgi_rows(site, web_port, url + "brevix.cgi", floor_url + "floor_mail.fcgi", lua,
+                              rows)
 
         print(f"\nSubmissions through lighttpd, {SECONDS} s per run, 8 fields, one mail each")
         print(f"{'program':<15}{'conns':>6}{'subm/s':>10}{'mean ms':>10}{'CPU ms/subm':>13}{'errors':>8}")
@@ -254,6 +293,23 @@ def main():
             print(f"fastcgi/CGI mode at {connections} conn: rate x{fc[0] / g[0]:.2f}"
                   f"{' (target at least x5)' if connections == 4 else ''}, "
                   f"CPU per submission x{fc[2] / max(g[2], 1e-9):.2f}")
+        print("(resident floor: floor_cgi.c as 4 single-threaded FastCGI responders under the same\n"
+              " lighttpd, a new SMTP connection per submission; fastcgi no keep: SMTP_Keep_Alive=0;\n"
+              " each pair of rows below was measured back to back in this run, under the same load)")
+        print("Targets (one run, both sides under the same load):")
+        for connections in (1, 4):
+            fc = rows[("fastcgi", connections)]
+            fl = rows[("resident floor", connections)]
+            nk = rows[("fastcgi no keep", connections)]
+            print(f"  fastcgi/resident floor at {connections} conn: rate x{fc[0] / fl[0]:.2f}"
+                  f"{' (target at least x0.9)' if connections == 4 else ''}, CPU per submission "
+                  f"x{fc[2] / max(fl[2], 1e-9):.2f}{' (target at most x1.4)' if connections == 4 else ''}"
+                  f"; kept connection vs one per mail: rate x{fc[0] / nk[0]:.2f}, CPU x{fc[2] / max(nk[2], 1e-9):.2f}")
+        for connections in (1, 4):
+            g = rows[("gateway", connections)]
+            m = rows[("mail floor", connections)]
+            print(f"  CGI mode/CGI mail floor at {connections} conn: latency x{g[1] / m[1]:.2f} "
+                  f"(target at most x1.2), CPU x{g[2] / max(m[2], 1e-9):.2f} (target at most x1.3)")
         (n1, rss1), (n2, rss2) = memory
         print(f"fastcgi resident memory: {rss1 / 1024:.2f} MiB after {n1} submissions, "
               f"{rss2 / 1024:.2f} MiB after {n2} (x{rss2 / rss1:.3f}; target at most x1.10)")

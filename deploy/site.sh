@@ -121,6 +121,9 @@ cmd_start() {
       nginx -e "$root/logs/nginx-error.log" -c "$root/conf/nginx.conf" ;;
     lighttpd-fastcgi)
       render "$here/lighttpd-fastcgi.conf" "$root" "$port" >"$root/conf/lighttpd.conf"
+      # The benchmark's resident floor, as lighttpd-local.conf is for the plain server.
+      [ ! -f "$root/conf/lighttpd-fastcgi-local.conf" ] ||
+        cat "$root/conf/lighttpd-fastcgi-local.conf" >>"$root/conf/lighttpd.conf"
       as_root || sed -i '/server\.\(user\|group\)name/d' "$root/conf/lighttpd.conf"
       start_fastcgi_gateway "$root" || return 1
       lighttpd -f "$root/conf/lighttpd.conf" || { explain_lighttpd_failure "$root"; return 1; } ;;

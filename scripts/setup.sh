@@ -22,6 +22,8 @@ demo_packages=(
 )
 bench_packages=(
   wrk postfix
+  # bench/floor_cgi.c built as the resident FastCGI floor
+  libfcgi-dev
   # bench/fastcgi_restart.sh: nginx in front of the gateway, ab as the clients
   nginx apache2-utils
   # brevix.ini's Database: libpq (loaded by the gateway when the key is set), and the server the

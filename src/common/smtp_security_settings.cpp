@@ -22,4 +22,5 @@ void TSmtpSecuritySettings::Load(const TProfileFile& file) {
   User = file.ReadString(kOptionsSection, "SMTP_User", "");
   Password = file.ReadString(kOptionsSection, "SMTP_Password", "");
   Verify = ParseProfileInteger(file.ReadString(kOptionsSection, "SMTP_Verify", ""), 1) != 0;
+  KeepAlive = ParseProfileInteger(file.ReadString(kOptionsSection, "SMTP_Keep_Alive", ""), 1) != 0;
 }

@@ -17,6 +17,8 @@
 //   SMTP_Password  its password.
 //   SMTP_Verify    1 (default): the server's certificate must chain to the system's trust store
 //                  and name the host; 0 accepts any certificate (a self-signed local server).
+//   SMTP_Keep_Alive 1 (default): a resident process keeps its connection to the server between
+//                  submissions (RSET between mails); 0 opens one connection per mail.
 enum class TSmtpSecurityMode { kNone, kStartTls, kImplicitTls, kInvalid };
 
 struct TSmtpSecuritySettings {
@@ -26,8 +28,9 @@ struct TSmtpSecuritySettings {
   std::string User;
   std::string Password;
   bool Verify = true;
+  bool KeepAlive = true;
 
-  // Reads the four keys from `ini_file_name`; a missing file or key leaves the default.
+  // Reads the five keys from `ini_file_name`; a missing file or key leaves the default.
   void Load(const std::string& ini_file_name);
   // The same from a settings file already read.
   void Load(const TProfileFile& file);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "common/date_time_format.h"
 #include "common/guard_settings.h"
@@ -9,6 +10,9 @@
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
+#include "engine/cgi_startup.h"
+#include "engine/engine_types.h"
+#include "engine/fastcgi_startup.h"
 #include "engine/file_filter.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_engine.h"
@@ -24,6 +28,7 @@
 #include "gateway/resolve_path.h"
 #include "mail/address_list.h"
 #include "mail/greeting_name.h"
+#include "mail/smtp_kept_connection.h"
 #include "mail/smtp_send_mail.h"
 #include "platform/file_lock.h"
 
@@ -70,12 +75,38 @@ TGuardSettings ConfiguredGuards() {
   return guards;
 }
 
+// The settings file and guards PrepareRequest read for the request running on this thread (by
+// its number), kept for LoadOptions: one request reads and indexes brevix.ini and parses the
+// guards once, not once per stage.
+struct PreparedSettings {
+  int request_number = -1;
+  std::optional<TProfileFile> ini;
+  TGuardSettings guards;
+};
+thread_local PreparedSettings prepared_settings;
+
 // Before the input is read: the body limit, and the cross-origin headers (a preflight is
 // answered by them alone).
 void PrepareRequest() {
-  const TGuardSettings guards = ConfiguredGuards();
-  RequestContext().ReadLimit = BodyLimit(guards);
-  AddCrossOriginHeaders(guards);
+  PreparedSettings& prepared = prepared_settings;
+  prepared.ini.emplace(ProgramDir() + "brevix.ini");
+  prepared.guards = TGuardSettings();
+  prepared.guards.Load(*prepared.ini);
+  prepared.request_number = RequestContext().RequestNumber;
+  RequestContext().ReadLimit = BodyLimit(prepared.guards);
+  AddCrossOriginHeaders(prepared.guards);
+}
+
+// What PrepareRequest read for this request when it read `file_name`; else nothing.
+std::optional<TProfileFile> TakePreparedSettings(const std::string& file_name,
+                                                 TGuardSettings& guards) {
+  std::optional<TProfileFile> ini = std::move(prepared_settings.ini);
+  prepared_settings.ini.reset();
+  if (!ini || prepared_settings.request_number != RequestContext().RequestNumber ||
+      ini->FileName() != file_name)
+    return std::nullopt;
+  guards = std::move(prepared_settings.guards);
+  return ini;
 }
 
 // An error of the engine itself (a body over Max_Request_Size, a JSON body the form cannot take,
@@ -148,6 +179,10 @@ TForm1::TForm1() {
   engine.SetOnExecRequest([this](THttpEngine* sender) { GeneralHttpEngine1ExecRequest(sender); });
   engine.SetOnRequestError(AnswerRequestFailure);
 
+  // Only a resident process keeps its mail server connection between submissions; a CGI process
+  // ends after one, and its connection with it.
+  AllowKeptSmtpConnections(RunsAsLibrary() || IsFastCGI() || IsServerProcess());
+
   SmtpSendMail1 = std::make_unique<TSmtpSendMail>();
   SmtpSendMail1->RemoteHost = "localhost";
   SmtpSendMail1->RemotePort = "25";
@@ -207,13 +242,17 @@ void TForm1::LoadOptions() {
   TGatewayRequest& request = Request();
   request.Options = std::make_unique<TBXOptions>();
   // One read of the file serves the options, the guards and the mail security.
-  const TProfileFile ini(request.Options->IniFileName);
+  std::optional<TProfileFile> prepared =
+      TakePreparedSettings(request.Options->IniFileName, request.Guards);
+  const bool guards_read = prepared.has_value();
+  const TProfileFile ini =
+      prepared ? std::move(*prepared) : TProfileFile(request.Options->IniFileName);
   request.Options->Load(ini);
   // Read as empty, the file would only show as missing fields: say why it was not read.
   if (!ini.UnreadableReason().empty())
     LogError("Cannot read brevix.ini: " + ini.UnreadableReason());
   request.Configured = std::make_unique<const TBXOptions>(*request.Options);
-  request.Guards.Load(ini);
+  if (!guards_read) request.Guards.Load(ini);
   // The owner's alone: no form field names a database.
   request.Database = Trim(ini.ReadString(kOptionsSection, "Database", ""));
   // TLS and the login come from the ini alone (no form field names them) and serve the main

@@ -14,6 +14,7 @@
 #include "mail/mime_boundary.h"
 #include "mail/mime_encoding.h"
 #include "mail/smtp_data_writer.h"
+#include "mail/smtp_kept_connection.h"
 #include "mail/smtp_reply.h"
 #include "mail/tls_session.h"
 #include "mail/well_formed_header.h"
@@ -23,6 +24,8 @@
 namespace {
 
 constexpr std::chrono::seconds kConnectWait{20};
+// The longest a kept connection may take to answer RSET before a fresh one is opened instead.
+constexpr std::chrono::seconds kResetWait{5};
 // Milliseconds from now to `until`, at least 0.
 int MillisecondsUntil(std::chrono::steady_clock::time_point until) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -60,40 +63,110 @@ std::string TSmtpSendMail::GetLastErrorText() const {
   return text.empty() ? reply_text_ : text;
 }
 
-bool TSmtpSendMail::SendMail(int timeout_seconds) {
-  message_.clear();
-  // One limit for the whole dialogue: a server that answers each command just in time must not
-  // hold the caller for many multiples of it.
-  deadline_ = Clock::now() + std::chrono::seconds(std::max(timeout_seconds, 0));
-  send_deadline_ = deadline_;
+void TSmtpSendMail::ResetDialogue() {
   reply_code_ = -1;
   reply_text_.clear();
   received_.clear();
   failure_text_.clear();
   logged_in_ = false;
   SetLastError(0);
+}
+
+bool TSmtpSendMail::SendMail(int timeout_seconds) {
+  message_.clear();
+  // One limit for the whole dialogue: a server that answers each command just in time must not
+  // hold the caller for many multiples of it.
+  deadline_ = Clock::now() + std::chrono::seconds(std::max(timeout_seconds, 0));
+  send_deadline_ = deadline_;
+  ResetDialogue();
   // A connection left over from an earlier call must not carry this dialogue.
   if (state_ != kSocketIdle) CloseConnection();
   SetLastError(0);
 
-  if (!OpenSession()) return Fail();
-  if (!Command("MAIL FROM:" + FormatAddressList(OneLine(MailFrom), false) + "\r\n",
-               250)) {
-    ExplainRefusedSender();
-    return Fail();
+  const bool keep = Security.KeepAlive && KeptSmtpConnectionsAllowed();
+  bool data_accepted = false;
+  if (keep && ResumeKeptSession()) {
+    if (Transaction(data_accepted)) return Accepted(keep);
+    // A kept connection that turns out dead is no failure of this mail: it goes once more on a
+    // fresh connection, and only that one's outcome counts. Once the server has taken DATA the
+    // message may be on its way, and nothing may be sent twice.
+    if (data_accepted || !LostConnection()) return Fail();
+    CloseConnection();
+    ResetDialogue();
   }
-  if (!SendRecipients()) return Fail();
-  if (!Command("DATA\r\n", 354)) return Fail();
-  if (!SendMessage()) return Fail();
-  if (OnMessageAccepted) OnMessageAccepted();
+  if (!OpenSession()) return Fail();
+  if (!Transaction(data_accepted)) return Fail();
+  return Accepted(keep);
+}
 
+bool TSmtpSendMail::Transaction(bool& data_accepted) {
+  data_accepted = false;
+  if (!Command("MAIL FROM:" + FormatAddressList(OneLine(MailFrom), false) + "\r\n", 250)) {
+    ExplainRefusedSender();
+    return false;
+  }
+  if (!SendRecipients()) return false;
+  if (!Command("DATA\r\n", 354)) return false;
+  data_accepted = true;
+  return SendMessage();
+}
+
+bool TSmtpSendMail::LostConnection() const {
+  // 421: the server is closing the channel (RFC 5321, 3.8), as a server does to an idle client.
+  return socket_ == INVALID_SOCKET || reply_code_ == 421 || LastError() == WSAECONNRESET ||
+         LastError() == WSAECONNABORTED;
+}
+
+bool TSmtpSendMail::Accepted(bool keep) {
+  if (OnMessageAccepted) OnMessageAccepted();
   // The server has taken responsibility for the message; how it answers QUIT (or whether it
   // simply hangs up) does not undo that.
+  if (keep && KeepSession()) return true;
   if (SendText("QUIT\r\n")) ReadReply();
   const int error = LastError();
   CloseConnection();
   SetLastError(error);
   return true;
+}
+
+std::string TSmtpSendMail::KeptConnectionKey() const {
+  std::string key;
+  for (const std::string* part : {&RemoteHost, &RemotePort, &Security.ModeText, &Security.User,
+                                  &Security.Password, &HeloName}) {
+    key += *part;
+    key += '\0';
+  }
+  key += Security.Verify ? '1' : '0';
+  return key;
+}
+
+bool TSmtpSendMail::KeepSession() {
+  // Bytes beyond the last reply would be taken as the answer to the next command.
+  if (!received_.empty() || LastError() != 0 || state_ != kSocketConnected) return false;
+  auto kept = std::make_unique<TKeptSmtpConnection>();
+  kept->key = KeptConnectionKey();
+  kept->socket = ReleaseConnection();
+  kept->tls = std::move(tls_);
+  kept->idle_since = Clock::now();
+  KeepSmtpConnection(std::move(kept));
+  return true;
+}
+
+bool TSmtpSendMail::ResumeKeptSession() {
+  std::unique_ptr<TKeptSmtpConnection> kept = TakeKeptSmtpConnection(KeptConnectionKey());
+  if (!kept) return false;
+  AdoptConnection(kept->socket);
+  kept->socket = INVALID_SOCKET;
+  tls_ = std::move(kept->tls);
+  logged_in_ = !Security.User.empty();
+  // RSET starts the next mail from a clean state; a server that has gone away shows here, within
+  // a short wait, leaving the rest of the time to a fresh connection.
+  if (SendText("RSET\r\n") && ReadReply(std::min(deadline_, Clock::now() + kResetWait), true) &&
+      reply_code_ == 250)
+    return true;
+  CloseConnection();
+  ResetDialogue();
+  return false;
 }
 
 void TSmtpSendMail::CloseConnection() {

@@ -44,6 +44,14 @@ struct TEhloOffer;
 // says, the message has exactly one Date, Message-ID, MIME-Version and Content-Type, no empty
 // field and no Bcc field (well_formed_header.h); the Bcc addresses get the mail as recipients.
 //
+// In a resident process (KeptSmtpConnectionsAllowed) with Security.KeepAlive, the connection
+// outlives SendMail: after the server accepted the message it is kept for the calling thread
+// instead of QUIT (smtp_kept_connection.h), and the next SendMail on that thread with the same
+// server, port, security, login and greeting name sends RSET on it instead of connecting and
+// greeting anew. A kept connection that turns out closed (no answer to RSET, a hang-up or a 421
+// before the server took DATA) is given up and the mail goes once on a fresh connection, whose
+// outcome and texts alone are reported; after DATA was taken, nothing is ever sent twice.
+//
 // One object serves one SendMail at a time; its message buffer, time limit and last error belong
 // to it, so senders on several threads share nothing. SendMail waits in the calling thread's
 // message pump (poll), never in a busy loop.
@@ -120,6 +128,23 @@ class TSmtpSendMail : public TTCPClient {
   using Clock = std::chrono::steady_clock;
 
   bool OpenSession();
+  // Clears the reply, the received bytes and the failure of an earlier dialogue.
+  void ResetDialogue();
+  // MAIL FROM, the recipients, DATA and the message up to the server's reply; `data_accepted`
+  // tells whether the server had answered DATA with 354.
+  bool Transaction(bool& data_accepted);
+  // True when the last failure was the connection's end (a hang-up, a reset, 421).
+  bool LostConnection() const;
+  // After the server's 250 for the message: keeps the connection (`keep`) or ends it with QUIT.
+  bool Accepted(bool keep);
+  // The kept connection's key: server, port, security, login and greeting name.
+  std::string KeptConnectionKey() const;
+  // Hands the connection to the thread's keeping (smtp_kept_connection.h); false when it is
+  // not fit to be kept.
+  bool KeepSession();
+  // Takes the thread's kept connection for this sender's key and sends RSET on it; false (the
+  // dialogue clean again) when there is none or it does not answer.
+  bool ResumeKeptSession();
   bool WaitForConnection();
   // Reads one whole reply (all lines of a multi-line one) into reply_code_ and reply_text_.
   // Returns false when none arrived: the wait ran out ("SendMessage timeout") or the server hung

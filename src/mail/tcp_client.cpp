@@ -340,6 +340,25 @@ void TTCPClient::Disconnect() {
   state_ = kSocketIdle;
 }
 
+int TTCPClient::ReleaseConnection() {
+  if (state_ != kSocketConnected || socket_ == INVALID_SOCKET) return INVALID_SOCKET;
+  AsyncSelect(socket_, 0, nullptr);
+  const int released = socket_;
+  socket_ = INVALID_SOCKET;
+  state_ = kSocketIdle;
+  return released;
+}
+
+void TTCPClient::AdoptConnection(int socket) {
+  if (state_ != kSocketIdle || socket == INVALID_SOCKET) return;
+  addresses_.clear();
+  next_address_ = 0;
+  socket_ = socket;
+  AsyncSelect(socket_, FD_READ | FD_CLOSE,
+              [this](int s, unsigned e, int err) { HandleSocketEvent(s, e, err); });
+  state_ = kSocketConnected;
+}
+
 bool TTCPClient::SendText(const std::string& text) {
   if (socket_ == INVALID_SOCKET) {
     if (text.empty()) return true;

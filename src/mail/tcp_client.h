@@ -154,6 +154,13 @@ class TTCPClient : public TCustomCGISocket {
 
   int Socket() const { return socket_; }
 
+  // Hands the connected socket (state 2) to the caller, who then owns the descriptor: its
+  // notifications stop and the state becomes 1. INVALID_SOCKET when there is no connection.
+  int ReleaseConnection();
+  // From state 1: takes `socket`, a connected socket of the calling thread (ReleaseConnection
+  // gave it), as this client's connection (state 2, notifications on).
+  void AdoptConnection(int socket);
+
   std::string RemoteHost;
   std::string RemotePort;
 

@@ -164,6 +164,26 @@ TEST_F(FastCgiTest, StopSignalLetsTheRequestInHandFinishItsMailAndAnswer) {
   EXPECT_EQ(ErrorLog(), "");
 }
 
+// A request thread keeps its mail server connection between submissions (RSET between the
+// mails), unless the owner set SMTP_Keep_Alive=0; either way each mail arrives once.
+TEST_F(FastCgiTest, ThreadKeepsItsMailConnectionUnlessTheOwnerTurnsItOff) {
+  for (const char* keep : {"", "0"}) {
+    SCOPED_TRACE(std::string("SMTP_Keep_Alive=") + keep);
+    brevix_test::ScriptedSmtpServer mail_server;
+    mail_server.Start();
+    ini_["SMTP_Port"] = mail_server.PortText();
+    ini_["SMTP_Keep_Alive"] = keep;
+    StartServer(1);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(Submit("mail_from=a%40b.test").complete);
+    const std::string seen = mail_server.Received();
+    EXPECT_EQ(mail_server.Connections(), *keep ? 3 : 1);
+    EXPECT_EQ(CountOf(seen, "RSET\r\n"), *keep ? 0 : 2);
+    EXPECT_EQ(mail_server.Messages().size(), 3u);
+    process_->Signal(SIGTERM);
+    EXPECT_EQ(process_->Wait(), 0) << FileText("server.out");
+  }
+}
+
 TEST_F(FastCgiTest, BodyThatStopsArrivingFailsTheRequestInsteadOfSendingWhatCame) {
   // Waits out the connection's 30 s receive time-out.
   ini_["Results_File"] = "results.csv";

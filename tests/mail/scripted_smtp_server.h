@@ -34,6 +34,10 @@ class ScriptedSmtpServer {
   std::function<std::string(const std::string& command)> on_command = DefaultReply;
   // The reply after the end of the data.
   std::string data_reply = "250 queued\r\n";
+  // Hang up instead of answering the end of this message (0 is the first of all connections),
+  // or (hang_up_after_reply) right after answering it; -1: never.
+  std::atomic<int> hang_up_at_message{-1};
+  bool hang_up_after_reply = false;
   // After answering DATA, read nothing more (with a small receive buffer), as a server that
   // stalls in the middle of a message.
   bool stall_in_data = false;
@@ -143,6 +147,11 @@ class ScriptedSmtpServer {
           }
           pending.erase(0, end + 5);
           in_data = false;
+          if (messages_.size() == static_cast<size_t>(hang_up_at_message + 1)) {
+            if (!hang_up_after_reply) return;
+            Send(client, data_reply);
+            return;
+          }
           Send(client, data_reply);
           continue;
         }

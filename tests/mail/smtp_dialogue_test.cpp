@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mail/scripted_smtp_server.h"
+#include "mail/smtp_kept_connection.h"
 #include "mail/smtp_send_mail.h"
 #include "mail/winsock_errors.h"
 
@@ -283,6 +284,131 @@ TEST_F(SmtpDialogueTest, SenderCanSendAgainAfterAFailure) {
   EXPECT_TRUE(sender_.SendMail(5)) << sender_.GetLastErrorText();
   EXPECT_EQ(server_.Connections(), 2);
   EXPECT_EQ(server_.Messages().size(), 1u);
+}
+
+// Two mails in a row from one thread of a resident process: the kept connection, and a fresh
+// one whenever the kept one cannot carry the mail. No message may ever arrive twice.
+TEST_F(SmtpDialogueTest, KeptConnectionCarriesTheNextMailOnce) {
+  struct Case {
+    const char* name;
+    bool keep_alive;
+    std::function<std::string(const std::string&)> on_command;
+    int hang_up_at_message;  // hang up after the reply to this message (-1: never)
+    bool change_greeting;    // another greeting name for the second mail
+    int connections;
+    VerbList second;  // the verbs of the second mail's first connection
+  };
+  int mail_calls = 0;
+  const auto refuse_second_mail_from = [&mail_calls](const std::string& c) -> std::string {
+    if (c.starts_with("MAIL") && mail_calls++ == 1) return "421 idle too long, closing\r\n";
+    return ScriptedSmtpServer::DefaultReply(c);
+  };
+  const auto hang_up_on_rset = [](const std::string& c) -> std::string {
+    return c.starts_with("RSET") ? ScriptedSmtpServer::kHangUp
+                                 : ScriptedSmtpServer::DefaultReply(c);
+  };
+  const Case cases[] = {
+      {"rset between mails",
+       true,
+       ScriptedSmtpServer::DefaultReply,
+       -1,
+       false,
+       1,
+       {"RSET", "MAIL", "RCPT", "DATA"}},
+      {"keep alive off",
+       false,
+       ScriptedSmtpServer::DefaultReply,
+       -1,
+       false,
+       2,
+       {"HELO", "MAIL", "RCPT", "DATA", "QUIT"}},
+      {"closed after the first mail",
+       true,
+       ScriptedSmtpServer::DefaultReply,
+       0,
+       false,
+       2,
+       {"HELO", "MAIL", "RCPT", "DATA"}},
+      {"hang-up on rset", true, hang_up_on_rset, -1, false, 2, {"RSET"}},
+      {"421 to the next mail from", true, refuse_second_mail_from, -1, false, 2, {"RSET", "MAIL"}},
+      {"another greeting name",
+       true,
+       ScriptedSmtpServer::DefaultReply,
+       -1,
+       true,
+       2,
+       {"HELO", "MAIL", "RCPT", "DATA"}},
+  };
+  AllowKeptSmtpConnections(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    mail_calls = 0;
+    ScriptedSmtpServer server;
+    server.on_command = c.on_command;
+    server.hang_up_at_message = c.hang_up_at_message;
+    server.hang_up_after_reply = true;
+    server.Start();
+    TSmtpSendMail sender;
+    sender.RemoteHost = "127.0.0.1";
+    sender.RemotePort = server.PortText();
+    sender.MailFrom = "form@site.test";
+    sender.MailTo = "owner@site.test";
+    sender.MailBody.Add("Hello");
+    sender.HeloName = "site.test";
+    sender.Security.KeepAlive = c.keep_alive;
+    ASSERT_TRUE(sender.SendMail(5)) << sender.GetLastErrorText();
+    const size_t first = server.Commands().size();
+    // The server's close reaches the client on the loopback at once; a moment is plenty.
+    if (c.hang_up_at_message == 0) usleep(100000);
+    if (c.change_greeting) sender.HeloName = "other.test";
+    EXPECT_TRUE(sender.SendMail(5)) << sender.GetLastErrorText();
+    std::vector<std::string> verbs;
+    for (size_t i = first; i < server.Commands().size() && verbs.size() < c.second.size(); ++i)
+      verbs.push_back(server.Commands()[i].substr(0, 4));
+    EXPECT_EQ(verbs, c.second);
+    EXPECT_EQ(server.Connections(), c.connections);
+    EXPECT_EQ(server.Messages().size(), 2u);
+    TakeKeptSmtpConnection("");  // closes this thread's kept connection
+  }
+  AllowKeptSmtpConnections(false);
+}
+
+// A kept connection never changes what a failure says, nor sends a message twice: a mail the
+// fresh connection refuses reports that refusal, not the kept connection's end; a server that
+// hangs up after the message was sent is a failure, never a second delivery.
+TEST_F(SmtpDialogueTest, KeptConnectionFailuresReadAsAFreshConnectionsAndNeverResend) {
+  AllowKeptSmtpConnections(true);
+  for (const bool hang_up_in_message : {false, true}) {
+    SCOPED_TRACE(hang_up_in_message ? "hang-up before the message's reply" : "refused");
+    int rcpt_calls = 0;
+    ScriptedSmtpServer server;
+    server.on_command = [&rcpt_calls, hang_up_in_message](const std::string& c) -> std::string {
+      if (c.starts_with("RSET")) return ScriptedSmtpServer::kHangUp;
+      if (!hang_up_in_message && c.starts_with("RCPT") && rcpt_calls++ == 1)
+        return "550 5.1.1 <owner@site.test>: no such user\r\n";
+      return ScriptedSmtpServer::DefaultReply(c);
+    };
+    if (hang_up_in_message) server.on_command = ScriptedSmtpServer::DefaultReply;
+    if (hang_up_in_message) server.hang_up_at_message = 1;
+    server.Start();
+    TSmtpSendMail sender;
+    sender.RemoteHost = "127.0.0.1";
+    sender.RemotePort = server.PortText();
+    sender.MailFrom = "form@site.test";
+    sender.MailTo = "owner@site.test";
+    sender.MailBody.Add("Hello");
+    ASSERT_TRUE(sender.SendMail(5)) << sender.GetLastErrorText();
+    EXPECT_FALSE(sender.SendMail(5));
+    if (hang_up_in_message) {
+      EXPECT_EQ(server.Connections(), 1);
+      EXPECT_EQ(sender.LastError(), WSAECONNRESET);
+    } else {
+      EXPECT_EQ(sender.GetLastErrorText(), "550 5.1.1 <owner@site.test>: no such user\r\n");
+      EXPECT_EQ(server.Connections(), 2);
+    }
+    TakeKeptSmtpConnection("");
+  }
+  AllowKeptSmtpConnections(false);
 }
 
 }  // namespace
