@@ -1,4 +1,4 @@
-// Published properties: defaults, the mirroring to the current engine, session coupling, and
+// Published properties: the mirroring to the current engine, session coupling, and
 // the server variable lookup.
 
 #include <gtest/gtest.h>
@@ -12,21 +12,6 @@
 namespace {
 
 using engine_test::TTestEngine;
-
-TEST(EnginePropertiesTest, DefaultsAndFixedValues) {
-  TTestEngine engine;
-  EXPECT_EQ(engine.AutoContentType(), "text/html");
-  EXPECT_EQ(engine.AutoReadLimit(), -1);
-  EXPECT_TRUE(engine.AllowedMethods().Get());
-  EXPECT_TRUE(engine.AllowedMethods().Post());
-  EXPECT_FALSE(engine.AllowedMethods().Put());
-  EXPECT_EQ(engine.TempDir(), "Temp");
-  EXPECT_EQ(engine.CGISession().EncryptionKey(), "3C91F0D27A5B6E84C0D9A1B2E7F46385");
-  engine.SetBufferedOutput(false);
-  engine.SetVersion("9.9");
-  EXPECT_TRUE(engine.BufferedOutput());
-  EXPECT_EQ(engine.Version(), "4.5.3a");
-}
 
 TEST(EnginePropertiesTest, WritesOnAnotherEngineReachTheCurrentEngine) {
   TTestEngine dispatcher;
