@@ -9,8 +9,8 @@
 #include <chrono>
 #include <mutex>
 
-#include "common/random_draw.h"
 #include "common/html_escape.h"
+#include "common/random_draw.h"
 #include "engine/http_cgi_engine.h"
 #include "engine/http_log.h"
 #include "engine/watchdog.h"

@@ -1,8 +1,8 @@
 #include "engine/template_scan.h"
 
 #include "common/date_time_format.h"
-#include "common/text_compare.h"
 #include "common/html_escape.h"
+#include "common/text_compare.h"
 #include "engine/template_entry.h"
 
 namespace {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/html_escape.h"
 #include "common/msg_file.h"
 #include "common/text_compare.h"
 #include "engine/file_filter.h"
-#include "common/html_escape.h"
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"

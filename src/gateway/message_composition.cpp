@@ -4,9 +4,9 @@
 #include <filesystem>
 
 #include "common/date_time_format.h"
+#include "common/html_escape.h"
 #include "common/msg_file.h"
 #include "common/text_compare.h"
-#include "common/html_escape.h"
 #include "engine/http_engine.h"
 #include "gateway/guards/recipient_guard.h"
 #include "gateway/resolve_path.h"
