@@ -61,3 +61,14 @@ std::string OneLine(std::string text) {
   }
   return text;
 }
+
+std::string HexText(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const char c : bytes) {
+    out += kHex[static_cast<unsigned char>(c) >> 4];
+    out += kHex[static_cast<unsigned char>(c) & 15];
+  }
+  return out;
+}

@@ -31,3 +31,6 @@ std::string_view TrimmedView(std::string_view text);
 // `text` with CR and LF made blanks, so that it stays one line: of a header (a value never ends
 // it early or smuggles in headers of its own), of a log, or of a request file's variable block.
 std::string OneLine(std::string text);
+
+// `bytes` as lower-case hex, two digits a byte.
+std::string HexText(std::string_view bytes);

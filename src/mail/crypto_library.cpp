@@ -1,11 +1,9 @@
 #include "mail/crypto_library.h"
 
 #include <openssl/opensslv.h>
-#include <sys/random.h>
-
-#include <cerrno>
 
 #include "platform/shared_library.h"
+#include "platform/system_random.h"
 
 namespace {
 
@@ -47,14 +45,7 @@ bool TCrypto::SameBytes(std::string_view a, std::string_view b) const {
 
 std::string TCrypto::RandomBytes(size_t count) {
   std::string out(count, '\0');
-  size_t have = 0;
-  while (have < count) {
-    const ssize_t n = getrandom(out.data() + have, count - have, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return {};
-    have += static_cast<size_t>(n);
-  }
-  return out;
+  return FillSystemRandom(out.data(), count, true) == count ? out : std::string();
 }
 
 const TCrypto* LoadCrypto(std::string& error) {

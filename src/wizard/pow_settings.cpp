@@ -5,6 +5,7 @@
 #include "common/exception.h"
 #include "common/options.h"
 #include "common/profile_file.h"
+#include "common/text_compare.h"
 
 namespace {
 
@@ -24,17 +25,11 @@ bool WholeNumberInRange(const std::string& text) {
 }  // namespace
 
 std::string NewPowKey() {
-  unsigned char bytes[32];
+  char bytes[32];
   if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
     throw Exception("No random numbers for a new PoW_Key");
   }
-  static const char* hex = "0123456789abcdef";
-  std::string key;
-  for (unsigned char byte : bytes) {
-    key += hex[byte >> 4];
-    key += hex[byte & 15];
-  }
-  return key;
+  return HexText(std::string_view(bytes, sizeof bytes));
 }
 
 void LoadPowSettings(const std::string& ini_file_name, WizardSettings& settings) {

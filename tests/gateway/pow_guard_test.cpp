@@ -6,6 +6,7 @@
 #include <functional>
 #include <thread>
 
+#include "common/text_compare.h"
 #include "gateway/guards/proof_of_work.h"
 #include "gateway/guards/used_challenges.h"
 #include "gateway_site.h"

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "common/text_compare.h"
 #include "gateway/guards/pow_payload.h"
 #include "mail/crypto_library.h"
 
@@ -220,17 +221,6 @@ const char* PowFailureName(TPowFailure failure) {
       return "reused";
   }
   return "malformed";
-}
-
-std::string HexText(std::string_view bytes) {
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (char c : bytes) {
-    out += hex[static_cast<unsigned char>(c) >> 4];
-    out += hex[static_cast<unsigned char>(c) & 15];
-  }
-  return out;
 }
 
 std::string PowDerivedKey(const TCrypto& crypto, std::string_view salt, std::string_view nonce,

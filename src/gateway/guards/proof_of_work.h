@@ -73,6 +73,3 @@ struct TPowCheck {
 // Checks the posted `field` (empty: kMissing) against `key` as of `now`, all but single use.
 TPowCheck CheckPowSolution(const TCrypto& crypto, std::string_view key, std::string_view field,
                            std::int64_t now);
-
-// `bytes` as lower-case hex.
-std::string HexText(std::string_view bytes);
