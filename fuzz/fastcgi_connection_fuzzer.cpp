@@ -1,7 +1,7 @@
 // Hostile FastCGI peers: the input is everything a web server's connection sends, read by the
-// adapter's own record reader (engine/fastcgi_connection.h) through a socket pair: requests on a
-// kept connection, their parameters and bodies, management records, answers written back.
-// Nothing may crash, hang or keep more than the parameters' bound.
+// adapter's own record reader (engine/adapters/fastcgi_connection.h) through a socket pair:
+// requests on a kept connection, their parameters and bodies, management records, answers written
+// back. Nothing may crash, hang or keep more than the parameters' bound.
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "engine/fastcgi_connection.h"
-#include "engine/fastcgi_protocol.h"
+#include "engine/adapters/fastcgi_connection.h"
+#include "engine/adapters/fastcgi_protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "engine/spool_request_head.h"
+#include "engine/adapters/spool_request_head.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

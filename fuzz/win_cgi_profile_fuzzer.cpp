@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/exception.h"
-#include "engine/win_cgi_profile.h"
+#include "engine/adapters/win_cgi_profile.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "engine/general_http_engine.h"
 
-#include "engine/cgi_startup.h"
-#include "engine/cgi_std_engine.h"
-#include "engine/cgi_win_engine.h"
-#include "engine/fastcgi_engine.h"
-#include "engine/nsapi_engine.h"
-#include "engine/wsapi_engine.h"
+#include "engine/adapters/cgi_startup.h"
+#include "engine/adapters/cgi_std_engine.h"
+#include "engine/adapters/cgi_win_engine.h"
+#include "engine/adapters/fastcgi_engine.h"
+#include "engine/adapters/nsapi_engine.h"
+#include "engine/adapters/wsapi_engine.h"
 
 namespace {
 

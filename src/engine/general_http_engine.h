@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/http_cgi_engine.h"
-#include "engine/isapi_engine.h"
+#include "engine/adapters/http_cgi_engine.h"
+#include "engine/adapters/isapi_engine.h"
 
 // The engine component the gateway's form holds. It chooses the adapter for the server
 // interface in use (a TFastCGIEngine when IsFastCGI() holds, a TCGIWinEngine when

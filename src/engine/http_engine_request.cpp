@@ -11,7 +11,7 @@
 
 #include "common/html_escape.h"
 #include "common/random_draw.h"
-#include "engine/http_cgi_engine.h"
+#include "engine/adapters/http_cgi_engine.h"
 #include "engine/http_log.h"
 #include "engine/watchdog.h"
 #include "engine/without_folders.h"

@@ -7,11 +7,11 @@
 #include <memory>
 #include <mutex>
 
+#include "engine/adapters/isapi_engine.h"
+#include "engine/adapters/nsapi_engine.h"
+#include "engine/adapters/wsapi_engine.h"
 #include "engine/engine_types.h"
 #include "engine/http_log.h"
-#include "engine/isapi_engine.h"
-#include "engine/nsapi_engine.h"
-#include "engine/wsapi_engine.h"
 #include "gateway/send_mail_form.h"
 
 #define BREVIX_EXPORT extern "C" __attribute__((visibility("default")))

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "common/module_path.h"
+#include "engine/adapters/handover_journal.h"
 #include "engine/general_http_engine.h"
-#include "engine/handover_journal.h"
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/json_form_decoder.h"

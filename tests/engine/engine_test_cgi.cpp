@@ -14,11 +14,11 @@
 #include <string>
 #include <thread>
 
+#include "engine/adapters/handover_journal.h"
+#include "engine/adapters/request_server.h"
 #include "engine/end_http_process.h"
 #include "engine/general_http_engine.h"
-#include "engine/handover_journal.h"
 #include "engine/http_log.h"
-#include "engine/request_server.h"
 
 namespace {
 

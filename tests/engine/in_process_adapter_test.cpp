@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "engine/isapi_engine.h"
-#include "engine/nsapi_engine.h"
+#include "engine/adapters/isapi_engine.h"
+#include "engine/adapters/nsapi_engine.h"
+#include "engine/adapters/wsapi_engine.h"
 #include "engine/server_header_text.h"
-#include "engine/wsapi_engine.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "common/streams.h"
 #include "common/string_list.h"
-#include "engine/cgi_std_engine.h"
+#include "engine/adapters/cgi_std_engine.h"
 
 // Runs one real request through the standard CGI engine in this process, with in-memory
 // streams, and returns what the page components wrote: the answer body after the header block.

@@ -1,7 +1,7 @@
 // Server mode run as real processes: a copy of engine_test_cgi in a folder of its own (so its
 // spool Temp/ is private), a resident request server, and CGI runs that forward to it.
 
-#include "engine/request_server.h"
+#include "engine/adapters/request_server.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/spool_files.h"
+#include "engine/adapters/spool_files.h"
 #include "engine_test_support.h"
 #include "support/cgi_process.h"
 #include "support/request_server_process.h"

@@ -1,4 +1,4 @@
-#include "engine/win_cgi_profile.h"
+#include "engine/adapters/win_cgi_profile.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/server_interfaces/isapi.h"
-#include "engine/server_interfaces/nsapi.h"
-#include "engine/server_interfaces/wsapi.h"
+#include "engine/adapters/server_interfaces/isapi.h"
+#include "engine/adapters/server_interfaces/nsapi.h"
+#include "engine/adapters/server_interfaces/wsapi.h"
 #include "gateway_site.h"
 
 namespace fs = std::filesystem;

@@ -1,0 +1,72 @@
+#include "engine/adapters/cgi_startup.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "common/text_compare.h"
+#include "engine/adapters/request_server.h"
+#include "engine/adapters/spool_owners.h"
+#include "engine/engine_types.h"
+#include "engine/http_utils.h"
+#include "platform/environment.h"
+
+namespace {
+
+constexpr std::chrono::seconds kServerAliveWindow{30};
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+bool StartedByWebServer() {
+  return std::getenv("GATEWAY_INTERFACE") != nullptr || !GetEnvVar("SERVER_SOFTWARE").empty() ||
+         std::getenv("REQUEST_METHOD") != nullptr;
+}
+
+bool IsServerProcess() {
+  // The query string of a request can reach the command line (a query without "=" becomes
+  // the parameters): a visitor must never be able to start a server.
+  if (StartedByWebServer()) return false;
+  std::vector<std::string> params = CommandLineParams();
+  if (params.empty()) return true;
+  return params.size() == 2 && Trim(params[0]) == "$$START_SERVER";
+}
+
+bool IsServerAlive() {
+  if (InsideServerLoop()) return true;
+  struct stat info {};
+  if (stat(ServerMarkerFile().c_str(), &info) != 0) return false;
+  auto stamp = std::chrono::system_clock::from_time_t(info.st_mtime);
+  // A marker outlives a server that was killed; the server lock does not.
+  return stamp > std::chrono::system_clock::now() - kServerAliveWindow && spool::ServerLockHeld();
+}
+
+bool IsStandardCGI() {
+  if (RunsAsLibrary()) return false;
+  if (StartedByWebServer()) return true;
+  if (IsServerProcess())
+    return UpperCase(GetEnvVar("CGI_VERSION")).find("WIN") == std::string::npos;
+  return false;
+}
+
+bool IsWindowsCGI() {
+  // Under a web server the parameters may come from the query string: a visitor must never
+  // choose the profile file (a results file holds visitor text, and could name the output).
+  if (StartedByWebServer()) return false;
+  if (IsServerProcess()) return true;
+  std::vector<std::string> params = CommandLineParams();
+  if (params.empty() || !FileExists(AddDriveIfMissing(params[0]))) return false;
+  std::string version = UpperCase(GetEnvVar("CGI_VERSION"));
+  return version.empty() || version.find("WIN") != std::string::npos;
+}
+
+std::unique_ptr<TStringList> BuildEnvironmentList() {
+  auto list = std::make_unique<TStringList>(true);
+  for (std::string& entry : EnvironmentStrings()) list->Add(std::move(entry));
+  return list;
+}

@@ -1,0 +1,60 @@
+#include "engine/adapters/http_cgi_engine.h"
+
+#include "common/text_compare.h"
+#include "engine/http_log.h"
+#include "engine/server_header_text.h"
+
+namespace {
+
+void WriteText(TStream& stream, const std::string& text) {
+  stream.Write(text.data(), static_cast<int>(text.size()));
+}
+
+// The header lines of the answer being sent on this thread. They go out in one write with the
+// blank line that ends them (EndServerHeaders, which always follows them), rather than one small
+// write, and one wake-up of the web server, per line.
+thread_local std::string pending_headers;
+
+}  // namespace
+
+bool IsHttpToken(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void THttpCGIEngine::SetCGIAutoTerminate(bool value) {
+  cgi_auto_terminate_ = value;
+  Mirror([&](THttpEngine& other) {
+    if (auto* cgi = dynamic_cast<THttpCGIEngine*>(&other)) cgi->SetCGIAutoTerminate(value);
+  });
+}
+
+void THttpCGIEngine::WriteServerHeader(const std::string& name, const std::string& value) {
+  TStream* output = RequestContext().OutputStream.get();
+  if (output == nullptr) return;
+  if (IsStatusLine(name)) {
+    // Every CGI server takes the status in the "Status:" form; a raw status line is refused
+    // by some and loses its code in others.
+    pending_headers += "Status: " + StatusTextOf(name) + "\r\n";
+    return;
+  }
+  if (!IsHttpToken(name)) {
+    // The server would refuse the whole answer for this one line.
+    WriteHttpLog("Header not sent (invalid name): " + OneLine(name));
+    return;
+  }
+  pending_headers += HeaderLine(name, value);
+}
+
+void THttpCGIEngine::EndServerHeaders() {
+  std::string block;
+  block.swap(pending_headers);
+  block += "\r\n";
+  if (TStream* output = RequestContext().OutputStream.get()) WriteText(*output, block);
+}
