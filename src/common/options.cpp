@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
 

@@ -2,7 +2,7 @@
 
 #include "common/configured_path.h"
 #include "common/exception.h"
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "platform/whole_file.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "engine/http_engine.h"
 #include "platform/environment.h"
 #include "platform/file_lock.h"

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "common/random_draw.h"
 #include "common/text_compare.h"
 #include "engine/adapters/spool_files.h"

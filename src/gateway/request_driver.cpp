@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "engine/adapters/handover_journal.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_engine.h"

@@ -2,7 +2,7 @@
 // for a complete submission.
 #include <unordered_set>
 
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "common/text_compare.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_engine.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/configured_path.h"
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "common/text_compare.h"
 
 std::string ResolvePathIn(const std::string& program_dir, std::string_view name) {

@@ -6,7 +6,7 @@
 
 #include "common/date_time_format.h"
 #include "common/guard_settings.h"
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"

@@ -1,8 +1,16 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
-// The wall clock as the gateway stores it: whole seconds since the epoch, for what is kept or
-// compared with kept times (the hourly counts, a challenge's expiry). One place reads it, so the
-// rules built on it take the time as a value.
+// The clocks, read in one place. The wall clock gives the gateway's stored times: whole seconds
+// since the epoch, for what is kept or compared with kept times (the hourly counts, a
+// challenge's expiry); the rules built on it take the time as a value. The monotonic clock
+// gives deadlines and time-outs, which must not jump when the wall clock is set.
 std::int64_t WallClockSeconds();
+
+using TMonotonicTime = std::chrono::steady_clock::time_point;
+TMonotonicTime MonotonicNow();
+
+// Milliseconds left until `deadline` (0 once it has passed), for poll-style waits.
+int MillisecondsUntil(TMonotonicTime deadline);

@@ -1,5 +1,5 @@
 // vorlwiz: the Brevix BX set-up wizard.
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "wizard/about_box.h"
 #include "wizard/editor_window.h"
 #include "wizard/expert_window.h"

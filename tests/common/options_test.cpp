@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/exception.h"
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "common/temp_folder.h"
 #include "common/text_compare.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/exception.h"
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "engine/file_filter.h"
 #include "engine/http_engine.h"
 #include "engine/memo_filter.h"

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "common/exception.h"
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "common/text_compare.h"
 #include "engine/adapters/handover_journal.h"
 #include "engine/adapters/http_cgi_engine.h"

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "common/exception.h"
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "engine/adapters/handover_journal.h"
 #include "engine/adapters/http_cgi_engine.h"
 #include "engine/adapters/spool_files.h"

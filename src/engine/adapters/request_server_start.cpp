@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "engine/adapters/request_server.h"
 #include "engine/adapters/spool_files.h"
 #include "engine/http_log.h"

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "common/random_draw.h"
 #include "engine/adapters/request_server.h"
 #include "engine/http_log.h"

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include "common/module_path.h"
+#include "platform/module_path.h"
 #include "engine/adapters/request_server.h"
 #include "engine/adapters/spool_files.h"
 

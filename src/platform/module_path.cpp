@@ -1,11 +1,13 @@
-#include "common/module_path.h"
+#include "platform/module_path.h"
 
 #include <dlfcn.h>
 #include <link.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
+#include <utility>
 
 namespace {
 
@@ -54,7 +56,23 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+std::atomic<const std::string*> folder_override{nullptr};
+
+}  // namespace
+
+TProgramFolderOverride::TProgramFolderOverride(std::string folder) : folder_(std::move(folder)) {
+  if (folder_.empty() || folder_.back() != '/') folder_ += '/';
+  folder_override.store(&folder_);
+}
+
+TProgramFolderOverride::~TProgramFolderOverride() {
+  folder_override.store(nullptr);
+}
+
 std::string ProgramDir() {
+  if (const std::string* folder = folder_override.load()) return *folder;
   const std::string module = ModuleFileName();
   const size_t slash = module.rfind('/');
   return slash == std::string::npos ? std::string("./") : module.substr(0, slash + 1);
