@@ -31,8 +31,8 @@ THttpCGIEngine* CgiAdapter() {
 }
 
 TGeneralHttpEngine::TGeneralHttpEngine() {
-  // Constructing the adapter makes it the thread's current engine, so the owner's property
-  // writes on this engine reach it from now on.
+  // The adapters are made first, so every property write on this engine reaches them
+  // (ForEachMirrorTarget); constructing one makes it the thread's current engine.
   switch (ChooseAdapter()) {
     case TAdapterKind::kInProcess:
       in_process_adapters_.push_back(std::make_unique<TIsapiEngine>());
@@ -53,8 +53,9 @@ TGeneralHttpEngine::TGeneralHttpEngine() {
   SetCGIAutoTerminate(true);
 }
 
-void TGeneralHttpEngine::Loaded() {
-  for (auto& adapter : in_process_adapters_) ForwardEngineProperties(*adapter);
+void TGeneralHttpEngine::ForEachMirrorTarget(const std::function<void(THttpEngine&)>& apply) {
+  if (adapter_) apply(*adapter_);
+  for (auto& adapter : in_process_adapters_) apply(*adapter);
 }
 
 std::string TGeneralHttpEngine::GetServerVariable(const std::string& name) {
@@ -88,37 +89,8 @@ void TGeneralHttpEngine::SetCGIAutoTerminate(bool value) {
   if (adapter_) adapter_->SetCGIAutoTerminate(value);
 }
 
-void TGeneralHttpEngine::ForwardEngineProperties(THttpEngine& adapter) {
-  adapter.SetOnExecRequest(OnExecRequest);
-  adapter.SetOnFirstExecRequest(OnFirstExecRequest);
-  adapter.SetOnLastExecRequest(OnLastExecRequest);
-  adapter.SetOnRequestError(OnRequestError);
-  adapter.SetOnPrepareRequest(OnPrepareRequest);
-  adapter.SetDebugMode(DebugMode());
-  adapter.SetNoCache(NoCache());
-  adapter.OnUploadPrepareFile = OnUploadPrepareFile;
-  adapter.SetAutoContentType(AutoContentType());
-  adapter.SetAutoHttpHeader(AutoHttpHeader());
-  adapter.SetAutoReadInput(AutoReadInput());
-  adapter.SetAutoReadLimit(AutoReadLimit());
-  adapter.AllowedMethods().SetGet(AllowedMethods().Get());
-  adapter.AllowedMethods().SetPost(AllowedMethods().Post());
-  adapter.AllowedMethods().SetPut(AllowedMethods().Put());
-  if (auto* cgi = dynamic_cast<THttpCGIEngine*>(&adapter)) {
-    cgi->SetCGIAutoTerminate(cgi_auto_terminate_);
-  }
-  adapter.SetCGIMode(CGIMode());
-  adapter.CGISession().SetSessionName(CGISession().SessionName());
-  adapter.CGISession().SetSessionType(CGISession().SessionType());
-  adapter.CGISession().SetEncryptionKey(CGISession().EncryptionKey());
-  adapter.CGISession().SetFileBased(CGISession().FileBased());
-  adapter.CGISession().SetVisibility(CGISession().Visibility());
-  adapter.SetTempDir(TempDir());
-}
-
 void TGeneralHttpEngine::RunAdapter() {
   if (!adapter_) return;  // the library serves through its entry points
-  ForwardEngineProperties(*adapter_);
   adapter_->Run(nullptr, nullptr, nullptr);
 }
 

@@ -8,14 +8,12 @@
 
 // The engine component the gateway's form holds. It chooses the adapter for the server
 // interface in use (a TFastCGIEngine when IsFastCGI() holds, a TCGIWinEngine when
-// IsWindowsCGI() holds, else a TCGIStdEngine), copies its own settings onto it and runs the
-// request.
+// IsWindowsCGI() holds, else a TCGIStdEngine) and runs the request. Its property writes mirror
+// to the adapters it created, so the owner's settings reach them as they are made.
 //
 // Typical use: the owner builds its components, then the program runs the adapter.
 //   engine_ = std::make_unique<TGeneralHttpEngine>();   // creates the adapter
 //   engine_->SetNoCache(true); engine_->SetOnExecRequest(...); ...
-//   engine_->Loaded();
-//   ...
 //   engine_->RunAdapter();       // in main: one request, the request server, or a hand-over
 //
 // RunAdapter returns when the adapter is done; it never ends the process. The adapter lives as
@@ -23,7 +21,7 @@
 // threads of its own).
 //
 // In the shared library (RunsAsLibrary()) it creates the in-process adapters instead (ISAPI,
-// NSAPI, WSAPI) and Loaded hands them its settings; the web server's calls of the library's
+// NSAPI, WSAPI), which its property writes reach alike; the web server's calls of the library's
 // entry points serve the requests, on the server's threads.
 class TGeneralHttpEngine : public THttpEngine {
  public:
@@ -34,14 +32,11 @@ class TGeneralHttpEngine : public THttpEngine {
   bool CGIAutoTerminate() const { return cgi_auto_terminate_; }
   void SetCGIAutoTerminate(bool value);
 
-  // Copies the settings and events onto `adapter` through its setters (OnRemoveSessionObject,
-  // BufferedOutput and Version are not copied).
-  void ForwardEngineProperties(THttpEngine& adapter);
-  // ForwardEngineProperties to the CGI adapter, then its Run with no streams.
+  // The CGI adapter's Run with no streams.
   void RunAdapter();
 
-  // In the library: ForwardEngineProperties to the ISAPI, NSAPI and WSAPI adapters.
-  void Loaded() override;
+  // The adapters this engine created: the CGI one, or the library's ISAPI, NSAPI and WSAPI ones.
+  void ForEachMirrorTarget(const std::function<void(THttpEngine&)>& apply) override;
   // In the library, once the server has started ISAPI, the ISAPI adapter's lookup.
   std::string GetServerVariable(const std::string& name) override;
 

@@ -19,6 +19,11 @@ THttpEngine::THttpEngine() {
   // whose input is never a descriptor.
 }
 
+void THttpEngine::ForEachMirrorTarget(const std::function<void(THttpEngine&)>& apply) {
+  THttpEngine* current = RequestContext().Engine;
+  if (current != nullptr && current != this) apply(*current);
+}
+
 THttpEngine::~THttpEngine() {
   TRequestContext& context = RequestContext();
   if (context.Engine == this) context.Engine = nullptr;
@@ -26,42 +31,42 @@ THttpEngine::~THttpEngine() {
 
 void THttpEngine::SetAutoContentType(const std::string& value) {
   auto_content_type_ = value;
-  Mirror([&](THttpEngine& other) { other.SetAutoContentType(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetAutoContentType(value); });
 }
 
 void THttpEngine::SetAutoReadInput(bool value) {
   auto_read_input_ = value;
-  Mirror([&](THttpEngine& other) { other.SetAutoReadInput(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetAutoReadInput(value); });
 }
 
 void THttpEngine::SetAutoReadLimit(int value) {
   auto_read_limit_ = value;
-  Mirror([&](THttpEngine& other) { other.SetAutoReadLimit(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetAutoReadLimit(value); });
 }
 
 void THttpEngine::SetAutoHttpHeader(bool value) {
   auto_http_header_ = value;
-  Mirror([&](THttpEngine& other) { other.SetAutoHttpHeader(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetAutoHttpHeader(value); });
 }
 
 void THttpEngine::SetCGIMode(TCGIMode value) {
   cgi_mode_ = value;
-  Mirror([&](THttpEngine& other) { other.SetCGIMode(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetCGIMode(value); });
 }
 
 void THttpEngine::SetDebugMode(TDebugMode value) {
   debug_mode_ = value;
-  Mirror([&](THttpEngine& other) { other.SetDebugMode(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetDebugMode(value); });
 }
 
 void THttpEngine::SetNoCache(bool value) {
   no_cache_ = value;
-  Mirror([&](THttpEngine& other) { other.SetNoCache(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetNoCache(value); });
 }
 
 void THttpEngine::SetTempDir(const std::string& value) {
   temp_dir_ = value;
-  Mirror([&](THttpEngine& other) { other.SetTempDir(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetTempDir(value); });
 }
 
 void THttpEngine::SetSessionName(const std::string& value) {
@@ -70,42 +75,42 @@ void THttpEngine::SetSessionName(const std::string& value) {
 }
 
 void THttpEngine::SetBufferedOutput(bool value) {
-  Mirror([&](THttpEngine& other) { other.SetBufferedOutput(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetBufferedOutput(value); });
 }
 
 void THttpEngine::SetOnExecRequest(TExecRequestEvent value) {
   OnExecRequest = value;
-  Mirror([&](THttpEngine& other) { other.SetOnExecRequest(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetOnExecRequest(value); });
 }
 
 void THttpEngine::SetOnFirstExecRequest(TFirstExecRequestEvent value) {
   OnFirstExecRequest = value;
-  Mirror([&](THttpEngine& other) { other.SetOnFirstExecRequest(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetOnFirstExecRequest(value); });
 }
 
 void THttpEngine::SetOnLastExecRequest(TLastExecRequestEvent value) {
   OnLastExecRequest = value;
-  Mirror([&](THttpEngine& other) { other.SetOnLastExecRequest(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetOnLastExecRequest(value); });
 }
 
 void THttpEngine::SetOnPrepareRequest(TPrepareRequestEvent value) {
   OnPrepareRequest = value;
-  Mirror([&](THttpEngine& other) { other.SetOnPrepareRequest(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetOnPrepareRequest(value); });
 }
 
 void THttpEngine::SetOnRequestError(TRequestErrorEvent value) {
   OnRequestError = value;
-  Mirror([&](THttpEngine& other) { other.SetOnRequestError(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetOnRequestError(value); });
 }
 
 void THttpEngine::SetOnRemoveSessionObject(TRemoveSessionObjectEvent value) {
   OnRemoveSessionObject = value;
-  Mirror([&](THttpEngine& other) { other.SetOnRemoveSessionObject(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetOnRemoveSessionObject(value); });
 }
 
 void THttpEngine::SetOnUploadPrepareFile(TUploadPrepareFileEvent value) {
   OnUploadPrepareFile = value;
-  Mirror([&](THttpEngine& other) { other.SetOnUploadPrepareFile(value); });
+  ForEachMirrorTarget([&](THttpEngine& other) { other.SetOnUploadPrepareFile(value); });
 }
 
 std::string THttpEngine::GetOtherServerVariable(const std::string&) {

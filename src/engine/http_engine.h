@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,10 +21,11 @@
 // requests on several threads. Constructing an engine makes it the calling thread's current
 // engine; the process's one watchdog thread starts when a read first has to wait.
 //
-// Published properties: writing one stores the value and, when the calling thread's current
-// engine is a different engine, applies the same write there too (this is how the dispatching
-// TGeneralHttpEngine hands its settings to the adapter it created). Events are public
-// std::function members; the Set... setters store and mirror, plain assignment only stores.
+// Published properties: writing one stores the value and applies the same write to the engine's
+// mirror targets: the calling thread's current engine when that is a different engine, or, for
+// the dispatching TGeneralHttpEngine, the adapters it created. That is the one way the owner's
+// settings reach an adapter. Events are public std::function members; the Set... setters store
+// and mirror, plain assignment only stores.
 class THttpEngine {
  public:
   THttpEngine();
@@ -187,13 +189,10 @@ class THttpEngine {
   void PrepareUploadFile(TKestrinFileUpload* sender, TStringList& content_info,
                          TStream*& out_stream, bool& free_out_stream, bool& cancel_upload);
 
- protected:
-  // Applies a property write to the calling thread's current engine when that is another one.
-  template <class Apply>
-  void Mirror(Apply apply) {
-    THttpEngine* current = RequestContext().Engine;
-    if (current != nullptr && current != this) apply(*current);
-  }
+  // Calls `apply` for each engine a property write on this one reaches as well (never this
+  // engine itself): the calling thread's current engine when that is another one. Also used by
+  // the CGISession and AllowedMethods sub-objects for their own writes.
+  virtual void ForEachMirrorTarget(const std::function<void(THttpEngine&)>& apply);
 
  private:
   // The one reader of the request body, for url-encoded and multipart bodies alike: ReadInput,
@@ -212,8 +211,8 @@ class THttpEngine {
   // process that was killed in the middle of a request left. Run once per process.
   void SweepUploadLeftovers();
 
-  TAllowedMethods allowed_methods_;
-  TSessionProperties cgi_session_;
+  TAllowedMethods allowed_methods_{this};
+  TSessionProperties cgi_session_{this};
   std::string auto_content_type_ = "text/html";
   bool auto_read_input_ = true;
   int auto_read_limit_ = -1;

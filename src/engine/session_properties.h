@@ -6,9 +6,10 @@
 // session: the settings are stored, copied to the adapter engine and kept consistent, nothing
 // more.
 //
-// Every setter stores the value and then, when the calling thread's current engine is another
-// engine whose CGISession holds a different value, applies the same write there (so the
-// dispatching engine's settings reach the adapter it created). Two settings are coupled, after
+// Every setter stores the value and then applies the same write to the CGISession of each of its
+// engine's mirror targets that holds a different value (THttpEngine::ForEachMirrorTarget: so
+// the dispatching engine's settings reach the adapters it created). One without an engine only
+// stores. Two settings are coupled, after
 // the store and the mirroring: FileBased false turns an AllApplications visibility into
 // ThisApplication, and Visibility AllApplications turns FileBased back on.
 enum TSessionType { sPrivateCookie, sPrivateAuth, sGlobal };
@@ -16,11 +17,13 @@ enum TSessionVisibility { ThisApplication, AllApplications };
 
 inline constexpr const char* kDefaultSessionKey = "3C91F0D27A5B6E84C0D9A1B2E7F46385";
 
+class THttpEngine;
+
 class TSessionProperties {
  public:
   // Defaults: SessionName "Default", the default key, AllApplications, sPrivateCookie,
-  // file-based.
-  TSessionProperties();
+  // file-based. `engine` is the engine that holds these settings, if any.
+  explicit TSessionProperties(THttpEngine* engine = nullptr);
   TSessionProperties(const TSessionProperties&) = delete;
   TSessionProperties& operator=(const TSessionProperties&) = delete;
 
@@ -36,8 +39,11 @@ class TSessionProperties {
   void SetEncryptionKey(const std::string& value);
 
  private:
-  // The current engine's settings when they belong to another engine, else null.
-  TSessionProperties* MirrorTarget() const;
+  // Applies a write to the settings of each mirror target whose value `differs`.
+  template <class Differs, class Write>
+  void Mirror(Differs differs, Write write);
+
+  THttpEngine* engine_;
 
   std::string session_name_ = "Default";
   TSessionType session_type_ = sPrivateCookie;
@@ -47,10 +53,10 @@ class TSessionProperties {
 };
 
 // Which request kinds the engine accepts. Put gates multipart/form-data bodies. Setters mirror
-// to the current engine's AllowedMethods like TSessionProperties.
+// to the AllowedMethods of the engine's mirror targets like TSessionProperties.
 class TAllowedMethods {
  public:
-  TAllowedMethods() = default;
+  explicit TAllowedMethods(THttpEngine* engine = nullptr) : engine_(engine) {}
   TAllowedMethods(const TAllowedMethods&) = delete;
   TAllowedMethods& operator=(const TAllowedMethods&) = delete;
 
@@ -62,7 +68,10 @@ class TAllowedMethods {
   void SetPut(bool value);
 
  private:
-  TAllowedMethods* MirrorTarget() const;
+  template <class Differs, class Write>
+  void Mirror(Differs differs, Write write);
+
+  THttpEngine* engine_;
 
   bool get_ = true;
   bool post_ = true;

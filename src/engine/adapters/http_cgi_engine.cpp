@@ -30,7 +30,7 @@ bool IsHttpToken(const std::string& name) {
 
 void THttpCGIEngine::SetCGIAutoTerminate(bool value) {
   cgi_auto_terminate_ = value;
-  Mirror([&](THttpEngine& other) {
+  ForEachMirrorTarget([&](THttpEngine& other) {
     if (auto* cgi = dynamic_cast<THttpCGIEngine*>(&other)) cgi->SetCGIAutoTerminate(value);
   });
 }
