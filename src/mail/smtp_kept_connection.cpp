@@ -39,8 +39,7 @@ bool KeptSmtpConnectionsAllowed() {
 std::unique_ptr<TKeptSmtpConnection> TakeKeptSmtpConnection(const std::string& key) {
   std::unique_ptr<TKeptSmtpConnection> connection = std::move(kept);
   if (!connection || connection->key != key) return nullptr;
-  if (MonotonicNow() - connection->idle_since > kKeptConnectionIdleLimit)
-    return nullptr;
+  if (MonotonicNow() - connection->idle_since > kKeptConnectionIdleLimit) return nullptr;
   if (!LooksOpen(connection->socket)) return nullptr;
   return connection;
 }

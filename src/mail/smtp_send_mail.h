@@ -126,7 +126,6 @@ class TSmtpSendMail : public TTCPClient {
   const std::string& LastReplyText() const { return reply_text_; }
 
  private:
-
   bool OpenSession();
   // Clears the reply, the received bytes and the failure of an earlier dialogue.
   void ResetDialogue();

@@ -107,8 +107,7 @@ TTlsSession::~TTlsSession() {
   if (context_) api_->SSL_CTX_free(context_);
 }
 
-bool TTlsSession::Handshake(int fd, const std::string& host, bool verify,
-                            TMonotonicTime deadline) {
+bool TTlsSession::Handshake(int fd, const std::string& host, bool verify, TMonotonicTime deadline) {
   fd_ = fd;
   std::string load_error;
   api_ = LoadOpenSsl(load_error);

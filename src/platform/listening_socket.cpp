@@ -27,7 +27,8 @@ enum class Listener { kLive, kNobody, kUnknown };
 // queue is full) the connect would wait; nobody when it is refused. `reason` says why it is
 // unknown otherwise (no permission to connect, say).
 Listener Probe(const sockaddr* address, socklen_t size, std::string& reason) {
-  const TFileDescriptor fd(socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const TFileDescriptor fd(
+      socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd) {
     reason = std::strerror(errno);
     return Listener::kUnknown;
@@ -190,8 +191,9 @@ TAcceptResult AcceptConnection(int listen_fd, TFileDescriptor& connection, TNetw
   connection.Reset(
       accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer.storage), &size, SOCK_CLOEXEC));
   if (!connection) {
-    return errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED ? TAcceptResult::kLost
-                                                                            : TAcceptResult::kFailed;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED
+               ? TAcceptResult::kLost
+               : TAcceptResult::kFailed;
   }
   peer.length = size;
   return TAcceptResult::kTaken;

@@ -54,7 +54,7 @@ class TListeningSocket {
   bool OpenUnixLocked(const std::string& path, const std::string& group, std::string& error);
 
   TFileDescriptor fd_;
-  std::string path_;       // the unix socket's path while it names this socket
+  std::string path_;          // the unix socket's path while it names this socket
   std::uint64_t device_ = 0;  // the path's file, to recognise it at Withdraw
   std::uint64_t inode_ = 0;
 };

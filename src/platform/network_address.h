@@ -63,13 +63,13 @@ struct TNetworkAddress {
 // Why a name could not be resolved, sorted as the resolver reports it.
 enum class TResolveFailure {
   kNone,
-  kNoName,     // no such host
-  kTryAgain,   // a temporary failure of the name service
-  kFail,       // a permanent failure of the name service
-  kNoData,     // the host has no address (of the family asked for)
-  kFamily,     // the family is not supported
-  kMemory,     // out of memory
-  kSystem,     // a system error: see system_error (an errno value, 0 when unknown)
+  kNoName,    // no such host
+  kTryAgain,  // a temporary failure of the name service
+  kFail,      // a permanent failure of the name service
+  kNoData,    // the host has no address (of the family asked for)
+  kFamily,    // the family is not supported
+  kMemory,    // out of memory
+  kSystem,    // a system error: see system_error (an errno value, 0 when unknown)
   kOther,
 };
 

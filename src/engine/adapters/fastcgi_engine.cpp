@@ -116,8 +116,7 @@ bool Readable(int fd) {
 void WaitForStop(int stop_fd) {
   int error = 0;
   while (stop_fd >= 0 && !TStopSignals::StopRequested() &&
-         WaitForEitherReadable(stop_fd, -1, -1, error) == TWaitResult::kFailed &&
-         error == EINTR) {
+         WaitForEitherReadable(stop_fd, -1, -1, error) == TWaitResult::kFailed && error == EINTR) {
   }
 }
 
@@ -172,8 +171,7 @@ class TAcceptor {
       // A kept connection (the web server's keep-conn) brings its next request on the same
       // descriptor, within the parameters' limit like a new one: an idle one is closed.
       if (connection.IsOpen()) {
-        const Work work = WaitForWork(connection.Fd(), stop_fd_,
-                                      MonotonicNow() + limits_.Params);
+        const Work work = WaitForWork(connection.Fd(), stop_fd_, MonotonicNow() + limits_.Params);
         if (work == Work::kReady) return true;
         if (work == Work::kIdle) connection.Close();
         if (work == Work::kFailed) return false;
