@@ -14,7 +14,8 @@
 
 namespace {
 
-// Closes the socket in `fd` (its owner closes it as it goes) and leaves INVALID_SOCKET there.
+// Closes the socket in `fd` (a TFileDescriptor takes it and closes it) and leaves INVALID_SOCKET
+// there.
 void CloseSocket(int& fd) {
   TFileDescriptor owner(std::exchange(fd, INVALID_SOCKET));
 }
