@@ -1,10 +1,7 @@
 #include "mail/greeting_name.h"
 
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "common/text_compare.h"
+#include "platform/network_address.h"
 
 namespace {
 
@@ -26,18 +23,9 @@ bool HasDot(const std::string& name) {
 }
 
 std::string LookUpMachineName() {
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0) return std::string();
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_flags = AI_CANONNAME;
-  addrinfo* found = nullptr;
-  std::string name;
-  if (getaddrinfo(host, nullptr, &hints, &found) == 0 && found != nullptr) {
-    if (found->ai_canonname != nullptr) name = DomainCharacters(found->ai_canonname);
-    freeaddrinfo(found);
-  }
-  return HasDot(name) ? name : DomainCharacters(host);
+  const TMachineNames names = LookUpMachineNames();
+  const std::string name = DomainCharacters(names.canonical);
+  return HasDot(name) ? name : DomainCharacters(names.host);
 }
 
 }  // namespace

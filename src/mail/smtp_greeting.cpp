@@ -18,7 +18,7 @@ constexpr std::chrono::seconds kProbeWait{5};
 bool TSmtpSendMail::ReadGreeting() {
   // With SMTP_Security=tls the handshake is done: the greeting comes inside TLS.
   if (tls_) return ReadReply();
-  const Clock::time_point until = std::min(Clock::now() + kGreetingWait, deadline_);
+  const TMonotonicTime until = std::min(MonotonicNow() + kGreetingWait, deadline_);
   if (ReadReply(until, false)) return true;
   // A server that hung up, or a time limit shorter than the wait, keeps its own failure.
   if (socket_ == INVALID_SOCKET || until == deadline_) {
@@ -36,7 +36,7 @@ bool TSmtpSendMail::PortSpeaksTls() {
   // A handshake without certificate check: only whether the server answers in TLS matters. A
   // server that is merely slow gets bytes it will refuse, but the session is given up anyway.
   TTlsSession probe;
-  const Clock::time_point until = std::min(Clock::now() + kProbeWait, deadline_);
+  const TMonotonicTime until = std::min(MonotonicNow() + kProbeWait, deadline_);
   const bool answered = probe.Handshake(socket_, RemoteHost, false, until);
   return answered || probe.PeerSpokeTls();
 }

@@ -1,12 +1,9 @@
 #include "mail/smtp_kept_connection.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 
 #include "mail/tls_session.h"
+#include "platform/socket_io.h"
 
 namespace {
 
@@ -16,13 +13,8 @@ thread_local std::unique_ptr<TKeptSmtpConnection> kept;
 // True when the server has neither closed the connection nor sent anything since the last
 // reply: an idle SMTP server speaks only when asked, so bytes waiting here are a farewell
 // ("421 ... timeout") or garbage, and either ends the connection's use.
-bool LooksOpen(int socket) {
-  char byte;
-  ssize_t n;
-  do {
-    n = recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+bool LooksOpen(const TFileDescriptor& socket) {
+  return NothingToReceive(socket.Get());
 }
 
 }  // namespace
@@ -30,10 +22,10 @@ bool LooksOpen(int socket) {
 TKeptSmtpConnection::TKeptSmtpConnection() = default;
 
 TKeptSmtpConnection::~TKeptSmtpConnection() {
-  if (socket < 0) return;
+  // The close notice goes before the socket closes (the member goes after this body).
+  if (!socket) return;
   if (tls) tls->Shutdown();
   tls.reset();
-  close(socket);
 }
 
 void AllowKeptSmtpConnections(bool allowed) {
@@ -47,8 +39,7 @@ bool KeptSmtpConnectionsAllowed() {
 std::unique_ptr<TKeptSmtpConnection> TakeKeptSmtpConnection(const std::string& key) {
   std::unique_ptr<TKeptSmtpConnection> connection = std::move(kept);
   if (!connection || connection->key != key) return nullptr;
-  if (std::chrono::steady_clock::now() - connection->idle_since > kKeptConnectionIdleLimit)
-    return nullptr;
+  if (MonotonicNow() - connection->idle_since > kKeptConnectionIdleLimit) return nullptr;
   if (!LooksOpen(connection->socket)) return nullptr;
   return connection;
 }

@@ -4,6 +4,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/clock.h"
+#include "platform/file_descriptor.h"
+
 class TTlsSession;
 
 // The SMTP connection a resident process keeps between submissions: at most one per thread,
@@ -17,10 +20,10 @@ class TTlsSession;
 // and gives nothing. Everything here belongs to the calling thread: a kept socket is never used
 // on another thread, and the thread's end closes what it still holds.
 struct TKeptSmtpConnection {
-  int socket = -1;
+  TFileDescriptor socket;
   std::unique_ptr<TTlsSession> tls;  // the session over `socket` when TLS is on
   std::string key;
-  std::chrono::steady_clock::time_point idle_since;
+  TMonotonicTime idle_since;
 
   TKeptSmtpConnection();
   // Closes the socket (after TLS's close notice when TLS is on); never throws.

@@ -1,7 +1,5 @@
 #include "mail/smtp_login.h"
 
-#include <netinet/in.h>
-
 #include "common/text_compare.h"
 #include "mail/mime_encoding.h"
 
@@ -62,17 +60,8 @@ std::string AuthPlainToken(std::string_view user, std::string_view password) {
 }
 
 bool IsLoopbackAddress(const sockaddr* address) {
-  if (address == nullptr) return false;
-  if (address->sa_family == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
-    return (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
-  }
-  if (address->sa_family == AF_INET6) {
-    const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-    if (IN6_IS_ADDR_LOOPBACK(&a)) return true;
-    return IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127;
-  }
-  return false;
+  const std::optional<TIpAddress> ip = TIpAddress::Of(address);
+  return ip && ip->IsLoopback();
 }
 
 bool PasswordMayTravel(bool encrypted, const sockaddr* peer) {

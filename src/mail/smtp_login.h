@@ -1,9 +1,9 @@
 #pragma once
 
-#include <sys/socket.h>
-
 #include <string>
 #include <string_view>
+
+#include "platform/network_address.h"
 
 // The pieces of the extended SMTP dialogue that need no socket: what an EHLO reply offers, the
 // AUTH PLAIN and LOGIN tokens, and the rule for when a password may be sent.

@@ -1,15 +1,13 @@
 // The sender's extended dialogue: EHLO, TLS (implicit or STARTTLS) and the login. The plain
 // dialogue stays in smtp_send_mail.cpp and is untouched by anything here when Security holds its
 // defaults.
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include "common/text_compare.h"
 #include "mail/mime_encoding.h"
 #include "mail/smtp_login.h"
 #include "mail/smtp_send_mail.h"
 #include "mail/tls_session.h"
 #include "mail/winsock_errors.h"
+#include "platform/socket_io.h"
 
 namespace {
 
@@ -68,10 +66,9 @@ bool TSmtpSendMail::StartTlsSession() {
 }
 
 bool TSmtpSendMail::Login(const TEhloOffer& offer) {
-  sockaddr_storage peer{};
-  socklen_t length = sizeof peer;
-  const bool known = getpeername(socket_, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
-  if (!PasswordMayTravel(tls_ != nullptr, known ? reinterpret_cast<sockaddr*>(&peer) : nullptr)) {
+  TNetworkAddress peer;
+  const bool known = PeerAddress(socket_, peer);
+  if (!PasswordMayTravel(tls_ != nullptr, known ? peer.Get() : nullptr)) {
     failure_text_ = kPlainPasswordRefused;
     return false;
   }

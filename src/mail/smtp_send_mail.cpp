@@ -1,8 +1,5 @@
 #include "mail/smtp_send_mail.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "common/text_compare.h"
@@ -20,18 +17,13 @@
 #include "mail/well_formed_header.h"
 #include "mail/winsock_errors.h"
 #include "platform/message_pump.h"
+#include "platform/socket_io.h"
 
 namespace {
 
 constexpr std::chrono::seconds kConnectWait{20};
 // The longest a kept connection may take to answer RSET before a fresh one is opened instead.
 constexpr std::chrono::seconds kResetWait{5};
-// Milliseconds from now to `until`, at least 0.
-int MillisecondsUntil(std::chrono::steady_clock::time_point until) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      until - std::chrono::steady_clock::now());
-  return static_cast<int>(std::clamp<long long>(left.count(), 0, 24 * 3600 * 1000));
-}
 
 }  // namespace
 
@@ -76,7 +68,7 @@ bool TSmtpSendMail::SendMail(int timeout_seconds) {
   message_.clear();
   // One limit for the whole dialogue: a server that answers each command just in time must not
   // hold the caller for many multiples of it.
-  deadline_ = Clock::now() + std::chrono::seconds(std::max(timeout_seconds, 0));
+  deadline_ = MonotonicNow() + std::chrono::seconds(std::max(timeout_seconds, 0));
   send_deadline_ = deadline_;
   ResetDialogue();
   // A connection left over from an earlier call must not carry this dialogue.
@@ -145,9 +137,9 @@ bool TSmtpSendMail::KeepSession() {
   if (!received_.empty() || LastError() != 0 || state_ != kSocketConnected) return false;
   auto kept = std::make_unique<TKeptSmtpConnection>();
   kept->key = KeptConnectionKey();
-  kept->socket = ReleaseConnection();
+  kept->socket.Reset(ReleaseConnection());
   kept->tls = std::move(tls_);
-  kept->idle_since = Clock::now();
+  kept->idle_since = MonotonicNow();
   KeepSmtpConnection(std::move(kept));
   return true;
 }
@@ -155,13 +147,12 @@ bool TSmtpSendMail::KeepSession() {
 bool TSmtpSendMail::ResumeKeptSession() {
   std::unique_ptr<TKeptSmtpConnection> kept = TakeKeptSmtpConnection(KeptConnectionKey());
   if (!kept) return false;
-  AdoptConnection(kept->socket);
-  kept->socket = INVALID_SOCKET;
+  AdoptConnection(kept->socket.Release());
   tls_ = std::move(kept->tls);
   logged_in_ = !Security.User.empty();
   // RSET starts the next mail from a clean state; a server that has gone away shows here, within
   // a short wait, leaving the rest of the time to a fresh connection.
-  if (SendText("RSET\r\n") && ReadReply(std::min(deadline_, Clock::now() + kResetWait), true) &&
+  if (SendText("RSET\r\n") && ReadReply(std::min(deadline_, MonotonicNow() + kResetWait), true) &&
       reply_code_ == 250)
     return true;
   CloseConnection();
@@ -230,27 +221,26 @@ bool TSmtpSendMail::OpenSession() {
 }
 
 bool TSmtpSendMail::WaitForConnection() {
-  const Clock::time_point until = std::min(Clock::now() + kConnectWait, deadline_);
+  const TMonotonicTime until = std::min(MonotonicNow() + kConnectWait, deadline_);
   // Each address gets an equal share of what is left of the wait, so one that never answers
   // (a host whose IPv6 route goes nowhere) leaves time for the next.
   size_t left = AddressesLeft();
-  Clock::time_point attempt_until = Clock::now() + (until - Clock::now()) / (left + 1);
+  TMonotonicTime attempt_until = MonotonicNow() + (until - MonotonicNow()) / (left + 1);
   // A failed connect of the last address ends the wait at once: waiting longer cannot help.
-  while (state_ == kSocketConnecting && LastError() == 0 && Clock::now() < until) {
+  while (state_ == kSocketConnecting && LastError() == 0 && MonotonicNow() < until) {
     if (AddressesLeft() != left) {  // the client moved on after a refusal
       left = AddressesLeft();
-      attempt_until = Clock::now() + (until - Clock::now()) / (left + 1);
+      attempt_until = MonotonicNow() + (until - MonotonicNow()) / (left + 1);
     }
-    if (left > 0 && Clock::now() >= attempt_until) {
+    if (left > 0 && MonotonicNow() >= attempt_until) {
       if (!ConnectNextAddress()) break;
       continue;
     }
     const int wait = MillisecondsUntil(left > 0 ? attempt_until : until);
-    const auto before = Clock::now();
-    if (ProcessMessages(wait) == 0 && Clock::now() - before < std::chrono::milliseconds(1)) {
+    const auto before = MonotonicNow();
+    if (ProcessMessages(wait) == 0 && MonotonicNow() - before < std::chrono::milliseconds(1)) {
       // Nothing is registered to wait on (the pump returned at once): wait on the socket itself.
-      pollfd p{socket_, POLLOUT, 0};
-      poll(&p, 1, std::min(wait, 100));
+      WaitForSocket(socket_, TSocketWait::kWritable, std::min(wait, 100));
     }
   }
   if (state_ == kSocketConnected) return true;
@@ -262,7 +252,7 @@ std::string TSmtpSendMail::GreetingHost() const {
   return HeloName.empty() ? MachineName() : HeloName;
 }
 
-bool TSmtpSendMail::ReadReply(Clock::time_point until, bool close_on_timeout) {
+bool TSmtpSendMail::ReadReply(TMonotonicTime until, bool close_on_timeout) {
   reply_text_.clear();
   reply_code_ = -1;
   SetLastError(0);
@@ -284,13 +274,12 @@ bool TSmtpSendMail::ReadReply(Clock::time_point until, bool close_on_timeout) {
       received_ += got;
       continue;
     }
-    if (closed || Clock::now() >= until) break;
+    if (closed || MonotonicNow() >= until) break;
     const int wait = MillisecondsUntil(until);
-    const auto before = Clock::now();
-    if (ProcessMessages(wait) == 0 && Clock::now() - before < std::chrono::milliseconds(1) &&
+    const auto before = MonotonicNow();
+    if (ProcessMessages(wait) == 0 && MonotonicNow() - before < std::chrono::milliseconds(1) &&
         socket_ != INVALID_SOCKET) {
-      pollfd p{socket_, POLLIN, 0};
-      poll(&p, 1, std::min(wait, 100));
+      WaitForSocket(socket_, TSocketWait::kReadable, std::min(wait, 100));
     }
   }
   // No complete reply: what arrived of one is kept as its text.
@@ -355,7 +344,7 @@ bool TSmtpSendMail::SendMessage() {
     }
   }
   HeaderFrame frame;
-  frame.date = RfcDate(std::chrono::system_clock::now());
+  frame.date = RfcDate(WallClockNow());
   frame.message_id = NewMessageId(GreetingHost());
   if (!Trim(ReplyTo).empty()) {
     frame.reply_to = FormatAddressListForHeader(OneLine(ReplyTo));

@@ -8,6 +8,7 @@
 #include "common/smtp_security_settings.h"
 #include "common/string_list.h"
 #include "mail/tcp_client.h"
+#include "platform/clock.h"
 
 class TTlsSession;
 class TSmtpDataWriter;
@@ -125,8 +126,6 @@ class TSmtpSendMail : public TTCPClient {
   const std::string& LastReplyText() const { return reply_text_; }
 
  private:
-  using Clock = std::chrono::steady_clock;
-
   bool OpenSession();
   // Clears the reply, the received bytes and the failure of an earlier dialogue.
   void ResetDialogue();
@@ -151,7 +150,7 @@ class TSmtpSendMail : public TTCPClient {
   // up (10054); the connection is closed then, unless the wait for `until` ran out and
   // `close_on_timeout` is false.
   bool ReadReply() { return ReadReply(deadline_, true); }
-  bool ReadReply(Clock::time_point until, bool close_on_timeout);
+  bool ReadReply(TMonotonicTime until, bool close_on_timeout);
   // Reads the server's greeting (smtp_greeting.cpp).
   bool ReadGreeting();
   // True when the silent server answers a TLS handshake (smtp_greeting.cpp).
@@ -179,7 +178,7 @@ class TSmtpSendMail : public TTCPClient {
   void ExplainRefusedSender();
 
   std::string message_;  // the message buffer that WriteBody appends to
-  Clock::time_point deadline_{};
+  TMonotonicTime deadline_{};
   int reply_code_ = -1;
   std::string reply_text_;
   std::string received_;              // bytes received beyond the last complete reply

@@ -1,53 +1,23 @@
 #include "mail/tcp_client.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "common/exception.h"
 #include "mail/winsock_errors.h"
 #include "platform/message_pump.h"
+#include "platform/socket_io.h"
 
 namespace {
 
-// The protocol name used for the services database; the well-known numbers do without
-// /etc/protocols, so a minimal system still resolves "smtp".
-std::string ProtocolName(int protocol, int& error) {
-  error = 0;
-  if (protocol == IPPROTO_TCP) return "tcp";
-  if (protocol == IPPROTO_UDP) return "udp";
-  if (protocol == 0) return "ip";
-  protoent entry{};
-  protoent* result = nullptr;
-  std::vector<char> buffer(1024);
-  if (getprotobynumber_r(protocol, &entry, buffer.data(), buffer.size(), &result) != 0 ||
-      result == nullptr) {
-    error = WSAEPROTONOSUPPORT;
-    return "";
-  }
-  return result->p_name;
-}
-
-// Looks `port` up in the services database; returns the port in host order, or -1.
-int ServicePort(const std::string& port, const std::string& protocol) {
-  servent entry{};
-  servent* result = nullptr;
-  std::vector<char> buffer(1024);
-  if (getservbyname_r(port.c_str(), protocol.c_str(), &entry, buffer.data(), buffer.size(),
-                      &result) != 0 ||
-      result == nullptr)
-    return -1;
-  return ntohs(static_cast<uint16_t>(result->s_port));
+// Closes the socket in `fd` (a TFileDescriptor takes it and closes it) and leaves INVALID_SOCKET
+// there.
+void CloseSocket(int& fd) {
+  TFileDescriptor owner(std::exchange(fd, INVALID_SOCKET));
 }
 
 }  // namespace
@@ -59,7 +29,7 @@ TCustomCGISocket::TCustomCGISocket() {
   version_ = "1.1";
   description_ = "BSD sockets";
   system_status_ = "Running";
-  max_sockets_ = static_cast<int>(sysconf(_SC_OPEN_MAX));
+  max_sockets_ = OpenDescriptorLimit();
   max_datagram_ = 65507;
   state_ = kSocketIdle;
 }
@@ -67,16 +37,14 @@ TCustomCGISocket::TCustomCGISocket() {
 TCustomCGISocket::~TCustomCGISocket() {
   if (socket_ != INVALID_SOCKET) {
     AsyncSelect(socket_, 0, nullptr);
-    close(socket_);
-    socket_ = INVALID_SOCKET;
+    CloseSocket(socket_);
   }
 }
 
 bool TCustomCGISocket::ResolvePort(const std::string& port, int& port_number) {
-  int error = 0;
-  const std::string protocol = ProtocolName(protocol_, error);
-  if (error) {
-    SocketError(error);
+  const std::string protocol = ProtocolName(protocol_);
+  if (protocol.empty()) {
+    SocketError(WSAEPROTONOSUPPORT);
     return false;
   }
 
@@ -101,23 +69,6 @@ bool TCustomCGISocket::ResolvePort(const std::string& port, int& port_number) {
   return true;
 }
 
-namespace {
-
-// Looks `host` up for a stream socket of `family` (AF_UNSPEC: IPv6 and IPv4). Returns 0 with the
-// list in `found` (for freeaddrinfo), or the WinSock code of the failure. No AI_ADDRCONFIG: it
-// would hide ::1 on a machine whose only IPv6 address is the loopback's.
-int LookUpHost(const std::string& host, int family, addrinfo** found) {
-  addrinfo hints{};
-  hints.ai_family = family;
-  hints.ai_socktype = SOCK_STREAM;
-  errno = 0;
-  const int result = host.empty() ? EAI_NONAME : getaddrinfo(host.c_str(), nullptr, &hints, found);
-  if (result == 0 && *found != nullptr) return 0;
-  return WinSockErrorFromResolver(result != 0 ? result : EAI_NONAME, errno);
-}
-
-}  // namespace
-
 bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string& port,
                                       sockaddr_in& address) {
   std::memset(&address, 0, sizeof address);
@@ -125,19 +76,21 @@ bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string
   int port_number = 0;
   if (!ResolvePort(port, port_number)) return false;
   address.sin_port = htons(static_cast<uint16_t>(port_number));
-
-  const in_addr_t dotted = inet_addr(host.c_str());
-  if (dotted != INADDR_NONE) {
-    address.sin_addr.s_addr = dotted;
-    return true;
+  if (const std::optional<in_addr> dotted = DottedIpv4(host)) {
+    address.sin_addr = *dotted;
+  } else {
+    std::vector<TNetworkAddress> found;
+    TResolveError error;
+    if (!ResolveHost(host, true, found, error)) {
+      SocketError(WinSockErrorFromResolver(error));
+      return false;
+    }
+    if (found.empty()) {
+      SocketError(WSAHOST_NOT_FOUND);
+      return false;
+    }
+    address.sin_addr = reinterpret_cast<const sockaddr_in*>(found.front().Get())->sin_addr;
   }
-  addrinfo* found = nullptr;
-  if (const int error = LookUpHost(host, AF_INET, &found); error != 0) {
-    SocketError(error);
-    return false;
-  }
-  address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-  freeaddrinfo(found);
   return true;
 }
 
@@ -146,26 +99,12 @@ bool TCustomCGISocket::ResolveAddresses(const std::string& host, const std::stri
   addresses.clear();
   int port_number = 0;
   if (!ResolvePort(port, port_number)) return false;
-  addrinfo* found = nullptr;
-  if (const int error = LookUpHost(host, AF_UNSPEC, &found); error != 0) {
-    SocketError(error);
+  TResolveError error;
+  if (!ResolveHost(host, false, addresses, error)) {
+    SocketError(WinSockErrorFromResolver(error));
     return false;
   }
-  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) ||
-        a->ai_addrlen > sizeof(sockaddr_storage))
-      continue;
-    TSocketAddress address;
-    std::memcpy(&address.storage, a->ai_addr, a->ai_addrlen);
-    address.length = a->ai_addrlen;
-    const uint16_t network_port = htons(static_cast<uint16_t>(port_number));
-    if (a->ai_family == AF_INET)
-      reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port = network_port;
-    else
-      reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = network_port;
-    addresses.push_back(address);
-  }
-  freeaddrinfo(found);
+  for (TSocketAddress& address : addresses) address.SetPort(static_cast<uint16_t>(port_number));
   if (addresses.empty()) {
     SocketError(WSANO_DATA);
     return false;
@@ -176,35 +115,32 @@ bool TCustomCGISocket::ResolveAddresses(const std::string& host, const std::stri
 void TCustomCGISocket::CloseGracefully(int& socket) {
   if (socket == INVALID_SOCKET) return;
   AsyncSelect(socket, 0, nullptr);
-  if (shutdown(socket, SHUT_WR) != 0 && errno != ENOTCONN)
-    SocketError(WinSockErrorFromErrno(errno));
+  if (const int error = ShutdownSending(socket); error != 0 && error != ENOTCONN)
+    SocketError(WinSockErrorFromErrno(error));
   // Drop what the peer had already sent; waiting for it to close would let a silent peer hold
   // the caller, so only what is there now is read.
   for (;;) {
-    const ssize_t n = recv(socket, receive_buffer_, sizeof receive_buffer_, MSG_DONTWAIT);
+    int error = 0;
+    const long n = ReceiveSome(socket, receive_buffer_, sizeof receive_buffer_, error);
     if (n > 0) continue;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != ENOTCONN && errno != ECONNRESET)
-      SocketError(WinSockErrorFromErrno(errno));
+    if (n < 0 && error != EAGAIN && error != ENOTCONN && error != ECONNRESET)
+      SocketError(WinSockErrorFromErrno(error));
     break;
   }
-  close(socket);
-  socket = INVALID_SOCKET;
+  CloseSocket(socket);
 }
 
 std::string TCustomCGISocket::ReceiveText(int socket, bool* peer_closed) {
   if (peer_closed) *peer_closed = false;
-  ssize_t n;
-  do {
-    n = recv(socket, receive_buffer_, sizeof receive_buffer_, MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
+  int error = 0;
+  const long n = ReceiveSome(socket, receive_buffer_, sizeof receive_buffer_, error);
   if (n > 0) return std::string(receive_buffer_, static_cast<size_t>(n));
   if (n == 0) {
     if (peer_closed) *peer_closed = true;
     return "";
   }
-  if (errno != EAGAIN) {
-    SocketError(WinSockErrorFromErrno(errno));
+  if (error != EAGAIN) {
+    SocketError(WinSockErrorFromErrno(error));
     if (peer_closed) *peer_closed = true;
   }
   return "";
@@ -219,22 +155,21 @@ std::string TCustomCGISocket::ErrorText() const {
   return WinSockErrorText(last_error_);
 }
 
-bool TCustomCGISocket::SendBuffer(int socket, const std::string& text, int flags) {
+bool TCustomCGISocket::SendBuffer(int socket, const std::string& text) {
   size_t sent = 0;
   int retries = 0;
   while (sent < text.size()) {
-    const ssize_t n =
-        send(socket, text.data() + sent, text.size() - sent, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+    int error = 0;
+    const long n = SendSome(socket, text.data() + sent, text.size() - sent, error);
     if (n >= 0) {
       sent += static_cast<size_t>(n);
       continue;
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) {
-      SocketError(WinSockErrorFromErrno(errno));
+    if (error != EAGAIN) {
+      SocketError(WinSockErrorFromErrno(error));
       return false;
     }
-    const auto now = std::chrono::steady_clock::now();
+    const TMonotonicTime now = MonotonicNow();
     if (++retries > send_retry_limit_ || now >= send_deadline_) {
       // The peer has taken nothing for the whole retry budget, or the caller's time is up: give
       // up instead of stalling.
@@ -245,9 +180,7 @@ bool TCustomCGISocket::SendBuffer(int socket, const std::string& text, int flags
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(send_deadline_ - now).count();
     const int wait = static_cast<int>(std::clamp<long long>(left, 1, 20));
-    pollfd p{socket, POLLOUT, 0};
-    while (poll(&p, 1, wait) < 0 && errno == EINTR) {
-    }
+    WaitForSocket(socket, TSocketWait::kWritable, wait);
   }
   return true;
 }
@@ -280,37 +213,26 @@ void TTCPClient::ConnectTo(std::vector<TSocketAddress> addresses) {
 bool TTCPClient::StartNextConnect() {
   while (next_address_ < addresses_.size()) {
     const TSocketAddress& address = addresses_[next_address_++];
-    const int fd =
-        socket(address.storage.ss_family, socket_type_ | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      SocketError(WinSockErrorFromErrno(errno));
+    int error = 0;
+    TFileDescriptor fd = OpenStreamSocket(address.Family(), error);
+    if (!fd) {
+      SocketError(WinSockErrorFromErrno(error));
       continue;
     }
-    AsyncSelect(fd, FD_READ | FD_CONNECT | FD_CLOSE,
-                [this](int s, unsigned event, int error) { HandleSocketEvent(s, event, error); });
-    const int on = 1;
+    AsyncSelect(fd.Get(), FD_READ | FD_CONNECT | FD_CLOSE,
+                [this](int s, unsigned event, int e) { HandleSocketEvent(s, event, e); });
     // Nagle's algorithm would hold a short last write (the end of a command or of the data) until
     // the server's delayed acknowledgement; every write here is a complete unit.
-    if (setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0 ||
-        (socket_type_ == SOCK_STREAM &&
-         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)) {
-      SocketError(WinSockErrorFromErrno(errno));
-      AsyncSelect(fd, 0, nullptr);
-      close(fd);
+    error = SetInlineUrgentNoDelay(fd.Get(), socket_type_ == SOCK_STREAM);
+    // An address of a family this machine cannot reach fails at its connect at once: the next
+    // may work.
+    if (error == 0) error = StartConnect(fd.Get(), address);
+    if (error != 0) {
+      SocketError(WinSockErrorFromErrno(error));
+      AsyncSelect(fd.Get(), 0, nullptr);
       continue;
     }
-    int result;
-    do {
-      result = connect(fd, address.Get(), address.length);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0 && errno != EINPROGRESS && errno != EAGAIN) {
-      // An address of a family this machine cannot reach fails here at once: the next may work.
-      SocketError(WinSockErrorFromErrno(errno));
-      AsyncSelect(fd, 0, nullptr);
-      close(fd);
-      continue;
-    }
-    socket_ = fd;
+    socket_ = fd.Release();
     state_ = kSocketConnecting;
     // The failures of earlier addresses are over; this attempt starts clean.
     SetLastError(0);
@@ -323,8 +245,7 @@ bool TTCPClient::StartNextConnect() {
 void TTCPClient::AbandonAttempt() {
   if (socket_ == INVALID_SOCKET) return;
   AsyncSelect(socket_, 0, nullptr);
-  close(socket_);
-  socket_ = INVALID_SOCKET;
+  CloseSocket(socket_);
 }
 
 bool TTCPClient::ConnectNextAddress() {
@@ -365,7 +286,7 @@ bool TTCPClient::SendText(const std::string& text) {
     SocketError(WSAENOTCONN);
     return false;
   }
-  return SendBuffer(socket_, text, 0);
+  return SendBuffer(socket_, text);
 }
 
 void TTCPClient::HandleSocketEvent(int fd, unsigned event, int error) {

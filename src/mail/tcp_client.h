@@ -1,12 +1,11 @@
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/clock.h"
+#include "platform/network_address.h"
 
 // A small non-blocking TCP client over BSD sockets, in the shape of the WinSock component the
 // SMTP sender derives from.
@@ -49,11 +48,7 @@ class TCustomCGISocket {
   bool ResolveAddress(const std::string& host, const std::string& port, sockaddr_in& address);
 
   // One address of a host, of either family.
-  struct TSocketAddress {
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-    const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&storage); }
-  };
+  using TSocketAddress = TNetworkAddress;
   // Resolves `host` into every address getaddrinfo gives for it, IPv6 and IPv4 in the resolver's
   // order (a numeric address of either family without a look-up), and `port` as ResolveAddress
   // does. Returns false after recording the same errors as ResolveAddress; throws as it does.
@@ -94,18 +89,17 @@ class TCustomCGISocket {
   TSocketErrorEvent OnError;
 
  protected:
-  // Sends all of `text` on `socket` with `flags`. "Would block" is retried, each retry waiting up
+  // Sends all of `text` on `socket`. "Would block" is retried, each retry waiting up
   // to 20 ms in poll() for room, at most SendRetryLimit() retries (about 30 seconds for a stalled
   // peer) and never past send_deadline_; then the send gives up and records 10060 "Connection
   // timed out". Any other failure is recorded at once. Returns true when every byte was handed to
   // the kernel; an empty text sends nothing and succeeds.
-  bool SendBuffer(int socket, const std::string& text, int flags);
+  bool SendBuffer(int socket, const std::string& text);
   // Retries allowed on "would block"; a test may lower it.
   int send_retry_limit_ = 1500;
   // The moment after which a stalled send gives up whatever retries are left: a caller with an
   // overall time limit (the SMTP sender) sets it; the default never comes.
-  std::chrono::steady_clock::time_point send_deadline_ =
-      std::chrono::steady_clock::time_point::max();
+  TMonotonicTime send_deadline_ = TMonotonicTime::max();
 
   int protocol_ = 0;
   int socket_type_ = 3;
@@ -148,7 +142,7 @@ class TTCPClient : public TCustomCGISocket {
   size_t AddressesLeft() const { return addresses_.size() - next_address_; }
   // Closes the connection gracefully when there is one (state 2 or 4); the state becomes 1.
   void Disconnect();
-  // Sends the whole text on the connection (SendBuffer with flags 0). Returns false when it could
+  // Sends the whole text on the connection (SendBuffer). Returns false when it could
   // not be sent completely (the error is recorded).
   virtual bool SendText(const std::string& text);
 

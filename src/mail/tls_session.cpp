@@ -1,9 +1,5 @@
 #include "mail/tls_session.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -12,19 +8,12 @@
 
 #include "mail/openssl_library.h"
 #include "mail/smtp_login.h"
+#include "platform/socket_io.h"
 
 namespace {
 
-int MillisecondsUntil(TTlsSession::Clock::time_point until) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(until - TTlsSession::Clock::now());
-  return static_cast<int>(std::clamp<long long>(left.count(), 0, 24 * 3600 * 1000));
-}
-
 bool IsIpAddress(const std::string& host) {
-  unsigned char buffer[sizeof(in6_addr)];
-  return inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
-         inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+  return TIpAddress::Parse(host).has_value();
 }
 
 // OpenSSL's functions inside its callbacks below: they only run once a handshake has loaded it.
@@ -54,25 +43,24 @@ int SocketOf(BIO* bio) {
 
 int SocketWrite(BIO* bio, const char* data, int length) {
   ClearRetryFlags(bio);
-  ssize_t n;
-  do {
-    n = send(SocketOf(bio), data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) SetRetry(bio, BIO_FLAGS_WRITE);
+  int error = 0;
+  const long n = SendSome(SocketOf(bio), data, static_cast<size_t>(length), error);
+  // OpenSSL reads errno for the reason of a failure (TTlsSession::Fail).
+  if (n < 0) errno = error;
+  if (n < 0 && error == EAGAIN) SetRetry(bio, BIO_FLAGS_WRITE);
   return static_cast<int>(n);
 }
 
 int SocketRead(BIO* bio, char* data, int length) {
   ClearRetryFlags(bio);
-  ssize_t n;
-  do {
-    n = recv(SocketOf(bio), data, static_cast<size_t>(length), MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
+  int error = 0;
+  const long n = ReceiveSome(SocketOf(bio), data, static_cast<size_t>(length), error);
+  if (n < 0) errno = error;
   // What the server sent first tells a TLS port from a plain one when the handshake fails.
   std::string& head = PeerOf(bio).head;
   if (n > 0 && head.size() < TTlsSession::kHeadLength)
     head.append(data, std::min(static_cast<size_t>(n), TTlsSession::kHeadLength - head.size()));
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) SetRetry(bio, BIO_FLAGS_READ);
+  if (n < 0 && error == EAGAIN) SetRetry(bio, BIO_FLAGS_READ);
   return static_cast<int>(n);
 }
 
@@ -119,8 +107,7 @@ TTlsSession::~TTlsSession() {
   if (context_) api_->SSL_CTX_free(context_);
 }
 
-bool TTlsSession::Handshake(int fd, const std::string& host, bool verify,
-                            Clock::time_point deadline) {
+bool TTlsSession::Handshake(int fd, const std::string& host, bool verify, TMonotonicTime deadline) {
   fd_ = fd;
   std::string load_error;
   api_ = LoadOpenSsl(load_error);
@@ -196,7 +183,7 @@ bool TTlsSession::PeerSpokeTls() const {
          peer_.head[1] == 3;
 }
 
-bool TTlsSession::Write(const std::string& text, Clock::time_point deadline) {
+bool TTlsSession::Write(const std::string& text, TMonotonicTime deadline) {
   if (ssl_ == nullptr) return false;
   size_t sent = 0;
   while (sent < text.size()) {
@@ -243,22 +230,23 @@ void TTlsSession::Shutdown() {
   api_->ERR_clear_error();
 }
 
-bool TTlsSession::WaitFor(int ssl_error, Clock::time_point deadline) {
-  pollfd p{fd_, static_cast<short>(ssl_error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
-  for (;;) {
-    const int wait = MillisecondsUntil(deadline);
-    if (wait <= 0) {
+bool TTlsSession::WaitFor(int ssl_error, TMonotonicTime deadline) {
+  const TSocketWait what =
+      ssl_error == SSL_ERROR_WANT_READ ? TSocketWait::kReadable : TSocketWait::kWritable;
+  int error = 0;
+  switch (MillisecondsUntil(deadline) <= 0 ? TWaitResult::kTimedOut
+                                           : WaitForSocketUntil(fd_, what, deadline, &error)) {
+    case TWaitResult::kReady:
+      return true;
+    case TWaitResult::kTimedOut:
       timed_out_ = true;
       return false;
-    }
-    const int result = poll(&p, 1, wait);
-    if (result > 0) return true;
-    if (result < 0 && errno != EINTR) {
-      error_text_ = "TLS error: ";
-      error_text_ += std::strerror(errno);
-      return false;
-    }
+    case TWaitResult::kFailed:
+      break;
   }
+  error_text_ = "TLS error: ";
+  error_text_ += std::strerror(error);
+  return false;
 }
 
 void TTlsSession::Fail(const std::string& prefix) {

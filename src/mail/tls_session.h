@@ -1,7 +1,8 @@
 #pragma once
 
-#include <chrono>
 #include <string>
+
+#include "platform/clock.h"
 
 // One TLS client session (OpenSSL, loaded on the first handshake: openssl_library.h) over a
 // connected non-blocking socket that the caller owns.
@@ -20,8 +21,6 @@ struct TOpenSsl;
 
 class TTlsSession {
  public:
-  using Clock = std::chrono::steady_clock;
-
   TTlsSession() = default;
   ~TTlsSession();
   TTlsSession(const TTlsSession&) = delete;
@@ -31,11 +30,11 @@ class TTlsSession {
   // OpenSSL's reason (with the certificate check's reason when that failed), or why OpenSSL
   // could not be loaded; a server that answered with a plain SMTP reply ("220 ...") gets
   // kPlainTextAnswer instead, which names the SMTP_Security setting.
-  bool Handshake(int fd, const std::string& host, bool verify, Clock::time_point deadline);
+  bool Handshake(int fd, const std::string& host, bool verify, TMonotonicTime deadline);
 
   // Sends all of `text`. False on a TLS or socket failure (ErrorText) or when the deadline
   // passes first (TimedOut()).
-  bool Write(const std::string& text, Clock::time_point deadline);
+  bool Write(const std::string& text, TMonotonicTime deadline);
 
   // One read without waiting: the bytes that were ready (possibly none). `closed` is set when the
   // peer ended the session or the connection failed (ErrorText then tells why).
@@ -61,7 +60,7 @@ class TTlsSession {
  private:
   // Waits for the socket to be readable or writable as OpenSSL asked after result `code`;
   // false when it failed or the deadline passed.
-  bool WaitFor(int ssl_error, Clock::time_point deadline);
+  bool WaitFor(int ssl_error, TMonotonicTime deadline);
   // Records OpenSSL's reason for a failure, after `prefix`.
   void Fail(const std::string& prefix);
 

@@ -165,7 +165,7 @@ std::string RfcDate(std::chrono::system_clock::time_point t) {
   static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const time_t seconds = std::chrono::system_clock::to_time_t(t);
+  const time_t seconds = TWallClockTime::clock::to_time_t(t);
   struct tm local {};
   localtime_r(&seconds, &local);
   const long offset_minutes = local.tm_gmtoff / 60;
@@ -193,9 +193,9 @@ std::string NewMessageId(std::string_view domain) {
   thread_local std::random_device random;
   const unsigned long long bits =
       (static_cast<unsigned long long>(random()) << 32) ^ static_cast<unsigned long long>(random());
-  const long long now = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
+  const long long now =
+      std::chrono::duration_cast<std::chrono::microseconds>(WallClockNow().time_since_epoch())
+          .count();
   char local_part[96];
   std::snprintf(local_part, sizeof local_part, "%lld.%ld.%016llx", now, static_cast<long>(getpid()),
                 bits);

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/clock.h"
+
 // The header block as it goes on the wire, whatever the header template says: mail filters
 // score a message whose Date or Message-ID is missing, whose MIME-Version or Content-Type comes
 // twice, or that carries empty header fields, and a Bcc field would show the hidden recipients
@@ -43,7 +45,7 @@ std::string WellFormedPartHeader(std::string_view part_header, std::string_view 
 
 // `t` as an RFC 5322 date in the local time zone of the process, with English names whatever the
 // locale: "Mon, 07 Dec 2026 18:40:00 +0100".
-std::string RfcDate(std::chrono::system_clock::time_point t);
+std::string RfcDate(TWallClockTime t);
 
 // A new Message-ID, "<" time "." process id "." 64 random bits "@" domain ">". The domain is
 // `domain` (the sender's greeting name, greeting_name.h) reduced to letters, digits, "-" and ".",

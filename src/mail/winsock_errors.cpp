@@ -1,7 +1,5 @@
 #include "mail/winsock_errors.h"
 
-#include <netdb.h>
-
 #include <cerrno>
 
 std::string WinSockErrorText(int code) {
@@ -208,31 +206,26 @@ int WinSockErrorFromErrno(int error) {
   }
 }
 
-int WinSockErrorFromResolver(int eai_result, int saved_errno) {
-  switch (eai_result) {
-    case 0:
+int WinSockErrorFromResolver(const TResolveError& error) {
+  switch (error.failure) {
+    case TResolveFailure::kNone:
       return 0;
-    case EAI_NONAME:
+    case TResolveFailure::kNoName:
       return WSAHOST_NOT_FOUND;
-    case EAI_AGAIN:
+    case TResolveFailure::kTryAgain:
       return WSATRY_AGAIN;
-    case EAI_FAIL:
+    case TResolveFailure::kFail:
       return WSANO_RECOVERY;
-#ifdef EAI_NODATA
-    case EAI_NODATA:
+    case TResolveFailure::kNoData:
       return WSANO_DATA;
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-      return WSANO_DATA;
-#endif
-    case EAI_FAMILY:
+    case TResolveFailure::kFamily:
       return WSAEAFNOSUPPORT;
-    case EAI_MEMORY:
+    case TResolveFailure::kMemory:
       return WSAENOBUFS;
-    case EAI_SYSTEM:
-      return saved_errno ? WinSockErrorFromErrno(saved_errno) : WSANO_RECOVERY;
-    default:
-      return WSAHOST_NOT_FOUND;
+    case TResolveFailure::kSystem:
+      return error.system_error ? WinSockErrorFromErrno(error.system_error) : WSANO_RECOVERY;
+    case TResolveFailure::kOther:
+      break;
   }
+  return WSAHOST_NOT_FOUND;
 }

@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "platform/network_address.h"
+
 // The WinSock error codes the TCP client records in LastError, their English texts, and the
-// mapping from Linux errno values and resolver (getaddrinfo) results onto them.
+// mapping from Linux errno values and resolver failures onto them.
 
 constexpr int WSAEINTR = 10004;
 constexpr int WSAEBADF = 10009;
@@ -63,6 +65,6 @@ std::string WinSockErrorText(int code);
 // an errno without a WinSock counterpart gives 10000 + errno, which has no text.
 int WinSockErrorFromErrno(int error);
 
-// The WinSock code for a getaddrinfo() result (EAI_NONAME -> 11001 "Host not found", EAI_AGAIN ->
-// 11002, EAI_FAIL -> 11003, EAI_NODATA -> 11004, EAI_SYSTEM -> from errno). 0 gives 0.
-int WinSockErrorFromResolver(int eai_result, int saved_errno);
+// The WinSock code for a resolver failure (no name -> 11001 "Host not found", try again -> 11002,
+// a permanent failure -> 11003, no data -> 11004, a system error -> from its errno). None gives 0.
+int WinSockErrorFromResolver(const TResolveError& error);

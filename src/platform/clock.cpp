@@ -9,6 +9,10 @@ std::int64_t WallClockSeconds() {
       .count();
 }
 
+TWallClockTime WallClockNow() {
+  return std::chrono::system_clock::now();
+}
+
 TMonotonicTime MonotonicNow() {
   return std::chrono::steady_clock::now();
 }

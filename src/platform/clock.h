@@ -9,6 +9,10 @@
 // gives deadlines and time-outs, which must not jump when the wall clock is set.
 std::int64_t WallClockSeconds();
 
+// The wall clock as a time point, for times shown to people (a mail's Date field).
+using TWallClockTime = std::chrono::system_clock::time_point;
+TWallClockTime WallClockNow();
+
 using TMonotonicTime = std::chrono::steady_clock::time_point;
 TMonotonicTime MonotonicNow();
 

@@ -1,14 +1,11 @@
 #include "engine/adapters/fastcgi_connection.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/socket_io.h"
 
 namespace {
 
@@ -17,20 +14,9 @@ constexpr size_t kReadStep = 16384;
 // Answer bytes gathered before they are sent.
 constexpr size_t kSendThreshold = 16384;
 
-int MillisecondsUntil(std::chrono::steady_clock::time_point moment) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      moment - std::chrono::steady_clock::now());
-  return static_cast<int>(std::clamp<int64_t>(left.count(), 0, 3600 * 1000));
-}
-
-// Waits for `events` on `fd` until `deadline`: false when it passed or poll failed.
-bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    pollfd entry{fd, events, 0};
-    const int ready = poll(&entry, 1, MillisecondsUntil(deadline));
-    if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
-  }
+// Waits until `fd` is ready for `what`, until `deadline`: false when it passed or the wait failed.
+bool WaitFor(int fd, TSocketWait what, TMonotonicTime deadline) {
+  return WaitForSocketUntil(fd, what, deadline) == TWaitResult::kReady;
 }
 
 }  // namespace
@@ -46,58 +32,59 @@ TFastCGILimits TFastCGILimits::FromEnvironment() {
 
 void TFastCGIConnection::Adopt(int fd) {
   Close();
-  fd_ = fd;
-  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  fd_.Reset(fd);
+  SetNonBlocking(fd);
   ended_ = failed_ = late_ = false;
 }
 
 void TFastCGIConnection::Close() {
-  if (fd_ < 0) return;
+  if (!fd_) return;
   // What the web server sent and nobody read would turn the close into a reset, which can
   // discard the answer before the web server reads it: the rest is read first, briefly.
-  if (!ended_ && !failed_ && shutdown(fd_, SHUT_WR) == 0) {
-    const Clock::time_point deadline = Clock::now() + limits_.Linger;
+  if (!ended_ && !failed_ && ShutdownSending(fd_.Get()) == 0) {
+    const TMonotonicTime deadline = MonotonicNow() + limits_.Linger;
     char scrap[4096];
-    while (WaitFor(fd_, POLLIN, deadline) && recv(fd_, scrap, sizeof scrap, 0) > 0) {
+    int error = 0;
+    while (WaitFor(fd_.Get(), TSocketWait::kReadable, deadline) &&
+           ReceiveSome(fd_.Get(), scrap, sizeof scrap, error) > 0) {
     }
   }
-  close(fd_);
-  fd_ = -1;
+  fd_.Reset();
   in_.clear();
   in_at_ = 0;
 }
 
-TFastCGIConnection::Fill TFastCGIConnection::FillBuffer(Clock::time_point deadline) {
+TFastCGIConnection::Fill TFastCGIConnection::FillBuffer(TMonotonicTime deadline) {
   if (ended_) return Fill::kEnded;
   if (failed_) return Fill::kFailed;
   if (in_at_ > 0) {
     in_.erase(0, in_at_);
     in_at_ = 0;
   }
-  const Clock::time_point wait_until = std::min(deadline, Clock::now() + limits_.Stall);
+  const TMonotonicTime wait_until = std::min(deadline, MonotonicNow() + limits_.Stall);
   for (;;) {
     const size_t had = in_.size();
     in_.resize(had + kReadStep);
-    const ssize_t n = recv(fd_, in_.data() + had, kReadStep, 0);
-    in_.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    int error = 0;
+    const long n = ReceiveSome(fd_.Get(), in_.data() + had, kReadStep, error);
+    in_.resize(had + static_cast<size_t>(std::max<long>(n, 0)));
     if (n > 0) return Fill::kOk;
     if (n == 0) {
       ended_ = true;
       return Fill::kEnded;
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    if (error != EAGAIN) {
       failed_ = true;
       return Fill::kFailed;
     }
-    if (!WaitFor(fd_, POLLIN, wait_until)) {
+    if (!WaitFor(fd_.Get(), TSocketWait::kReadable, wait_until)) {
       late_ = true;
       return Fill::kLate;
     }
   }
 }
 
-bool TFastCGIConnection::NextRecord(Clock::time_point deadline, fastcgi::TRecordHeader& header,
+bool TFastCGIConnection::NextRecord(TMonotonicTime deadline, fastcgi::TRecordHeader& header,
                                     std::string_view& content) {
   for (;;) {
     while (Buffered() < fastcgi::kHeaderSize) {
@@ -124,7 +111,7 @@ bool TFastCGIConnection::NextRecord(Clock::time_point deadline, fastcgi::TRecord
   }
 }
 
-bool TFastCGIConnection::ReadRequestStart(Clock::time_point deadline, std::string& error) {
+bool TFastCGIConnection::ReadRequestStart(TMonotonicTime deadline, std::string& error) {
   request_id_ = role_ = 0;
   keep_ = body_ended_ = false;
   params_.clear();
@@ -192,10 +179,10 @@ bool TFastCGIConnection::ReadRequestStart(Clock::time_point deadline, std::strin
   }
 }
 
-int TFastCGIConnection::ReadBody(char* buffer, int count, Clock::time_point deadline) {
+int TFastCGIConnection::ReadBody(char* buffer, int count, TMonotonicTime deadline) {
   while (body_at_ >= body_.size()) {
     if (body_ended_) return 0;
-    if (Clock::now() >= deadline) {
+    if (MonotonicNow() >= deadline) {
       late_ = true;
       return -1;
     }
@@ -225,17 +212,18 @@ int TFastCGIConnection::ReadBody(char* buffer, int count, Clock::time_point dead
 }
 
 bool TFastCGIConnection::Send(std::string_view bytes) {
-  if (failed_ || fd_ < 0) return false;
-  if (answer_deadline_ == Clock::time_point{}) answer_deadline_ = Clock::now() + limits_.Answer;
+  if (failed_ || !fd_) return false;
+  if (answer_deadline_ == TMonotonicTime{}) answer_deadline_ = MonotonicNow() + limits_.Answer;
   while (!bytes.empty()) {
-    const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    int error = 0;
+    const long n = SendSome(fd_.Get(), bytes.data(), bytes.size(), error);
     if (n > 0) {
       bytes.remove_prefix(static_cast<size_t>(n));
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    const bool wait = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-    if (!wait || !WaitFor(fd_, POLLOUT, std::min(answer_deadline_, Clock::now() + limits_.Stall))) {
+    const bool wait = n < 0 && error == EAGAIN;
+    if (!wait || !WaitFor(fd_.Get(), TSocketWait::kWritable,
+                          std::min(answer_deadline_, MonotonicNow() + limits_.Stall))) {
       failed_ = true;
       return false;
     }
@@ -253,7 +241,7 @@ bool TFastCGIConnection::WriteOutput(std::string_view data) {
 }
 
 void TFastCGIConnection::Finish(uint8_t protocol_status) {
-  if (fd_ < 0) return;
+  if (!fd_) return;
   if (protocol_status == fastcgi::kRequestComplete) {
     fastcgi::AppendRecords(out_, fastcgi::kStdout, request_id_, {});
   }

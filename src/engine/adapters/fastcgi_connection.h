@@ -6,12 +6,14 @@
 #include <string_view>
 
 #include "engine/adapters/fastcgi_protocol.h"
+#include "platform/clock.h"
+#include "platform/file_descriptor.h"
 
 // How long a web server's connection may take over each part of a request. A peer that sends
 // slowly, or nothing, holds its request thread for at most these times, however it spaces its
 // bytes: every limit is an overall deadline, never restarted by a byte that arrives.
 struct TFastCGILimits {
-  using Duration = std::chrono::steady_clock::duration;
+  using Duration = TMonotonicTime::duration;
   Duration Params = std::chrono::seconds(10);  // accept (or a kept connection's next byte) to
                                                // the parameters' end; also a kept connection's
                                                // longest idle wait
@@ -36,7 +38,6 @@ struct TFastCGILimits {
 // The descriptor is non-blocking; every wait is a poll bounded by the deadline in force.
 class TFastCGIConnection {
  public:
-  using Clock = std::chrono::steady_clock;
   static constexpr size_t kMaxParamsBytes = 65536;
 
   TFastCGIConnection(const TFastCGILimits& limits, int threads)
@@ -47,20 +48,20 @@ class TFastCGIConnection {
 
   // Takes an accepted connection (made non-blocking here); closes any connection held before.
   void Adopt(int fd);
-  int Fd() const { return fd_; }
-  bool IsOpen() const { return fd_ >= 0; }
+  int Fd() const { return fd_.Get(); }
+  bool IsOpen() const { return fd_.IsOpen(); }
   void Close();
 
   // Reads the next request's BEGIN_REQUEST and parameters by `deadline`. False when the
   // connection ended or is refused; it is closed then and `error` says why (empty when the web
   // server closed it between requests).
-  bool ReadRequestStart(Clock::time_point deadline, std::string& error);
+  bool ReadRequestStart(TMonotonicTime deadline, std::string& error);
   uint16_t Role() const { return role_; }
   const fastcgi::TPairs& Params() const { return params_; }
 
   // Up to `count` bytes of the request body, waiting until `deadline` at most; 0 at its end. -1
   // when the connection failed, ended before the body did or (Late) the deadline passed.
-  int ReadBody(char* buffer, int count, Clock::time_point deadline);
+  int ReadBody(char* buffer, int count, TMonotonicTime deadline);
   bool Late() const { return late_; }
 
   // Queues `data` as FCGI_STDOUT, sending when enough has gathered. False once the connection
@@ -74,17 +75,17 @@ class TFastCGIConnection {
 
  private:
   enum class Fill { kOk, kEnded, kFailed, kLate };
-  Fill FillBuffer(Clock::time_point deadline);
+  Fill FillBuffer(TMonotonicTime deadline);
   // The next record of the request (management records are answered and passed over); false
   // with late_/failed_ set, or on a malformed record.
-  bool NextRecord(Clock::time_point deadline, fastcgi::TRecordHeader& header,
+  bool NextRecord(TMonotonicTime deadline, fastcgi::TRecordHeader& header,
                   std::string_view& content);
   bool Send(std::string_view bytes);
   size_t Buffered() const { return in_.size() - in_at_; }
 
   const TFastCGILimits& limits_;
   const int threads_;
-  int fd_ = -1;
+  TFileDescriptor fd_;
   std::string in_;  // bytes read and not yet taken, from in_at_
   size_t in_at_ = 0;
   bool ended_ = false;   // the web server closed its end
@@ -98,5 +99,5 @@ class TFastCGIConnection {
   size_t body_at_ = 0;
   bool body_ended_ = false;
   std::string out_;  // answer records not yet sent
-  Clock::time_point answer_deadline_{};
+  TMonotonicTime answer_deadline_{};
 };

@@ -1,11 +1,5 @@
 #include "engine/adapters/fastcgi_engine.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -24,7 +18,9 @@
 #include "engine/http_log.h"
 #include "engine/request_context.h"
 #include "platform/environment.h"
+#include "platform/listening_socket.h"
 #include "platform/process_end.h"
+#include "platform/socket_io.h"
 #include "platform/stop_signals.h"
 
 namespace {
@@ -41,11 +37,10 @@ class TFastCGIInputStream : public TStream {
   TFastCGIInputStream(TFastCGIConnection& connection, const TFastCGILimits& limits)
       : connection_(connection), limits_(limits) {}
   int Read(void* buffer, int count) override {
-    using Clock = std::chrono::steady_clock;
-    if (deadline_ == Clock::time_point{}) deadline_ = Clock::now() + limits_.Body;
-    Clock::time_point deadline = deadline_;
-    const Clock::time_point engine_deadline = RequestContext().BodyDeadline;
-    if (engine_deadline != Clock::time_point{}) deadline = std::min(deadline, engine_deadline);
+    if (deadline_ == TMonotonicTime{}) deadline_ = MonotonicNow() + limits_.Body;
+    TMonotonicTime deadline = deadline_;
+    const TMonotonicTime engine_deadline = RequestContext().BodyDeadline;
+    if (engine_deadline != TMonotonicTime{}) deadline = std::min(deadline, engine_deadline);
     const int n = connection_.ReadBody(static_cast<char*>(buffer), count, deadline);
     if (n >= 0) return n;
     if (connection_.Late()) throw Exception(kBodyTimeoutMessage);
@@ -57,7 +52,7 @@ class TFastCGIInputStream : public TStream {
  private:
   TFastCGIConnection& connection_;
   const TFastCGILimits& limits_;
-  std::chrono::steady_clock::time_point deadline_{};
+  TMonotonicTime deadline_{};
 };
 
 // The answer, as FCGI_STDOUT records.
@@ -94,42 +89,41 @@ enum class Work { kReady, kStopped, kIdle, kFailed };
 
 // Waits until `fd` has something to accept or read (kReady), a stop was asked for, `idle_until`
 // passed (never when it is time_point{}), or poll failed.
-Work WaitForWork(int fd, int stop_fd, std::chrono::steady_clock::time_point idle_until = {}) {
+Work WaitForWork(int fd, int stop_fd, TMonotonicTime idle_until = {}) {
   for (;;) {
     if (TStopSignals::StopRequested()) return Work::kStopped;
     int timeout = -1;
-    if (idle_until != std::chrono::steady_clock::time_point{}) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          idle_until - std::chrono::steady_clock::now());
+    if (idle_until != TMonotonicTime{}) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(idle_until - MonotonicNow());
       if (left.count() <= 0) return Work::kIdle;
       timeout = static_cast<int>(std::min<int64_t>(left.count(), 3600 * 1000));
     }
-    std::array<pollfd, 2> entries{{{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}}};
-    const int ready = poll(entries.data(), stop_fd >= 0 ? 2 : 1, timeout);
-    if (ready < 0 && errno != EINTR) return Work::kFailed;
+    int error = 0;
+    const TWaitResult ready = WaitForEitherReadable(fd, stop_fd, timeout, error);
+    if (ready == TWaitResult::kFailed && error != EINTR) return Work::kFailed;
     if (TStopSignals::StopRequested()) return Work::kStopped;
-    if (ready > 0 && entries[0].revents != 0) return Work::kReady;
+    if (ready == TWaitResult::kReady) return Work::kReady;
   }
 }
 
 // True when `fd` has something to accept or read right now.
 bool Readable(int fd) {
-  pollfd entry{fd, POLLIN, 0};
-  return poll(&entry, 1, 0) == 1 && entry.revents != 0;
+  return WaitForSocket(fd, TSocketWait::kReadable, 0) == TWaitResult::kReady;
 }
 
-// Waits until a stop was asked for (the stop pipe's byte is never read), or poll fails.
+// Waits until a stop was asked for (the stop pipe's byte is never read), or the wait fails.
 void WaitForStop(int stop_fd) {
-  pollfd entry{stop_fd, POLLIN, 0};
-  while (stop_fd >= 0 && !TStopSignals::StopRequested() && poll(&entry, 1, -1) < 0 &&
-         errno == EINTR) {
+  int error = 0;
+  while (stop_fd >= 0 && !TStopSignals::StopRequested() &&
+         WaitForEitherReadable(stop_fd, -1, -1, error) == TWaitResult::kFailed && error == EINTR) {
   }
 }
 
-// Waits kAcceptRetryPauseMs, or less when a stop is asked for.
+// Waits kAcceptRetryPauseMs, or less when a stop is asked for (a negative `stop_fd` is not
+// waited on: the pause is then the whole time).
 void PauseUnlessStopped(int stop_fd) {
-  pollfd entry{stop_fd, POLLIN, 0};
-  poll(&entry, stop_fd >= 0 ? 1 : 0, kAcceptRetryPauseMs);
+  WaitForSocket(stop_fd, TSocketWait::kReadable, kAcceptRetryPauseMs);
 }
 
 // How the request threads take connections, and which they still take once a stop is asked
@@ -177,8 +171,7 @@ class TAcceptor {
       // A kept connection (the web server's keep-conn) brings its next request on the same
       // descriptor, within the parameters' limit like a new one: an idle one is closed.
       if (connection.IsOpen()) {
-        const Work work = WaitForWork(connection.Fd(), stop_fd_,
-                                      std::chrono::steady_clock::now() + limits_.Params);
+        const Work work = WaitForWork(connection.Fd(), stop_fd_, MonotonicNow() + limits_.Params);
         if (work == Work::kReady) return true;
         if (work == Work::kIdle) connection.Close();
         if (work == Work::kFailed) return false;
@@ -202,15 +195,18 @@ class TAcceptor {
   // Accepts the next connection into `connection`. A TCP peer that the client filter does not
   // allow is closed unread (the first such refusal is logged).
   Accepted Accept(TFastCGIConnection& connection) {
-    sockaddr_storage peer{};
-    socklen_t size = sizeof peer;
-    const int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-    if (fd < 0) {
-      return errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED ? Accepted::kLost
-                                                                              : Accepted::kFailed;
+    TFileDescriptor fd;
+    TNetworkAddress peer;
+    switch (AcceptConnection(listen_fd_, fd, peer)) {
+      case TAcceptResult::kTaken:
+        break;
+      case TAcceptResult::kLost:
+        return Accepted::kLost;
+      case TAcceptResult::kFailed:
+        return Accepted::kFailed;
     }
-    if (!clients_.Allows(reinterpret_cast<const sockaddr*>(&peer))) {
-      close(fd);
+    if (!clients_.Allows(peer)) {
+      fd.Reset();
       if (!refusal_logged_.exchange(true)) {
         WriteHttpLog("FastCGI: connection from " + TClientFilter::Describe(peer) +
                      " refused: not an allowed client (--allow-clients); further refusals are "
@@ -218,7 +214,7 @@ class TAcceptor {
       }
       return Accepted::kRefused;
     }
-    connection.Adopt(fd);
+    connection.Adopt(fd.Release());
     return Accepted::kTaken;
   }
 
@@ -284,10 +280,10 @@ void TFastCGIEngine::Serve(int listen_fd, int threads, const TClientFilter& clie
   if (CGIMode() == NormalMode || CGIMode() == ServerMode) SetCGIMode(ServerThreadMode);
   // A web server that closes its end while the answer is written must fail that write, not
   // end the process.
-  signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipeSignal();
   // Every thread waits in poll and then accepts; with a non-blocking socket the threads that
   // lose the race get EAGAIN and wait again, and a stop is seen at once.
-  fcntl(listen_fd, F_SETFL, fcntl(listen_fd, F_GETFL) | O_NONBLOCK);
+  SetNonBlocking(listen_fd);
   const TFastCGILimits limits = TFastCGILimits::FromEnvironment();
   TStopSignals stop;
   TAcceptor acceptor(listen_fd, stop.ReadFd(), withdraw, clients, limits);
@@ -298,7 +294,7 @@ void TFastCGIEngine::Serve(int listen_fd, int threads, const TClientFilter& clie
     TFastCGIConnection connection(limits, threads);
     while (acceptor.Next(connection)) {
       std::string error;
-      if (!connection.ReadRequestStart(std::chrono::steady_clock::now() + limits.Params, error)) {
+      if (!connection.ReadRequestStart(MonotonicNow() + limits.Params, error)) {
         if (!error.empty()) WriteHttpLog("FastCGI: " + error);
         continue;
       }

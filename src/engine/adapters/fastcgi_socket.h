@@ -1,20 +1,17 @@
 #pragma once
 
-#include <sys/socket.h>
-#include <sys/types.h>
-
 #include <array>
 #include <string>
 #include <vector>
 
+#include "platform/listening_socket.h"
+#include "platform/network_address.h"
+
 // The listening socket of a gateway started with `--fastcgi ADDRESS`.
 //
 // ADDRESS is a unix socket path (it contains a "/") or HOST:PORT (an IPv6 host in brackets).
-// One address has one server: when a live process answers a connection on it, Open refuses
-// ("another process already serves ...") and leaves that process's socket alone, never taking it
-// over. A unix socket file that nobody answers on (a run that ended without removing it) is
-// replaced; any other file of that name is refused and left alone. Two starts at the same moment
-// decide under a lock on the socket's folder, so only one of them serves.
+// One address has one server (TListeningSocket): a live process's socket is never taken over, a
+// stale unix socket file is replaced, and two starts at the same moment leave one serving.
 //
 // The socket is a trust boundary: whoever can connect chooses every request variable (the
 // client's address among them). A unix socket is created 0660 whatever the umask (its group
@@ -27,8 +24,8 @@
 class TFastCGISocket {
  public:
   TFastCGISocket() = default;
-  // Withdraws the path and closes the socket.
-  ~TFastCGISocket();
+  // Withdraws the path and closes the socket (TListeningSocket's destructor).
+  ~TFastCGISocket() = default;
   TFastCGISocket(const TFastCGISocket&) = delete;
   TFastCGISocket& operator=(const TFastCGISocket&) = delete;
 
@@ -38,23 +35,17 @@ class TFastCGISocket {
   bool Open(const std::string& address, const std::string& group, std::string& error);
 
   // The listening descriptor; -1 before a successful Open.
-  int Fd() const { return fd_; }
+  int Fd() const { return socket_.Fd(); }
 
   // True for a unix socket whose path Withdraw can still remove.
-  bool Withdrawable() const { return !path_.empty(); }
+  bool Withdrawable() const { return socket_.Withdrawable(); }
 
   // Removes the unix socket's path, unless another file has taken its place since (a newer
   // instance's socket is never removed). Does nothing after the first call, or for TCP.
-  void Withdraw();
+  void Withdraw() { socket_.Withdraw(); }
 
  private:
-  bool OpenUnix(const std::string& path, const std::string& group, std::string& error);
-  bool OpenTcp(const std::string& address, std::string& error);
-
-  int fd_ = -1;
-  std::string path_;  // the unix socket's path while it names this socket
-  dev_t device_ = 0;  // the path's file, to recognise it at Withdraw
-  ino_t inode_ = 0;
+  TListeningSocket socket_;
 };
 
 // Which TCP peers a FastCGI socket serves: loopback addresses (127.0.0.0/8, ::1) unless a list
@@ -66,10 +57,10 @@ class TClientFilter {
   // `error` naming the first entry that is not an address.
   bool Parse(const std::string& list, std::string& error);
 
-  bool Allows(const sockaddr* peer) const;
+  bool Allows(const TNetworkAddress& peer) const;
 
-  // The peer's address as text, for a log line.
-  static std::string Describe(const sockaddr_storage& peer);
+  // The peer's address as text, for a log line ("?" for a unix socket's peer).
+  static std::string Describe(const TNetworkAddress& peer);
 
  private:
   std::vector<std::array<unsigned char, 16>> listed_;  // IPv6, IPv4 as IPv4-mapped

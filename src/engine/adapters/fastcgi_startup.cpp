@@ -1,11 +1,10 @@
 #include "engine/adapters/fastcgi_startup.h"
 
-#include <sys/socket.h>
-
 #include <cstring>
 
 #include "engine/adapters/cgi_startup.h"
 #include "platform/environment.h"
+#include "platform/socket_io.h"
 
 namespace {
 
@@ -14,12 +13,6 @@ bool StartsWith(const std::string& text, const char* prefix) {
 }
 
 }  // namespace
-
-bool IsListeningSocket(int fd) {
-  int listening = 0;
-  socklen_t size = sizeof listening;
-  return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening != 0;
-}
 
 bool IsFastCGI() {
   // A visitor can never make standard input a listening socket; parameters, though, may come

@@ -34,9 +34,6 @@ inline constexpr const char* kFastCGIUsage =
     "usage: brevix.cgi --fastcgi ADDRESS [--threads N] [--socket-group NAME] "
     "[--allow-clients IP,IP...]   (ADDRESS: /path/to/socket or host:port)";
 
-// True when `fd` is a socket in the listening state.
-bool IsListeningSocket(int fd);
-
 // True when the program is to serve FastCGI: standard input is a listening socket, or (not
 // started by a web server) the first parameter is an option ("--...").
 bool IsFastCGI();

@@ -1,8 +1,7 @@
 #include "gateway/store/pg_connection.h"
 
-#include <poll.h>
-
 #include "gateway/store/gateway_store.h"
+#include "platform/socket_io.h"
 
 namespace {
 
@@ -111,8 +110,10 @@ std::unique_ptr<TPgResult> TPgConnection::Exec(const std::string& sql,
 
 bool TPgConnection::IdleAndOpen() const {
   if (conn_ == nullptr) return false;
-  pollfd socket{pq_->PQsocket(conn_), POLLIN, 0};
-  return socket.fd >= 0 && ::poll(&socket, 1, 0) == 0;
+  // Nothing may be waiting on an idle connection: bytes there are the server's farewell, and a
+  // failed look means a broken socket.
+  const int socket = pq_->PQsocket(conn_);
+  return socket >= 0 && WaitForSocket(socket, TSocketWait::kReadable, 0) == TWaitResult::kTimedOut;
 }
 
 TPgConnection& ThreadPgConnection(const std::string& conninfo) {
