@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/text_compare.h"
+#include "platform/local_time.h"
 
 namespace {
 
@@ -232,16 +233,13 @@ DateTimeParts PartsOf(const std::tm& tm, int milliseconds) {
 
 }  // namespace
 
-std::string FormatDateTime(std::string_view pattern,
-                           const std::chrono::system_clock::time_point& t) {
+std::string FormatDateTime(std::string_view pattern, const TWallTime& t) {
   using std::chrono::duration_cast;
   using std::chrono::milliseconds;
   const auto since_epoch = duration_cast<milliseconds>(t.time_since_epoch()).count();
   long long ms = since_epoch % 1000;
   if (ms < 0) ms += 1000;
-  const std::time_t seconds = static_cast<std::time_t>((since_epoch - ms) / 1000);
-  std::tm local{};
-  if (::localtime_r(&seconds, &local) == nullptr) local = std::tm{};
+  const std::tm local = LocalTimeOf((since_epoch - ms) / 1000);
   return Format(pattern, PartsOf(local, static_cast<int>(ms)));
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <chrono>
 #include <ctime>
 #include <string>
 #include <string_view>
+
+#include "platform/clock.h"
 
 // Formats a point in time by a date-time pattern, with fixed US English conventions whatever
 // the process locale (short date "m/d/yyyy", long date "dddd, mmmm d, yyyy", short time
@@ -27,8 +28,7 @@
 // runs to the end of the pattern).
 
 // `t` in the local time zone of the process.
-std::string FormatDateTime(std::string_view pattern,
-                           const std::chrono::system_clock::time_point& t);
+std::string FormatDateTime(std::string_view pattern, const TWallTime& t);
 
 // A broken-down time (tm_year, tm_mon, tm_mday, tm_hour, tm_min, tm_sec are used; fields out of
 // range are normalised and the day of the week is computed) plus milliseconds.

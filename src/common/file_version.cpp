@@ -1,13 +1,11 @@
 #include "common/file_version.h"
 
-#include <sys/stat.h>
-#include <time.h>
-
 #include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "common/file_tool.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -15,16 +13,10 @@ constexpr int kReads = 3;
 constexpr std::chrono::seconds kRecentChange(1);
 constexpr std::chrono::milliseconds kSettleTime(10);
 
-timespec CoarseNow() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  return now;
-}
-
 bool ChangedRecently(const FileStamp& stamp) {
-  const timespec now = CoarseNow();
-  const auto age = std::chrono::seconds(now.tv_sec - stamp.ctime_seconds) +
-                   std::chrono::nanoseconds(now.tv_nsec - stamp.ctime_nanoseconds);
+  const TFileTime now = FileClockNow();
+  const auto age = std::chrono::seconds(now.seconds - stamp.ctime_seconds) +
+                   std::chrono::nanoseconds(now.nanoseconds - stamp.ctime_nanoseconds);
   return age < kRecentChange;
 }
 
@@ -32,9 +24,9 @@ bool ChangedRecently(const FileStamp& stamp) {
 // the same stamp. A read that starts once the clock has passed the file's last change sees every
 // change up to it, and any later change gets a later time.
 bool ClockPassed(const FileStamp& stamp) {
-  const timespec now = CoarseNow();
-  return now.tv_sec > stamp.ctime_seconds ||
-         (now.tv_sec == stamp.ctime_seconds && now.tv_nsec > stamp.ctime_nanoseconds);
+  const TFileTime now = FileClockNow();
+  return now.seconds > stamp.ctime_seconds ||
+         (now.seconds == stamp.ctime_seconds && now.nanoseconds > stamp.ctime_nanoseconds);
 }
 
 // An empty file changed just now is almost surely truncated by a writer that has not written yet
@@ -60,16 +52,16 @@ bool SettledAfterRead(const std::string& file_name, const FileStamp& read) {
 }  // namespace
 
 FileStamp StampOf(const std::string& file_name) {
-  struct stat info {};
-  if (::stat(file_name.c_str(), &info) != 0) return {};
+  const TFileInfo info = FileInfoOf(file_name);
+  if (!info.Exists()) return {};
   return {true,
-          info.st_dev,
-          info.st_ino,
-          info.st_size,
-          info.st_ctim.tv_sec,
-          info.st_ctim.tv_nsec,
-          info.st_mtim.tv_sec,
-          info.st_mtim.tv_nsec};
+          info.device,
+          info.inode,
+          info.size,
+          info.changed.seconds,
+          info.changed.nanoseconds,
+          info.modified.seconds,
+          info.modified.nanoseconds};
 }
 
 FileVersion ReadFileVersion(const std::string& file_name) {
@@ -83,7 +75,8 @@ FileVersion ReadFileVersion(const std::string& file_name) {
     version.unreadable = !complete && errno != ENOENT && errno != ENOTDIR;
     version.read_error = version.unreadable ? errno : 0;
     version.stamp = StampOf(file_name);
-    const bool whole = !complete || static_cast<off_t>(version.text.size()) == version.stamp.size;
+    const bool whole =
+        !complete || static_cast<std::int64_t>(version.text.size()) == version.stamp.size;
     if (before == version.stamp && whole && SettledAfterRead(file_name, version.stamp)) {
       version.lasting = version.stamp.exists && !version.unreadable && clock_passed;
       break;

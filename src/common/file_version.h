@@ -1,7 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 
 // What tells one version of a file from the next: a rewrite in place changes its size or its
@@ -9,9 +8,9 @@
 // time) cannot be set back by a writer.
 struct FileStamp {
   bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
   long long ctime_seconds = 0;
   long ctime_nanoseconds = 0;
   long long mtime_seconds = 0;

@@ -1,10 +1,9 @@
 #include "common/guard_settings.h"
 
-#include <sys/stat.h>
-
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -24,8 +23,7 @@ void TGuardSettings::Load(const std::string& ini_file_name) {
 }
 
 void TGuardSettings::Load(const TProfileFile& file) {
-  struct stat info {};
-  IniFound = ::stat(file.FileName().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  IniFound = IsRegularFile(file.FileName());
   AllowedFormFiles = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Form_Files", ""));
   AllowedSMTPServers =
       SplitSettingList(file.ReadString(kOptionsSection, "Allowed_SMTP_Servers", ""));

@@ -1,18 +1,18 @@
 #include "common/random_draw.h"
 
-#include <sys/random.h>
-
-#include <chrono>
 #include <cstdint>
+
+#include "platform/clock.h"
+#include "platform/system_random.h"
 
 namespace {
 
 uint64_t Seed() {
   uint64_t seed = 0;
-  if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
+  if (FillSystemRandom(&seed, sizeof seed, false) != sizeof seed) {
     // No random source yet (early boot): the clock and this thread's stack still differ
     // between processes and threads.
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const auto now = MonotonicNow().time_since_epoch().count();
     seed = static_cast<uint64_t>(now) ^ reinterpret_cast<uintptr_t>(&seed);
   }
   return seed;

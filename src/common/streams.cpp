@@ -1,13 +1,12 @@
 #include "common/streams.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "common/exception.h"
+#include "platform/file_io.h"
 
 int64_t TStream::Size() {
   const int64_t here = Seek(0, kFromCurrent);
@@ -87,29 +86,23 @@ void TMemoryStream::SaveToFile(const std::string& file_name) const {
 }
 
 THandleStream::~THandleStream() {
-  if (owns_ && fd_ >= 0) ::close(fd_);
+  if (owns_ && fd_ >= 0) CloseFile(fd_);
 }
 
 int THandleStream::Read(void* buffer, int count) {
   if (count <= 0) return 0;
-  for (;;) {
-    const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(count));
-    if (n >= 0) return static_cast<int>(n);
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    return -1;
-  }
+  const long n = ReadSome(fd_, buffer, static_cast<size_t>(count));
+  if (n >= 0) return static_cast<int>(n);
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+  return -1;
 }
 
 int THandleStream::Write(const void* buffer, int count) {
   const char* p = static_cast<const char*>(buffer);
   int left = count;
   while (left > 0) {
-    const ssize_t n = ::write(fd_, p, static_cast<size_t>(left));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return count - left > 0 ? count - left : -1;
-    }
+    const long n = WriteSome(fd_, p, static_cast<size_t>(left));
+    if (n < 0) return count - left > 0 ? count - left : -1;
     p += n;
     left -= static_cast<int>(n);
   }
@@ -120,30 +113,29 @@ int64_t THandleStream::Seek(int64_t offset, SeekOrigin origin) {
   const int whence = origin == kFromBeginning ? SEEK_SET
                      : origin == kFromCurrent ? SEEK_CUR
                                               : SEEK_END;
-  const off_t result = ::lseek(fd_, static_cast<off_t>(offset), whence);
-  return result < 0 ? -1 : static_cast<int64_t>(result);
+  return SeekFile(fd_, offset, whence);
 }
 
 namespace {
 
-int OpenFlags(TFileStream::Mode mode) {
+unsigned OpenFlags(TFileStream::Mode mode) {
   switch (mode) {
     case TFileStream::kCreate:
-      return O_RDWR | O_CREAT | O_TRUNC;
+      return open_flags::kReadWrite | open_flags::kCreate | open_flags::kTruncate;
     case TFileStream::kOpenRead:
-      return O_RDONLY;
+      return open_flags::kReadOnly;
     case TFileStream::kOpenWrite:
-      return O_WRONLY;
+      return open_flags::kWriteOnly;
     case TFileStream::kOpenReadWrite:
-      return O_RDWR;
+      return open_flags::kReadWrite;
   }
-  return O_RDONLY;
+  return open_flags::kReadOnly;
 }
 
 }  // namespace
 
 TFileStream::TFileStream(const std::string& file_name, Mode mode)
-    : THandleStream(::open(file_name.c_str(), OpenFlags(mode) | O_CLOEXEC, 0644), true),
+    : THandleStream(OpenFile(file_name, OpenFlags(mode), 0644).Release(), true),
       file_name_(file_name) {
   if (fd_ < 0) {
     throw Exception((mode == kCreate ? "Cannot create file \"" : "Cannot open file \"") +

@@ -1,14 +1,11 @@
 #include "common/string_list.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "common/exception.h"
 #include "common/file_tool.h"
 #include "common/text_compare.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -190,16 +187,10 @@ void TStringList::LoadFromFile(const std::string& file_name) {
 }
 
 void TStringList::SaveToFile(const std::string& file_name) const {
-  const int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw Exception("Cannot create file \"" + file_name + "\"");
-  const std::string text = Text();
-  bool ok = true;
-  for (size_t done = 0; ok && done < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) ok = false;
+  TFileDescriptor file = OpenFile(
+      file_name, open_flags::kWriteOnly | open_flags::kCreate | open_flags::kTruncate, 0666);
+  if (!file) throw Exception("Cannot create file \"" + file_name + "\"");
+  bool ok = WriteAll(file.Get(), Text());
+  if (!CloseFile(file.Release())) ok = false;
   if (!ok) throw Exception("Cannot create file \"" + file_name + "\"");
 }

@@ -1,8 +1,5 @@
 // THttpEngine: the life of one request (ProcessRequest, ReadInput, FinishRequest) and what
 // happens when an exception escapes it.
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -15,6 +12,9 @@
 #include "engine/http_log.h"
 #include "engine/watchdog.h"
 #include "engine/without_folders.h"
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/message_pump.h"
 
 namespace {
@@ -32,7 +32,7 @@ int DrawRequestNumber() {
 constexpr int kWaitLimitMs =
     static_cast<int>(std::chrono::milliseconds(watchdog::kReadTimeout).count()) + 5000;
 
-using Clock = std::chrono::steady_clock;
+using Clock = TMonotonicClock;
 
 // Milliseconds left until `deadline` (time_point{}: none), at most `limit`, never below 0.
 int MillisecondsLeft(Clock::time_point deadline, int limit) {
@@ -49,10 +49,9 @@ constexpr std::chrono::seconds kBodyErrorMargin{10};
 
 // Waits until the descriptor has a byte or its end to report; false when nothing came in time
 // (by the per-wait limit or by the body's deadline).
-bool WaitReadable(int fd, Clock::time_point deadline) {
-  pollfd entry{fd, POLLIN, 0};
+bool WaitForInput(int fd, Clock::time_point deadline) {
   for (;;) {
-    int ready = poll(&entry, 1, MillisecondsLeft(deadline, kWaitLimitMs));
+    const int ready = WaitReadable(fd, MillisecondsLeft(deadline, kWaitLimitMs));
     if (ready >= 0) return ready > 0;
     if (errno != EINTR) return true;  // let the read report the failure
   }
@@ -60,10 +59,9 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
 
 // True when the descriptor has a byte or its end to report right now.
 bool ReadableNow(int fd) {
-  pollfd entry{fd, POLLIN, 0};
   int ready;
   do {
-    ready = poll(&entry, 1, 0);
+    ready = WaitReadable(fd, 0);
   } while (ready < 0 && errno == EINTR);
   return ready != 0;  // a failed poll lets the read report the failure
 }
@@ -182,7 +180,7 @@ int THttpEngine::ReadInput(char* buffer, int count) {
         arm();
         armed = true;
       }
-      if (!WaitReadable(handle_stream->Handle(), deadline)) {
+      if (!WaitForInput(handle_stream->Handle(), deadline)) {
         late = deadline != Clock::time_point{} && Clock::now() >= deadline;
         last = -1;
         break;
@@ -209,7 +207,7 @@ void THttpEngine::DeleteTempFiles() {
   TRequestContext& context = RequestContext();
   if (!context.TempFiles) return;
   for (const std::string& path : *context.TempFiles) {
-    unlink(path.c_str());
+    RemoveFile(path);
     watchdog::UnregisterTempFile(path);
   }
   context.TempFiles->Clear();

@@ -95,7 +95,7 @@ void THttpEngine::SendResponse() {
     if (!HasHeader(headers, "content-type")) WriteHeaderLine("content-type", auto_content_type_);
     if (no_cache_) {
       // Only headers with token names: a name with a blank makes servers refuse the answer.
-      std::string expired = HttpDate(std::chrono::system_clock::now() - std::chrono::hours(24000));
+      std::string expired = HttpDate(WallClockNow() - std::chrono::hours(24000));
       AddHeader("Pragma", "no-cache");
       AddHeader("Cache-Control", "no-cache");
       AddHeader("Expires", expired);

@@ -1,22 +1,16 @@
 #include "engine/http_log.h"
 
-#include <sys/stat.h>
-
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 
-#include "platform/module_path.h"
 #include "engine/http_engine.h"
 #include "platform/environment.h"
 #include "platform/file_lock.h"
+#include "platform/file_system.h"
+#include "platform/local_time.h"
+#include "platform/module_path.h"
 
 namespace {
-
-bool IsDirectory(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // The log folder with its trailing "/".
 std::string LogDirectory() {
@@ -24,7 +18,7 @@ std::string LogDirectory() {
   if (dir.empty()) dir = ProgramDir() + "log";
   if (dir.back() != '/') dir += '/';
   // One level only, as for the upload folder: a missing parent means a misconfiguration.
-  if (!IsDirectory(dir) && mkdir(dir.c_str(), 0755) != 0 && !IsDirectory(dir)) {
+  if (!IsDirectory(dir) && !MakeDirectory(dir, 0755) && !IsDirectory(dir)) {
     return ProgramDir();
   }
   return dir;
@@ -41,9 +35,7 @@ std::string ModuleBaseName() {
 
 // Local date and time in the fixed US format: m/d/yyyy h:nn:ss AM/PM.
 std::string LogTimestamp() {
-  std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTimeNow();
   int hour12 = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
   char text[48];
   std::snprintf(text, sizeof text, "%d/%d/%04d %d:%02d:%02d %s", local.tm_mon + 1, local.tm_mday,

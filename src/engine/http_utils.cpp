@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <ctime>
 
-std::string HttpDate(std::chrono::system_clock::time_point moment) {
+std::string HttpDate(TWallTime moment) {
   static const char kDays[] = "SunMonTueWedThuFriSat";
   static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+  const std::time_t seconds = static_cast<std::time_t>(WallSecondsOf(moment));
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char text[40];

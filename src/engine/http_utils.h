@@ -1,16 +1,16 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "common/string_list.h"
+#include "platform/clock.h"
 
 // Small text utilities of the engine.
 
 // The moment as an HTTP date in GMT, e.g. "Sun, 06 Dec 2026 11:25:43 GMT".
-std::string HttpDate(std::chrono::system_clock::time_point moment);
+std::string HttpDate(TWallTime moment);
 // Every `from` in `text` replaced by `to`.
 std::string ReplaceChar(char from, char to, const std::string& text);
 // A new list (owned by the caller) of the lines of `text` (split at CR LF, LF or CR).

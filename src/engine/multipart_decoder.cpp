@@ -9,6 +9,7 @@
 #include "common/exception.h"
 #include "common/text_compare.h"
 #include "engine/field_table.h"
+#include "platform/clock.h"
 #include "platform/message_pump.h"
 
 namespace {
@@ -66,7 +67,7 @@ int TUploadBuffer::Fill() {
   // "Nothing yet" is waited out, but not forever: a reader that stays silent as long as the
   // adapter's read limit ends the body like a failed read does.
   bool stalling = false;
-  std::chrono::steady_clock::time_point stall_start;
+  TMonotonicTime stall_start;
   while (Filled < kSize && Remaining > 0 && !failed_) {
     ProcessMessages(0);
     const int want = static_cast<int>(
@@ -77,7 +78,7 @@ int TUploadBuffer::Fill() {
       break;
     }
     if (got == 0) {
-      const auto now = std::chrono::steady_clock::now();
+      const TMonotonicTime now = MonotonicNow();
       if (!stalling) {
         stalling = true;
         stall_start = now;

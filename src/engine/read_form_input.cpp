@@ -1,13 +1,8 @@
 // THttpEngine: reading the request into the field table (refusals, url-encoded and JSON bodies,
 // the query string, multipart bodies) and looking fields up.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 
-#include "platform/module_path.h"
 #include "common/random_draw.h"
 #include "common/text_compare.h"
 #include "engine/adapters/spool_files.h"
@@ -19,6 +14,10 @@
 #include "engine/request_context.h"
 #include "engine/url_codec.h"
 #include "engine/watchdog.h"
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/module_path.h"
 #include "platform/private_folder.h"
 
 namespace {
@@ -31,9 +30,7 @@ constexpr int kBodyReadStep = 65536;
 // Sets the body's deadline for the time ReadFormInput reads, and clears it on every way out.
 class BodyDeadlineScope {
  public:
-  BodyDeadlineScope() {
-    RequestContext().BodyDeadline = std::chrono::steady_clock::now() + kBodyTimeLimit;
-  }
+  BodyDeadlineScope() { RequestContext().BodyDeadline = MonotonicNow() + kBodyTimeLimit; }
   ~BodyDeadlineScope() { RequestContext().BodyDeadline = {}; }
   BodyDeadlineScope(const BodyDeadlineScope&) = delete;
   BodyDeadlineScope& operator=(const BodyDeadlineScope&) = delete;
@@ -150,18 +147,21 @@ void THttpEngine::PrepareUploadFile(TKestrinFileUpload*, TStringList& content_in
                                     TStream*& out_stream, bool& free_out_stream, bool&) {
   TRequestContext& context = RequestContext();
   std::string path;
-  int fd = -1;
+  TFileDescriptor file;
   // Created exclusively and for the owner alone: a name taken meanwhile, or a link planted
   // under it, is never opened; another name is drawn instead.
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     path = BuildFilePath(ModuleFileName(), temp_dir_, false,
                          std::to_string(RandomBetween(0, 8999999)), false, "tmp");
     if (attempt == 0) PrepareTempFolder(DirectoryOf(path));
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST) break;
+    file = OpenFile(path,
+                    open_flags::kReadWrite | open_flags::kCreate | open_flags::kExclusive |
+                        open_flags::kNoFollow,
+                    0600);
+    if (file || errno != EEXIST) break;
   }
-  if (fd < 0) throw Exception("Cannot create file \"" + path + "\"");
-  auto stream = std::make_unique<THandleStream>(fd, true);
+  if (!file) throw Exception("Cannot create file \"" + path + "\"");
+  auto stream = std::make_unique<THandleStream>(file.Release(), true);
   // Registered before anything else can fail, so the file goes with the request whatever
   // happens next.
   if (context.TempFiles) context.TempFiles->Add(path);
@@ -181,11 +181,9 @@ void THttpEngine::SweepUploadLeftovers() {
   const std::string dir = DirectoryOf(sample);
   // Only a folder that exists (none is made for this), and never through a link or in another
   // user's folder.
-  struct stat info {};
-  if (dir.empty() || lstat(dir.c_str(), &info) != 0 || !PreparePrivateFolder(dir).empty()) return;
+  if (dir.empty() || !LinkInfoOf(dir).Exists() || !PreparePrivateFolder(dir).empty()) return;
   // The names PrepareUploadFile draws: digits and ".tmp".
-  spool::DeleteFilesOlderThan(dir + "/", "[0-9]*.tmp",
-                              std::chrono::system_clock::now() - kUploadLeftoverAge);
+  spool::DeleteFilesOlderThan(dir + "/", "[0-9]*.tmp", WallClockNow() - kUploadLeftoverAge);
 }
 
 std::string THttpEngine::GetFormField(const std::string& name, const std::string& def) {

@@ -6,6 +6,7 @@
 
 #include "common/streams.h"
 #include "common/string_list.h"
+#include "platform/clock.h"
 
 class THttpEngine;
 
@@ -42,7 +43,7 @@ struct TRequestContext {
   int ReadLimit = 0;
   // While ReadFormInput reads the body: the moment by which the whole body must have arrived
   // (kBodyTimeLimit after the reading began); time_point{} otherwise.
-  std::chrono::steady_clock::time_point BodyDeadline{};
+  TMonotonicTime BodyDeadline{};
 
   // Debug capture; present only while the engine's DebugMode is not NoDebug.
   std::unique_ptr<TMemoryStream> DebugInput;

@@ -7,6 +7,7 @@
 #include "engine/http_engine.h"
 #include "engine/request_context.h"
 #include "engine/template_scan.h"
+#include "platform/local_time.h"
 
 namespace {
 
@@ -47,12 +48,7 @@ class TRequestTemplateHost : public TTemplateHost {
     return true;
   }
 
-  std::tm LocalNow() override {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
-  }
+  std::tm LocalNow() override { return LocalTimeNow(); }
 
  private:
   THttpEntryEvent on_entry_;

@@ -1,18 +1,17 @@
 #include "engine/watchdog.h"
 
-#include <unistd.h>
-
 #include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "platform/file_system.h"
 #include "platform/process_end.h"
 
 namespace watchdog {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = TMonotonicClock;
 
 struct State {
   std::mutex mutex;
@@ -32,7 +31,7 @@ State& TheState() {
 
 [[noreturn]] void Expire(State& state) {
   // The request is cut short: its uploads must not outlive it.
-  for (const std::string& path : state.temp_files) unlink(path.c_str());
+  for (const std::string& path : state.temp_files) RemoveFile(path);
   KillProcess(0);
 }
 

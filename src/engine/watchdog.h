@@ -3,6 +3,8 @@
 #include <chrono>
 #include <string>
 
+#include "platform/clock.h"
+
 // The process's one watchdog: while armed, it ends the process with exit code 0 (and no
 // further output) once the deadline has passed. ReadInput arms it for 30 s before reading and
 // after every chunk and disarms it when done, so a client that stops sending ends the process
@@ -18,10 +20,10 @@ inline constexpr std::chrono::seconds kReadTimeout{30};
 void Start();
 // Arms (or re-arms) the deadline to now + timeout; starts the thread first when it does not run
 // yet (a process whose reads never wait never starts it).
-void Arm(std::chrono::steady_clock::duration timeout = kReadTimeout);
+void Arm(TMonotonicClock::duration timeout = kReadTimeout);
 void Disarm();
 // The armed deadline, or time_point{} when disarmed.
-std::chrono::steady_clock::time_point Deadline();
+TMonotonicTime Deadline();
 // Tells the thread to stop and waits for it. Safe to call when it never ran.
 void Stop();
 bool Running();

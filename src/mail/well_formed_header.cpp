@@ -165,7 +165,7 @@ std::string RfcDate(std::chrono::system_clock::time_point t) {
   static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const time_t seconds = TWallClockTime::clock::to_time_t(t);
+  const time_t seconds = TWallTime::clock::to_time_t(t);
   struct tm local {};
   localtime_r(&seconds, &local);
   const long offset_minutes = local.tm_gmtoff / 60;

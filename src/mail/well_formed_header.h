@@ -45,7 +45,7 @@ std::string WellFormedPartHeader(std::string_view part_header, std::string_view 
 
 // `t` as an RFC 5322 date in the local time zone of the process, with English names whatever the
 // locale: "Mon, 07 Dec 2026 18:40:00 +0100".
-std::string RfcDate(TWallClockTime t);
+std::string RfcDate(TWallTime t);
 
 // A new Message-ID, "<" time "." process id "." 64 random bits "@" domain ">". The domain is
 // `domain` (the sender's greeting name, greeting_name.h) reduced to letters, digits, "-" and ".",

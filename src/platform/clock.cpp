@@ -4,17 +4,23 @@
 #include <climits>
 
 std::int64_t WallClockSeconds() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return WallSecondsOf(WallClockNow());
 }
 
-TWallClockTime WallClockNow() {
+TWallTime WallClockNow() {
   return std::chrono::system_clock::now();
 }
 
+std::int64_t WallSecondsOf(TWallTime moment) {
+  return std::chrono::duration_cast<std::chrono::seconds>(moment.time_since_epoch()).count();
+}
+
+TWallTime WallTimeOfSeconds(std::int64_t seconds) {
+  return TWallTime(std::chrono::seconds(seconds));
+}
+
 TMonotonicTime MonotonicNow() {
-  return std::chrono::steady_clock::now();
+  return TMonotonicClock::now();
 }
 
 int MillisecondsUntil(TMonotonicTime deadline) {

@@ -9,12 +9,17 @@
 // gives deadlines and time-outs, which must not jump when the wall clock is set.
 std::int64_t WallClockSeconds();
 
-// The wall clock as a time point, for times shown to people (a mail's Date field).
-using TWallClockTime = std::chrono::system_clock::time_point;
-TWallClockTime WallClockNow();
-
-using TMonotonicTime = std::chrono::steady_clock::time_point;
+using TMonotonicClock = std::chrono::steady_clock;
+using TMonotonicTime = TMonotonicClock::time_point;
 TMonotonicTime MonotonicNow();
 
 // Milliseconds left until `deadline` (0 once it has passed), for poll-style waits.
 int MillisecondsUntil(TMonotonicTime deadline);
+
+// The wall clock as a point in time, for what is shown (dates in answers, logs and mails) or
+// compared with file times; the epoch is 1 January 1970, 00:00 UTC.
+using TWallTime = std::chrono::system_clock::time_point;
+TWallTime WallClockNow();
+// Whole seconds since the epoch and back (a time before the epoch rounds towards it).
+std::int64_t WallSecondsOf(TWallTime moment);
+TWallTime WallTimeOfSeconds(std::int64_t seconds);

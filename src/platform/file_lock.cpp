@@ -31,6 +31,24 @@ bool LockFileFor(int fd, std::chrono::milliseconds limit, bool* timed_out) {
   return false;
 }
 
+bool TryLockFile(int fd, TLockKind kind) {
+  return ::flock(fd, (kind == TLockKind::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0;
+}
+
+bool PlaceReadRecordLock(int fd) {
+  struct flock mark {};
+  mark.l_type = F_RDLCK;
+  mark.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_SETLK, &mark) == 0;
+}
+
+bool RecordLockHeldElsewhere(int fd) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
 ScopedFileLock::ScopedFileLock(int fd, std::chrono::milliseconds limit) : fd_(fd), locked_(false) {
   locked_ = LockFileFor(fd, limit, &timed_out_);
 }

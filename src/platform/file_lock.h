@@ -19,6 +19,22 @@ inline constexpr std::chrono::milliseconds kFileLockWait{5000};
 // lock is held; false when the limit passed (`timed_out` set, when given) or flock failed.
 bool LockFileFor(int fd, std::chrono::milliseconds limit, bool* timed_out = nullptr);
 
+// One try, without waiting, for a lock of the whole file open on `fd` (flock): shared (many
+// holders) or exclusive (one). False when another holds a lock in the way (errno EWOULDBLOCK)
+// or the try failed; a signal during the try gives EINTR. The lock goes with the last
+// descriptor of this open file.
+enum class TLockKind { kShared, kExclusive };
+bool TryLockFile(int fd, TLockKind kind);
+
+// A read lock on the open file (an open file description lock, which belongs to this open of
+// the file, not to the process, so that threads of one process exclude each other as two
+// processes would). Independent of the flock locks above. False when another open of the file
+// holds a write lock or the call failed.
+bool PlaceReadRecordLock(int fd);
+// True when another open of the file holds a record lock that a write lock would collide with
+// (a read lock placed by PlaceReadRecordLock through another descriptor, say).
+bool RecordLockHeldElsewhere(int fd);
+
 // Holds an exclusive lock on an open file descriptor for its lifetime; waits at most `limit`
 // for it.
 class ScopedFileLock {

@@ -1,16 +1,13 @@
 #include "wizard/editor_text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QByteArray>
 #include <QStringDecoder>
-#include <cerrno>
 
 #include "common/exception.h"
 #include "common/file_replace.h"
 #include "common/string_list.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
 
 using namespace Qt::StringLiterals;
 
@@ -68,26 +65,16 @@ std::string EncodeEditorText(const QString& text, bool latin1) {
 }
 
 std::string ReadMessageTextFile(const std::string& file_name) {
-  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowCannotOpen(file_name);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    ThrowCannotOpen(file_name);
-  }
+  const TFileDescriptor file = OpenFile(file_name, open_flags::kReadOnly);
+  if (!file || OpenFileInfo(file.Get()).kind != TFileKind::kRegular) ThrowCannotOpen(file_name);
   std::string content;
   char buffer[65536];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      ThrowCannotOpen(file_name);
-    }
+    const long got = ReadSome(file.Get(), buffer, sizeof buffer);
+    if (got < 0) ThrowCannotOpen(file_name);
     if (got == 0) break;
     content.append(buffer, static_cast<size_t>(got));
   }
-  ::close(fd);
   return content;
 }
 

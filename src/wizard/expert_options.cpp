@@ -5,11 +5,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
-#include <chrono>
 
 #include "common/date_time_format.h"
 #include "common/options.h"
 #include "common/smtp_security_settings.h"
+#include "platform/clock.h"
 #include "wizard/expert_window.h"
 #include "wizard/mail_server_settings.h"
 #include "wizard/pow_settings.h"
@@ -118,13 +118,11 @@ void Tfrmexpert::ControlsToOptions() {
 }
 
 void Tfrmexpert::txtdate_formatChange() {
-  lbldate->setText(ToQString(
-      FormatDateTime(FromQString(txtdate_format->text()), std::chrono::system_clock::now())));
+  lbldate->setText(ToQString(FormatDateTime(FromQString(txtdate_format->text()), WallClockNow())));
 }
 
 void Tfrmexpert::txttime_formatChange() {
-  lbltime->setText(ToQString(
-      FormatDateTime(FromQString(txttime_format->text()), std::chrono::system_clock::now())));
+  lbltime->setText(ToQString(FormatDateTime(FromQString(txttime_format->text()), WallClockNow())));
 }
 
 void Tfrmexpert::Timer1Timer() {

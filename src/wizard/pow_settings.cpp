@@ -1,11 +1,10 @@
 #include "wizard/pow_settings.h"
 
-#include <sys/random.h>
-
 #include "common/exception.h"
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
+#include "platform/system_random.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ bool WholeNumberInRange(const std::string& text) {
 
 std::string NewPowKey() {
   char bytes[32];
-  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+  if (FillSystemRandom(bytes, sizeof bytes, true) != sizeof bytes) {
     throw Exception("No random numbers for a new PoW_Key");
   }
   return HexText(std::string_view(bytes, sizeof bytes));

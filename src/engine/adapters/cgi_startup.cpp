@@ -1,7 +1,5 @@
 #include "engine/adapters/cgi_startup.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdlib>
 
@@ -10,16 +8,13 @@
 #include "engine/adapters/spool_owners.h"
 #include "engine/engine_types.h"
 #include "engine/http_utils.h"
+#include "platform/clock.h"
 #include "platform/environment.h"
+#include "platform/file_system.h"
 
 namespace {
 
 constexpr std::chrono::seconds kServerAliveWindow{30};
-
-bool FileExists(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 }  // namespace
 
@@ -39,11 +34,11 @@ bool IsServerProcess() {
 
 bool IsServerAlive() {
   if (InsideServerLoop()) return true;
-  struct stat info {};
-  if (stat(ServerMarkerFile().c_str(), &info) != 0) return false;
-  auto stamp = std::chrono::system_clock::from_time_t(info.st_mtime);
+  const TFileInfo marker = FileInfoOf(ServerMarkerFile());
+  if (!marker.Exists()) return false;
+  const TWallTime stamp = WallTimeOfSeconds(marker.modified.seconds);
   // A marker outlives a server that was killed; the server lock does not.
-  return stamp > std::chrono::system_clock::now() - kServerAliveWindow && spool::ServerLockHeld();
+  return stamp > WallClockNow() - kServerAliveWindow && spool::ServerLockHeld();
 }
 
 bool IsStandardCGI() {
@@ -60,7 +55,7 @@ bool IsWindowsCGI() {
   if (StartedByWebServer()) return false;
   if (IsServerProcess()) return true;
   std::vector<std::string> params = CommandLineParams();
-  if (params.empty() || !FileExists(AddDriveIfMissing(params[0]))) return false;
+  if (params.empty() || !IsRegularFile(AddDriveIfMissing(params[0]))) return false;
   std::string version = UpperCase(GetEnvVar("CGI_VERSION"));
   return version.empty() || version.find("WIN") != std::string::npos;
 }

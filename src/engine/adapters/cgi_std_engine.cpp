@@ -1,11 +1,10 @@
 #include "engine/adapters/cgi_std_engine.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "engine/adapters/cgi_startup.h"
 #include "engine/adapters/request_server.h"
+#include "platform/file_io.h"
 #include "platform/process_end.h"
 
 void TCGIStdEngine::RunConsoleRequest() {
@@ -28,8 +27,8 @@ void TCGIStdEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream>
   const bool alive = IsServerAlive();
   if (alive || CGIMode() != NormalMode) {
     if (!alive) StartRequestServer();
-    ForwardToServer(*this, std::make_unique<THandleStream>(STDIN_FILENO),
-                    std::make_unique<THandleStream>(STDOUT_FILENO), BuildEnvironmentList());
+    ForwardToServer(*this, std::make_unique<THandleStream>(kStandardInput),
+                    std::make_unique<THandleStream>(kStandardOutput), BuildEnvironmentList());
     return;
   }
   if (!IsStandardCGI()) {
@@ -39,6 +38,6 @@ void TCGIStdEngine::Run(std::unique_ptr<TStream> input, std::unique_ptr<TStream>
     SetExitCode(2);
     return;
   }
-  ProcessRequest(std::make_unique<THandleStream>(STDIN_FILENO),
-                 std::make_unique<THandleStream>(STDOUT_FILENO), BuildEnvironmentList());
+  ProcessRequest(std::make_unique<THandleStream>(kStandardInput),
+                 std::make_unique<THandleStream>(kStandardOutput), BuildEnvironmentList());
 }

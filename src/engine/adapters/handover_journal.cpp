@@ -1,7 +1,6 @@
 #include "engine/adapters/handover_journal.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/file_io.h"
 
 namespace {
 
@@ -14,11 +13,11 @@ void RecordMailAccepted(const std::string& detail) {
   if (journal_path.empty()) return;
   // One write of a few bytes: a server killed at any moment leaves the mark whole or absent
   // (an empty mark still says the mail went).
-  const int fd =
-      open(journal_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return;
-  [[maybe_unused]] ssize_t ignored = write(fd, detail.data(), detail.size());
-  close(fd);
+  const TFileDescriptor mark = OpenFile(
+      journal_path,
+      open_flags::kWriteOnly | open_flags::kCreate | open_flags::kTruncate | open_flags::kNoFollow,
+      0600);
+  if (mark) WriteSome(mark.Get(), detail.data(), detail.size());
 }
 
 std::optional<std::string> MailAcceptedEarlier() {

@@ -1,23 +1,17 @@
 #include "engine/adapters/spool_files.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <fnmatch.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <thread>
 
-#include "platform/module_path.h"
 #include "common/random_draw.h"
 #include "engine/adapters/request_server.h"
 #include "engine/http_log.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/module_path.h"
 #include "platform/private_folder.h"
 
 namespace {
@@ -26,20 +20,6 @@ std::string ProgramFileName() {
   std::string module = ModuleFileName();
   size_t slash = module.rfind('/');
   return slash == std::string::npos ? module : module.substr(slash + 1);
-}
-
-// The names in `dir` (with its trailing "/"), without "." and "..".
-std::vector<std::string> NamesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* handle = opendir(dir.c_str());
-  if (handle == nullptr) return names;
-  while (dirent* entry = readdir(handle)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(std::move(name));
-  }
-  closedir(handle);
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 }  // namespace
@@ -66,14 +46,18 @@ bool EnsureSpoolDir() {
 }
 
 int CreateSpoolFile(const std::string& path) {
-  return open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  return OpenFile(path,
+                  open_flags::kReadWrite | open_flags::kCreate | open_flags::kExclusive |
+                      open_flags::kNoFollow,
+                  0600)
+      .Release();
 }
 
 bool RenameWithRetries(const std::string& from, const std::string& to, int tries,
                        std::chrono::milliseconds pause) {
   for (int attempt = 0; attempt < tries; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(pause);
-    if (rename(from.c_str(), to.c_str()) == 0) return true;
+    if (RenameFile(from, to)) return true;
     // A file that is not there will not appear by waiting for it.
     if (errno == ENOENT) return false;
   }
@@ -85,7 +69,7 @@ std::vector<std::string> FilesStartingWith(const std::string& prefix) {
   const std::string dir = prefix.substr(0, slash + 1);
   const std::string start = prefix.substr(slash + 1);
   std::vector<std::string> files;
-  for (const std::string& name : NamesIn(dir)) {
+  for (const std::string& name : FolderNames(dir)) {
     if (name.compare(0, start.size(), start) == 0) files.push_back(dir + name);
   }
   return files;
@@ -94,7 +78,7 @@ std::vector<std::string> FilesStartingWith(const std::string& prefix) {
 int DeleteFilesStartingWith(const std::string& prefix) {
   int deleted = 0;
   for (const std::string& path : FilesStartingWith(prefix)) {
-    if (unlink(path.c_str()) == 0) ++deleted;
+    if (RemoveFile(path)) ++deleted;
   }
   return deleted;
 }
@@ -106,22 +90,22 @@ bool EndsWith(const std::string& text, const std::string& end) {
 void DeleteOrphanedAnswers() {
   const std::string base = SpoolBase();
   DeleteFilesOlderThan(SpoolDir(), base.substr(base.rfind('/') + 1) + "*" + kResponseStage,
-                       std::chrono::system_clock::now() - kAnswerWait);
+                       WallClockNow() - kAnswerWait);
 }
 
 void DeleteFilesOlderThan(const std::string& dir, const std::string& name_pattern,
-                          std::chrono::system_clock::time_point before) {
-  const time_t limit = std::chrono::system_clock::to_time_t(before);
-  for (const std::string& name : NamesIn(dir)) {
+                          TWallTime before) {
+  const std::int64_t limit = WallSecondsOf(before);
+  for (const std::string& name : FolderNames(dir)) {
     if (fnmatch(name_pattern.c_str(), name.c_str(), 0) != 0) continue;
     const std::string path = dir + name;
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode) || info.st_mtime >= limit) {
+    const TFileInfo info = LinkInfoOf(path);
+    if (!info.Exists() || info.kind == TFileKind::kDirectory || info.modified.seconds >= limit) {
       continue;
     }
     for (int attempt = 0; attempt < 11; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      if (unlink(path.c_str()) == 0 || errno == ENOENT) break;
+      if (RemoveFile(path) || errno == ENOENT) break;
     }
   }
 }
@@ -146,59 +130,16 @@ std::string NewRequestBase(const std::string& address) {
   }
 }
 
-pid_t ServerPidFromMarker() {
-  const int fd = open(ServerMarkerFile().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  FILE* file = fd < 0 ? nullptr : fdopen(fd, "r");
-  if (file == nullptr) {
-    if (fd >= 0) close(fd);
-    return 0;
-  }
+TProcessId ServerPidFromMarker() {
+  TFileDescriptor marker =
+      OpenFile(ServerMarkerFile(), open_flags::kReadOnly | open_flags::kNoFollow);
+  FILE* file = marker ? fdopen(marker.Get(), "r") : nullptr;
+  if (file == nullptr) return 0;
+  marker.Release();  // the stream closes it now
   long pid = 0;
   if (std::fscanf(file, "%ld", &pid) != 1 || pid <= 0) pid = 0;
   std::fclose(file);
-  return static_cast<pid_t>(pid);
-}
-
-bool ProcessExists(pid_t pid) {
-  // EPERM: the process exists but belongs to someone else.
-  return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
-}
-
-TSpoolWatch::TSpoolWatch() {
-  inotify_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (inotify_fd_ < 0) return;
-  const uint32_t events = IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_CREATE | IN_MOVED_FROM;
-  if (inotify_add_watch(inotify_fd_, SpoolDir().c_str(), events) < 0) {
-    close(inotify_fd_);
-    inotify_fd_ = -1;
-  }
-}
-
-TSpoolWatch::~TSpoolWatch() {
-  if (inotify_fd_ >= 0) close(inotify_fd_);
-}
-
-void TSpoolWatch::AddDescriptor(int fd) {
-  if (fd >= 0) extra_fds_.push_back(fd);
-}
-
-bool TSpoolWatch::Wait(Clock::time_point deadline) {
-  std::vector<pollfd> fds;
-  for (int fd : extra_fds_) fds.push_back({fd, POLLIN, 0});
-  if (inotify_fd_ >= 0) fds.push_back({inotify_fd_, POLLIN, 0});
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  if (inotify_fd_ < 0) left = std::min<std::chrono::milliseconds>(left, kFallbackPoll);
-  const int timeout = static_cast<int>(std::max<long long>(left.count(), 0));
-  if (poll(fds.data(), fds.size(), timeout) <= 0) return false;
-  bool extra = false;
-  for (size_t i = 0; i < extra_fds_.size(); ++i) extra = extra || fds[i].revents != 0;
-  if (inotify_fd_ >= 0) {
-    // The callers look at the folder afterwards; which events came does not matter.
-    alignas(inotify_event) char buffer[4096];
-    while (read(inotify_fd_, buffer, sizeof buffer) > 0) {
-    }
-  }
-  return extra;
+  return static_cast<TProcessId>(pid);
 }
 
 }  // namespace spool

@@ -1,10 +1,12 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <string>
 #include <vector>
+
+#include "platform/clock.h"
+#include "platform/folder_watch.h"
+#include "platform/process.h"
 
 // The files through which the request server and its forwarders hand requests over (see
 // engine/adapters/request_server.h for the stages), and the waiting on them.
@@ -14,7 +16,7 @@
 
 namespace spool {
 
-using Clock = std::chrono::steady_clock;
+using Clock = TMonotonicClock;
 
 // Stage suffixes, appended to a request base (which ends without "_").
 inline constexpr const char* kRequestStage = "_req";    // complete request, not yet taken
@@ -31,7 +33,6 @@ inline constexpr std::chrono::seconds kMarkerRefresh{5};
 inline constexpr std::chrono::seconds kAliveWindow{30};
 // A forwarder that writes nothing to its request file for this long is ended by its watchdog.
 inline constexpr std::chrono::seconds kWriteLimit{30};
-inline constexpr std::chrono::milliseconds kFallbackPoll{50};
 inline constexpr std::chrono::milliseconds kTakeRetryPause{50};
 inline constexpr std::chrono::milliseconds kAnswerRetryPause{20};
 inline constexpr int kRenameTries = 10;
@@ -73,7 +74,7 @@ void DeleteOrphanedAnswers();
 // (fnmatch) and whose modification time lies before `before`, each with up to 11 tries 50 ms
 // apart. A `before` in the future deletes every match.
 void DeleteFilesOlderThan(const std::string& dir, const std::string& name_pattern,
-                          std::chrono::system_clock::time_point before);
+                          TWallTime before);
 
 // The client-address part of a request base: every "." becomes "-", and every byte outside
 // [0-9A-Za-z:-] too, so that no address can lead a name out of the spool folder.
@@ -83,31 +84,15 @@ std::string ClientAddressPart(const std::string& address);
 std::string NewRequestBase(const std::string& address);
 
 // The process id written in the marker file; 0 when the marker is missing or holds none.
-pid_t ServerPidFromMarker();
-// True while a process with this id exists (kill(pid, 0)); false for 0.
-bool ProcessExists(pid_t pid);
+TProcessId ServerPidFromMarker();
+// True while a process with this id exists; false for 0 (platform/process.h).
+using ::ProcessExists;
 
-// Waits for changes in the spool folder: inotify on SpoolDir() (a file created, written and
-// closed, moved in or deleted), plus any extra descriptors (a signal pipe, a pidfd). Without
-// inotify every Wait is a plain 50 ms pause, so callers must re-check their condition after
-// each Wait in any case.
-class TSpoolWatch {
+// Waits for changes in the spool folder, plus any extra descriptors (a signal pipe, a pidfd):
+// platform/folder_watch.h on SpoolDir(). Callers re-check their condition after each Wait.
+class TSpoolWatch : public TFolderWatch {
  public:
-  TSpoolWatch();
-  ~TSpoolWatch();
-  TSpoolWatch(const TSpoolWatch&) = delete;
-  TSpoolWatch& operator=(const TSpoolWatch&) = delete;
-
-  // Also wakes when `fd` becomes readable (or hangs up). Not owned.
-  void AddDescriptor(int fd);
-  // Waits until the folder changes, an extra descriptor is ready or `deadline` passes.
-  // Returns true when woken by an extra descriptor. Drains the folder's pending events.
-  bool Wait(Clock::time_point deadline);
-  bool Watching() const { return inotify_fd_ >= 0; }
-
- private:
-  int inotify_fd_ = -1;
-  std::vector<int> extra_fds_;
+  TSpoolWatch() : TFolderWatch(SpoolDir()) {}
 };
 
 }  // namespace spool

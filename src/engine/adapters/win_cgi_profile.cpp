@@ -1,43 +1,16 @@
 #include "engine/adapters/win_cgi_profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 
 #include "common/exception.h"
 #include "common/text_compare.h"
 #include "engine/http_utils.h"
 #include "engine/url_codec.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
 
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// read() that retries after a signal.
-ssize_t ReadSome(int fd, char* buffer, size_t count) {
-  ssize_t n;
-  do {
-    n = ::read(fd, buffer, count);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
 
 // The profile's lines, taken byte by byte as the web server wrote them: a line ends at CR.
 class ProfileLines {
@@ -60,7 +33,7 @@ class ProfileLines {
   // The next byte, or -1 at the end of the file (a read error counts as the end).
   int Get() {
     if (pos_ == len_) {
-      ssize_t n = ReadSome(fd_, buffer_, sizeof buffer_);
+      const long n = ReadSome(fd_, buffer_, sizeof buffer_);
       if (n <= 0) return -1;
       pos_ = 0;
       len_ = static_cast<size_t>(n);
@@ -73,11 +46,6 @@ class ProfileLines {
   size_t pos_ = 0;
   size_t len_ = 0;
 };
-
-bool IsRegularFile(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 // The section name of a head line "[ name ]": trimmed, upper case, blanks as "_".
 std::string SectionName(const std::string& line, size_t close) {
@@ -98,19 +66,19 @@ bool ReadExternalField(const std::string& value, std::string& content) {
     count = count * 10 + static_cast<uint64_t>(c - '0');
   }
   // Non-blocking, so that a name of a pipe cannot stall the request in open().
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) return false;
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const TFileDescriptor file = OpenFile(path, open_flags::kReadOnly | open_flags::kNonBlocking);
+  if (!file) return false;
+  const TFileInfo info = OpenFileInfo(file.Get());
+  if (info.kind != TFileKind::kRegular) return false;
   // A file shorter than its count cannot be read in full: no need to try, nor to make room
   // for a count the file does not back.
-  if (static_cast<uint64_t>(info.st_size) < count) return false;
+  if (static_cast<uint64_t>(info.size) < count) return false;
   content.clear();
   content.reserve(static_cast<size_t>(count));
   char block[kExternalBlockSize];
   while (content.size() < count) {
     size_t want = std::min<uint64_t>(sizeof block, count - content.size());
-    ssize_t n = ReadSome(file.get(), block, want);
+    const long n = ReadSome(file.Get(), block, want);
     if (n <= 0) return false;  // the file shrank, or a read error
     content.append(block, static_cast<size_t>(n));
   }
@@ -148,12 +116,12 @@ struct ProfileContent {
 };
 
 ProfileContent ReadSections(const std::string& path) {
-  FileDescriptor profile(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (profile.get() < 0) {
+  const TFileDescriptor profile = OpenFile(path, open_flags::kReadOnly | open_flags::kNonBlocking);
+  if (!profile) {
     throw Exception("Cannot open the Windows CGI profile \"" + path + "\"");
   }
   ProfileContent content;
-  ProfileLines lines(profile.get());
+  ProfileLines lines(profile.Get());
   std::string section;
   std::string raw;
   while (lines.Next(raw)) {

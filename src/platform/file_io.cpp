@@ -1,0 +1,88 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+int SystemFlags(unsigned flags) {
+  using namespace open_flags;
+  int result = O_CLOEXEC;
+  if (flags & kWriteOnly) result |= O_WRONLY;
+  if (flags & kReadWrite) result |= O_RDWR;
+  if (flags & kCreate) result |= O_CREAT;
+  if (flags & kExclusive) result |= O_EXCL;
+  if (flags & kTruncate) result |= O_TRUNC;
+  if (flags & kNoFollow) result |= O_NOFOLLOW;
+  if (flags & kNonBlocking) result |= O_NONBLOCK;
+  if (flags & kAppend) result |= O_APPEND;
+  return result;
+}
+
+}  // namespace
+
+TFileDescriptor OpenFile(const std::string& path, unsigned flags, unsigned create_mode) {
+  return TFileDescriptor(
+      ::open(path.c_str(), SystemFlags(flags), static_cast<mode_t>(create_mode)));
+}
+
+TFileDescriptor CreateUniqueFile(std::string& name_template) {
+  return TFileDescriptor(::mkostemp(name_template.data(), O_CLOEXEC));
+}
+
+long ReadSome(int fd, void* buffer, std::size_t count) {
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer, count);
+  } while (n < 0 && errno == EINTR);
+  return static_cast<long>(n);
+}
+
+long WriteSome(int fd, const void* buffer, std::size_t count) {
+  ssize_t n;
+  do {
+    n = ::write(fd, buffer, count);
+  } while (n < 0 && errno == EINTR);
+  return static_cast<long>(n);
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const long written = WriteSome(fd, bytes.data(), bytes.size());
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+std::int64_t SeekFile(int fd, std::int64_t offset, int whence) {
+  const off_t result = ::lseek(fd, static_cast<off_t>(offset), whence);
+  return result < 0 ? -1 : static_cast<std::int64_t>(result);
+}
+
+bool SyncFile(int fd) {
+  return ::fsync(fd) == 0;
+}
+
+bool CloseFile(int fd) {
+  return ::close(fd) == 0;
+}
+
+bool SetOpenFileMode(int fd, unsigned mode) {
+  return ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
+}
+
+bool SetOpenFileGroup(int fd, unsigned group) {
+  return ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(group)) == 0;
+}
+
+int WaitReadable(int fd, int timeout_ms) {
+  pollfd entry{fd, POLLIN, 0};
+  const int ready = ::poll(&entry, 1, timeout_ms);
+  return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
+}
