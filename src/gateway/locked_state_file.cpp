@@ -1,12 +1,8 @@
 #include "gateway/locked_state_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "platform/data_file.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -17,18 +13,20 @@ constexpr int kMaxLockAttempts = 1000;
 
 LockedStateFile::LockedStateFile(const std::string& name) {
   for (int attempt = 0; attempt < kMaxLockAttempts; ++attempt) {
-    fd_ = OpenDataFile(name, O_RDWR);
-    if (fd_ < 0) return;
-    lock_.emplace(fd_);
-    struct stat held {};
-    struct stat named {};
-    if (lock_->Locked() && ::fstat(fd_, &held) == 0 && ::stat(name.c_str(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+    file_ = OpenDataFile(name, open_flags::kReadWrite);
+    if (!file_) return;
+    lock_.emplace(file_.Get());
+    if (!lock_->Locked()) {
+      Release();
       return;
     }
-    const bool locked = lock_->Locked();
+    const TFileInfo held = OpenFileInfo(file_.Get());
+    const TFileInfo named = FileInfoOf(name);
+    if (held.Exists() && named.Exists() && held.device == named.device &&
+        held.inode == named.inode) {
+      return;
+    }
     Release();
-    if (!locked) return;
   }
 }
 
@@ -38,10 +36,9 @@ LockedStateFile::~LockedStateFile() {
 
 bool LockedStateFile::Read(std::string& text, size_t max_bytes) const {
   char buffer[8192];
-  off_t offset = 0;
+  std::int64_t offset = 0;
   while (text.size() < max_bytes) {
-    const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = ReadSomeAt(file_.Get(), buffer, sizeof buffer, offset);
     if (n < 0) return false;
     if (n == 0) break;
     text.append(buffer, static_cast<size_t>(n));
@@ -52,17 +49,14 @@ bool LockedStateFile::Read(std::string& text, size_t max_bytes) const {
 }
 
 bool LockedStateFile::Append(std::string_view bytes) const {
-  struct stat info {};
-  if (::fstat(fd_, &info) != 0) return false;
-  ssize_t written = 0;
-  do {
-    written = ::pwrite(fd_, bytes.data(), bytes.size(), info.st_size);
-  } while (written < 0 && errno == EINTR);
-  return written == static_cast<ssize_t>(bytes.size());
+  const TFileInfo info = OpenFileInfo(file_.Get());
+  if (!info.Exists()) return false;
+  return WriteSomeAt(file_.Get(), bytes.data(), bytes.size(), info.size) ==
+         static_cast<long>(bytes.size());
 }
 
 void LockedStateFile::Release() {
+  // The lock goes before the descriptor (see LockedTableFile in store/file_store.cpp).
   lock_.reset();
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_.Reset();
 }

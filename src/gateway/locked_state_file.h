@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_descriptor.h"
 #include "platform/file_lock.h"
 
 // A small state file of the gateway (BX-Guards.txt, BX-PoW.txt) open and exclusively locked,
@@ -20,7 +21,7 @@ class LockedStateFile {
   LockedStateFile& operator=(const LockedStateFile&) = delete;
 
   // The file is open and locked (the lock is waited for a few seconds at most).
-  bool Ok() const { return fd_ >= 0 && lock_ && lock_->Locked(); }
+  bool Ok() const { return file_ && lock_ && lock_->Locked(); }
   // Appends at most `max_bytes` of the file to `text`; false on a read error.
   bool Read(std::string& text, size_t max_bytes) const;
   // Appends `bytes` at the end of the file, in one write; false when not all were written.
@@ -29,6 +30,6 @@ class LockedStateFile {
  private:
   void Release();
 
-  int fd_ = -1;
+  TFileDescriptor file_;
   std::optional<ScopedFileLock> lock_;
 };

@@ -100,9 +100,7 @@ void TForm1::ApplyAutoResultsName() {
     name = dir + FormatDateTime("mmddhhmmss", std::chrono::system_clock::now()) +
            std::to_string(RandomBelow100()) + ext;
     const std::string path = ResolvePath(name);
-    const int fd = OpenDataFile(path, O_WRONLY | O_EXCL);
-    if (fd >= 0) {
-      ::close(fd);
+    if (OpenDataFile(path, open_flags::kWriteOnly | open_flags::kExclusive)) {
       request.AutoResultsPath = path;
       break;
     }

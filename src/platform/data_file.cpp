@@ -1,23 +1,20 @@
 #include "platform/data_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 
-int OpenDataFile(const std::string& path, int flags) {
+TFileDescriptor OpenDataFile(const std::string& path, unsigned flags) {
+  using namespace open_flags;
   // Created exclusively first, so that only a file made here is given the mode; a file that
   // vanishes between the two opens is simply made on the next round.
   for (int round = 0; round < 3; ++round) {
-    const int created = ::open(path.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, kDataFileMode);
-    if (created >= 0) {
-      ::fchmod(created, kDataFileMode);
+    TFileDescriptor created = OpenFile(path, flags | kCreate | kExclusive, kDataFileMode);
+    if (created) {
+      SetOpenFileMode(created.Get(), kDataFileMode);
       return created;
     }
-    if (errno != EEXIST || (flags & O_EXCL) != 0) return -1;
-    const int existing = ::open(path.c_str(), (flags & ~O_CREAT) | O_CLOEXEC);
-    if (existing >= 0 || errno != ENOENT) return existing;
+    if (errno != EEXIST || (flags & kExclusive) != 0) return TFileDescriptor();
+    TFileDescriptor existing = OpenFile(path, flags & ~kCreate);
+    if (existing || errno != ENOENT) return existing;
   }
-  return -1;
+  return TFileDescriptor();
 }

@@ -60,6 +60,26 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+long ReadSomeAt(int fd, void* buffer, std::size_t count, std::int64_t offset) {
+  ssize_t n;
+  do {
+    n = ::pread(fd, buffer, count, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return static_cast<long>(n);
+}
+
+long WriteSomeAt(int fd, const void* buffer, std::size_t count, std::int64_t offset) {
+  ssize_t n;
+  do {
+    n = ::pwrite(fd, buffer, count, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return static_cast<long>(n);
+}
+
+bool TruncateOpenFile(int fd, std::int64_t size) {
+  return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
 std::int64_t SeekFile(int fd, std::int64_t offset, int whence) {
   const off_t result = ::lseek(fd, static_cast<off_t>(offset), whence);
   return result < 0 ? -1 : static_cast<std::int64_t>(result);

@@ -45,6 +45,13 @@ long WriteSome(int fd, const void* buffer, std::size_t count);
 // Writes all of `bytes`, in as many writes as it takes; false when one fails or writes nothing.
 bool WriteAll(int fd, std::string_view bytes);
 
+// ReadSome and WriteSome at `offset` from the file's start, leaving its position (pread,
+// pwrite).
+long ReadSomeAt(int fd, void* buffer, std::size_t count, std::int64_t offset);
+long WriteSomeAt(int fd, const void* buffer, std::size_t count, std::int64_t offset);
+// Cuts (or extends) the open file to `size` bytes (ftruncate).
+bool TruncateOpenFile(int fd, std::int64_t size);
+
 // Moves the descriptor's position (lseek) by `offset` from `whence` (SEEK_SET, SEEK_CUR or
 // SEEK_END of <cstdio>); the new position, or -1.
 std::int64_t SeekFile(int fd, std::int64_t offset, int whence);

@@ -64,31 +64,20 @@ void ScopedFileLock::Unlock() {
 
 bool AppendToFileLocked(const std::string& path, std::string_view bytes, bool* lock_timed_out) {
   if (lock_timed_out != nullptr) *lock_timed_out = false;
-  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND);
-  if (fd < 0) return false;
+  TFileDescriptor file = OpenDataFile(path, open_flags::kWriteOnly | open_flags::kAppend);
+  if (!file) return false;
   bool ok = true;
   {
-    ScopedFileLock lock(fd);
-    // A file system without flock still takes the line (one O_APPEND write); a holder that
+    ScopedFileLock lock(file.Get());
+    // A file system without flock still takes the line (one append write); a holder that
     // keeps the lock past the limit makes the file count as unwritable.
     if (lock.TimedOut()) {
       if (lock_timed_out != nullptr) *lock_timed_out = true;
-      ::close(fd);
       return false;
     }
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-      const ssize_t n = ::write(fd, p, left);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ok = false;
-        break;
-      }
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
+    ok = WriteAll(file.Get(), bytes);
   }
-  if (::close(fd) != 0) ok = false;
+  // A write the system kept back may fail only at the close.
+  if (!CloseFile(file.Release())) ok = false;
   return ok;
 }

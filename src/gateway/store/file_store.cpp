@@ -1,42 +1,38 @@
 #include "gateway/store/file_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 
 #include "gateway/ref_numbers.h"
 #include "platform/data_file.h"
+#include "platform/file_io.h"
 #include "platform/file_lock.h"
+#include "platform/file_system.h"
 
 namespace {
 
 // The table file held open and locked for one read-modify-write.
 class LockedTableFile {
  public:
-  explicit LockedTableFile(const std::string& name) : fd_(OpenDataFile(name, O_RDWR)), lock_(fd_) {}
+  explicit LockedTableFile(const std::string& name)
+      : file_(OpenDataFile(name, open_flags::kReadWrite)), lock_(file_.Get()) {}
   ~LockedTableFile() {
     // The lock goes before the descriptor. Unlocking after the close once released the lock of
     // another thread that had opened the table under the same descriptor number, and two
     // requests of one resident process drew the same reference number.
     lock_.Unlock();
-    if (fd_ >= 0) ::close(fd_);
   }
   LockedTableFile(const LockedTableFile&) = delete;
   LockedTableFile& operator=(const LockedTableFile&) = delete;
 
-  bool Ok() const { return fd_ >= 0 && lock_.Locked(); }
+  bool Ok() const { return file_ && lock_.Locked(); }
   bool LockTimedOut() const { return lock_.TimedOut(); }
 
   void Read(TStringList& table) {
     std::string text;
     char buffer[4096];
-    off_t offset = 0;
+    std::int64_t offset = 0;
     for (;;) {
-      const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
-      if (n < 0 && errno == EINTR) continue;
+      const long n = ReadSomeAt(file_.Get(), buffer, sizeof buffer, offset);
       if (n <= 0) break;
       text.append(buffer, static_cast<size_t>(n));
       offset += n;
@@ -52,45 +48,31 @@ class LockedTableFile {
     const std::string text = table.Text();
     size_t done = 0;
     while (done < text.size()) {
-      const ssize_t n =
-          ::pwrite(fd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
+      const long n = WriteSomeAt(file_.Get(), text.data() + done, text.size() - done,
+                                 static_cast<std::int64_t>(done));
       if (n <= 0) return;
       done += static_cast<size_t>(n);
     }
     // A failed cut leaves the old text's last bytes behind the table; lookups take the first line
     // of a name, which is the new one.
-    if (text.size() < size_read_ && ::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) return;
+    if (text.size() < size_read_)
+      TruncateOpenFile(file_.Get(), static_cast<std::int64_t>(text.size()));
   }
 
  private:
-  int fd_;
+  TFileDescriptor file_;  // declared first: the lock is taken on it
   size_t size_read_ = 0;  // the table's length when Read found it
   ScopedFileLock lock_;
 };
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool IsEmptyFile(int fd) {
-  struct stat info {};
-  return ::fstat(fd, &info) == 0 && info.st_size == 0;
+  const TFileInfo info = OpenFileInfo(fd);
+  return info.Exists() && info.size == 0;
 }
 
 class FileAppender : public TResultsAppender {
  public:
-  explicit FileAppender(int fd) : fd_(fd) {}
-  ~FileAppender() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  explicit FileAppender(TFileDescriptor file) : file_(std::move(file)) {}
   FileAppender(const FileAppender&) = delete;
   FileAppender& operator=(const FileAppender&) = delete;
 
@@ -100,24 +82,23 @@ class FileAppender : public TResultsAppender {
     bool written = false;
     bool lock_timed_out;
     {
-      ScopedFileLock lock(fd_);
+      ScopedFileLock lock(file_.Get());
       lock_timed_out = lock.TimedOut();
       // The size is looked at under the lock: of two first records only one has the heading.
       if (!lock_timed_out) {
-        written = WriteAll(fd_, record.heading.empty() || !IsEmptyFile(fd_)
-                                    ? record.text
-                                    : record.heading + record.text);
+        written = WriteAll(file_.Get(), record.heading.empty() || !IsEmptyFile(file_.Get())
+                                            ? record.text
+                                            : record.heading + record.text);
       }
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) written = false;
+    // A write the system kept back may fail only at the close.
+    if (!CloseFile(file_.Release())) written = false;
     if (written) return TAppendResult::kWritten;
     return lock_timed_out ? TAppendResult::kLockTimedOut : TAppendResult::kFailed;
   }
 
  private:
-  int fd_;
+  TFileDescriptor file_;
 };
 
 }  // namespace
@@ -172,7 +153,7 @@ TGuardResult TFileStore::RecordEvents(const std::vector<TGuardKey>& keys, std::i
 
 std::unique_ptr<TResultsAppender> TFileStore::OpenResults(const std::string& /*name*/,
                                                           const std::string& path) {
-  const int fd = OpenDataFile(path, O_WRONLY | O_APPEND);
-  if (fd < 0) return nullptr;
-  return std::make_unique<FileAppender>(fd);
+  TFileDescriptor file = OpenDataFile(path, open_flags::kWriteOnly | open_flags::kAppend);
+  if (!file) return nullptr;
+  return std::make_unique<FileAppender>(std::move(file));
 }
