@@ -171,8 +171,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RecordCase{"TwoGigabyteParameter", WithParams(kTwoGigabytePair)},
                       RecordCase{"TwoGigabyteGetValues", WithParams(kTwoGigabytePair, 9, 0)},
                       RecordCase{"ParametersBeyond64KiB", WithParams(std::string(70000, 'x'))},
+                      // A value longer than what its record holds, then the parameters' end.
+                      RecordCase{"ValueBeyondItsParameters",
+                                 WithParams(std::string("\x01\x64Nx", 4)) +
+                                     std::string("\x01\x04\x00\x01\x00\x00\x00\x00", 8)},
                       RecordCase{"NotVersion1", std::string(8, '\x02')}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// A second request on a connection that serves one is refused (FCGI_CANT_MPX_CONN), and the first
+// is served as if it had not come.
+TEST_F(FastCgiGuardTest, SecondRequestOnAConnectionIsRefusedAndTheFirstIsServed) {
+  StartServer();
+  ASSERT_TRUE(FastCgiProcess::WaitForSocket(Socket())) << FileText("server.out");
+  std::string second = Begin();
+  second[3] = '\2';
+  const std::string post = Post();
+  const int fd = UnixSocket(Socket());
+  const timeval limit{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  SendAll(fd, post.substr(0, 16) + second + post.substr(16));
+  std::string in;
+  char block[8192];
+  for (ssize_t n; (n = recv(fd, block, sizeof block, 0)) > 0;) in.append(block, n);
+  close(fd);
+  EXPECT_NE(in.find(std::string("\1\3\0\2\0\x08\0\0\0\0\0\0\1\0\0\0", 16)), std::string::npos);
+  EXPECT_NE(in.find("Status: 200 OK\r\n"), std::string::npos) << in;
+}
 
 TEST_F(FastCgiGuardTest, UnixSocketIsCreated0660EvenUnderUmask000) {
   const mode_t saved = umask(0);

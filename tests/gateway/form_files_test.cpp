@@ -160,6 +160,17 @@ TEST_F(FormFilesTest, CsvResultsFileWithoutTemplateIsATable) {
   EXPECT_EQ(FileText("results.csv"), kSiteFiles.at("results.csv") + "\"c@b.test\",\"Cy\"\r\n");
 }
 
+// However wide the owner's pattern, an existing page, script, style sheet or settings file is
+// never a form's to append to.
+TEST_F(FormFilesTest, WidePatternNeverAppendsToAPage) {
+  ini_["Allowed_Form_Files"] = "*";
+  for (const char* name : {"news.html", "news.shtml", "app.js", "site.css", "old.ini"}) {
+    WriteFile(name, "kept");
+    Post({{"mail_from", "a@b.test"}, {"namereq", "Ann"}, {"results_file", name}});
+    EXPECT_EQ(FileText(name), "kept") << name;
+  }
+}
+
 // Each way a hostile visitor could once use the gateway with hidden fields alone, replayed
 // against the real program: none may read, write, relay or reach what the site owner did not
 // allow. The guards' own tests go into detail; this table keeps the known attacks closed.

@@ -130,6 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
                       "Brevix BX Reports: Recipient not allowed: @elsewhere.test:x@example.com "
                       "(add it to Allowed_Recipients in brevix.ini)",
                       kNotAllowed},
+        RecipientCase{"BangPathThroughListedDomain",
+                      {},
+                      {{"mail_to", "elsewhere.test!x@example.com"}},
+                      {},
+                      "Brevix BX Reports: Recipient not allowed: elsewhere.test!x@example.com "
+                      "(add it to Allowed_Recipients in brevix.ini)",
+                      kNotAllowed},
         // Text after the closing bracket is not an address: the whole value is refused.
         RecipientCase{"TextAfterAddress",
                       {},
