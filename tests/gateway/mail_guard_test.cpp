@@ -73,22 +73,11 @@ TEST_P(RecipientGuardTest, OnlyTheOwnersRecipientsGetMail) {
 constexpr const char* kNotAllowed = "Recipient not allowed";
 constexpr const char* kTooMany = "Too many recipients";
 
+// Every case of the rule is recipient_guard_test.cpp; these run it through the gateway.
 INSTANTIATE_TEST_SUITE_P(
     Cases, RecipientGuardTest,
     ::testing::Values(
         RecipientCase{"IniOnly", {}, {}, {"owner@site.test", "boss@site.test"}, "", ""},
-        RecipientCase{"ListedAddressInOtherCase",
-                      {},
-                      {{"mail_to", "Sales@SITE.test"}},
-                      {"Sales@SITE.test", "boss@site.test"},
-                      "",
-                      ""},
-        RecipientCase{"ListedDomain",
-                      {},
-                      {{"mail_cc", "Desk <desk@example.com>"}},
-                      {"owner@site.test", "desk@example.com"},
-                      "",
-                      ""},
         RecipientCase{"IniOwnAddressFromAnotherKey",
                       {},
                       {{"mail_bcc", "BOSS@site.test"}},
@@ -102,71 +91,12 @@ INSTANTIATE_TEST_SUITE_P(
                       "Brevix BX Reports: Recipient not allowed: victim@elsewhere.test (add it "
                       "to Allowed_Recipients in brevix.ini)",
                       kNotAllowed},
-        RecipientCase{"StrangerBehindAllowedOne",
-                      {},
-                      {{"mail_cc", "sales@site.test; x@elsewhere.test"}},
-                      {},
-                      "Brevix BX Reports: Recipient not allowed: x@elsewhere.test (add it to "
-                      "Allowed_Recipients in brevix.ini)",
-                      kNotAllowed},
-        RecipientCase{"SubdomainOfListedDomain",
-                      {},
-                      {{"mail_bcc", "a@mail.example.com"}},
-                      {},
-                      "Brevix BX Reports: Recipient not allowed: a@mail.example.com (add it to "
-                      "Allowed_Recipients in brevix.ini)",
-                      kNotAllowed},
-        RecipientCase{"RelayThroughListedDomain",
-                      {},
-                      {{"mail_to", "x%elsewhere.test@example.com"}},
-                      {},
-                      "Brevix BX Reports: Recipient not allowed: x%elsewhere.test@example.com "
-                      "(add it to Allowed_Recipients in brevix.ini)",
-                      kNotAllowed},
-        RecipientCase{"SourceRouteThroughListedDomain",
-                      {},
-                      {{"mail_to", "@elsewhere.test:x@example.com"}},
-                      {},
-                      "Brevix BX Reports: Recipient not allowed: @elsewhere.test:x@example.com "
-                      "(add it to Allowed_Recipients in brevix.ini)",
-                      kNotAllowed},
-        // Text after the closing bracket is not an address: the whole value is refused.
-        RecipientCase{"TextAfterAddress",
-                      {},
-                      {{"mail_to", "<sales@site.test> NOTIFY=SUCCESS"}},
-                      {},
-                      "Brevix BX Reports: Recipient not allowed: <sales@site.test> NOTIFY=SUCCESS "
-                      "(not a list of addresses)",
-                      kNotAllowed},
-        // The form's own value, not the ini's, is what an override is compared against.
-        RecipientCase{"FormCannotVouchForItself",
-                      {{"Allowed_Recipients", ""}},
-                      {{"mail_to", "x@elsewhere.test"}, {"mail_cc", "x@elsewhere.test"}},
-                      {},
-                      "Brevix BX Reports: Recipient not allowed: x@elsewhere.test (add it to "
-                      "Allowed_Recipients in brevix.ini)",
-                      kNotAllowed},
-        RecipientCase{"AtTheLimit",
-                      {{"Max_Recipients", "3"}},
-                      {{"mail_bcc", "a@example.com"}},
-                      {"owner@site.test", "boss@site.test", "a@example.com"},
-                      "",
-                      ""},
         RecipientCase{"OverTheLimitFromTheForm",
                       {{"Max_Recipients", "3"}},
                       {{"mail_bcc", "a@example.com, b@example.com"}},
                       {},
                       "Brevix BX Reports: Too many recipients: 4 (Max_Recipients in brevix.ini "
                       "allows 3)",
-                      kTooMany},
-        RecipientCase{"OverTheDefaultLimitFromTheIni",
-                      {{"Mail_BCC",
-                        "a@x.test,b@x.test;c@x.test,d@x.test,e@x.test,f@x.test,"
-                        "g@x.test,h@x.test,i@x.test"}},
-                      {},
-                      {},
-                      "Brevix BX Reports: Too many recipients: 11 (Max_Recipients in brevix.ini "
-                      "allows 10)",
                       kTooMany}),
     [](const auto& param_info) { return std::string(param_info.param.label); });
 
@@ -235,25 +165,12 @@ TEST_P(ServerGuardTest, FormUsesOnlyTheOwnersServers) {
   EXPECT_EQ(stripped, expected_log);
 }
 
+// Every case of the rule is recipient_guard_test.cpp; these run it through the gateway.
 INSTANTIATE_TEST_SUITE_P(
     Cases, ServerGuardTest,
     ::testing::Values(
-        ServerCase{"NoFormFields", "", "", "", 1, {}},
-        // The wizard's hidden fields repeat the ini's own server.
-        ServerCase{"RepeatsIniServer", "", "127.0.0.1", "$1", 1, {}},
         ServerCase{"UnlistedHost", "", "evil.test", "", 1, {"smtp_server evil.test"}},
-        ServerCase{"UnlistedPort", "", "", "$2", 1, {"smtp_port $2"}},
-        ServerCase{"ListedHostAndPort", "mail.site.test, 127.0.0.1:$2", "127.0.0.1", "$2", 2, {}},
-        ServerCase{"ListedPortOfIniHost", "127.0.0.1:$2", "", "$2", 2, {}},
-        ServerCase{"HostCaseIgnored", "LocalHost:$2", "localHOST", "$2", 2, {}},
-        ServerCase{"HostEntryAllowsIniPort", "localhost", "localhost", "", 1, {}},
-        ServerCase{"HostEntryAllowsNoOtherPort",
-                   "localhost",
-                   "localhost",
-                   "$2",
-                   1,
-                   {"smtp_server localhost", "smtp_port $2"}},
-        ServerCase{"ListedPortOfAnotherHost", "evil.test:$2", "", "$2", 1, {"smtp_port $2"}}),
+        ServerCase{"ListedHostAndPort", "mail.site.test, 127.0.0.1:$2", "127.0.0.1", "$2", 2, {}}),
     [](const auto& param_info) { return std::string(param_info.param.label); });
 
 TEST_F(MailGuardTest, BuiltInErrorPageShowsTheRefusal) {
