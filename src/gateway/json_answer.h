@@ -14,7 +14,7 @@
 //                  fault, not the visitor's (the error log names the key to set)
 //   refused (403)  {"status":"refused","error":"Too many submissions"}
 //   refused (403)  {"status":"refused","error":"pow","message":"The anti-spam check failed, please
-//                  try again"}   a missing or bad proof-of-work solution (pow_guard.cpp)
+//                  try again"}   a missing or bad proof-of-work solution (guards/pow_guard.h)
 //   refused (413)  {"status":"refused","error":"Content length exceeds allowed limit: 150000
 //                  bytes sent, 100000 allowed (Max_Request_Size)"}
 //   failed (502)   {"status":"failed","error":"The mail server refused the message"}

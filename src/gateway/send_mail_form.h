@@ -28,7 +28,7 @@ class TSmtpSendMail;
 // The components hold design-time settings only. Each request works on a TGatewayRequest that
 // GeneralHttpEngine1ExecRequest creates and drops and hands to every step below, so one form can
 // serve requests on several threads at once. The rules themselves live in classes and functions
-// given what they check (guards/, settings_resolution.h, outcome_answer.h, message_layout.h); the
+// given what they check (guards/, settings_resolution.h, json_answer.h, message_layout.h); the
 // form wires them to the request's values and runs the steps in order.
 class TForm1 {
  public:
@@ -168,7 +168,7 @@ class TForm1 {
   // counted for both). A refusal is logged.
   bool ReceiptAllowed(TGatewayRequest& request, const std::string& receipt_to);
 
-  // ---- Proof of work (guards/pow_guard.h) --------------------------------------
+  // ---- Proof of work (guards/pow_guard.h) --------------------------------------------------
   // True for "GET brevix.cgi?pow=challenge": the request asks for a challenge, not a send.
   bool IsPowChallengeRequest() const;
   // Answers a new challenge signed with PoW_Key as JSON (protocol 2, or 1 for "&protocol=1"),

@@ -9,12 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "common/guard_settings.h"
+#include "common/profile_file.h"
+
 namespace {
 
 struct OriginCase {
   const char* name;
   const char* method;   // OPTIONS or POST
-  const char* allowed;  // Allowed_Origins, comma-separated
+  const char* allowed;  // Allowed_Origins in brevix.ini
   std::string origin;   // the request's Origin; empty: none
   bool named;           // the answer names the origin
   bool refused = false;
@@ -26,22 +29,14 @@ void PrintTo(const OriginCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-std::vector<std::string> List(const std::string& text) {
-  std::vector<std::string> entries;
-  for (size_t at = 0; at <= text.size();) {
-    size_t comma = text.find(',', at);
-    if (comma == std::string::npos) comma = text.size();
-    if (comma > at) entries.push_back(text.substr(at, comma - at));
-    at = comma + 1;
-  }
-  return entries;
-}
-
 class CrossOriginRuleTest : public ::testing::TestWithParam<OriginCase> {};
 
 TEST_P(CrossOriginRuleTest, ListedOriginsAloneAreNamedOrMayPost) {
   const OriginCase& c = GetParam();
-  const std::vector<std::string> allowed = List(c.allowed);
+  TGuardSettings guards;
+  guards.Load(TProfileFile::FromText("brevix.ini",
+                                     "[Options]\r\nAllowed_Origins=" + std::string(c.allowed)));
+  const std::vector<std::string>& allowed = guards.AllowedOrigins;
   const bool preflight = std::string(c.method) == "OPTIONS";
   std::vector<TAnswerHeader> expected;
   if (preflight) expected.emplace_back("HTTP/1.0 204 No Content", "");

@@ -1,5 +1,6 @@
-// The recipient and mail-server guards in-process (recipient_guard.h), over a site's brevix.ini.
-// mail_guard_test.cpp runs them through the gateway: what a refusal costs and what is sent.
+// The recipient guard in-process (recipient_guard.h), over a site's brevix.ini; the server guard
+// is settings_resolution_test.cpp. mail_guard_test.cpp runs them through the gateway: what a
+// refusal costs and what is sent.
 #include "gateway/guards/recipient_guard.h"
 
 #include <gtest/gtest.h>
@@ -98,63 +99,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "", "", "",
                       "Too many recipients: 11 (Max_Recipients in brevix.ini allows 10)",
                       kTooManyRecipients}),
-    [](const auto& param_info) { return std::string(param_info.param.label); });
-
-struct ServerCase {
-  const char* label;
-  const char* allowed;  // Allowed_SMTP_Servers
-  const char* host;     // smtp_server from the form
-  const char* port;     // smtp_port from the form
-  const char* used;     // the server the mail goes through, "host:port"
-  std::vector<std::string> refused;
-};
-
-void PrintTo(const ServerCase& c, std::ostream* os) {
-  *os << c.label;
-}
-
-class ServerRuleTest : public ::testing::TestWithParam<ServerCase> {};
-
-// The ini's server is 127.0.0.1:2525; another one listens on port 2626.
-TEST_P(ServerRuleTest, FormUsesOnlyTheOwnersServers) {
-  const ServerCase& c = GetParam();
-  const Site site("SMTP_Server=127.0.0.1\r\nSMTP_Port=2525\r\nAllowed_SMTP_Servers=" +
-                  std::string(c.allowed) + "\r\n");
-  const TMailServerChoice choice = ChooseMailServer(site.guards, site.configured, c.host, c.port);
-  EXPECT_EQ(choice.Host + ":" + choice.Port, c.used);
-  EXPECT_EQ(choice.Refused, c.refused);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ServerRuleTest,
-    ::testing::Values(
-        ServerCase{"NoFormFields", "", "", "", "127.0.0.1:2525", {}},
-        // The wizard's hidden fields repeat the ini's own server.
-        ServerCase{"RepeatsIniServer", "", "127.0.0.1", "2525", "127.0.0.1:2525", {}},
-        ServerCase{
-            "UnlistedHost", "", "evil.test", "", "127.0.0.1:2525", {"smtp_server evil.test"}},
-        ServerCase{"UnlistedPort", "", "", "2626", "127.0.0.1:2525", {"smtp_port 2626"}},
-        ServerCase{"ListedHostAndPort",
-                   "mail.site.test, 127.0.0.1:2626",
-                   "127.0.0.1",
-                   "2626",
-                   "127.0.0.1:2626",
-                   {}},
-        ServerCase{"ListedPortOfIniHost", "127.0.0.1:2626", "", "2626", "127.0.0.1:2626", {}},
-        ServerCase{"HostCaseIgnored", "LocalHost:2626", "localHOST", "2626", "localHOST:2626", {}},
-        ServerCase{"HostEntryAllowsIniPort", "localhost", "localhost", "", "localhost:2525", {}},
-        ServerCase{"HostEntryAllowsNoOtherPort",
-                   "localhost",
-                   "localhost",
-                   "2626",
-                   "127.0.0.1:2525",
-                   {"smtp_server localhost", "smtp_port 2626"}},
-        ServerCase{"ListedPortOfAnotherHost",
-                   "evil.test:2626",
-                   "",
-                   "2626",
-                   "127.0.0.1:2525",
-                   {"smtp_port 2626"}}),
     [](const auto& param_info) { return std::string(param_info.param.label); });
 
 }  // namespace
