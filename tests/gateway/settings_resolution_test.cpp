@@ -1,12 +1,20 @@
 // A request's settings in-process (settings_resolution.h): the form's fields over a site's
-// brevix.ini, for a request to Own.Test:8080. The mail server a form may choose, and the answer
-// pages: an address leads only to this site or to a host of Allowed_Redirects. Any other choice
-// is ignored for the ini's own, with one log line.
+// brevix.ini in a program folder of its own, for a request to Own.Test:8080. The files a form may
+// name, the mail server it may choose, and the answer pages: an address leads only to this site
+// or to a host of Allowed_Redirects. Any other choice is ignored for the ini's own, with one log
+// line. (hardening_test.cpp, form_files_test.cpp and mail_guard_test.cpp run one case of each
+// through the gateway.)
 #include "gateway/settings_resolution.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,39 +23,160 @@
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "mail/smtp_send_mail.h"
+#include "platform/module_path.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using Fields = std::map<std::string, std::string>;
 
 class SettingsResolutionTest : public ::testing::Test {
  protected:
-  // Resolves `fields` over brevix.ini's `lines`.
-  void Resolve(const std::string& lines, const Fields& fields) {
-    const TProfileFile ini = TProfileFile::FromText("brevix.ini", "[Options]\r\n" + lines);
-    guards_.Load(ini);
-    guards_.IniFound = true;  // the text stands for a file on disk
-    configured_.Load(ini);
-    options_ = configured_;
-    const TFormFileGuard files(configured_, options_, guards_.AllowedFormFiles,
-                               {"/nonexistent/", "/nonexistent/brevix.cgi", "Temp", ""});
-    const auto form = [&fields](const std::string& name, const std::string& if_absent) {
-      const auto field = fields.find(name);
-      return field == fields.end() ? if_absent : field->second;
-    };
-    const auto log = [this](const std::string& line) { log_.push_back(line); };
-    TSettingsResolution(
-        {form, guards_, configured_, files, "http://own.test/form.html", "Own.Test:8080", log})
-        .Resolve(options_, mail_, empty_mark_);
+  // A site one folder down, so that "../secret.htm" lies outside its program folder.
+  void SetUp() override {
+    char pattern[] = "/tmp/brevix-settings-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    top_ = pattern;
+    folder_.emplace(top_ + "/site");
+  }
+  void TearDown() override {
+    folder_.reset();
+    std::error_code ignored;
+    fs::remove_all(top_, ignored);
   }
 
+  void WriteFile(const std::string& name, const std::string& text) const {
+    fs::create_directories(fs::path(ProgramDir() + name).parent_path());
+    std::ofstream(ProgramDir() + name, std::ios::binary) << text;
+  }
+
+  // Reads brevix.ini's `lines` as the site's settings, and `fields` as the form's.
+  const TSettingsResolution& Resolution(const std::string& lines, const Fields& fields) {
+    WriteFile("brevix.ini", "[Options]\r\n" + lines);
+    const TProfileFile ini(ProgramDir() + "brevix.ini");
+    guards_.Load(ini);
+    configured_ = TBXOptions();  // named after the program folder of the test
+    configured_.Load(ini);
+    options_ = configured_;
+    files_ = std::make_unique<TFormFileGuard>(
+        configured_, options_, guards_.AllowedFormFiles,
+        TGatewayPlaces{ProgramDir(), ProgramDir() + "brevix.cgi", "Temp", ""});
+    fields_ = fields;
+    resolution_ = std::make_unique<TSettingsResolution>(TSettingsResolution::TInputs{
+        [this](const std::string& name, const std::string& if_absent) {
+          const auto field = fields_.find(name);
+          return field == fields_.end() ? if_absent : field->second;
+        },
+        guards_, configured_, *files_, "http://own.test/form.html", "Own.Test:8080",
+        [this](const std::string& line) { log_.push_back(line); }});
+    return *resolution_;
+  }
+  void Resolve(const std::string& lines, const Fields& fields) {
+    Resolution(lines, fields).Resolve(options_, mail_, empty_mark_);
+  }
+
+  std::string top_;
+  std::optional<TProgramFolderOverride> folder_;
   TGuardSettings guards_;
   TBXOptions configured_;
   TBXOptions options_;
+  Fields fields_;
+  std::unique_ptr<TFormFileGuard> files_;
+  std::unique_ptr<TSettingsResolution> resolution_;
   TSmtpSendMail mail_;
   std::string empty_mark_;
   std::vector<std::string> log_;
 };
+
+struct FileNameCase {
+  const char* field;
+  const char* value;
+  bool allowed;
+};
+
+void PrintTo(const FileNameCase& c, std::ostream* os) {
+  *os << c.field << "=" << c.value;
+}
+
+class FormFileNameTest : public SettingsResolutionTest,
+                         public ::testing::WithParamInterface<FileNameCase> {};
+
+// A form never names a file the gateway writes or keeps, nor one outside the program folder, and
+// writes only where the owner allowed it; a refused name leaves the ini's, with one log line.
+TEST_P(FormFileNameTest, GatewayFilesAndFilesOutsideAreRefused) {
+  const FileNameCase& c = GetParam();
+  for (const char* name :
+       {"brevix.cgi", "thanks.htm", "missing.htm", "message.txt", "results.csv", "entries.log",
+        "results-7.csv", "brevix-error.txt", "BX-RefNumbers.txt", "BX-Guards.txt", "Temp/123.tmp",
+        "log/brevix.Log", "010112000042.csv", "logs/old.log", "price-list.txt", "../secret.htm"}) {
+    WriteFile(name, "SECRET");
+  }
+  ::symlink("/etc/hostname", (ProgramDir() + "outside.htm").c_str());
+  const std::string page = std::string(c.field).find("_page") != std::string::npos ? "p" : "";
+  const TSettingsResolution& resolution = Resolution(
+      "Response_Page=thanks.htm\r\nInfo_Missing_Page=missing.htm\r\nMessage_Text=message.txt"
+      "\r\nResults_File=results.csv\r\nEntry_Log=entries.log\r\nAllowed_Form_Files=results-*.csv,"
+      " logs\\*.log\r\n",
+      {{c.field, c.value}});
+  const std::string chosen =
+      page.empty() ? resolution.FileName(c.field, "ini's") : resolution.PageName(c.field, "ini's");
+  EXPECT_EQ(chosen, c.allowed ? c.value : "ini's");
+  EXPECT_EQ(log_, c.allowed ? std::vector<std::string>{}
+                            : std::vector<std::string>{"Brevix BX Reports: Refused file name " +
+                                                       std::string(c.value)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FormFileNameTest,
+    ::testing::Values(
+        // Outside the program folder.
+        FileNameCase{"response_page", "..\\secret.htm", false},
+        FileNameCase{"response_page", "/etc/passwd", false},
+        FileNameCase{"error_page", "c:\\secret.htm", false},
+        FileNameCase{"info_missing_page", "pages/../../secret.htm", false},
+        FileNameCase{"message_text", "../secret.htm", false},
+        FileNameCase{"receipt_text", "/etc/hostname", false},
+        FileNameCase{"attached_file", "../secret.htm", false},
+        FileNameCase{"attached_file", "/etc/passwd", false},
+        FileNameCase{"results_file", "/tmp/brevix-owned.txt", false},
+        FileNameCase{"results_file_template", "../secret.htm", false},
+        FileNameCase{"entry_log", "/tmp/brevix-owned.txt", false},
+        FileNameCase{"response_page", "outside.htm", false},  // a link out of the folder
+        // Shown as the answer page, or mailed as the message or an attachment.
+        FileNameCase{"response_page", "brevix.ini", false},
+        FileNameCase{"response_page", "results.csv", false},
+        FileNameCase{"response_page", "brevix-error.txt", false},
+        FileNameCase{"info_missing_page", "results.csv", false},
+        FileNameCase{"message_text", "results.csv", false},
+        FileNameCase{"message_text", "entries.log", false},
+        FileNameCase{"message_text", "results-7.csv", false},  // another form's results
+        FileNameCase{"receipt_text", "BX-RefNumbers.txt", false},
+        FileNameCase{"results_file_template", "entries.log", false},
+        FileNameCase{"attached_file", "brevix.ini", false},
+        FileNameCase{"attached_file", "./brevix.ini", false},
+        FileNameCase{"attached_file", "BX-Guards.txt", false},
+        FileNameCase{"attached_file", "brevix.cgi", false},
+        FileNameCase{"attached_file", "Temp\\123.tmp", false},
+        FileNameCase{"attached_file", "log/brevix.Log", false},
+        FileNameCase{"attached_file", "010112000042.csv", false},  // an automatic results file
+        FileNameCase{"attached_file", "logs/old.log", false},      // one forms may write
+        FileNameCase{"attached_file", "price-list.txt", true},
+        FileNameCase{"message_text", "thanks.htm", true},
+        // Visitor text appended to the gateway's settings, pages or templates.
+        FileNameCase{"results_file", "thanks.htm", false},
+        FileNameCase{"results_file", "brevix.ini", false},
+        FileNameCase{"results_file", "message.txt", false},
+        FileNameCase{"results_file", "entries.log", false},
+        FileNameCase{"results_file", "other.csv", false},  // matches no allowed pattern
+        FileNameCase{"entry_log", "missing.htm", false},
+        FileNameCase{"entry_log", "results.csv", false},
+        FileNameCase{"entry_log", "logs/../thanks.htm", false},
+        // Where the owner allowed it.
+        FileNameCase{"results_file", "results.csv", true},
+        FileNameCase{"results_file", "results-2.csv", true},
+        FileNameCase{"results_file", "RESULTS-3.CSV", true},
+        FileNameCase{"results_file", "\\auto.csv", true},  // an automatic name: a new file
+        FileNameCase{"entry_log", "logs\\contact.log", true}));
 
 struct RedirectCase {
   const char* value;     // the form's info_missing_page
