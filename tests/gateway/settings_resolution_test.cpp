@@ -64,8 +64,9 @@ class SettingsResolutionTest : public ::testing::Test {
     fields_ = fields;
     resolution_ = std::make_unique<TSettingsResolution>(TSettingsResolution::TInputs{
         [this](const std::string& name, const std::string& if_absent) {
+          // As the engine gives a field: `if_absent` when it is absent or empty.
           const auto field = fields_.find(name);
-          return field == fields_.end() ? if_absent : field->second;
+          return field == fields_.end() || field->second.empty() ? if_absent : field->second;
         },
         guards_, configured_, *files_, "http://own.test/form.html", "Own.Test:8080",
         [this](const std::string& line) { log_.push_back(line); }});
@@ -278,5 +279,69 @@ INSTANTIATE_TEST_SUITE_P(
                    "127.0.0.1:2525",
                    {"smtp_port 2626"}}),
     [](const auto& param_info) { return std::string(param_info.param.label); });
+
+struct SubjectCase {
+  const char* subject;
+  const char* use_asterisks;
+  const char* expected;
+};
+
+void PrintTo(const SubjectCase& c, std::ostream* os) {
+  *os << '"' << c.subject << "\" asterisks " << c.use_asterisks;
+}
+
+class SubjectRuleTest : public SettingsResolutionTest,
+                        public ::testing::WithParamInterface<SubjectCase> {};
+
+// The receipt's subject follows the same rules (its macros once arrived literally).
+TEST_P(SubjectRuleTest, SubjectMacrosTakeFormFields) {
+  const SubjectCase& c = GetParam();
+  Resolve("", {{"item", "Lamp"},
+               {"empty", ""},
+               {"mail_subject", c.subject},
+               {"receipt_subject", c.subject},
+               {"use_asterisks", c.use_asterisks}});
+  EXPECT_EQ(mail_.MailSubject, c.expected);
+  EXPECT_EQ(options_.Receipt_Subject, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Subjects, SubjectRuleTest,
+    ::testing::Values(SubjectCase{"Order %item% from %empty%", "yes", "Order Lamp from **"},
+                      SubjectCase{"Order %item% from %empty%", "no", "Order Lamp from  "},
+                      // Only form fields are known here: no built-ins, no reference numbers.
+                      SubjectCase{"%vorl_date%/%refnum_x%/%%", "yes", "**/**/**"},
+                      SubjectCase{"%item%%item%", "yes", "LampLamp"},
+                      // A lone "%" pairs with the next one; an unclosed one stays as text.
+                      SubjectCase{"50% off %item", "yes", "50**item"},
+                      SubjectCase{"%item% at 100%", "yes", "Lamp at 100%"}));
+
+struct AsteriskCase {
+  const char* ini_value;
+  const char* form_value;  // nullptr: field not submitted
+  const char* empty_mark;
+};
+
+void PrintTo(const AsteriskCase& c, std::ostream* os) {
+  *os << "ini " << c.ini_value << " form " << (c.form_value ? c.form_value : "(none)");
+}
+
+class AsteriskRuleTest : public SettingsResolutionTest,
+                         public ::testing::WithParamInterface<AsteriskCase> {};
+
+TEST_P(AsteriskRuleTest, EmptyFieldShowsEmptyMark) {
+  const AsteriskCase& c = GetParam();
+  Fields fields;
+  if (c.form_value) fields["use_asterisks"] = c.form_value;
+  Resolve("Use_Asterisks=" + std::string(c.ini_value) + "\r\n", fields);
+  EXPECT_EQ(empty_mark_, c.empty_mark);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switch, AsteriskRuleTest,
+    ::testing::Values(AsteriskCase{"0", "YES", "**"}, AsteriskCase{"1", "no", " "},
+                      AsteriskCase{"1", "1", " "}, AsteriskCase{"1", "true", " "},
+                      AsteriskCase{"0", "X", " "}, AsteriskCase{"1", "X", "**"},
+                      AsteriskCase{"0", nullptr, " "}, AsteriskCase{"yes", nullptr, "**"}));
 
 }  // namespace
