@@ -1,7 +1,6 @@
 // Which files a hostile form may name, through the gateway: never one the gateway writes or keeps,
 // and a file to write only where the site owner allowed it. (Every name the rule refuses or allows
 // is settings_resolution_test.cpp.)
-#include <chrono>
 #include <ostream>
 #include <string>
 
@@ -99,7 +98,8 @@ TEST_P(AttackTableTest, IsBlocked) {
   if (GetParam().delivered) {
     EXPECT_GE(smtp_.WaitForMessages(1), 1);
   } else {
-    EXPECT_EQ(smtp_.WaitForMessages(1, std::chrono::seconds(2)), 0);
+    // The gateway sends before it answers: what the server holds now is all it will get.
+    EXPECT_EQ(smtp_.MessageCount(), 0);
   }
   for (int n = 1; n <= smtp_.MessageCount(); ++n) {
     const auto mail = smtp_.Message(n);

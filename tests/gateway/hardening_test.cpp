@@ -51,7 +51,8 @@ TEST_P(GetMailTest, AGetMailsOnlyWhereTheSettingsAllowIt) {
   run.env = Environment("GET");
   run.env["QUERY_STRING"] = "mail_from=victim%40visitor.test&name=Ann";
   const cgi_test::CgiResult result = cgi_test::RunCgi(run);
-  EXPECT_EQ(smtp_.WaitForMessages(1, std::chrono::seconds(allowed ? 10 : 1)), allowed ? 1 : 0);
+  // The gateway sends before it answers: what the server holds now is all it will get.
+  EXPECT_EQ(smtp_.MessageCount(), allowed ? 1 : 0);
   EXPECT_EQ(result.output.find("Status: 403") != std::string::npos, !allowed) << result.output;
   EXPECT_EQ(ErrorLog().find("Form not sent with POST: GET") != std::string::npos, !allowed);
 }
