@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "common/date_time_format.h"
 #include "common/html_escape.h"
 #include "engine/http_engine.h"
 #include "gateway/message_layout.h"
@@ -56,11 +57,13 @@ std::string TForm1::MacroValue(TGatewayRequest& request, const std::string& name
   sources.ref_number = [this, &request](const std::string& macro) {
     return NextReferenceNumber(request, macro);
   };
+  sources.now = [](const std::string& pattern) {
+    return FormatDateTime(pattern, std::chrono::system_clock::now());
+  };
   sources.date_format = options.Date_Format;
   sources.time_format = options.Time_Format;
   sources.last_error = request.LastMailError;
   sources.empty_mark = request.EmptyMark;
-  sources.now = std::chrono::system_clock::now();
   return ::MacroValue(sources, name);
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "common/date_time_format.h"
 #include "common/html_escape.h"
 #include "common/msg_file.h"
 #include "common/text_compare.h"
@@ -70,9 +69,9 @@ std::string MacroValue(const TMacroSources& sources, const std::string& name) {
   std::string value;
   const size_t underscore = name.find('_');
   if (SameText(name, "vorl_date")) {
-    value = FormatDateTime(sources.date_format, sources.now);
+    value = sources.now(sources.date_format);
   } else if (SameText(name, "vorl_time")) {
-    value = FormatDateTime(sources.time_format, sources.now);
+    value = sources.now(sources.time_format);
   } else if (SameText(name, "vorl_error_desc")) {
     value = sources.last_error;
   } else if (SameText(name, "vorl_referer")) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <string>
 
@@ -35,11 +34,12 @@ struct TMacroSources {
   std::function<std::string(const std::string& name, const std::string& if_absent)> form;
   // The next reference number of a "refnum_<key>" macro.
   std::function<std::string(const std::string& name)> ref_number;
+  // The time now in a date-time pattern (common/date_time_format.h).
+  std::function<std::string(const std::string& pattern)> now;
   std::string date_format;
   std::string time_format;
   std::string last_error;  // the request's LastMailError
   std::string empty_mark;  // what stands in for an empty value
-  std::chrono::system_clock::time_point now;
 };
 
 // The value of macro `name`: vorl_date and vorl_time (now, in the date and time formats),

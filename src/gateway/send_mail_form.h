@@ -6,7 +6,6 @@
 
 #include "gateway/gateway_request.h"
 #include "gateway/guards/form_file_guard.h"
-#include "gateway/guards/pow_guard.h"
 #include "gateway/guards/submission_limits.h"
 #include "gateway/settings_resolution.h"
 
