@@ -2,8 +2,8 @@
 // brevix.ini in a program folder of its own, for a request to Own.Test:8080. The files a form may
 // name, the mail server it may choose, and the answer pages: an address leads only to this site
 // or to a host of Allowed_Redirects. Any other choice is ignored for the ini's own, with one log
-// line. (hardening_test.cpp, form_files_test.cpp and mail_guard_test.cpp run one case of each
-// through the gateway.)
+// line. The recipients the resolved main mail may go to (recipient_guard.h). (form_files_test.cpp
+// and mail_guard_test.cpp run the rules through the gateway.)
 #include "gateway/settings_resolution.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +22,7 @@
 #include "common/guard_settings.h"
 #include "common/options.h"
 #include "common/profile_file.h"
+#include "gateway/guards/recipient_guard.h"
 #include "mail/smtp_send_mail.h"
 #include "platform/module_path.h"
 
@@ -343,5 +344,80 @@ INSTANTIATE_TEST_SUITE_P(
                       AsteriskCase{"1", "1", " "}, AsteriskCase{"1", "true", " "},
                       AsteriskCase{"0", "X", " "}, AsteriskCase{"1", "X", "**"},
                       AsteriskCase{"0", nullptr, " "}, AsteriskCase{"yes", nullptr, "**"}));
+
+const std::string kRecipientsIni =
+    "Mail_To=owner@site.test\r\nMail_CC=Boss <boss@site.test>\r\n"
+    "Allowed_Recipients=sales@site.test, @Example.COM\r\n";
+
+struct RecipientCase {
+  const char* label;
+  std::string ini;          // before kRecipientsIni: its keys win
+  std::string to, cc, bcc;  // the form's mail_to, mail_cc and mail_bcc; empty: none
+  std::string log;          // the error-log line of a refusal; empty: the mail may go
+  const char* error = kRecipientNotAllowed;
+};
+
+void PrintTo(const RecipientCase& c, std::ostream* os) {
+  *os << c.label;
+}
+
+class RecipientRuleTest : public SettingsResolutionTest,
+                          public ::testing::WithParamInterface<RecipientCase> {};
+
+TEST_P(RecipientRuleTest, OnlyTheOwnersRecipientsAndAtMostMaxRecipients) {
+  const RecipientCase& c = GetParam();
+  Fields fields;
+  for (const auto& [name, value] :
+       {std::pair{"mail_to", c.to}, {"mail_cc", c.cc}, {"mail_bcc", c.bcc}})
+    if (!value.empty()) fields[name] = value;
+  Resolve(c.ini + kRecipientsIni, fields);
+  const auto refusal = CheckMainMailRecipients(
+      guards_, configured_, {mail_.MailTo, mail_.MailCC, mail_.MailBCC, c.to, c.cc, c.bcc});
+  ASSERT_EQ(refusal.has_value(), !c.log.empty());
+  if (!refusal) return;
+  EXPECT_EQ(refusal->LogLine, "Brevix BX Reports: " + c.log);
+  EXPECT_STREQ(refusal->Error, c.error);
+}
+
+std::string NotListed(const std::string& address) {
+  return "Recipient not allowed: " + address + " (add it to Allowed_Recipients in brevix.ini)";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecipientRuleTest,
+    ::testing::Values(
+        RecipientCase{"IniOnly", "", "", "", "", ""},
+        RecipientCase{"ListedAddressInOtherCase", "", "Sales@SITE.test", "", "", ""},
+        RecipientCase{"ListedDomain", "", "", "Desk <desk@example.com>", "", ""},
+        RecipientCase{"IniOwnAddressFromAnotherKey", "", "", "", "BOSS@site.test", ""},
+        RecipientCase{"StrangerInTo", "", "victim@elsewhere.test", "", "",
+                      NotListed("victim@elsewhere.test")},
+        RecipientCase{"StrangerBehindAllowedOne", "", "", "sales@site.test; x@elsewhere.test", "",
+                      NotListed("x@elsewhere.test")},
+        RecipientCase{"SubdomainOfListedDomain", "", "", "", "a@mail.example.com",
+                      NotListed("a@mail.example.com")},
+        RecipientCase{"RelayThroughListedDomain", "", "x%elsewhere.test@example.com", "", "",
+                      NotListed("x%elsewhere.test@example.com")},
+        RecipientCase{"SourceRouteThroughListedDomain", "", "@elsewhere.test:x@example.com", "", "",
+                      NotListed("@elsewhere.test:x@example.com")},
+        // Text after the closing bracket is not an address: the whole value is refused.
+        RecipientCase{"TextAfterAddress", "", "<sales@site.test> NOTIFY=SUCCESS", "", "",
+                      "Recipient not allowed: <sales@site.test> NOTIFY=SUCCESS (not a list of "
+                      "addresses)"},
+        // The form's own value, not the ini's, is what an override is compared against.
+        RecipientCase{"FormCannotVouchForItself", "Allowed_Recipients=\r\n", "x@elsewhere.test",
+                      "x@elsewhere.test", "", NotListed("x@elsewhere.test")},
+        RecipientCase{"AtTheLimit", "Max_Recipients=3\r\n", "", "", "a@example.com", ""},
+        RecipientCase{"OverTheLimitFromTheForm", "Max_Recipients=3\r\n", "", "",
+                      "a@example.com, b@example.com",
+                      "Too many recipients: 4 (Max_Recipients in brevix.ini allows 3)",
+                      kTooManyRecipients},
+        RecipientCase{"OverTheDefaultLimitFromTheIni",
+                      "Mail_BCC=a@x.test,b@x.test;c@x.test,d@x.test,e@x.test,f@x.test,g@x.test,"
+                      "h@x.test,i@x.test\r\n",
+                      "", "", "",
+                      "Too many recipients: 11 (Max_Recipients in brevix.ini allows 10)",
+                      kTooManyRecipients}),
+    [](const auto& param_info) { return std::string(param_info.param.label); });
 
 }  // namespace
