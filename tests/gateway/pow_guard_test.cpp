@@ -5,7 +5,6 @@
 #include "gateway/guards/pow_guard.h"
 
 #include <functional>
-#include <set>
 #include <thread>
 
 #include "common/guard_settings.h"
@@ -106,19 +105,6 @@ class PowGuardTest : public GatewaySite {
   }
 };
 
-// The used challenges in memory; `unavailable` makes it a store that cannot be written.
-class MemoryChallenges : public TUsedChallengeStore {
- public:
-  TUseResult MarkUsed(std::string_view id, std::int64_t, std::int64_t) override {
-    if (unavailable) return TUseResult::kUnavailable;
-    return used_.insert(std::string(id)).second ? TUseResult::kFirstUse : TUseResult::kReused;
-  }
-  bool unavailable = false;
-
- private:
-  std::set<std::string> used_;
-};
-
 class PowRuleTest : public ::testing::Test {
  public:
   PowRuleTest() {
@@ -138,7 +124,8 @@ class PowRuleTest : public ::testing::Test {
   }
 
   TGuardSettings guards_;
-  MemoryChallenges used_;
+  // A store that cannot be written: a bad solution is refused before it is looked up.
+  TUsedChallengeFile used_{"/nonexistent/BX-PoW.txt"};
   std::vector<std::string> log_;
 };
 
@@ -183,7 +170,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // As the hourly limits do: a store that cannot be written must not take the form down.
 TEST_F(PowRuleTest, StoreThatCannotRecordLetsAGoodSolutionPassLogged) {
-  used_.unavailable = true;
   EXPECT_EQ(Check(Solve(Challenge())), TPowFailure::kNone);
   EXPECT_EQ(log_, std::vector<std::string>{"Brevix BX Reports: Unable to update BX-PoW.txt"});
 }
