@@ -1,9 +1,7 @@
 // The site owner's guards on recipients and mail server, against forms that name their own, run
 // through the gateway. (Every case of the rules is settings_resolution_test.cpp; the known
 // attacks are form_files_test.cpp.)
-#include <ostream>
 #include <string>
-#include <vector>
 
 #include "gateway_site.h"
 
