@@ -2,6 +2,8 @@
 // files.
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "common/html_escape.h"
 #include "common/msg_file.h"
@@ -10,13 +12,34 @@
 #include "engine/http_engine.h"
 #include "engine/http_master.h"
 #include "engine/memo_filter.h"
-#include "gateway/guards/cross_origin.h"
 #include "gateway/json_answer.h"
 #include "gateway/page_address.h"
+#include "gateway/request_guards.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 
-bool TForm1::AnswerWithPage(const std::string& setting, std::string* resolved_path) {
+namespace {
+
+// Runs the built-in page `design` with `body` as its body: the form's page keeps its design-time
+// settings, and each request runs its own copy bound to that request.
+void RunPage(const THttpMaster& design, std::function<void()> body) {
+  THttpMaster page;
+  page.Title = design.Title;
+  page.HeadOptions = design.HeadOptions;
+  page.BodyOptions = design.BodyOptions;
+  page.Background = design.Background;
+  page.Colors = design.Colors;
+  page.RefreshInterval = design.RefreshInterval;
+  page.Address = design.Address;
+  page.OnHtmlHead = design.OnHtmlHead;
+  page.OnHtmlBody = std::move(body);
+  page.Execute();
+}
+
+}  // namespace
+
+bool TForm1::AnswerWithPage(TGatewayRequest& request, const std::string& setting,
+                            std::string* resolved_path) {
   if (IsPageAddress(setting)) {
     // The address sits in an attribute: escaped, a quote in it cannot end the attribute.
     HttpWriteLn("<html><head>");
@@ -30,93 +53,63 @@ bool TForm1::AnswerWithPage(const std::string& setting, std::string* resolved_pa
   if (!std::filesystem::is_regular_file(path, error)) return false;
   // The form's hfile1 keeps its design-time settings; each request runs its own filter.
   THttpFileFilter page;
-  page.OnHttpEntry = hfile1->OnHttpEntry;
+  page.OnHttpEntry = [this, &request](const std::string& name, bool& handled) {
+    hfile1HttpEntry(request, name, handled);
+  };
   page.OnHttpLogicalEntry = hfile1->OnHttpLogicalEntry;
   page.SetFileName(path);
   page.Execute();
   return true;
 }
 
-void TForm1::AnswerMissing() {
-  TGatewayRequest& request = Request();
+void TForm1::AnswerMissing(TGatewayRequest& request) {
   if (request.Json) {
-    // A recipient or a mail server that neither brevix.ini nor an allowed field gave is the
-    // owner's to set, not the visitor's to fill in: the answer says so, naming nothing the
-    // visitor sent (CheckRequiredFields has logged the key to set).
-    const std::vector<std::string>& missing = request.MissingFields;
-    for (const auto& [field, text] :
-         {std::pair{"mail_to", "The form's recipient is not configured"},
-          std::pair{"smtp_server", "The mail server is not configured"}}) {
-      if (std::find(missing.begin(), missing.end(), field) == missing.end()) continue;
-      WriteJsonAnswer(500, "{\"status\":\"not_configured\",\"error\":" + JsonString(text) + "}");
-      return;
-    }
-    std::string body = "{\"status\":\"missing\",\"missing\":";
-    body += JsonStringArray(request.MissingFields);
-    body += '}';
-    WriteJsonAnswer(422, body);
+    // CheckRequiredFields has logged the key an owner must set.
+    WriteJsonAnswer(MissingJsonAnswer(request.MissingFields));
     return;
   }
-  if (!AnswerWithPage(request.Options->Info_Missing_Page)) hmemoreq->Execute();
+  if (!AnswerWithPage(request, request.Options->Info_Missing_Page)) hmemoreq->Execute();
 }
 
-void TForm1::AnswerSent(bool log_missing_page) {
-  TGatewayRequest& request = Request();
+void TForm1::AnswerSent(TGatewayRequest& request, bool log_missing_page) {
   if (request.Json) {
     // A bot draws no number; a request whose templates use none has none to show.
-    std::string body = "{\"status\":\"sent\",\"refnum\":";
-    if (!request.Refused && request.RefNumbers && !request.RefNumbers->DrawnCount().empty()) {
-      body += request.RefNumbers->DrawnCount();
-    } else {
-      body += "null";
-    }
-    body += '}';
-    WriteJsonAnswer(200, body);
+    WriteJsonAnswer(SentJsonAnswer(
+        !request.Refused && request.RefNumbers ? request.RefNumbers->DrawnCount() : std::string()));
     return;
   }
-  if (!AnswerWithPage(request.Options->Response_Page, &request.ResponsePagePath)) {
+  if (!AnswerWithPage(request, request.Options->Response_Page, &request.ResponsePagePath)) {
     if (log_missing_page) {
-      LogError("Brevix BX Reports: Response Page " + request.ResponsePagePath + " not found!");
+      LogError(request,
+               "Brevix BX Reports: Response Page " + request.ResponsePagePath + " not found!");
     }
-    httpnoresponsepage->Execute();
+    RunPage(*httpnoresponsepage, [this, &request] { httpnoresponsepageHtmlBody(request); });
   }
 }
 
-void TForm1::AnswerNotSent() {
-  TGatewayRequest& request = Request();
+void TForm1::AnswerNotSent(TGatewayRequest& request) {
   if (request.Json) {
-    // A guard's refusal is the gateway's own fixed text; a failed send is named by its kind
-    // alone. The server's reply, port and addresses stay out of an answer that any allowed page
-    // may read (the error log keeps the reply).
-    const bool refused = request.Refused || request.MailRefused;
-    if (!request.RefusalCode.empty()) {
-      WriteJsonAnswer(403, "{\"status\":\"refused\",\"error\":" + JsonString(request.RefusalCode) +
-                               ",\"message\":" + JsonString(request.LastMailError) + "}");
-      return;
-    }
-    std::string body = "{\"status\":";
-    body += refused ? "\"refused\"" : "\"failed\"";
-    body += ",\"error\":";
-    body += JsonString(refused ? Trim(request.LastMailError)
-                               : MailFailureKind(request.SmtpSendMail1->LastReplyCode()));
-    body += '}';
-    WriteJsonAnswer(refused ? 403 : 502, body);
+    // The error log keeps the server's reply.
+    WriteJsonAnswer(
+        NotSentJsonAnswer({request.Refused || request.MailRefused, request.RefusalCode,
+                           request.LastMailError, request.SmtpSendMail1->LastReplyCode()}));
     return;
   }
-  if (!AnswerWithPage(request.Options->Error_Page)) HttpMaster1->Execute();
+  if (!AnswerWithPage(request, request.Options->Error_Page)) {
+    RunPage(*HttpMaster1, [this, &request] { HttpMaster1HtmlBody(request); });
+  }
 }
 
-void TForm1::AnswerException() {
-  if (Request().Json) {
+void TForm1::AnswerException(TGatewayRequest& request) {
+  if (request.Json) {
     WriteJsonAnswer(500, "{\"status\":\"error\",\"error\":\"Unexpected error\"}");
     return;
   }
-  HttpMaster1->Execute();
+  RunPage(*HttpMaster1, [this, &request] { HttpMaster1HtmlBody(request); });
 }
 
-void TForm1::AnswerStoreUnavailable(const std::string& reason) {
-  TGatewayRequest& request = Request();
-  LogError("Brevix BX Reports: Database unavailable: " + reason);
+void TForm1::AnswerStoreUnavailable(TGatewayRequest& request, const std::string& reason) {
+  LogError(request, "Brevix BX Reports: Database unavailable: " + reason);
   // Nothing more may be numbered: the answer below must not reach for the database again.
   const bool sent = request.MailSent;
   request.Refused = true;
@@ -127,7 +120,7 @@ void TForm1::AnswerStoreUnavailable(const std::string& reason) {
     AddCrossOriginHeaders(request.Guards);
   }
   if (sent) {
-    AnswerSent(true);
+    AnswerSent(request, true);
     return;
   }
   request.LastMailError = kStoreUnavailable;
@@ -137,13 +130,12 @@ void TForm1::AnswerStoreUnavailable(const std::string& reason) {
     return;
   }
   if (engine != nullptr) engine->AddHeader(StatusLine(503), "");
-  if (request.Options == nullptr || !AnswerWithPage(request.Options->Error_Page)) {
-    HttpMaster1->Execute();
+  if (request.Options == nullptr || !AnswerWithPage(request, request.Options->Error_Page)) {
+    RunPage(*HttpMaster1, [this, &request] { HttpMaster1HtmlBody(request); });
   }
 }
 
-void TForm1::HttpMaster1HtmlBody() {
-  TGatewayRequest& request = Request();
+void TForm1::HttpMaster1HtmlBody(const TGatewayRequest& request) {
   const TSmtpSendMail& mail = *request.SmtpSendMail1;
   const std::string error_page = request.Options ? request.Options->Error_Page : std::string();
   HttpWriteLn("Unexpected Error!");
@@ -158,20 +150,19 @@ void TForm1::HttpMaster1HtmlBody() {
   HttpWriteLn("Notify Your Webmaster!!!");
 }
 
-void TForm1::httpnoresponsepageHtmlBody() {
+void TForm1::httpnoresponsepageHtmlBody(const TGatewayRequest& request) {
   HttpWrite("<h3>Thank You!</h3>");
   HttpWrite("Press the Back button on your browser to return...<p>");
   HttpWrite("<hr>");
   // The log names the whole path for the owner; the visitor sees the file name alone.
-  const TGatewayRequest& request = Request();
   const std::string shown = request.Options ? ShownPageName(request.Options->Response_Page) : "";
   HttpWrite("Reponse Page: " + HtmlEscape(shown) +
             " was not found. This page was automatically created by Brevix BX. <p>");
   HttpWrite(std::string("<a href=\"") + kBrevixHomePage + "\">Message sent using Brevix BX</a><p>");
 }
 
-void TForm1::hfile1HttpEntry(const std::string& entry_name, bool& handled) {
-  TGatewayRequest& request = Request();
+void TForm1::hfile1HttpEntry(TGatewayRequest& request, const std::string& entry_name,
+                             bool& handled) {
   if (SameText(entry_name, "error_desc")) {
     const TSmtpSendMail& mail = *request.SmtpSendMail1;
     // A guard's refusal is the gateway's own word, not the server's.
@@ -186,7 +177,7 @@ void TForm1::hfile1HttpEntry(const std::string& entry_name, bool& handled) {
     HttpWrite("smtp_port=" + HtmlEscape(mail.RemotePort) + "<br>");
     return;
   }
-  const std::string value = MacroValue(entry_name);
+  const std::string value = MacroValue(request, entry_name);
   if (value == request.EmptyMark) {
     handled = false;
     return;

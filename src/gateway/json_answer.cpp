@@ -1,5 +1,8 @@
 #include "gateway/json_answer.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "common/text_compare.h"
 #include "common/utf8.h"
 #include "engine/http_engine.h"
@@ -160,4 +163,35 @@ const char* MailFailureKind(int reply_code) {
   if (reply_code >= 400 && reply_code <= 599) return "The mail server refused the message";
   if (reply_code < 0) return "The mail server could not be reached";
   return "The mail could not be sent";
+}
+
+void WriteJsonAnswer(const TJsonAnswer& answer) {
+  WriteJsonAnswer(answer.status, answer.body);
+}
+
+TJsonAnswer MissingJsonAnswer(const std::vector<std::string>& missing) {
+  for (const auto& [field, text] :
+       {std::pair{"mail_to", "The form's recipient is not configured"},
+        std::pair{"smtp_server", "The mail server is not configured"}}) {
+    if (std::find(missing.begin(), missing.end(), field) == missing.end()) continue;
+    return {500, "{\"status\":\"not_configured\",\"error\":" + JsonString(text) + "}"};
+  }
+  return {422, "{\"status\":\"missing\",\"missing\":" + JsonStringArray(missing) + "}"};
+}
+
+TJsonAnswer SentJsonAnswer(std::string_view refnum) {
+  return {200, "{\"status\":\"sent\",\"refnum\":" +
+                   (refnum.empty() ? std::string("null") : std::string(refnum)) + "}"};
+}
+
+TJsonAnswer NotSentJsonAnswer(const TNotSent& facts) {
+  if (!facts.refusal_code.empty()) {
+    return {403, "{\"status\":\"refused\",\"error\":" + JsonString(facts.refusal_code) +
+                     ",\"message\":" + JsonString(facts.last_error) + "}"};
+  }
+  if (facts.refused) {
+    return {403, "{\"status\":\"refused\",\"error\":" + JsonString(Trim(facts.last_error)) + "}"};
+  }
+  return {502, std::string("{\"status\":\"failed\",\"error\":") +
+                   JsonString(MailFailureKind(facts.reply_code)) + "}"};
 }

@@ -14,7 +14,7 @@
 //                  fault, not the visitor's (the error log names the key to set)
 //   refused (403)  {"status":"refused","error":"Too many submissions"}
 //   refused (403)  {"status":"refused","error":"pow","message":"The anti-spam check failed, please
-//                  try again"}   a missing or bad proof-of-work solution (pow_guard.cpp)
+//                  try again"}   a missing or bad proof-of-work solution (guards/pow_guard.h)
 //   refused (413)  {"status":"refused","error":"Content length exceeds allowed limit: 150000
 //                  bytes sent, 100000 allowed (Max_Request_Size)"}
 //   failed (502)   {"status":"failed","error":"The mail server refused the message"}
@@ -48,10 +48,35 @@ const char* MailFailureKind(int reply_code);
 // `names` as a JSON array of strings.
 std::string JsonStringArray(const std::vector<std::string>& names);
 
+// An answer's HTTP status and JSON object.
+struct TJsonAnswer {
+  int status = 200;
+  std::string body;
+};
+
+// Fields missing: 500 not_configured when "mail_to" or "smtp_server" is among `missing` (the
+// owner's to set: the text names nothing the visitor sent), else 422 with every missing field.
+TJsonAnswer MissingJsonAnswer(const std::vector<std::string>& missing);
+// Mail sent (or a bot answered as if): 200 with `refnum`, the number the request drew (null
+// when empty).
+TJsonAnswer SentJsonAnswer(std::string_view refnum);
+// The facts of a submission that was not sent.
+struct TNotSent {
+  bool refused = false;      // a guard refused the submission or its main mail
+  std::string refusal_code;  // a refusal a script tells apart ("pow"); empty for the others
+  std::string last_error;    // the request's LastMailError
+  int reply_code = -1;       // the mail server's last reply code; -1 when none was read
+};
+// Mail not sent: 403 for a refusal with its code and `last_error` as "message", 403 for another
+// refusal with `last_error` as "error", else 502 naming the kind of failure alone: the server's
+// reply, port and addresses stay out of an answer that any allowed page may read.
+TJsonAnswer NotSentJsonAnswer(const TNotSent& facts);
+
 // Queues the status line and the JSON content type and writes `object` as the answer's body,
 // on the calling thread's current request. `status` is one of 200, 204, 400, 403, 404, 413, 422,
 // 500, 502.
 void WriteJsonAnswer(int status, const std::string& object);
+void WriteJsonAnswer(const TJsonAnswer& answer);
 
 // The HTTP status line of a code used by the gateway ("HTTP/1.0 422 Unprocessable Content").
 std::string StatusLine(int status);

@@ -3,9 +3,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
-#include "platform/module_path.h"
 #include "engine/adapters/handover_journal.h"
 #include "engine/general_http_engine.h"
 #include "engine/http_engine.h"
@@ -13,14 +13,12 @@
 #include "engine/json_form_decoder.h"
 #include "engine/memo_filter.h"
 #include "engine/request_context.h"
-#include "gateway/guards/cross_origin.h"
-#include "gateway/guards/recipient_guard.h"
-#include "gateway/guards/submission_limits.h"
 #include "gateway/json_answer.h"
+#include "gateway/request_guards.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "mail/smtp_send_mail.h"
-#include "platform/clock.h"
+#include "platform/module_path.h"
 
 namespace fs = std::filesystem;
 
@@ -33,9 +31,10 @@ std::string DrawnNumberDetail(const TGatewayRequest& request) {
   return request.RefNumbers->DrawnKey() + "\n" + request.RefNumbers->DrawnCount();
 }
 
-// A request's own sender: the form's design-time settings, header template and entry handler,
-// with message data that belongs to this request alone.
-std::unique_ptr<TSmtpSendMail> CopySender(const TSmtpSendMail& design) {
+// A request's own sender: the form's design-time settings and header template, with message data
+// that belongs to this request alone, and `body_entry` as its entry handler.
+std::unique_ptr<TSmtpSendMail> CopySender(const TSmtpSendMail& design,
+                                          std::function<void(const std::string&)> body_entry) {
   auto sender = std::make_unique<TSmtpSendMail>();
   sender->RemoteHost = design.RemoteHost;
   sender->RemotePort = design.RemotePort;
@@ -48,7 +47,7 @@ std::unique_ptr<TSmtpSendMail> CopySender(const TSmtpSendMail& design) {
   sender->MailBCC = design.MailBCC;
   sender->MailSubject = design.MailSubject;
   sender->ReplyTo = design.ReplyTo;
-  sender->OnBodyEntry = design.OnBodyEntry;
+  sender->OnBodyEntry = std::move(body_entry);
   return sender;
 }
 
@@ -81,8 +80,7 @@ bool IsRequestUpload(const std::string& value) {
 
 }  // namespace
 
-void TForm1::AddAttachments() {
-  TGatewayRequest& request = Request();
+void TForm1::AddAttachments(TGatewayRequest& request) {
   const TBXOptions& options = *request.Options;
   TStringList& attachments = request.SmtpSendMail1->Attachments;
 
@@ -91,7 +89,7 @@ void TForm1::AddAttachments() {
     if (IsRequestUpload(upload)) {
       attachments.Add(DisplayName(HttpFormVar("file", "")) + "<" + upload + ">");
     } else {
-      LogError("Brevix BX Reports: Refused file name " + upload);
+      LogError(request, "Brevix BX Reports: Refused file name " + upload);
     }
   }
 
@@ -101,34 +99,32 @@ void TForm1::AddAttachments() {
     // This request's own automatic results file (through "%results_file%") is the one file of
     // the gateway that a form may attach.
     const bool own_results = from_form == request.AutoResultsName;
-    if (own_results || FileGuard().MayRead(from_form)) {
+    if (own_results || FileGuard(request).MayRead(from_form)) {
       path = ResolvePath(from_form);
     } else {
-      LogError("Brevix BX Reports: Refused file name " + from_form);
+      LogError(request, "Brevix BX Reports: Refused file name " + from_form);
     }
   }
   if (IsFile(path)) attachments.Add(path);
 }
 
-void TForm1::DeleteResultsAttachment() {
+void TForm1::DeleteResultsAttachment(const TGatewayRequest& request) {
   // Only the results file that this request wrote goes: a site's own attachment (a brochure)
   // and any file a visitor names must survive.
-  const TGatewayRequest& request = Request();
   if (request.WrittenResultsPath.empty()) return;
   for (const std::string& line : request.SmtpSendMail1->Attachments) {
     if (line == request.WrittenResultsPath) ::unlink(line.c_str());
   }
 }
 
-void TForm1::DropUnusedReservations(bool keep_ref_numbers) {
-  TGatewayRequest& request = Request();
+void TForm1::DropUnusedReservations(TGatewayRequest& request, bool keep_ref_numbers) {
   if (!keep_ref_numbers && request.RefNumbers) {
     try {
       request.RefNumbers->GiveBack();
     } catch (const TStoreUnavailable& error) {
       // The number stays drawn: a gap, never a number twice.
-      LogError("Brevix BX Reports: Database unavailable, reference number kept: " +
-               error.Message());
+      LogError(request, "Brevix BX Reports: Database unavailable, reference number kept: " +
+                            error.Message());
     }
   }
   if (!request.AutoResultsPath.empty() && request.WrittenResultsPath != request.AutoResultsPath) {
@@ -139,69 +135,73 @@ void TForm1::DropUnusedReservations(bool keep_ref_numbers) {
   }
 }
 
-void TForm1::AnswerAlreadySent(const std::string& detail) {
-  LogError(
-      "Brevix BX Reports: The request server ended after this submission's mail was sent; "
-      "answered without sending it again");
+void TForm1::AnswerAlreadySent(TGatewayRequest& request, const std::string& detail) {
+  LogError(request,
+           "Brevix BX Reports: The request server ended after this submission's mail was sent; "
+           "answered without sending it again");
   const size_t newline = detail.find('\n');
   if (newline != std::string::npos) {
-    RequestRefNumbers().Resume(std::string_view(detail).substr(0, newline),
-                               detail.substr(newline + 1));
+    RequestRefNumbers(request).Resume(std::string_view(detail).substr(0, newline),
+                                      detail.substr(newline + 1));
   }
-  Request().MailSent = true;
-  AnswerSent(true);
+  request.MailSent = true;
+  AnswerSent(request, true);
 }
 
 void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
   // A preflight was answered before its input was read (cross_origin.h): it runs no form.
   if (IsPreflightRequest()) return;
   TGatewayRequest request;
-  TGatewayRequestScope scope(request);
   // A script that posts JSON reads JSON back, whatever its Accept header says.
   request.Json = RequestPrefersJson(HttpServerVar("HTTP_ACCEPT"), HttpFormVar("_format", "")) ||
                  IsJsonContentType(HttpServerVar("CONTENT_TYPE"));
-  request.SmtpSendMail1 = CopySender(*SmtpSendMail1);
-  request.SendMailReceipt = CopySender(*SendMailReceipt);
+  request.SmtpSendMail1 = CopySender(*SmtpSendMail1, [this, &request](const std::string& name) {
+    SmtpSendMail1BodyEntry(request, name);
+  });
+  request.SendMailReceipt = CopySender(*SendMailReceipt, [this, &request](const std::string& name) {
+    SendMailReceiptBodyEntry(request, name);
+  });
   bool keep_ref_numbers = false;
   try {
     try {
-      LoadOptions();
+      LoadOptions(request);
       // A post from a page the owner never listed, or a form that came by GET (an image on any
       // page makes a visiting browser send one), is refused before any of its fields is used.
       // A challenge for the proof-of-work widget is answered before anything of a form is used.
       const bool challenge = IsPowChallengeRequest();
-      const bool source_allowed = !challenge && PostFromAllowedOrigin() && SentByAllowedMethod();
+      const bool source_allowed =
+          !challenge && PostFromAllowedOrigin(request) && SentByAllowedMethod(request);
       if (source_allowed) {
-        ResolveSettings();
-        ApplyAutoResultsName();
-        LoadMessageText();
-        CheckRequiredFields();
+        ResolveSettings(request);
+        ApplyAutoResultsName(request);
+        LoadMessageText(request);
+        CheckRequiredFields(request);
       }
       const TBXOptions& options = *request.Options;
       if (challenge) {
-        AnswerPowChallenge();
+        AnswerPowChallenge(request);
       } else if (!source_allowed) {
-        AnswerNotSent();
+        AnswerNotSent(request);
       } else if (!request.FieldsComplete) {
-        AnswerMissing();
+        AnswerMissing(request);
       } else if (const std::optional<std::string> earlier = MailAcceptedEarlier()) {
-        AnswerAlreadySent(*earlier);
+        AnswerAlreadySent(request, *earlier);
         keep_ref_numbers = true;
-      } else if (HoneypotFilled()) {
+      } else if (HoneypotFilled(request)) {
         // A bot is answered as if its mail had gone, so the answer tells it nothing.
         request.MailSent = true;
-        AnswerSent(false);
-      } else if (!PowSolved()) {
+        AnswerSent(request, false);
+      } else if (!PowSolved(request)) {
         // Before the hourly count: a bot without the work costs nothing, not even a count.
-        AnswerNotSent();
-      } else if (RequestStore().Open(); !SubmissionAllowed()) {
+        AnswerNotSent(request);
+      } else if (RequestStore(request).Open(); !SubmissionAllowed(request)) {
         // Refused before the results file, the reference numbers and the send: it costs nothing.
-        AnswerNotSent();
+        AnswerNotSent(request);
       } else {
-        if (!options.Results_File.empty()) WriteResultsFile();
-        AddAttachments();
+        if (!options.Results_File.empty()) WriteResultsFile(request);
+        AddAttachments(request);
         // A refused recipient list ends like a failed send, without a word to the server.
-        const bool recipients_allowed = MainMailRecipientsAllowed();
+        const bool recipients_allowed = MainMailRecipientsAllowed(request);
         if (recipients_allowed) {
           try {
             // From the mail server's acceptance on, the submission must never be sent again,
@@ -209,84 +209,42 @@ void TForm1::GeneralHttpEngine1ExecRequest(THttpEngine* /*sender*/) {
             request.SmtpSendMail1->OnMessageAccepted = [&request] {
               RecordMailAccepted(DrawnNumberDetail(request));
             };
-            request.MailSent = SendAsSite(*request.SmtpSendMail1, 60);
+            request.MailSent = SendAsSite(request, *request.SmtpSendMail1, 60);
           } catch (const TStoreUnavailable&) {
             throw;  // a number drawn for the body: the mail's data was never ended
           } catch (const std::exception& error) {
-            LogError(std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
+            LogError(request,
+                     std::string("Brevix BX Reports: Failed Send Exception: ") + error.what());
             request.MailSent = false;
           }
         }
         if (request.MailSent) {
-          if (!options.Entry_Log.empty()) WriteEntryLog();
-          if (!options.Receipt_Text.empty()) SendReceipt();
-          if (options.Delete_Results_File) DeleteResultsAttachment();
-          AnswerSent(true);
+          if (!options.Entry_Log.empty()) WriteEntryLog(request);
+          if (!options.Receipt_Text.empty()) SendReceipt(request);
+          if (options.Delete_Results_File) DeleteResultsAttachment(request);
+          AnswerSent(request, true);
           keep_ref_numbers = true;
         } else {
           if (recipients_allowed) {
             request.LastMailError = request.SmtpSendMail1->GetLastErrorText();
-            LogError(request.SmtpSendMail1->RemoteHost +
-                     " reported this error:  " + request.LastMailError);
+            LogError(request, request.SmtpSendMail1->RemoteHost +
+                                  " reported this error:  " + request.LastMailError);
           }
-          AnswerNotSent();
+          AnswerNotSent(request);
         }
       }
     } catch (const TStoreUnavailable& error) {
       keep_ref_numbers = request.MailSent;
-      AnswerStoreUnavailable(error.Message());
+      AnswerStoreUnavailable(request, error.Message());
     } catch (const std::exception& error) {
       // Whatever was written so far stays ahead of the error page.
-      LogError(std::string("Brevix BX Reports: ") + error.what());
+      LogError(request, std::string("Brevix BX Reports: ") + error.what());
       keep_ref_numbers = true;
-      AnswerException();
+      AnswerException(request);
     }
   } catch (...) {
-    DropUnusedReservations(keep_ref_numbers);
+    DropUnusedReservations(request, keep_ref_numbers);
     throw;
   }
-  DropUnusedReservations(keep_ref_numbers);
-}
-
-bool TForm1::MainMailRecipientsAllowed() {
-  TGatewayRequest& request = Request();
-  const TSmtpSendMail& mail = *request.SmtpSendMail1;
-  const std::string form_to = HttpFormVar("mail_to", "");
-  const std::string form_cc = HttpFormVar("mail_cc", "");
-  const std::string form_bcc = HttpFormVar("mail_bcc", "");
-  const std::optional<TRecipientRefusal> refusal =
-      CheckMainMailRecipients(request.Guards, *request.Configured,
-                              {mail.MailTo, mail.MailCC, mail.MailBCC, form_to, form_cc, form_bcc});
-  if (!refusal) return true;
-  LogError(refusal->LogLine);
-  request.LastMailError = refusal->Error;
-  request.MailRefused = true;
-  return false;
-}
-
-TSubmissionLimits TForm1::Limits() {
-  TGatewayRequest& request = Request();
-  return TSubmissionLimits(request.Guards, RequestStore(), HttpServerVar("remote addr"),
-                           WallClockSeconds(), [this](const std::string& line) { LogError(line); });
-}
-
-bool TForm1::HoneypotFilled() {
-  TGatewayRequest& request = Request();
-  const std::string& field = request.Guards.HoneypotField;
-  if (field.empty() || !Limits().HoneypotFilled(HttpFormVar(field, ""))) return false;
-  // Nothing may be numbered, not even by the answer page's macros.
-  request.Refused = true;
-  return true;
-}
-
-bool TForm1::SubmissionAllowed() {
-  if (Limits().SubmissionAllowed()) return true;
-  TGatewayRequest& request = Request();
-  request.Refused = true;
-  request.LastMailError = kTooManySubmissions;
-  return false;
-}
-
-bool TForm1::ReceiptAllowed(const std::string& receipt_to) {
-  return Limits().ReceiptAllowed(receipt_to, Request().MailSent);
+  DropUnusedReservations(request, keep_ref_numbers);
 }

@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "common/configured_path.h"
-#include "platform/module_path.h"
 #include "common/text_compare.h"
+#include "platform/module_path.h"
 
 std::string ResolvePathIn(const std::string& program_dir, std::string_view name) {
   return ResolveConfiguredPath(program_dir, name);

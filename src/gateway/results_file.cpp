@@ -85,8 +85,7 @@ std::string CsvHeading(const TStringList* names, LeftOut left_out) {
 
 }  // namespace
 
-void TForm1::ApplyAutoResultsName() {
-  TGatewayRequest& request = Request();
+void TForm1::ApplyAutoResultsName(TGatewayRequest& request) {
   TBXOptions& options = *request.Options;
   request.ConfiguredResultsFile = options.Results_File;
   if (!IsAutoResultsName(options.Results_File)) return;
@@ -119,15 +118,14 @@ void TForm1::ApplyAutoResultsName() {
   }
 }
 
-void TForm1::WriteResultsFile() {
-  TGatewayRequest& request = Request();
+void TForm1::WriteResultsFile(TGatewayRequest& request) {
   const TBXOptions& options = *request.Options;
   const std::string path = ResolvePath(options.Results_File);
   // Opened first: with a database, the record and the number drawn below share one transaction.
   const std::unique_ptr<TResultsAppender> results =
-      RequestStore().OpenResults(options.Results_File, path);
+      RequestStore(request).OpenResults(options.Results_File, path);
   if (!results) {
-    LogError("Brevix BX Reports: Unable to open " + path);
+    LogError(request, "Brevix BX Reports: Unable to open " + path);
     return;
   }
 
@@ -147,7 +145,7 @@ void TForm1::WriteResultsFile() {
       TBXMsgFile layout;
       if (names) {
         for (const std::string& name : *names) {
-          if (!IsPowField(name)) layout.Macros.Add("%" + name + "%");
+          if (!IsPowField(request, name)) layout.Macros.Add("%" + name + "%");
         }
       }
       // A ".csv" results file is a table whatever layout the mails use: Default_Format
@@ -191,15 +189,16 @@ void TForm1::WriteResultsFile() {
   // step, so the row holds it; the body then answers from the table this draw read.
   if (!request.Database.empty()) {
     const std::string entry = FirstRefNumberEntry(request.SmtpSendMail1->MailBody.Text());
-    if (!entry.empty()) NextReferenceNumber(entry);
+    if (!entry.empty()) NextReferenceNumber(request, entry);
   }
   TResultsRecord stored;
   stored.text = std::move(record);
   // A generated table starts with its heading row, written by the store only into results that
   // hold nothing yet (of two first submissions, only one writes it).
   if (csv_table)
-    stored.heading =
-        CsvHeading(names.get(), [this](const std::string& name) { return IsPowField(name); });
+    stored.heading = CsvHeading(names.get(), [this, &request](const std::string& name) {
+      return IsPowField(request, name);
+    });
   if (request.RefNumbers) stored.ref_number = request.RefNumbers->DrawnCount();
   stored.client = HttpServerVar("remote addr");
   if (names) {
@@ -210,27 +209,26 @@ void TForm1::WriteResultsFile() {
     // Only a file can be attached or deleted; a database row stays where it is.
     if (request.Database.empty()) request.WrittenResultsPath = path;
   } else if (result == TAppendResult::kLockTimedOut) {
-    LogError("Brevix BX Reports: Lock timed out on " + path);
+    LogError(request, "Brevix BX Reports: Lock timed out on " + path);
   } else {
-    LogError("Brevix BX Reports: Unable to open " + path);
+    LogError(request, "Brevix BX Reports: Unable to open " + path);
   }
 }
 
-void TForm1::WriteEntryLog() {
-  const std::string path = ResolvePath(Request().Options->Entry_Log);
+void TForm1::WriteEntryLog(const TGatewayRequest& request) {
+  const std::string path = ResolvePath(request.Options->Entry_Log);
   bool lock_timed_out = false;
-  AppendToFileLocked(path, LogDateTime() + "\r\n", &lock_timed_out);
-  if (lock_timed_out) LogError("Brevix BX Reports: Lock timed out on " + path);
+  AppendToFileLocked(path, LogDateTime(request) + "\r\n", &lock_timed_out);
+  if (lock_timed_out) LogError(request, "Brevix BX Reports: Lock timed out on " + path);
 }
 
-TRefNumbers& TForm1::RequestRefNumbers() {
-  TGatewayRequest& request = Request();
-  if (!request.RefNumbers) request.RefNumbers = std::make_unique<TRefNumbers>(RequestStore());
+TRefNumbers& TForm1::RequestRefNumbers(TGatewayRequest& request) {
+  if (!request.RefNumbers)
+    request.RefNumbers = std::make_unique<TRefNumbers>(RequestStore(request));
   return *request.RefNumbers;
 }
 
-TGatewayStore& TForm1::RequestStore() {
-  TGatewayRequest& request = Request();
+TGatewayStore& TForm1::RequestStore(TGatewayRequest& request) {
   if (request.Store) return *request.Store;
   if (!request.Database.empty()) {
     request.Store = std::make_unique<TPgStore>(request.Database);
@@ -238,17 +236,17 @@ TGatewayStore& TForm1::RequestStore() {
     auto files =
         std::make_unique<TFileStore>(ResolvePath(kRefNumbersFile), ResolvePath(kGuardStateFile),
                                      ResolvePath(kUsedChallengesFile));
-    files->OnLockTimeout = [this](const std::string& file_name) {
-      LogError("Brevix BX Reports: Lock timed out on " + file_name);
+    files->OnLockTimeout = [this, &request](const std::string& file_name) {
+      LogError(request, "Brevix BX Reports: Lock timed out on " + file_name);
     };
     request.Store = std::move(files);
   }
   return *request.Store;
 }
 
-std::string TForm1::NextReferenceNumber(const std::string& name) {
-  if (Request().Refused) return std::string();
+std::string TForm1::NextReferenceNumber(TGatewayRequest& request, const std::string& name) {
+  if (request.Refused) return std::string();
   const size_t underscore = name.find('_');
-  return RequestRefNumbers().Next(underscore == std::string::npos ? std::string()
-                                                                  : name.substr(underscore + 1));
+  return RequestRefNumbers(request).Next(
+      underscore == std::string::npos ? std::string() : name.substr(underscore + 1));
 }

@@ -6,7 +6,6 @@
 
 #include "common/date_time_format.h"
 #include "common/guard_settings.h"
-#include "platform/module_path.h"
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
@@ -22,19 +21,18 @@
 #include "engine/memo_filter.h"
 #include "engine/without_folders.h"
 #include "gateway/gateway_files.h"
-#include "gateway/guards/cross_origin.h"
 #include "gateway/guards/recipient_guard.h"
 #include "gateway/json_answer.h"
+#include "gateway/request_guards.h"
 #include "gateway/resolve_path.h"
 #include "mail/address_list.h"
 #include "mail/greeting_name.h"
 #include "mail/smtp_kept_connection.h"
 #include "mail/smtp_send_mail.h"
 #include "platform/file_lock.h"
+#include "platform/module_path.h"
 
 namespace {
-
-thread_local TGatewayRequest* current_request = nullptr;
 
 // The text of the built-in missing-information page, sent as it stands.
 const char* const kMissingInformationPage[] = {
@@ -190,32 +188,25 @@ TForm1::TForm1() {
       Lines({"From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "Subject: %SUBJECT% ",
              "Mime-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
              "Content-Transfer-Encoding: quoted-printable"}));
-  SmtpSendMail1->OnBodyEntry = [this](const std::string& name) { SmtpSendMail1BodyEntry(name); };
 
   SendMailReceipt = std::make_unique<TSmtpSendMail>();
   SendMailReceipt->SetMailHeader(
       Lines({"From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "Subject: %SUBJECT% ",
              "Mime-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
              "Content-Transfer-Encoding: quoted-printable"}));
-  SendMailReceipt->OnBodyEntry = [this](const std::string& name) {
-    SendMailReceiptBodyEntry(name);
-  };
 
+  // The senders' and the pages' handlers belong to a request: the request driver and the answers
+  // bind them to the request they serve (CopySender, AnswerWithPage, RunPage).
   hfile1 = std::make_unique<THttpFileFilter>();
-  hfile1->OnHttpEntry = [this](const std::string& name, bool& handled) {
-    hfile1HttpEntry(name, handled);
-  };
 
   HttpMaster1 = std::make_unique<THttpMaster>();
   HttpMaster1->Title = "Error!";
   HttpMaster1->RefreshInterval = 0;
-  HttpMaster1->OnHtmlBody = [this] { HttpMaster1HtmlBody(); };
 
   httpnoresponsepage = std::make_unique<THttpMaster>();
   httpnoresponsepage->Colors.BackGround = clFuchsia;
   httpnoresponsepage->Title = "Response Page Missing";
   httpnoresponsepage->RefreshInterval = 0;
-  httpnoresponsepage->OnHtmlBody = [this] { httpnoresponsepageHtmlBody(); };
 
   hmemoreq = std::make_unique<THttpMemoFilter>();
   for (const char* line : kMissingInformationPage) hmemoreq->Text().Add(line);
@@ -225,21 +216,7 @@ TForm1::TForm1() {
 
 TForm1::~TForm1() = default;
 
-TGatewayRequest& TForm1::Request() const {
-  if (current_request == nullptr) throw Exception("No gateway request on this thread");
-  return *current_request;
-}
-
-TGatewayRequestScope::TGatewayRequestScope(TGatewayRequest& request) : previous_(current_request) {
-  current_request = &request;
-}
-
-TGatewayRequestScope::~TGatewayRequestScope() {
-  current_request = previous_;
-}
-
-void TForm1::LoadOptions() {
-  TGatewayRequest& request = Request();
+void TForm1::LoadOptions(TGatewayRequest& request) {
   request.Options = std::make_unique<TBXOptions>();
   // One read of the file serves the options, the guards and the mail security.
   std::optional<TProfileFile> prepared =
@@ -250,7 +227,7 @@ void TForm1::LoadOptions() {
   request.Options->Load(ini);
   // Read as empty, the file would only show as missing fields: say why it was not read.
   if (!ini.UnreadableReason().empty())
-    LogError("Cannot read brevix.ini: " + ini.UnreadableReason());
+    LogError(request, "Cannot read brevix.ini: " + ini.UnreadableReason());
   request.Configured = std::make_unique<const TBXOptions>(*request.Options);
   if (!guards_read) request.Guards.Load(ini);
   // The owner's alone: no form field names a database.
@@ -267,6 +244,7 @@ void TForm1::LoadOptions() {
       request.Guards.MailSender = login;
     } else {
       LogError(
+          request,
           "Brevix BX Reports: SMTP_User is not an address: set Mail_Sender to the address your "
           "provider lets this login send from");
     }
@@ -279,19 +257,24 @@ void TForm1::LoadOptions() {
   request.SendMailReceipt->HeloName = helo_name;
 }
 
-std::string TForm1::LogDateTime() const {
-  const TBXOptions* options = current_request ? current_request->Options.get() : nullptr;
+std::string TForm1::LogDateTime(const TGatewayRequest& request) const {
+  const TBXOptions* options = request.Options.get();
   const std::string pattern =
       options ? options->Date_Format + " " + options->Time_Format : std::string("mm-dd-yy t");
   return FormatDateTime(pattern, std::chrono::system_clock::now());
 }
 
-void TForm1::LogError(const std::string& message) {
+void TForm1::LogError(const TGatewayRequest& request, const std::string& message) const {
   try {
     const std::string line =
-        OneLine(HttpServerVar("http referer") + " " + LogDateTime() + " " + message) + "\r\n";
+        OneLine(HttpServerVar("http referer") + " " + LogDateTime(request) + " " + message) +
+        "\r\n";
     AppendToFileLocked(ResolvePath(kErrorLogFile), line);
   } catch (...) {
     // The error log is best effort: a line that cannot be written is dropped.
   }
+}
+
+std::function<void(const std::string&)> TForm1::Logger(const TGatewayRequest& request) const {
+  return [this, &request](const std::string& line) { LogError(request, line); };
 }

@@ -1,8 +1,6 @@
-// Which files a hostile form may name: never one the gateway writes or keeps, and a file to
-// write only where the site owner allowed it.
-#include <unistd.h>
-
-#include <chrono>
+// Which files a hostile form may name, through the gateway: never one the gateway writes or keeps,
+// and a file to write only where the site owner allowed it. (Every name the rule refuses or allows
+// is settings_resolution_test.cpp.)
 #include <ostream>
 #include <string>
 
@@ -39,103 +37,6 @@ class FormFilesTest : public GatewaySite {
       {"BX-RefNumbers.txt", "SECRET=1\r\n"},
   };
 };
-
-struct RefusedCase {
-  const char* field;
-  const char* value;
-  const char* also_field = "";  // a second hostile field of the same attack
-  const char* also_value = "";
-};
-
-void PrintTo(const RefusedCase& c, std::ostream* os) {
-  *os << c.field << "=" << c.value << " " << c.also_field << "=" << c.also_value;
-}
-
-class RefusedFormFileTest : public FormFilesTest,
-                            public ::testing::WithParamInterface<RefusedCase> {};
-
-TEST_P(RefusedFormFileTest, GatewayFilesAreNeitherShownMailedNorOverwritten) {
-  ::symlink("/etc/hostname", (dir_ + "outside.htm").c_str());
-  const RefusedCase& c = GetParam();
-  Fields fields = {
-      {"mail_from", "a@b.test"}, {"namereq", "<script>x</script>"}, {c.field, c.value}};
-  if (*c.also_field != '\0') fields.emplace_back(c.also_field, c.also_value);
-  const auto result = Post(fields);
-  ASSERT_EQ(result.exit_code, 0) << result.error;
-
-  // The ini's own page answered, its own message was mailed, and nothing secret left the site.
-  EXPECT_EQ(Body(result), "thanks");
-  ASSERT_EQ(smtp_.WaitForMessages(1), 1);
-  EXPECT_EQ(Mail(1).find("SECRET"), std::string::npos) << Mail(1);
-  EXPECT_NE(Mail(1).find("Message from"), std::string::npos);
-  EXPECT_NE(ErrorLog().find(std::string("Brevix BX Reports: Refused file name ") + c.value),
-            std::string::npos)
-      << ErrorLog();
-  for (const auto& [name, text] : kSiteFiles) {
-    if (name == "brevix-error.txt" || name == "BX-RefNumbers.txt") continue;
-    const std::string now = FileText(name);
-    EXPECT_EQ(now.substr(0, text.size()), text) << name;
-    if (name != "results.csv" && name != "entries.log") {
-      EXPECT_EQ(now, text) << name;
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Attacks, RefusedFormFileTest,
-    ::testing::Values(
-        // Shown as the answer page, or mailed as the message or an attachment.
-        RefusedCase{"response_page", "brevix.ini"}, RefusedCase{"response_page", "results.csv"},
-        RefusedCase{"response_page", "brevix-error.txt"},
-        RefusedCase{"response_page", "outside.htm"},  // a link out of the program folder
-        RefusedCase{"message_text", "results.csv"}, RefusedCase{"message_text", "entries.log"},
-        RefusedCase{"message_text", "results-7.csv"},  // another form's allowed results file
-        RefusedCase{"receipt_text", "BX-RefNumbers.txt"},
-        RefusedCase{"attached_file", "results.csv", "results_file", "results-1.csv"},
-        RefusedCase{"results_file_template", "entries.log"},
-        // Visitor text appended to the gateway's settings, pages or templates.
-        RefusedCase{"results_file", "thanks.htm"}, RefusedCase{"results_file", "brevix.ini"},
-        RefusedCase{"results_file", "message.txt"}, RefusedCase{"results_file", "entries.log"},
-        RefusedCase{"results_file", "other.csv"},  // matches no allowed pattern
-        RefusedCase{"entry_log", "missing.htm"}, RefusedCase{"entry_log", "results.csv"},
-        RefusedCase{"entry_log", "logs/../thanks.htm"}));
-
-TEST_F(FormFilesTest, MissingInformationPageCannotShowResults) {
-  const auto result =
-      Post({{"mail_from", "a@b.test"}, {"info_missing_page", "results.csv"}, {"namereq", ""}});
-  EXPECT_EQ(Body(result), "missing");
-  EXPECT_NE(ErrorLog().find("Refused file name results.csv"), std::string::npos);
-}
-
-struct AllowedWriteCase {
-  const char* field;
-  const char* value;
-  const char* written;  // the file that receives this request's line
-};
-
-void PrintTo(const AllowedWriteCase& c, std::ostream* os) {
-  *os << c.field << "=" << c.value;
-}
-
-class AllowedFormFileTest : public FormFilesTest,
-                            public ::testing::WithParamInterface<AllowedWriteCase> {};
-
-TEST_P(AllowedFormFileTest, FormMayWriteWhereTheOwnerAllowed) {
-  const AllowedWriteCase& c = GetParam();
-  const auto result = Post({{"mail_from", "a@b.test"}, {"namereq", "Ann"}, {c.field, c.value}});
-  ASSERT_EQ(result.exit_code, 0) << result.error;
-  EXPECT_EQ(ErrorLog(), kSiteFiles.at("brevix-error.txt"));
-  EXPECT_TRUE(Exists(c.written)) << c.written;
-  EXPECT_NE(FileText(c.written).find(std::string(c.field) == "results_file" ? "Ann" : "-"),
-            std::string::npos);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, AllowedFormFileTest,
-    ::testing::Values(AllowedWriteCase{"results_file", "results.csv", "results.csv"},
-                      AllowedWriteCase{"results_file", "results-2.csv", "results-2.csv"},
-                      AllowedWriteCase{"results_file", "RESULTS-3.CSV", "RESULTS-3.CSV"},
-                      AllowedWriteCase{"entry_log", "logs\\contact.log", "logs/contact.log"}));
 
 TEST_F(FormFilesTest, CsvResultsFromAnOwnersTemplateDoubleQuotes) {
   WriteFile("row.txt", "\"%namereq%\";\"%comment%\"");
@@ -208,7 +109,8 @@ TEST_P(AttackTableTest, IsBlocked) {
   if (GetParam().delivered) {
     EXPECT_GE(smtp_.WaitForMessages(1), 1);
   } else {
-    EXPECT_EQ(smtp_.WaitForMessages(1, std::chrono::seconds(2)), 0);
+    // The gateway sends before it answers: what the server holds now is all it will get.
+    EXPECT_EQ(smtp_.MessageCount(), 0);
   }
   for (int n = 1; n <= smtp_.MessageCount(); ++n) {
     const auto mail = smtp_.Message(n);

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/url_codec.h"
 #include "support/cgi_process.h"
 #include "support/smtp_server.h"
 
@@ -24,21 +25,14 @@ namespace fs = std::filesystem;
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-inline std::string UrlEncode(const std::string& text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else if (c == ' ') {
-      out += '+';
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
+// A url-encoded form body of `fields`, encoded as the gateway encodes.
+inline std::string FormBody(const Fields& fields) {
+  std::string body;
+  for (const auto& [name, value] : fields) {
+    if (!body.empty()) body += '&';
+    body += UrlEncode(name) + "=" + UrlEncode(value);
   }
-  return out;
+  return body;
 }
 
 inline std::string ReadText(const std::string& path) {
@@ -114,12 +108,7 @@ class GatewaySite : public ::testing::Test {
   // Posts url-encoded fields; writes brevix.ini first.
   cgi_test::CgiResult Post(const Fields& fields) const {
     WriteIni();
-    std::string body;
-    for (const auto& [name, value] : fields) {
-      if (!body.empty()) body += '&';
-      body += UrlEncode(name) + "=" + UrlEncode(value);
-    }
-    return cgi_test::RunCgi(PostRun(body));
+    return cgi_test::RunCgi(PostRun(FormBody(fields)));
   }
 
   // A POST of `body` to the program in `folder` (the site's by default), ready to run; brevix.ini

@@ -1,11 +1,13 @@
-// The proof-of-work guard, run as real CGI processes against a real SMTP server: a bad or used
-// solution costs nothing and names its reason; the used-challenge store stays bounded. (That the
-// ALTCHA library and widget solve the gateway's challenges is tests/e2e/pow.test.mjs and
-// submit.test.mjs.)
-#include <chrono>
+// The proof-of-work guard: in-process, each bad solution is refused naming its reason; as real CGI
+// processes against a real SMTP server, a refused or used solution costs nothing, and the
+// used-challenge store stays bounded. (That the ALTCHA library and widget solve the gateway's
+// challenges is tests/e2e/pow.test.mjs and submit.test.mjs.)
+#include "gateway/guards/pow_guard.h"
+
 #include <functional>
 #include <thread>
 
+#include "common/guard_settings.h"
 #include "common/text_compare.h"
 #include "gateway/guards/proof_of_work.h"
 #include "gateway/guards/used_challenges.h"
@@ -19,11 +21,8 @@ namespace {
 
 const char kKey[] = "the site's own secret";
 
-long long Now() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
+// The time of the in-process checks.
+constexpr long long kNow = 1700000000;
 
 const TCrypto& Crypto() {
   std::string error;
@@ -106,22 +105,43 @@ class PowGuardTest : public GatewaySite {
   }
 };
 
-struct BadSolution {
-  const char* reason;
-  std::function<std::string(const PowGuardTest&, const std::string& challenge)> make;
+class PowRuleTest : public ::testing::Test {
+ public:
+  PowRuleTest() {
+    guards_.PoWKey = kKey;
+    guards_.PoWMaxNumber = 300;
+  }
+  std::string Challenge(int protocol = 2) {
+    return PowChallenge(guards_, protocol, kNow,
+                        [this](const std::string& l) { log_.push_back(l); });
+  }
+
+ protected:
+  TPowFailure Check(const std::string& solution) {
+    return TPowGuard(guards_, used_, "192.0.2.7", kNow,
+                     [this](const std::string& line) { log_.push_back(line); })
+        .Check(solution);
+  }
+
+  TGuardSettings guards_;
+  // A store that cannot be written: a bad solution is refused before it is looked up.
+  TUsedChallengeFile used_{"/nonexistent/BX-PoW.txt"};
+  std::vector<std::string> log_;
 };
 
-class BadSolutionTest : public PowGuardTest, public ::testing::WithParamInterface<BadSolution> {};
+struct BadSolution {
+  const char* reason;
+  std::function<std::string(PowRuleTest&, const std::string& challenge)> make;
+};
 
-TEST_P(BadSolutionTest, IsRefusedUnsentWithItsReason) {
+class BadSolutionTest : public PowRuleTest, public ::testing::WithParamInterface<BadSolution> {};
+
+TEST_P(BadSolutionTest, IsRefusedWithOneLogLineNamingItsReason) {
   const std::string solution = GetParam().make(*this, Challenge());
-  const auto result = Send(solution);
-  EXPECT_EQ(Body(result), "Sorry: The anti-spam check failed, please try again []");
-  EXPECT_NE(result.output.find("403 Forbidden"), std::string::npos) << result.output;
-  EXPECT_EQ(smtp_.MessageCount(), 0);
-  EXPECT_FALSE(Exists("BX-RefNumbers.txt"));
-  EXPECT_EQ(CountOf(ErrorLog(), "\r\n"), 1) << ErrorLog();
-  EXPECT_EQ(LogLines(GetParam().reason), 1) << ErrorLog();
+  log_.clear();
+  EXPECT_STREQ(PowFailureName(Check(solution)), GetParam().reason);
+  EXPECT_EQ(log_, std::vector<std::string>{"Brevix BX Reports: Anti-spam check failed (" +
+                                           std::string(GetParam().reason) + ") from 192.0.2.7"});
 }
 
 std::string Signed(const char* key, long long now) {
@@ -141,14 +161,29 @@ INSTANTIATE_TEST_SUITE_P(
                       return Solve(json);
                     }},
         BadSolution{"bad signature",
-                    [](auto&, auto&) { return Solve(Signed("another key", Now())); }},
+                    [](auto&, auto&) { return Solve(Signed("another key", kNow)); }},
         BadSolution{"wrong solution", [](auto&, const std::string& c) { return Solve(c, 1); }},
         BadSolution{"wrong solution",
-                    [](const PowGuardTest& site, auto&) {
-                      return WrongNumber(site.Challenge("&protocol=1"));
-                    }},
+                    [](PowRuleTest& rule, auto&) { return WrongNumber(rule.Challenge(1)); }},
         // Issued 601 seconds ago with PoW_Expires 600: past its expiry by one second.
-        BadSolution{"expired", [](auto&, auto&) { return Solve(Signed(kKey, Now() - 601)); }}));
+        BadSolution{"expired", [](auto&, auto&) { return Solve(Signed(kKey, kNow - 601)); }}));
+
+// As the hourly limits do: a store that cannot be written must not take the form down.
+TEST_F(PowRuleTest, StoreThatCannotRecordLetsAGoodSolutionPassLogged) {
+  EXPECT_EQ(Check(Solve(Challenge())), TPowFailure::kNone);
+  EXPECT_EQ(log_, std::vector<std::string>{"Brevix BX Reports: Unable to update BX-PoW.txt"});
+}
+
+// Through the gateway: a refused solution is answered 403 on the error page and costs nothing.
+TEST_F(PowGuardTest, RefusedSolutionIsUnsentWithItsReason) {
+  const auto result = Send(WrongNumber(Challenge("&protocol=1")));
+  EXPECT_EQ(Body(result), "Sorry: The anti-spam check failed, please try again []");
+  EXPECT_NE(result.output.find("403 Forbidden"), std::string::npos) << result.output;
+  EXPECT_EQ(smtp_.MessageCount(), 0);
+  EXPECT_FALSE(Exists("BX-RefNumbers.txt"));
+  EXPECT_EQ(CountOf(ErrorLog(), "\r\n"), 1) << ErrorLog();
+  EXPECT_EQ(LogLines("wrong solution"), 1) << ErrorLog();
+}
 
 TEST_F(PowGuardTest, SolutionIsTakenOnceAndNeverAgain) {
   const std::string solution = Solve(Challenge());
@@ -218,7 +253,7 @@ TEST_F(PowGuardTest, TwoProcessesPostingOneSolutionAtOnceSendOneMail) {
 }
 
 TEST(UsedChallengeStoreTest, StaysBoundedUnderManySolutionsAndForgetsExpiredOnes) {
-  const long long now = Now();
+  const long long now = kNow;
   TUsedChallengeTable table;
   for (int i = 0; i < 10000; ++i) table.Add("id" + std::to_string(i), now + 600 + i);
   EXPECT_EQ(table.Size(), kMaxUsedChallenges);

@@ -61,13 +61,7 @@ class WizardGatewayTest : public gateway_test::GatewaySite {
 
   // Posts `fields` with whatever brevix.ini the folder holds (the wizard's, not the fixture's).
   cgi_test::CgiResult PostAsSaved(const Fields& fields) const {
-    std::string body;
-    for (const auto& [name, value] : fields) {
-      if (!body.empty()) body += '&';
-      body += gateway_test::UrlEncode(name);
-      body += '=';
-      body += gateway_test::UrlEncode(value);
-    }
+    const std::string body = gateway_test::FormBody(fields);
     cgi_test::CgiRun run;
     run.program = dir_ + "brevix.cgi";
     run.env = Environment("POST");

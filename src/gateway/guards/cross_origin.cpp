@@ -2,11 +2,8 @@
 
 #include <string>
 
-#include "common/guard_settings.h"
 #include "common/text_compare.h"
-#include "engine/http_engine.h"
 #include "gateway/json_answer.h"
-#include "gateway/send_mail_form.h"
 
 namespace {
 
@@ -80,55 +77,22 @@ std::string OriginForLog(std::string_view origin) {
   return out;
 }
 
-bool RequestOriginRefused(const TGuardSettings& guards) {
-  return OriginRefused(guards.AllowedOrigins, HttpServerVar("HTTP_ORIGIN"),
-                       OwnOrigin(HttpServerVar("HTTPS"), HttpServerVar("REQUEST_SCHEME"),
-                                 HttpServerVar("HTTP_HOST"), HttpServerVar("SERVER_PORT")));
+bool IsPreflight(std::string_view method) {
+  return SameText(TrimmedView(method), "OPTIONS");
 }
 
-bool IsPreflightRequest() {
-  return SameText(Trim(HttpServerVar("REQUEST_METHOD")), "OPTIONS");
-}
-
-bool TForm1::PostFromAllowedOrigin() {
-  TGatewayRequest& request = Request();
-  if (!RequestOriginRefused(request.Guards)) return true;
-  request.Refused = true;
-  request.LastMailError = kOriginNotAllowed;
-  LogError("Brevix BX Reports: " + std::string(kOriginNotAllowed) + ": " +
-           OriginForLog(HttpServerVar("HTTP_ORIGIN")));
-  // A JSON answer sets its own status; a page gets the same one.
-  THttpEngine* engine = CurrentHttpEngine();
-  if (!request.Json && engine != nullptr) engine->AddHeader(StatusLine(403), "");
-  return false;
-}
-
-bool TForm1::SentByAllowedMethod() {
-  TGatewayRequest& request = Request();
-  const std::string method = UpperCase(HttpServerVar("REQUEST_METHOD"));
-  if (method == "POST" || (request.Guards.MailOnGet && (method == "GET" || method == "HEAD"))) {
-    return true;
-  }
-  request.Refused = true;
-  request.LastMailError = kMethodNotAllowed;
-  LogError("Brevix BX Reports: " + std::string(kMethodNotAllowed) + ": " + OriginForLog(method));
-  THttpEngine* engine = CurrentHttpEngine();
-  if (!request.Json && engine != nullptr) engine->AddHeader(StatusLine(403), "");
-  return false;
-}
-
-void AddCrossOriginHeaders(const TGuardSettings& guards) {
-  THttpEngine* engine = CurrentHttpEngine();
-  if (engine == nullptr) return;
-  const bool preflight = IsPreflightRequest();
-  if (preflight) engine->AddHeader(StatusLine(204), "");
-  const std::string origin = HttpServerVar("HTTP_ORIGIN");
-  if (!OriginAllowed(guards.AllowedOrigins, origin)) return;
+std::vector<TAnswerHeader> CrossOriginHeaders(const std::vector<std::string>& allowed,
+                                              std::string_view method, std::string_view origin) {
+  std::vector<TAnswerHeader> headers;
+  const bool preflight = IsPreflight(method);
+  if (preflight) headers.emplace_back(StatusLine(204), "");
+  if (!OriginAllowed(allowed, origin)) return headers;
   // The origin is echoed only once it equals a listed one, so no visitor text reaches a header.
-  engine->AddHeader("Access-Control-Allow-Origin", origin);
-  engine->AddHeader("Vary", "Origin");
-  if (!preflight) return;
-  engine->AddHeader("Access-Control-Allow-Methods", "POST");
-  engine->AddHeader("Access-Control-Allow-Headers", "Content-Type, Accept");
-  engine->AddHeader("Access-Control-Max-Age", std::to_string(kPreflightMaxAge));
+  headers.emplace_back("Access-Control-Allow-Origin", origin);
+  headers.emplace_back("Vary", "Origin");
+  if (!preflight) return headers;
+  headers.emplace_back("Access-Control-Allow-Methods", "POST");
+  headers.emplace_back("Access-Control-Allow-Headers", "Content-Type, Accept");
+  headers.emplace_back("Access-Control-Max-Age", std::to_string(kPreflightMaxAge));
+  return headers;
 }

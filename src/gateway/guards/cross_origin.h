@@ -3,9 +3,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
-
-struct TGuardSettings;
 
 // Cross-origin posts. A page on another origin (a static site on another host) may post to the
 // gateway, but its browser lets the page read the answer only when the answer names the page's
@@ -63,14 +62,15 @@ bool OriginRefused(const std::vector<std::string>& allowed, std::string_view ori
 // and it is cut at kMaxLoggedOrigin.
 std::string OriginForLog(std::string_view origin);
 
-// True when the calling thread's current request is a preflight (method OPTIONS). The gateway
-// answers it before any field is decoded and never runs the form for it.
-bool IsPreflightRequest();
+// True for a preflight: `method` is OPTIONS (blanks and case aside). The gateway answers it
+// before any field is decoded and never runs the form for it.
+bool IsPreflight(std::string_view method);
 
-// OriginRefused for the calling thread's current request (HTTP_ORIGIN, HTTPS, REQUEST_SCHEME,
-// HTTP_HOST, SERVER_PORT).
-bool RequestOriginRefused(const TGuardSettings& guards);
+// One header of an answer: name and value; a status line has the line as its name and an empty
+// value.
+using TAnswerHeader = std::pair<std::string, std::string>;
 
-// Queues the cross-origin headers of the calling thread's current request (above), and for a
-// preflight its 204 status. Called before the request's input is read.
-void AddCrossOriginHeaders(const TGuardSettings& guards);
+// The cross-origin headers of the answer to a request with `method` and Origin `origin` (empty:
+// none), as above and in the order they are queued: for a preflight first its 204 status line.
+std::vector<TAnswerHeader> CrossOriginHeaders(const std::vector<std::string>& allowed,
+                                              std::string_view method, std::string_view origin);
