@@ -1,14 +1,13 @@
 #include "mail/well_formed_header.h"
 
-#include <time.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <optional>
 #include <random>
 #include <vector>
 
 #include "common/text_compare.h"
+#include "platform/local_time.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -161,13 +160,11 @@ std::string WellFormedPartHeader(std::string_view part_header, std::string_view 
   return out;
 }
 
-std::string RfcDate(std::chrono::system_clock::time_point t) {
+std::string RfcDate(TWallTime t) {
   static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const time_t seconds = TWallTime::clock::to_time_t(t);
-  struct tm local {};
-  localtime_r(&seconds, &local);
+  const std::tm local = LocalTimeOf(WallSecondsOf(t));
   const long offset_minutes = local.tm_gmtoff / 60;
   const long shown = offset_minutes < 0 ? -offset_minutes : offset_minutes;
   char text[64];
@@ -197,8 +194,8 @@ std::string NewMessageId(std::string_view domain) {
       std::chrono::duration_cast<std::chrono::microseconds>(WallClockNow().time_since_epoch())
           .count();
   char local_part[96];
-  std::snprintf(local_part, sizeof local_part, "%lld.%ld.%016llx", now, static_cast<long>(getpid()),
-                bits);
+  std::snprintf(local_part, sizeof local_part, "%lld.%ld.%016llx", now,
+                static_cast<long>(CurrentProcessId()), bits);
   std::string id(1, '<');
   id += local_part;
   id += '@';

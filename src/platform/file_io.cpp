@@ -106,3 +106,7 @@ int WaitReadable(int fd, int timeout_ms) {
   const int ready = ::poll(&entry, 1, timeout_ms);
   return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
 }
+
+bool IsTerminal(int fd) {
+  return ::isatty(fd) == 1;
+}

@@ -15,6 +15,7 @@
 // The standard streams of the process.
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
 
 // How OpenFile opens: one access mode, plus any of the options.
 namespace open_flags {
@@ -70,3 +71,6 @@ bool SetOpenFileGroup(int fd, unsigned group);
 // to report. 1 when it has, 0 when the time passed, -1 on failure. Not made again after a
 // signal (-1, errno EINTR): the caller knows how much of its time is left.
 int WaitReadable(int fd, int timeout_ms);
+
+// True when `fd` is open on a terminal (isatty): someone watches it.
+bool IsTerminal(int fd);

@@ -54,6 +54,9 @@ TFileTime FileClockNow();
 bool MakeDirectory(const std::string& path, unsigned mode);
 // Renames `from` to `to` in one step, replacing a file `to` (rename).
 bool RenameFile(const std::string& from, const std::string& to);
+// Sets the access and modification times of `path` to now, without following a last symbolic
+// link (utimensat): a link is stamped itself. False when it is missing.
+bool TouchFile(const std::string& path);
 // Deletes the file `path` (a link itself, never its target); errno ENOENT when it was not there.
 bool RemoveFile(const std::string& path);
 // The names in the folder `dir`, without "." and "..", sorted; empty when it cannot be read.

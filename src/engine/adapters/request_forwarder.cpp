@@ -1,12 +1,5 @@
 // The client side of server mode: a CGI process that hands its request to the resident
 // request server and copies the answer back, or serves it itself when the server cannot.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -15,7 +8,6 @@
 #include <thread>
 
 #include "common/exception.h"
-#include "platform/module_path.h"
 #include "common/text_compare.h"
 #include "engine/adapters/handover_journal.h"
 #include "engine/adapters/http_cgi_engine.h"
@@ -25,10 +17,14 @@
 #include "engine/http_log.h"
 #include "engine/request_context.h"
 #include "engine/watchdog.h"
+#include "platform/clock.h"
+#include "platform/file_descriptor.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/module_path.h"
+#include "platform/process.h"
 
 namespace {
-
-using spool::Clock;
 
 constexpr int kCopyBlock = 1032;
 constexpr std::chrono::seconds kWriteTimeout{30};
@@ -36,14 +32,7 @@ constexpr std::chrono::seconds kWriteTimeout{30};
 constexpr std::chrono::seconds kServerCheck{1};
 
 bool FileExists(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0;
-}
-
-// A descriptor that becomes readable when the process ends (-1 when the kernel has none).
-int OpenPidFd(pid_t pid) {
-  if (pid <= 0) return -1;
-  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  return FileInfoOf(path).Exists();
 }
 
 int ContentLengthOf(const TStringList& variables) {
@@ -57,13 +46,12 @@ int ContentLengthOf(const TStringList& variables) {
 
 // Reads one block of the request body; a descriptor stream is waited on first, so that a
 // non-blocking standard input is read as well. Returns -1 once `deadline` has passed.
-int ReadBlock(TStream& input, char* buffer, int count, Clock::time_point deadline) {
+int ReadBlock(TStream& input, char* buffer, int count, TMonotonicTime deadline) {
   if (auto* handle = dynamic_cast<THandleStream*>(&input)) {
-    pollfd entry{handle->Handle(), POLLIN, 0};
     for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - MonotonicNow());
       if (left.count() <= 0) return -1;
-      const int ready = poll(&entry, 1, static_cast<int>(left.count()));
+      const int ready = WaitReadable(handle->Handle(), static_cast<int>(left.count()));
       if (ready > 0) break;
       if (ready < 0 && errno != EINTR) return -1;
     }
@@ -72,16 +60,17 @@ int ReadBlock(TStream& input, char* buffer, int count, Clock::time_point deadlin
 }
 
 void CopyAnswer(const std::string& path, TStream& output) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
+  constexpr unsigned kFlags = open_flags::kReadOnly | open_flags::kNoFollow;
+  TFileDescriptor file = OpenFile(path, kFlags);
+  if (!file) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) throw Exception("Cannot open file \"" + path + "\"");
+    file = OpenFile(path, kFlags);
+    if (!file) throw Exception("Cannot open file \"" + path + "\"");
   }
   // The answer leaves the spool before a byte of it reaches the web server: a server that has
   // its whole answer may end this process at once (lighttpd does), and nothing may stay behind.
-  unlink(path.c_str());
-  THandleStream answer(fd, true);
+  RemoveFile(path);
+  THandleStream answer(file.Release(), true);
   char block[kCopyBlock];
   for (;;) {
     const int n = answer.Read(block, kCopyBlock);
@@ -94,21 +83,20 @@ void CopyAnswer(const std::string& path, TStream& output) {
 }
 
 std::optional<std::string> ReadWholeSmallFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
+  const TFileDescriptor file = OpenFile(path, open_flags::kReadOnly | open_flags::kNoFollow);
+  if (!file) return std::nullopt;
   std::string text;
   char block[512];
-  for (ssize_t n; text.size() < 4096 && (n = read(fd, block, sizeof block)) > 0;) {
+  for (long n; text.size() < 4096 && (n = ReadSome(file.Get(), block, sizeof block)) > 0;) {
     text.append(block, static_cast<size_t>(n));
   }
-  close(fd);
   return text;
 }
 
 // The live request server, as a forwarder finds it.
 struct TServer {
-  pid_t pid = 0;
-  int pid_fd = -1;  // readable once the process ends; -1 when the kernel has none
+  TProcessId pid = 0;
+  TFileDescriptor handle;  // readable once the process ends; unopened when the kernel has none
 };
 
 // One request on its way through the spool. It owns the request file's descriptor, whose lock
@@ -123,8 +111,7 @@ class TForwarder {
         output_(std::move(output)),
         variables_(variables ? std::move(variables) : std::make_unique<TStringList>()) {}
   ~TForwarder() {
-    if (request_fd_ >= 0) close(request_fd_);
-    if (server_.pid_fd >= 0) close(server_.pid_fd);
+    if (request_fd_ >= 0) CloseFile(request_fd_);
   }
   TForwarder(const TForwarder&) = delete;
   TForwarder& operator=(const TForwarder&) = delete;
@@ -152,21 +139,21 @@ class TForwarder {
     // A server that is still starting gets one marker period to write its marker (a marker
     // left by an ended server names a process that is gone).
     spool::TSpoolWatch watch;
-    const auto deadline = Clock::now() + spool::kMarkerRefresh;
+    const auto deadline = MonotonicNow() + spool::kMarkerRefresh;
     while (!spool::ProcessExists(server_.pid = spool::ServerPidFromMarker())) {
-      if (Clock::now() >= deadline || !spool::ServerLockHeld()) return false;
-      watch.Wait(std::min(deadline, Clock::now() + kServerCheck));
+      if (MonotonicNow() >= deadline || !spool::ServerLockHeld()) return false;
+      watch.Wait(std::min(deadline, MonotonicNow() + kServerCheck));
     }
     if (MarkerStale()) return false;
-    server_.pid_fd = OpenPidFd(server_.pid);
+    server_.handle = OpenProcessHandle(server_.pid);
     return true;
   }
 
   static bool MarkerStale() {
-    struct stat info {};
-    if (stat(ServerMarkerFile().c_str(), &info) != 0) return true;
-    const auto stamp = std::chrono::system_clock::from_time_t(info.st_mtime);
-    return stamp < std::chrono::system_clock::now() - 2 * spool::kMarkerRefresh;
+    const TFileInfo info = FileInfoOf(ServerMarkerFile());
+    if (!info.Exists()) return true;
+    const TWallTime stamp = WallTimeOfSeconds(info.modified.seconds);
+    return stamp < WallClockNow() - 2 * spool::kMarkerRefresh;
   }
 
   // Writes the request file under its writing name, then renames it to its stage name. False
@@ -197,15 +184,15 @@ class TForwarder {
     int copied = 0;
     char block[kCopyBlock];
     // However steadily it trickles in, the whole body must arrive within the engine's limit.
-    const auto deadline = Clock::now() + kBodyTimeLimit;
+    const auto deadline = MonotonicNow() + kBodyTimeLimit;
     bool late = false;
     while (whole && copied < length) {
-      watchdog::Arm(std::min<Clock::duration>(kWriteTimeout, deadline - Clock::now()) +
+      watchdog::Arm(std::min<TMonotonicClock::duration>(kWriteTimeout, deadline - MonotonicNow()) +
                     std::chrono::seconds(5));
       const int n = ReadBlock(*input_, block, std::min(length - copied, kCopyBlock), deadline);
       // A body that ends early or late is the engine's to refuse: it is served here, never
       // spooled.
-      late = n < 0 && Clock::now() >= deadline;
+      late = n < 0 && MonotonicNow() >= deadline;
       if (n <= 0) break;
       whole = file.Write(block, n) == n;
       copied += n;
@@ -215,49 +202,45 @@ class TForwarder {
     std::string failure = late ? kBodyTimeoutMessage : "";
     if (!whole) {
       failure = "Cannot write file \"" + writing + "\"";
-    } else if (copied == length &&
-               rename(writing.c_str(), (base_ + spool::kRequestStage).c_str()) != 0) {
+    } else if (copied == length && !RenameFile(writing, base_ + spool::kRequestStage)) {
       failure = "Cannot create file \"" + base_ + spool::kRequestStage + "\"";
     }
     if (failure.empty() && copied == length) return true;
-    unlink(writing.c_str());
+    RemoveFile(writing);
     ServeFromFile(failure);
     return false;
   }
 
   void WaitForAnswer() {
     spool::TSpoolWatch watch;
-    watch.AddDescriptor(server_.pid_fd);
+    watch.AddDescriptor(server_.handle.Get());
     const std::string response = base_ + spool::kResponseStage;
-    const auto deadline = Clock::now() + spool::kAnswerWait;
+    const auto deadline = MonotonicNow() + spool::kAnswerWait;
     for (;;) {
       if (FileExists(response)) return CollectAnswer();
       if (!FileExists(ServerMarkerFile()) || ServerGone()) {
         return TakeBack("Server mode - Server ended before answering",
-                        Clock::now() + spool::kAnswerWait);
+                        MonotonicNow() + spool::kAnswerWait);
       }
-      if (Clock::now() >= deadline || MarkerStale()) {
-        return TakeBack("Server mode - Server did not answer in time", Clock::now());
+      if (MonotonicNow() >= deadline || MarkerStale()) {
+        return TakeBack("Server mode - Server did not answer in time", MonotonicNow());
       }
-      watch.Wait(std::min(deadline, Clock::now() + kServerCheck));
+      watch.Wait(std::min(deadline, MonotonicNow() + kServerCheck));
     }
   }
 
   bool ServerGone() const {
-    if (server_.pid_fd >= 0) {
-      pollfd entry{server_.pid_fd, POLLIN, 0};
-      return poll(&entry, 1, 0) > 0;
-    }
+    if (server_.handle) return WaitReadable(server_.handle.Get(), 0) > 0;
     return !spool::ProcessExists(server_.pid);
   }
 
   // The server will not answer: the request is served here, knowing what the server did.
   // `wait_until`: how long a live server that holds the request may still take to answer.
-  void TakeBack(const std::string& why, Clock::time_point wait_until) {
+  void TakeBack(const std::string& why, TMonotonicTime wait_until) {
     const std::string back = base_ + spool::kTakenBackStage;
-    if (rename((base_ + spool::kRequestStage).c_str(), back.c_str()) == 0) {
+    if (RenameFile(base_ + spool::kRequestStage, back)) {
       // The server never took it: nothing of it happened yet.
-      unlink(back.c_str());
+      RemoveFile(back);
       return ServeFromFile(why);
     }
     // The server took it. While a live server holds it (this one finishing as it stops, or a
@@ -267,8 +250,8 @@ class TForwarder {
     const std::string response = base_ + spool::kResponseStage;
     spool::TSpoolWatch watch;
     while (!FileExists(response) && spool::TakenByLiveServer(request_fd_) &&
-           Clock::now() < wait_until) {
-      watch.Wait(std::min(wait_until, Clock::now() + kServerCheck));
+           MonotonicNow() < wait_until) {
+      watch.Wait(std::min(wait_until, MonotonicNow() + kServerCheck));
     }
     if (!FileExists(response) && spool::TakenByLiveServer(request_fd_)) StopHungServer();
     if (FileExists(response)) return CollectAnswer();
@@ -280,17 +263,17 @@ class TForwarder {
   // Deleting the marker makes a hung server's tick thread end it; one that still holds the
   // request two marker periods later is killed.
   void StopHungServer() {
-    unlink(ServerMarkerFile().c_str());
-    const auto deadline = Clock::now() + 2 * spool::kMarkerRefresh + std::chrono::seconds(2);
+    RemoveFile(ServerMarkerFile());
+    const auto deadline = MonotonicNow() + 2 * spool::kMarkerRefresh + std::chrono::seconds(2);
     spool::TSpoolWatch watch;
-    watch.AddDescriptor(server_.pid_fd);
-    while (spool::TakenByLiveServer(request_fd_) && Clock::now() < deadline) {
-      watch.Wait(Clock::now() + kServerCheck);
+    watch.AddDescriptor(server_.handle.Get());
+    while (spool::TakenByLiveServer(request_fd_) && MonotonicNow() < deadline) {
+      watch.Wait(MonotonicNow() + kServerCheck);
     }
     if (spool::TakenByLiveServer(request_fd_) && !ServerGone()) {
-      kill(server_.pid, SIGKILL);
-      while (!ServerGone() && Clock::now() < deadline + std::chrono::seconds(5)) {
-        watch.Wait(Clock::now() + kServerCheck);
+      KillOtherProcess(server_.pid);
+      while (!ServerGone() && MonotonicNow() < deadline + std::chrono::seconds(5)) {
+        watch.Wait(MonotonicNow() + kServerCheck);
       }
     }
   }
@@ -298,7 +281,7 @@ class TForwarder {
   void DeleteServerFiles() const {
     for (const char* stage : {spool::kTakenStage, spool::kAnswerStage, spool::kMailAcceptedStage,
                               spool::kTakenBackStage}) {
-      unlink((base_ + stage).c_str());
+      RemoveFile(base_ + stage);
     }
   }
 
@@ -309,7 +292,7 @@ class TForwarder {
     CopyAnswer(base_ + spool::kResponseStage, *output_);
     output_.reset();
     spool::DeleteFilesOlderThan(spool::SpoolDir(), spool::kStalePattern,
-                                std::chrono::system_clock::now() - spool::kStaleAge);
+                                WallClockNow() - spool::kStaleAge);
   }
 
   // Serves the request here from the spooled copy of its body (the input is used up).

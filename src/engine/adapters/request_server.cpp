@@ -2,12 +2,7 @@
 // adapter and hands the answers back, and the tick thread that keeps its marker fresh.
 #include "engine/adapters/request_server.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
@@ -17,19 +12,22 @@
 #include <thread>
 
 #include "common/exception.h"
-#include "platform/module_path.h"
 #include "engine/adapters/handover_journal.h"
 #include "engine/adapters/http_cgi_engine.h"
 #include "engine/adapters/spool_files.h"
 #include "engine/adapters/spool_owners.h"
 #include "engine/adapters/spool_request_head.h"
 #include "engine/http_log.h"
+#include "platform/clock.h"
+#include "platform/file_descriptor.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/module_path.h"
+#include "platform/process.h"
 #include "platform/process_end.h"
 #include "platform/stop_signals.h"
 
 namespace {
-
-using spool::Clock;
 
 std::atomic<bool> inside_server_loop{false};
 
@@ -40,16 +38,11 @@ constexpr size_t kMaxVariableBlock = 4 * 1024 * 1024;
 // deleted on a file system that reports no events).
 constexpr std::chrono::seconds kIdleRecheck{5};
 
-bool FileExists(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0;
-}
-
 // Every file of the server's own (the marker, the files named after the program's full path)
 // and the requests whose forwarder has ended. The requests of live forwarders stay: each takes
 // its own back once it sees the server gone.
 void ClearSpool() {
-  unlink(ServerMarkerFile().c_str());
+  RemoveFile(ServerMarkerFile());
   spool::DeleteAbandonedRequests(true);
   spool::DeleteFilesStartingWith(ModuleFileName() + "_");
 }
@@ -77,7 +70,7 @@ class TServerTickThread {
     const std::string marker = ServerMarkerFile();
     std::unique_lock<std::mutex> lock(mutex_);
     while (!changed_.wait_for(lock, spool::kMarkerRefresh, [this] { return stop_; })) {
-      if (utimensat(AT_FDCWD, marker.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (TouchFile(marker)) {
         spool::DeleteAbandonedRequests(false);
         continue;
       }
@@ -103,10 +96,10 @@ class TRequestThreads {
 
   // Serves the taken request `base` on a thread of its own; `mark` (TakeRequest) is closed
   // when the thread is done.
-  void Start(THttpCGIEngine& adapter, const std::string& base, int mark) {
+  void Start(THttpCGIEngine& adapter, const std::string& base, TFileDescriptor mark) {
     auto entry = std::make_unique<Entry>();
     Entry* raw = entry.get();
-    entry->thread = std::thread([&adapter, base, mark, raw] {
+    entry->thread = std::thread([&adapter, base, mark = std::move(mark), raw]() mutable {
       THttpEngine::BindThread(&adapter);
       try {
         ServeSpooledRequest(adapter, base);
@@ -115,7 +108,7 @@ class TRequestThreads {
       } catch (...) {
         WriteHttpLog("Server loop (thread): unknown failure");
       }
-      close(mark);
+      mark.Reset();
       raw->done.store(true);
     });
     entries_.push_back(std::move(entry));
@@ -152,14 +145,13 @@ void OpenSpool() {
   const std::string marker = ServerMarkerFile();
   spool::DeleteAbandonedRequests(true);
   const std::string writing = marker + ".new";
-  unlink(writing.c_str());
-  const int fd = spool::CreateSpoolFile(writing);
-  if (fd < 0) throw Exception("Cannot create file \"" + writing + "\"");
-  const std::string pid = std::to_string(getpid()) + "\n";
-  const bool written = write(fd, pid.data(), pid.size()) == static_cast<ssize_t>(pid.size());
-  close(fd);
-  if (!written || rename(writing.c_str(), marker.c_str()) != 0) {
-    unlink(writing.c_str());
+  RemoveFile(writing);
+  TFileDescriptor file(spool::CreateSpoolFile(writing));
+  if (!file) throw Exception("Cannot create file \"" + writing + "\"");
+  const bool written = WriteAll(file.Get(), std::to_string(CurrentProcessId()) + "\n");
+  file.Reset();
+  if (!written || !RenameFile(writing, marker)) {
+    RemoveFile(writing);
     throw Exception("Cannot create file \"" + marker + "\"");
   }
 }
@@ -179,17 +171,17 @@ std::vector<std::string> WaitingRequests() {
 
 void DeleteStaleSpoolFiles() {
   spool::DeleteFilesOlderThan(spool::SpoolDir(), spool::kStalePattern,
-                              std::chrono::system_clock::now() - spool::kStaleAge);
+                              WallClockNow() - spool::kStaleAge);
   spool::DeleteOrphanedAnswers();
 }
 
 void ServeUntilStopped(THttpCGIEngine& adapter, const TStopSignals& signals) {
   OpenSpool();
   AddProcessEndHandler(ClearSpool);
-  if (isatty(STDERR_FILENO)) {
+  if (IsTerminal(kStandardError)) {
     std::fprintf(stderr,
                  "Request server running as process %d; stop it with Ctrl-C or by deleting %s\n",
-                 static_cast<int>(getpid()), ServerMarkerFile().c_str());
+                 static_cast<int>(CurrentProcessId()), ServerMarkerFile().c_str());
   }
   const bool threaded = adapter.CGIMode() == ServerThreadMode;
   const std::string marker = ServerMarkerFile();
@@ -197,23 +189,19 @@ void ServeUntilStopped(THttpCGIEngine& adapter, const TStopSignals& signals) {
   TRequestThreads threads;
   spool::TSpoolWatch watch;
   watch.AddDescriptor(signals.ReadFd());
-  while (!signals.StopRequested() && FileExists(marker)) {
+  while (!signals.StopRequested() && FileInfoOf(marker).Exists()) {
     std::vector<std::string> waiting = WaitingRequests();
     if (waiting.empty()) {
-      watch.Wait(Clock::now() + kIdleRecheck);
+      watch.Wait(MonotonicNow() + kIdleRecheck);
       threads.JoinFinished();
       continue;
     }
     for (const std::string& base : waiting) {
-      const int mark = spool::TakeRequest(base);
-      if (mark < 0) continue;
+      TFileDescriptor mark(spool::TakeRequest(base));
+      if (!mark) continue;
       if (threaded) {
-        threads.Start(adapter, base, mark);
+        threads.Start(adapter, base, std::move(mark));
       } else {
-        struct MarkCloser {
-          int fd;
-          ~MarkCloser() { close(fd); }
-        } closer{mark};
         ServeSpooledRequest(adapter, base);
       }
     }
@@ -232,9 +220,9 @@ bool InsideServerLoop() {
 void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base) {
   try {
     const std::string taken = base + spool::kTakenStage;
-    const int request_fd = open(taken.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (request_fd < 0) throw Exception("Cannot open file \"" + taken + "\"");
-    auto input = std::make_unique<THandleStream>(request_fd, true);
+    TFileDescriptor request = OpenFile(taken, open_flags::kReadOnly | open_flags::kNoFollow);
+    if (!request) throw Exception("Cannot open file \"" + taken + "\"");
+    auto input = std::make_unique<THandleStream>(request.Release(), true);
     std::string text;
     char block[512];
     while (text.find("\r\n\r\n") == std::string::npos && text.size() < kMaxVariableBlock) {
@@ -264,12 +252,12 @@ void ServeSpooledRequest(THttpCGIEngine& adapter, const std::string& base) {
     // the request itself and must know whether the mail went.
     spool::RenameWithRetries(answer, base + spool::kResponseStage, spool::kRenameTries,
                              spool::kAnswerRetryPause);
-    unlink(taken.c_str());
-    unlink((base + spool::kMailAcceptedStage).c_str());
+    RemoveFile(taken);
+    RemoveFile(base + spool::kMailAcceptedStage);
     if (failure) std::rethrow_exception(failure);
   } catch (...) {
     // A failure at this level stops the server: its tick thread sees the marker go.
-    unlink(ServerMarkerFile().c_str());
+    RemoveFile(ServerMarkerFile());
     throw;
   }
 }
@@ -282,11 +270,11 @@ void RunServerLoop(THttpCGIEngine& adapter) {
   }
   // Held until the loop is over: no second server can start meanwhile, and no spool is ever
   // cleared under a live server's feet.
-  const int server_lock = spool::AcquireServerLock();
-  if (server_lock < 0) {
+  TFileDescriptor server_lock(spool::AcquireServerLock());
+  if (!server_lock) {
     WriteHttpLog("Server mode - Server already running");
     SetExitCode(1);
-    if (isatty(STDERR_FILENO)) std::fprintf(stderr, "A request server already runs.\n");
+    if (IsTerminal(kStandardError)) std::fprintf(stderr, "A request server already runs.\n");
     return;
   }
   inside_server_loop.store(true);
@@ -307,5 +295,5 @@ void RunServerLoop(THttpCGIEngine& adapter) {
   }
   ClearSpool();
   inside_server_loop.store(false);
-  close(server_lock);
+  server_lock.Reset();
 }
