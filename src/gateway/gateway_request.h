@@ -72,6 +72,7 @@ struct TGatewayRequest {
   // file it names, created empty for this request; empty when none.
   std::string AutoResultsName;
   std::string AutoResultsPath;
+  bool AutoResultsTaken = false;  // every automatic name drawn was taken: no results file
   // The results file this request appended its record to (resolved); empty when none.
   std::string WrittenResultsPath;
 };

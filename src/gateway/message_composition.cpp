@@ -10,6 +10,7 @@
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "mail/address_list.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -57,9 +58,7 @@ std::string TForm1::MacroValue(TGatewayRequest& request, const std::string& name
   sources.ref_number = [this, &request](const std::string& macro) {
     return NextReferenceNumber(request, macro);
   };
-  sources.now = [](const std::string& pattern) {
-    return FormatDateTime(pattern, std::chrono::system_clock::now());
-  };
+  sources.now = [](const std::string& pattern) { return FormatDateTime(pattern, WallClockNow()); };
   sources.date_format = options.Date_Format;
   sources.time_format = options.Time_Format;
   sources.last_error = request.LastMailError;

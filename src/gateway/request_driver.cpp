@@ -1,5 +1,4 @@
 // The request driver: one form submission in a fixed order, ending in exactly one answer page.
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "mail/smtp_send_mail.h"
+#include "platform/file_system.h"
 #include "platform/module_path.h"
 
 namespace fs = std::filesystem;
@@ -113,7 +113,7 @@ void TForm1::DeleteResultsAttachment(const TGatewayRequest& request) {
   // and any file a visitor names must survive.
   if (request.WrittenResultsPath.empty()) return;
   for (const std::string& line : request.SmtpSendMail1->Attachments) {
-    if (line == request.WrittenResultsPath) ::unlink(line.c_str());
+    if (line == request.WrittenResultsPath) RemoveFile(line);
   }
 }
 

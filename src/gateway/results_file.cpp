@@ -1,7 +1,4 @@
 // The results file with its automatic names and template, the entry log and reference numbers.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -23,6 +20,7 @@
 #include "mail/body_scan.h"
 #include "mail/html_charset.h"
 #include "mail/mime_encoding.h"
+#include "platform/clock.h"
 #include "platform/data_file.h"
 #include "platform/file_lock.h"
 
@@ -95,17 +93,21 @@ void TForm1::ApplyAutoResultsName(TGatewayRequest& request) {
   // Two submissions in the same second must never share a file: the name is taken by creating
   // the file exclusively, and drawn again while it exists.
   std::string name;
-  for (int draw = 0; draw < kMaxNameDraws; ++draw) {
-    name = dir + FormatDateTime("mmddhhmmss", std::chrono::system_clock::now()) +
-           std::to_string(RandomBelow100()) + ext;
+  bool every_name_taken = true;
+  for (int draw = 0; draw < kMaxNameDraws && every_name_taken; ++draw) {
+    name =
+        dir + FormatDateTime("mmddhhmmss", WallClockNow()) + std::to_string(RandomBelow100()) + ext;
     const std::string path = ResolvePath(name);
     if (OpenDataFile(path, open_flags::kWriteOnly | open_flags::kExclusive)) {
       request.AutoResultsPath = path;
-      break;
+      every_name_taken = false;
+    } else if (errno != EEXIST) {
+      // A folder that does not exist or cannot be written: the record's write reports it.
+      every_name_taken = false;
     }
-    // A folder that does not exist or cannot be written: the record's write reports it.
-    if (errno != EEXIST) break;
   }
+  // Every name drawn was another submission's file: this record must never join one of them.
+  request.AutoResultsTaken = every_name_taken;
   request.AutoResultsName = name;
   options.Results_File = name;
 
@@ -123,7 +125,8 @@ void TForm1::WriteResultsFile(TGatewayRequest& request) {
   const std::string path = ResolvePath(options.Results_File);
   // Opened first: with a database, the record and the number drawn below share one transaction.
   const std::unique_ptr<TResultsAppender> results =
-      RequestStore(request).OpenResults(options.Results_File, path);
+      request.AutoResultsTaken ? nullptr
+                               : RequestStore(request).OpenResults(options.Results_File, path);
   if (!results) {
     LogError(request, "Brevix BX Reports: Unable to open " + path);
     return;
@@ -163,7 +166,7 @@ void TForm1::WriteResultsFile(TGatewayRequest& request) {
 
   TTemplateValues values;
   values.FormVar = [](const std::string& name) { return HttpFormVar(name, ""); };
-  const auto now = std::chrono::system_clock::now();
+  const auto now = WallClockNow();
   values.Date = FormatDateTime(options.Date_Format, now);
   values.Time = FormatDateTime(options.Time_Format, now);
   values.Referer = HttpServerVar("http referer");

@@ -1,6 +1,7 @@
 // What a hostile visitor may try through the form, and what the gateway must keep intact.
 #include <sys/stat.h>
 
+#include <ctime>
 #include <ostream>
 #include <string>
 
@@ -236,6 +237,21 @@ TEST_F(HardeningTest, AutomaticResultsNamesNeverCollide) {
     EXPECT_EQ(CountOf(ReadText(entry.path()), "\r\n"), 1) << entry.path();
   }
   EXPECT_EQ(files, kRequests);
+}
+
+TEST_F(HardeningTest, AutomaticNameNeverJoinsAnotherSubmissionsFile) {
+  ini_["Results_File"] = "\\auto.csv";
+  // Every name of this second and the next three is another submission's file already.
+  std::vector<std::string> taken;
+  for (std::time_t second = std::time(nullptr); taken.size() < 400; ++second) {
+    char stamp[16];
+    std::strftime(stamp, sizeof stamp, "%m%d%H%M%S", std::localtime(&second));
+    for (int n = 0; n < 100; ++n) taken.push_back(stamp + std::to_string(n) + ".csv");
+  }
+  for (const std::string& name : taken) WriteFile(name, "other");
+  Post({{"mail_from", "a@b.test"}, {"name", "Ann"}});
+  for (const std::string& name : taken) ASSERT_EQ(FileText(name), "other") << name;
+  EXPECT_NE(ErrorLog().find("Unable to open"), std::string::npos) << ErrorLog();
 }
 
 TEST_F(HardeningTest, IncompleteSubmissionLeavesNoEmptyAutomaticResultsFile) {
