@@ -94,6 +94,7 @@ void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr
   context.ReadLimit = auto_read_limit_;
   context.DebugInput.reset();
   context.DebugLog.reset();
+  context.OwnerState.reset();
 
   auto run = [&] {
     BeforeRequest();
@@ -236,6 +237,7 @@ void THttpEngine::FinishRequest() {
   context.TempFiles.reset();
   context.Headers.reset();
   context.Body.reset();
+  context.OwnerState.reset();
 }
 
 void THttpEngine::HandleRequestError(const Exception& error) {

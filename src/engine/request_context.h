@@ -49,6 +49,10 @@ struct TRequestContext {
   std::unique_ptr<TMemoryStream> DebugInput;
   std::unique_ptr<TMemoryStream> DebugLog;
 
+  // What the owner's OnPrepareRequest keeps for its OnExecRequest of the same request (the
+  // gateway: brevix.ini as it read it); the engine only clears it when a request starts or ends.
+  std::shared_ptr<void> OwnerState;
+
   // Template state of the page components.
   int ConditionDepth = 0;
   std::array<TConditionLevel, 32> ConditionLevels{};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <optional>
 
 #include "common/date_time_format.h"
@@ -74,38 +75,34 @@ TGuardSettings ConfiguredGuards() {
   return guards;
 }
 
-// The settings file and guards PrepareRequest read for the request running on this thread (by
-// its number), kept for LoadOptions: one request reads and indexes brevix.ini and parses the
-// guards once, not once per stage.
+// The settings file and guards PrepareRequest read for a request, kept in the request's own
+// state for LoadOptions: one request reads and indexes brevix.ini and parses the guards once,
+// not once per stage.
 struct PreparedSettings {
-  int request_number = -1;
   std::optional<TProfileFile> ini;
   TGuardSettings guards;
 };
-thread_local PreparedSettings prepared_settings;
 
 // Before the input is read: the body limit, and the cross-origin headers (a preflight is
 // answered by them alone).
 void PrepareRequest() {
-  PreparedSettings& prepared = prepared_settings;
-  prepared.ini.emplace(ProgramDir() + "brevix.ini");
-  prepared.guards = TGuardSettings();
-  prepared.guards.Load(*prepared.ini);
-  prepared.request_number = RequestContext().RequestNumber;
-  RequestContext().ReadLimit = BodyLimit(prepared.guards);
-  AddCrossOriginHeaders(prepared.guards);
+  auto prepared = std::make_shared<PreparedSettings>();
+  prepared->ini.emplace(ProgramDir() + "brevix.ini");
+  prepared->guards.Load(*prepared->ini);
+  RequestContext().ReadLimit = BodyLimit(prepared->guards);
+  AddCrossOriginHeaders(prepared->guards);
+  RequestContext().OwnerState = std::move(prepared);
 }
 
 // What PrepareRequest read for this request when it read `file_name`; else nothing.
 std::optional<TProfileFile> TakePreparedSettings(const std::string& file_name,
                                                  TGuardSettings& guards) {
-  std::optional<TProfileFile> ini = std::move(prepared_settings.ini);
-  prepared_settings.ini.reset();
-  if (!ini || prepared_settings.request_number != RequestContext().RequestNumber ||
-      ini->FileName() != file_name)
-    return std::nullopt;
-  guards = std::move(prepared_settings.guards);
-  return ini;
+  const auto prepared =
+      std::static_pointer_cast<PreparedSettings>(std::move(RequestContext().OwnerState));
+  RequestContext().OwnerState.reset();
+  if (!prepared || !prepared->ini || prepared->ini->FileName() != file_name) return std::nullopt;
+  guards = std::move(prepared->guards);
+  return std::move(prepared->ini);
 }
 
 // An error of the engine itself (a body over Max_Request_Size, a JSON body the form cannot take,
