@@ -29,6 +29,8 @@ bench_packages=(
   # brevix.ini's Database: libpq (loaded by the gateway when the key is set), and the server the
   # benchmark and the tests start a throw-away cluster of (psql for brevix-site export)
   libpq5 postgresql postgresql-client
+  # bench/profile_fastcgi.sh and bench/profile_cgi.sh: perf, strace -c, callgrind
+  linux-perf strace valgrind
 )
 test_packages=(
   clang libclang-rt-14-dev clang-format

@@ -1,5 +1,7 @@
 #include "common/profile_file.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -36,16 +38,26 @@ std::optional<std::string_view> KeyName(std::string_view line) {
   return TrimmedView(line.substr(0, eq));
 }
 
+// Lines end at CR LF, LF or a lone CR. Each line is found with two memchr scans (LF, then CR
+// within the line) rather than a test of every byte for both.
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
+  while (start < text.size()) {
+    const size_t lf = text.find('\n', start);
+    const std::string_view line =
+        text.substr(start, lf == std::string_view::npos ? lf : lf - start);
+    const size_t cr = line.find('\r');
+    if (cr == std::string_view::npos) {
+      lines.emplace_back(line);
+      if (lf == std::string_view::npos) break;
+      start = lf + 1;
+      continue;
+    }
+    lines.emplace_back(line.substr(0, cr));
+    start += cr + 1;
+    if (start < text.size() && text[start] == '\n') ++start;
   }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
   return lines;
 }
 
@@ -68,94 +80,150 @@ void CheckSection(std::string_view section) {
 
 }  // namespace
 
+// What each line names: a request looks up some seventy keys, so every line is parsed once,
+// when the content is built, into a sorted table of (section, hash of the case-folded name)
+// that a lookup searches instead of the lines.
+struct TProfileFile::Content {
+  enum class Kind : unsigned char { kOther, kSection, kKey };
+  struct Name {
+    Kind kind = Kind::kOther;
+    size_t offset = 0;  // the trimmed section or key name within its line
+    size_t length = 0;
+  };
+  // One per section or key line, ordered by (header, hash, line): `header` is the line of
+  // the key's section (kSectionTable for the sections themselves, kNoSection for keys above
+  // the first section, which no lookup finds).
+  struct Entry {
+    size_t header;
+    uint32_t hash;
+    size_t line;
+    auto operator<=>(const Entry&) const = default;
+  };
+  static constexpr size_t kSectionTable = static_cast<size_t>(-1);
+  static constexpr size_t kNoSection = static_cast<size_t>(-2);
+
+  explicit Content(std::vector<std::string> text_lines) : lines(std::move(text_lines)) { Index(); }
+
+  std::string_view NameOf(size_t line) const {
+    return std::string_view(lines[line]).substr(names[line].offset, names[line].length);
+  }
+  void Index();
+  // The first line (in file order) of the entries under `header` named `name`, or -1.
+  long Find(size_t header, std::string_view name) const;
+
+  std::vector<std::string> lines;
+  std::vector<Name> names;  // one per line
+  std::vector<Entry> table;
+};
+
 namespace {
+
+// FNV-1a of the text with ASCII letters upper-cased: equal for names that SameText matches.
+uint32_t FoldedHash(std::string_view text) {
+  uint32_t hash = 2166136261u;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(AsciiUpper(c));
+    hash *= 16777619u;
+  }
+  return hash;
+}
 
 // The last lasting version of each settings file this process read: a request reads the same
 // brevix.ini for several groups of settings, and a resident process for every request, so the
-// file is read again only when its stamp changed.
-struct CachedLines {
+// file is read and parsed again only when its stamp changed. Readers share the parsed version.
+struct CachedContent {
   FileStamp stamp;
-  std::vector<std::string> lines;
+  std::shared_ptr<const TProfileFile::Content> content;
 };
 std::mutex cache_mutex;
-std::map<std::string, std::shared_ptr<const CachedLines>, std::less<>> cache;
+std::map<std::string, CachedContent, std::less<>> cache;
 
-std::shared_ptr<const CachedLines> CachedVersion(const std::string& file_name) {
+std::shared_ptr<const TProfileFile::Content> CachedVersion(const std::string& file_name) {
   const FileStamp now = StampOf(file_name);
   std::lock_guard lock(cache_mutex);
   const auto found = cache.find(file_name);
-  if (found == cache.end() || !now.exists || !(found->second->stamp == now)) return nullptr;
-  return found->second;
+  if (found == cache.end() || !now.exists || !(found->second.stamp == now)) return nullptr;
+  return found->second.content;
 }
 
 }  // namespace
 
-TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_name)) {
-  if (const auto cached = CachedVersion(file_name_)) {
-    lines_ = cached->lines;
-  } else {
-    const FileVersion version = ReadFileVersion(file_name_);
-    // A file that exists but cannot be read is never written over (see UpdateFile).
-    unreadable_ = version.unreadable;
-    if (unreadable_) unreadable_reason_ = std::strerror(version.read_error);
-    if (!unreadable_) lines_ = SplitLines(version.text);
-    if (version.lasting) {
-      auto kept = std::make_shared<const CachedLines>(CachedLines{version.stamp, lines_});
-      std::lock_guard lock(cache_mutex);
-      cache[file_name_] = std::move(kept);
-    }
-  }
-  Index();
-}
-
-TProfileFile TProfileFile::FromText(std::string file_name, std::string_view text) {
-  TProfileFile file(std::move(file_name), NoRead{});
-  file.lines_ = SplitLines(text);
-  file.Index();
-  return file;
-}
-
-void TProfileFile::Index() {
-  names_.assign(lines_.size(), LineName{});
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    const std::string_view line = lines_[i];
-    LineName& entry = names_[i];
+void TProfileFile::Content::Index() {
+  names.assign(lines.size(), Name{});
+  table.clear();
+  size_t header = kNoSection;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    Name& entry = names[i];
     std::optional<std::string_view> name = SectionName(line);
     if (name) {
-      entry.kind = LineKind::kSection;
+      entry.kind = Kind::kSection;
+      table.push_back(Entry{kSectionTable, FoldedHash(*name), i});
+      header = i;
     } else if ((name = KeyName(line))) {
-      entry.kind = LineKind::kKey;
+      entry.kind = Kind::kKey;
+      table.push_back(Entry{header, FoldedHash(*name), i});
     } else {
       continue;
     }
     entry.offset = static_cast<size_t>(name->data() - line.data());
     entry.length = name->size();
   }
+  std::sort(table.begin(), table.end());
 }
 
-std::string_view TProfileFile::NameOf(size_t line) const {
-  return std::string_view(lines_[line]).substr(names_[line].offset, names_[line].length);
+long TProfileFile::Content::Find(size_t header, std::string_view name) const {
+  const uint32_t hash = FoldedHash(name);
+  auto at = std::lower_bound(table.begin(), table.end(), Entry{header, hash, 0});
+  for (; at != table.end() && at->header == header && at->hash == hash; ++at) {
+    if (SameText(NameOf(at->line), name)) return static_cast<long>(at->line);
+  }
+  return -1;
+}
+
+TProfileFile::TProfileFile(std::string file_name, NoRead)
+    : file_name_(std::move(file_name)),
+      content_(std::make_shared<const Content>(std::vector<std::string>())) {}
+
+TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_name)) {
+  content_ = CachedVersion(file_name_);
+  if (content_) return;
+  const FileVersion version = ReadFileVersion(file_name_);
+  // A file that exists but cannot be read is never written over (see UpdateFile).
+  unreadable_ = version.unreadable;
+  if (unreadable_) unreadable_reason_ = std::strerror(version.read_error);
+  content_ = std::make_shared<const Content>(unreadable_ ? std::vector<std::string>()
+                                                         : SplitLines(version.text));
+  if (version.lasting) {
+    std::lock_guard lock(cache_mutex);
+    cache[file_name_] = CachedContent{version.stamp, content_};
+  }
+}
+
+TProfileFile TProfileFile::FromText(std::string file_name, std::string_view text) {
+  TProfileFile file(std::move(file_name), NoRead{});
+  file.content_ = std::make_shared<const Content>(SplitLines(text));
+  return file;
+}
+
+const std::vector<std::string>& TProfileFile::Lines() const {
+  return content_->lines;
+}
+
+TProfileFile::Content& TProfileFile::OwnContent() {
+  // Only this object holds content_ once it is copied; a shared version stays as it was.
+  auto own = std::make_shared<Content>(*content_);
+  Content& content = *own;
+  content_ = std::move(own);
+  return content;
 }
 
 long TProfileFile::FindSection(std::string_view section) const {
-  const std::string_view wanted = TrimmedView(section);
-  for (size_t i = 0; i < names_.size(); ++i) {
-    if (names_[i].kind == LineKind::kSection && SameText(NameOf(i), wanted)) {
-      return static_cast<long>(i);
-    }
-  }
-  return -1;
+  return content_->Find(Content::kSectionTable, TrimmedView(section));
 }
 
 long TProfileFile::FindKey(long header, std::string_view key) const {
-  const std::string_view wanted = TrimmedView(key);
-  for (size_t i = static_cast<size_t>(header) + 1; i < names_.size(); ++i) {
-    if (names_[i].kind == LineKind::kSection) break;
-    if (names_[i].kind == LineKind::kKey && SameText(NameOf(i), wanted)) {
-      return static_cast<long>(i);
-    }
-  }
-  return -1;
+  return content_->Find(static_cast<size_t>(header), TrimmedView(key));
 }
 
 bool TProfileFile::ValueExists(std::string_view section, std::string_view key) const {
@@ -168,7 +236,7 @@ std::string TProfileFile::ReadString(std::string_view section, std::string_view 
   const long header = FindSection(section);
   const long at = header < 0 ? -1 : FindKey(header, key);
   if (at < 0) return std::string(default_value);
-  const std::string& line = lines_[static_cast<size_t>(at)];
+  const std::string& line = content_->lines[static_cast<size_t>(at)];
   std::string value = Trim(std::string_view(line).substr(line.find('=') + 1));
   if (value.size() > kMaxProfileValue) value.resize(kMaxProfileValue);
   return value;
@@ -183,39 +251,41 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
   line += OneLine(std::string(value));
 
   const long header = FindSection(section);
+  const long at = header < 0 ? -1 : FindKey(header, key);
+  // The section's extent is read from the shared version before it is copied.
+  size_t insert_at = static_cast<size_t>(header) + 1;
+  if (header >= 0 && at < 0) {
+    // A new key goes after the last key line of its section, so that blank lines and comments
+    // that lead into the next section stay in front of it.
+    const std::vector<Content::Name>& names = content_->names;
+    for (size_t i = insert_at; i < names.size() && names[i].kind != Content::Kind::kSection; ++i) {
+      if (names[i].kind == Content::Kind::kKey) insert_at = i + 1;
+    }
+  }
+  Content& content = OwnContent();
+  std::vector<std::string>& lines = content.lines;
   if (header < 0) {
-    if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
+    if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
     // Appended piece by piece: "[" + std::string(...) trips GCC 12's -Wrestrict at -O3.
     std::string header_line;
     header_line.reserve(section.size() + 2);
     header_line += '[';
     header_line += section;
     header_line += ']';
-    lines_.push_back(std::move(header_line));
-    lines_.push_back(std::move(line));
-    Index();
-    return;
+    lines.push_back(std::move(header_line));
+    lines.push_back(std::move(line));
+  } else if (at >= 0) {
+    lines[static_cast<size_t>(at)] = std::move(line);
+  } else {
+    lines.insert(lines.begin() + static_cast<long>(insert_at), std::move(line));
   }
-  const long at = FindKey(header, key);
-  if (at >= 0) {
-    lines_[static_cast<size_t>(at)] = std::move(line);
-    Index();
-    return;
-  }
-  // A new key goes after the last key line of its section, so that blank lines and comments
-  // that lead into the next section stay in front of it.
-  size_t insert_at = static_cast<size_t>(header) + 1;
-  for (size_t i = insert_at; i < names_.size() && names_[i].kind != LineKind::kSection; ++i) {
-    if (names_[i].kind == LineKind::kKey) insert_at = i + 1;
-  }
-  lines_.insert(lines_.begin() + static_cast<long>(insert_at), std::move(line));
-  Index();
+  content.Index();
 }
 
 void TProfileFile::UpdateFile() const {
   if (unreadable_) ThrowUnableToWrite(file_name_);
   std::string text;
-  for (const std::string& line : lines_) {
+  for (const std::string& line : content_->lines) {
     text += line;
     text += "\r\n";
   }

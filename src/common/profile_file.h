@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,7 +29,8 @@
 inline constexpr size_t kMaxProfileValue = 2047;
 
 // The whole content of one profile file, held in memory as its lines. Not thread-safe; a
-// TProfileFile owns nothing but its copy of the lines.
+// TProfileFile shares its parsed lines with the process's cache of the file (and with other
+// TProfileFile objects of the same version) until WriteString gives it a copy of its own.
 class TProfileFile {
  public:
   // Binds to `file_name` and reads it. A missing or unreadable file reads as empty: every
@@ -72,31 +74,25 @@ class TProfileFile {
   void UpdateFile() const;
 
   // The lines as they would be written (for inspection; without line ends).
-  const std::vector<std::string>& Lines() const { return lines_; }
+  const std::vector<std::string>& Lines() const;
+
+  // The parsed lines (defined in profile_file.cpp): the lines and what each of them names.
+  struct Content;
 
  private:
   struct NoRead {};
-  TProfileFile(std::string file_name, NoRead) : file_name_(std::move(file_name)) {}
+  TProfileFile(std::string file_name, NoRead);
 
-  // What each line names: a request looks up some fifty keys, so every line is parsed once
-  // (Index, after each change of lines_) instead of once per lookup.
-  enum class LineKind : unsigned char { kOther, kSection, kKey };
-  struct LineName {
-    LineKind kind = LineKind::kOther;
-    size_t offset = 0;  // the trimmed section or key name within its line
-    size_t length = 0;
-  };
-  void Index();
-  std::string_view NameOf(size_t line) const;
   // Index of the first "[section]" line, or -1.
   long FindSection(std::string_view section) const;
   // Index of the line of `key` in the section starting at `header`, or -1.
   long FindKey(long header, std::string_view key) const;
+  // The content, copied first when it is shared, for WriteString.
+  Content& OwnContent();
 
   std::string file_name_;
-  std::vector<std::string> lines_;
-  std::vector<LineName> names_;  // one per line of lines_
-  bool unreadable_ = false;      // the file exists but could not be read
+  std::shared_ptr<const Content> content_;  // never null
+  bool unreadable_ = false;                 // the file exists but could not be read
   std::string unreadable_reason_;
 };
 

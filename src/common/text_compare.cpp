@@ -15,6 +15,8 @@ std::string LowerCase(std::string_view text) {
 int CompareText(std::string_view a, std::string_view b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
+    // Equal bytes, the common case in name lookups, need no folding.
+    if (a[i] == b[i]) continue;
     const auto ca = static_cast<unsigned char>(AsciiUpper(a[i]));
     const auto cb = static_cast<unsigned char>(AsciiUpper(b[i]));
     if (ca != cb) return ca < cb ? -1 : 1;

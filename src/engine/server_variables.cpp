@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
-#include <vector>
+#include <string_view>
 
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
@@ -11,33 +11,32 @@
 
 namespace {
 
+// A constant table, not strings built at the first lookup: a CGI process makes one lookup or
+// more and would build the whole table each time.
 struct AliasGroup {
-  std::vector<std::string> members;  // names that select the group
-  std::vector<std::string> tries;    // names tried, in this order
+  std::string_view members[5];  // names that select the group (unused places empty)
+  std::string_view tries[5];    // names tried, in this order (unused places empty)
 };
 
-const std::vector<AliasGroup>& AliasGroups() {
-  static const std::vector<AliasGroup> groups = {
-      {{"EXECUTABLE_PATH", "SCRIPT_NAME", "URL", "URI", "HTTP_URL"},
-       {"SCRIPT_NAME", "EXECUTABLE_PATH", "URL", "HTTP_URL", "URI"}},
-      {{"QUERY_STRING", "QUERY"}, {"QUERY_STRING", "QUERY"}},
-      {{"SERVER_SOFTWARE", "SERVER_NAME"}, {"SERVER_SOFTWARE", "SERVER_NAME"}},
-      {{"REMOTE_ADDR", "REMOTE_ADDRESS", "IP"}, {"REMOTE_ADDR", "REMOTE_ADDRESS", "IP"}},
-      {{"REQUEST_METHOD", "METHOD"}, {"REQUEST_METHOD", "METHOD"}},
-      {{"REMOTE_HOST", "HOST", "DNS"}, {"REMOTE_HOST", "HOST", "DNS"}},
-      // The misspelling is the name some servers really use.
-      {{"AUTH_TYPE", "AUTHETICATION_METHOD"}, {"AUTH_TYPE", "AUTHETICATION_METHOD"}},
-      {{"HTTP_USER_AGENT", "USER_AGENT"}, {"USER_AGENT", "HTTP_USER_AGENT"}},
-      {{"HTTP_REFERER", "REFERER"}, {"REFERER", "HTTP_REFERER"}},
-      {{"SERVER_PROTOCOL", "REQUEST_PROTOCOL", "PROTOCOL"},
-       {"SERVER_PROTOCOL", "REQUEST_PROTOCOL", "PROTOCOL"}},
-      {{"HTTP_COOKIE", "COOKIE"}, {"HTTP_COOKIE", "COOKIE"}},
-      {{"DOCUMENT_ROOT", "PATH_TRANSLATED", "PATH"}, {"DOCUMENT_ROOT", "PATH_TRANSLATED", "PATH"}},
-      {{"AUTH_USER", "AUTHENTICATED_USERNAME"}, {"AUTH_USER", "AUTHENTICATED_USERNAME"}},
-      {{"AUTH_PASSWORD", "AUTHENTICATED_PASSWORD"}, {"AUTH_PASSWORD", "AUTHENTICATED_PASSWORD"}},
-  };
-  return groups;
-}
+constexpr AliasGroup kAliasGroups[] = {
+    {{"EXECUTABLE_PATH", "SCRIPT_NAME", "URL", "URI", "HTTP_URL"},
+     {"SCRIPT_NAME", "EXECUTABLE_PATH", "URL", "HTTP_URL", "URI"}},
+    {{"QUERY_STRING", "QUERY"}, {"QUERY_STRING", "QUERY"}},
+    {{"SERVER_SOFTWARE", "SERVER_NAME"}, {"SERVER_SOFTWARE", "SERVER_NAME"}},
+    {{"REMOTE_ADDR", "REMOTE_ADDRESS", "IP"}, {"REMOTE_ADDR", "REMOTE_ADDRESS", "IP"}},
+    {{"REQUEST_METHOD", "METHOD"}, {"REQUEST_METHOD", "METHOD"}},
+    {{"REMOTE_HOST", "HOST", "DNS"}, {"REMOTE_HOST", "HOST", "DNS"}},
+    // The misspelling is the name some servers really use.
+    {{"AUTH_TYPE", "AUTHETICATION_METHOD"}, {"AUTH_TYPE", "AUTHETICATION_METHOD"}},
+    {{"HTTP_USER_AGENT", "USER_AGENT"}, {"USER_AGENT", "HTTP_USER_AGENT"}},
+    {{"HTTP_REFERER", "REFERER"}, {"REFERER", "HTTP_REFERER"}},
+    {{"SERVER_PROTOCOL", "REQUEST_PROTOCOL", "PROTOCOL"},
+     {"SERVER_PROTOCOL", "REQUEST_PROTOCOL", "PROTOCOL"}},
+    {{"HTTP_COOKIE", "COOKIE"}, {"HTTP_COOKIE", "COOKIE"}},
+    {{"DOCUMENT_ROOT", "PATH_TRANSLATED", "PATH"}, {"DOCUMENT_ROOT", "PATH_TRANSLATED", "PATH"}},
+    {{"AUTH_USER", "AUTHENTICATED_USERNAME"}, {"AUTH_USER", "AUTHENTICATED_USERNAME"}},
+    {{"AUTH_PASSWORD", "AUTHENTICATED_PASSWORD"}, {"AUTH_PASSWORD", "AUTHENTICATED_PASSWORD"}},
+};
 
 std::string NormaliseName(const std::string& name) {
   std::string result = UpperCase(name);
@@ -51,25 +50,28 @@ std::string NormaliseName(const std::string& name) {
 
 std::string THttpEngine::GetServerVariable(const std::string& name) {
   TStringList* variables = ServerVariables();
-  auto lookup = [&](const std::string& key) {
+  auto lookup = [&](std::string_view key) {
     return variables != nullptr ? variables->Values(key) : std::string();
   };
   std::string key = NormaliseName(name);
   std::string value = lookup(key);
   if (!value.empty()) return value;
-  for (const AliasGroup& group : AliasGroups()) {
+  for (const AliasGroup& group : kAliasGroups) {
     bool member = false;
-    for (const std::string& candidate : group.members) member = member || candidate == key;
+    for (const std::string_view candidate : group.members) {
+      member = member || (!candidate.empty() && candidate == key);
+    }
     if (!member) continue;
-    for (const std::string& candidate : group.tries) {
+    for (const std::string_view candidate : group.tries) {
+      if (candidate.empty()) break;
       value = lookup(candidate);
       if (!value.empty()) return value;
     }
-    if (group.tries.front() == "AUTH_USER" || group.tries.front() == "AUTH_PASSWORD") {
+    if (group.tries[0] == "AUTH_USER" || group.tries[0] == "AUTH_PASSWORD") {
       std::string user;
       std::string password;
       DecodeBasicAuth(lookup("HTTP_AUTHORIZATION"), user, password);
-      return group.tries.front() == "AUTH_USER" ? user : password;
+      return group.tries[0] == "AUTH_USER" ? user : password;
     }
     return "";
   }

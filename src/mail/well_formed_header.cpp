@@ -1,13 +1,16 @@
 #include "mail/well_formed_header.h"
 
+#include <climits>
 #include <cstdio>
 #include <optional>
-#include <random>
 #include <vector>
 
+#include "common/random_draw.h"
 #include "common/text_compare.h"
+#include "platform/clock.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
+#include "platform/system_random.h"
 
 namespace {
 
@@ -186,10 +189,12 @@ std::string NewMessageId(std::string_view domain) {
   while (!clean.empty() && clean.back() == '.') clean.pop_back();
   if (clean.empty()) clean = "localhost";
 
-  // One source per thread: opening it is most of the cost of an identifier.
-  thread_local std::random_device random;
-  const unsigned long long bits =
-      (static_cast<unsigned long long>(random()) << 32) ^ static_cast<unsigned long long>(random());
+  // The kernel's source, not std::random_device: setting that up probes the processor (CPUID),
+  // which under a hypervisor costs each CGI process more than the rest of the identifier.
+  unsigned long long bits = 0;
+  if (FillSystemRandom(&bits, sizeof bits, false) != sizeof bits) {
+    bits = static_cast<unsigned long long>(RandomBetween(0, LLONG_MAX));
+  }
   const long long now =
       std::chrono::duration_cast<std::chrono::microseconds>(WallClockNow().time_since_epoch())
           .count();

@@ -49,6 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"RequestedNamesTrimmed", "[Options]\nK=v\n", " Options ", " K ", "v"},
         ReadCase{"LoneCrLineEnds", "[Options]\rA=1\rB=2\r", "Options", "B", "2"},
         ReadCase{"LastLineWithoutEnd", "[Options]\nA=1", "Options", "A", "1"},
+        ReadCase{"MixedLineEnds", "[S]\r\r\nA=1\rB=2\n\rC=3", "S", "C", "3"},
+        ReadCase{"SameKeyInTwoSections", "[T]\nK=1\n[S]\nJ=0\nK=2\n[U]\nK=3\n", "S", "K", "2"},
         ReadCase{"ValueKeepsLaterEquals", "[S]\nK=a=b\n", "S", "K", "a=b"},
         ReadCase{"EmptyValueIsNotTheDefault", "[S]\nK=\n", "S", "K", ""},
         ReadCase{"FirstKeyWins", "[S]\nK=1\nk=2\n", "S", "K", "1"},
@@ -87,6 +89,18 @@ TEST_F(ProfileFileTest, TextInMemoryIsWrittenToTheBoundFile) {
   profile.WriteString("S", "K", "2");
   profile.UpdateFile();
   EXPECT_EQ(folder_.Read("mem.ini"), "[S]\r\nK=2\r\n");
+}
+
+// Readers of one version of a file share its parsed lines: a change in memory stays with the
+// object that made it.
+TEST_F(ProfileFileTest, WriteInMemoryLeavesOtherReadersOfTheSameVersionAlone) {
+  const std::string file = folder_.Write("shared.ini", "[S]\nK=1\n");
+  TProfileFile first(file);
+  TProfileFile second(file);
+  first.WriteString("S", "K", "2");
+  EXPECT_EQ(first.ReadString("S", "K", ""), "2");
+  EXPECT_EQ(second.ReadString("S", "K", ""), "1");
+  EXPECT_EQ(TProfileFile(file).ReadString("S", "K", ""), "1");
 }
 
 TEST_F(ProfileFileTest, LongValueIsCutAfterTrimming) {
