@@ -73,6 +73,12 @@ TEST_F(LimitsRuleTest, OnlyTheLastHourCountsAndOlderTimesAreDropped) {
   EXPECT_FALSE(Submits("127.0.0.1"));
 }
 
+TEST_F(LimitsRuleTest, ZeroTurnsTheSubmissionLimitOffAndKeepsNoCount) {
+  Settings("Max_Per_Hour=0\r\n");
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(Submits("127.0.0.1"));
+  EXPECT_FALSE(fs::exists(dir_ + "BX-Guards.txt"));
+}
+
 struct NetworkLimitCase {
   const char* name;
   const char* prefix;  // Limit_IPv6_Prefix; empty: the default
