@@ -15,6 +15,10 @@ struct Codec {
   std::string expected;
 };
 
+void PrintTo(const Codec& c, std::ostream* os) {
+  *os << ::testing::PrintToString(c.input);
+}
+
 class UrlDecodeTest : public ::testing::TestWithParam<Codec> {};
 
 TEST_P(UrlDecodeTest, DecodesPlusAndValidPercentSequencesOnly) {

@@ -138,6 +138,10 @@ struct RecordCase {
   std::string bytes;
 };
 
+void PrintTo(const RecordCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class FastCgiRecordTest : public FastCgiGuardTest,
                           public ::testing::WithParamInterface<RecordCase> {};
 

@@ -134,6 +134,11 @@ struct BadSolution {
   std::function<std::string(PowRuleTest&, const std::string& challenge)> make;
 };
 
+// A stable name in the test list (the default dump would print the function's bytes).
+void PrintTo(const BadSolution& c, std::ostream* os) {
+  *os << c.reason;
+}
+
 class BadSolutionTest : public PowRuleTest, public ::testing::WithParamInterface<BadSolution> {};
 
 TEST_P(BadSolutionTest, IsRefusedWithOneLogLineNamingItsReason) {

@@ -13,6 +13,10 @@ struct ReplyCase {
   size_t length;
 };
 
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+  *os << testing::PrintToString(c.received);
+}
+
 class ScanSmtpReplyTest : public testing::TestWithParam<ReplyCase> {};
 
 TEST_P(ScanSmtpReplyTest, FindsTheFirstWholeReply) {
