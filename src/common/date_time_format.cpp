@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/text_compare.h"
+#include "platform/clock.h"
 #include "platform/local_time.h"
 
 namespace {
@@ -250,4 +251,8 @@ std::string FormatDateTime(std::string_view pattern, const std::tm& t, int milli
   normal.tm_isdst = 0;
   ::timegm(&normal);
   return Format(pattern, PartsOf(normal, milliseconds));
+}
+
+std::string FormatDateTimeNow(std::string_view pattern) {
+  return FormatDateTime(pattern, WallClockNow());
 }

@@ -29,6 +29,8 @@
 
 // `t` in the local time zone of the process.
 std::string FormatDateTime(std::string_view pattern, const TWallTime& t);
+// The same for the present moment (the wall clock).
+std::string FormatDateTimeNow(std::string_view pattern);
 
 // A broken-down time (tm_year, tm_mon, tm_mday, tm_hour, tm_min, tm_sec are used; fields out of
 // range are normalised and the day of the week is computed) plus milliseconds.

@@ -1,5 +1,8 @@
 #include "common/file_replace.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 
@@ -49,4 +52,22 @@ bool ReplaceFileContents(const std::string& file_name, std::string_view bytes) {
   if (ok) ok = RenameFile(temp, target);
   if (!ok) RemoveFile(temp);
   return ok;
+}
+
+bool ShareFileWithGroup(const std::string& path, const std::string& group, std::string& reason) {
+  unsigned id = 0;
+  if (group.empty()) {
+    reason = "no web server group was given";
+  } else if (!LookUpGroupId(group, id)) {
+    reason = "this machine has no group " + group;
+  } else if (!SetFileGroup(path, id)) {
+    reason = "its group could not be set to " + group + " (" + std::strerror(errno) + ")";
+  } else if (SetFileMode(path, 0640)) {
+    return true;
+  }
+  return false;
+}
+
+bool KeepFileToOwner(const std::string& path) {
+  return SetFileMode(path, 0600);
 }

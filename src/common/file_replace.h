@@ -13,3 +13,10 @@
 //    alone and counts as a failure.
 // Returns false, leaving the old file as it was, when the file cannot be written. Never throws.
 bool ReplaceFileContents(const std::string& file_name, std::string_view bytes);
+
+// Gives the existing file `path` to the group named `group` and lets that group read it (mode
+// 0640). False, with `reason` saying why, when the group is unknown or cannot be given; the
+// mode is then left as it was.
+bool ShareFileWithGroup(const std::string& path, const std::string& group, std::string& reason);
+// Lets only the file's owner read and write it (mode 0600).
+bool KeepFileToOwner(const std::string& path);

@@ -1,9 +1,11 @@
 #include "common/guard_settings.h"
 
+#include "common/exception.h"
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
 #include "platform/file_system.h"
+#include "platform/system_random.h"
 
 namespace {
 
@@ -86,4 +88,12 @@ bool MatchesNamePattern(std::string_view pattern, std::string_view name) {
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+std::string NewPowKey() {
+  char bytes[32];
+  if (FillSystemRandom(bytes, sizeof bytes, true) != sizeof bytes) {
+    throw Exception("No random numbers for a new PoW_Key");
+  }
+  return HexText(std::string_view(bytes, sizeof bytes));
 }

@@ -72,3 +72,7 @@ std::vector<std::string> SplitSettingList(std::string_view value);
 // True when `name` matches `pattern`, where "*" stands for any run of characters and "?" for one,
 // without regard to ASCII case.
 bool MatchesNamePattern(std::string_view pattern, std::string_view name);
+
+// A new random PoW_Key: 32 bytes from the kernel's source, as 64 hexadecimal digits. Throws
+// Exception("No random numbers for a new PoW_Key") when the source gives none.
+std::string NewPowKey();

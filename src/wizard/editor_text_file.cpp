@@ -5,9 +5,8 @@
 
 #include "common/exception.h"
 #include "common/file_replace.h"
+#include "common/file_tool.h"
 #include "common/string_list.h"
-#include "platform/file_io.h"
-#include "platform/file_system.h"
 
 using namespace Qt::StringLiterals;
 
@@ -65,16 +64,8 @@ std::string EncodeEditorText(const QString& text, bool latin1) {
 }
 
 std::string ReadMessageTextFile(const std::string& file_name) {
-  const TFileDescriptor file = OpenFile(file_name, open_flags::kReadOnly);
-  if (!file || OpenFileInfo(file.Get()).kind != TFileKind::kRegular) ThrowCannotOpen(file_name);
   std::string content;
-  char buffer[65536];
-  for (;;) {
-    const long got = ReadSome(file.Get(), buffer, sizeof buffer);
-    if (got < 0) ThrowCannotOpen(file_name);
-    if (got == 0) break;
-    content.append(buffer, static_cast<size_t>(got));
-  }
+  if (!ReadWholeFile(file_name, content)) ThrowCannotOpen(file_name);
   return content;
 }
 

@@ -9,7 +9,6 @@
 #include "common/date_time_format.h"
 #include "common/options.h"
 #include "common/smtp_security_settings.h"
-#include "platform/clock.h"
 #include "wizard/expert_window.h"
 #include "wizard/mail_server_settings.h"
 #include "wizard/pow_settings.h"
@@ -118,11 +117,11 @@ void Tfrmexpert::ControlsToOptions() {
 }
 
 void Tfrmexpert::txtdate_formatChange() {
-  lbldate->setText(ToQString(FormatDateTime(FromQString(txtdate_format->text()), WallClockNow())));
+  lbldate->setText(ToQString(FormatDateTimeNow(FromQString(txtdate_format->text()))));
 }
 
 void Tfrmexpert::txttime_formatChange() {
-  lbltime->setText(ToQString(FormatDateTime(FromQString(txttime_format->text()), WallClockNow())));
+  lbltime->setText(ToQString(FormatDateTimeNow(FromQString(txttime_format->text()))));
 }
 
 void Tfrmexpert::Timer1Timer() {

@@ -1,12 +1,9 @@
 #include "wizard/ini_file_access.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "common/exception.h"
+#include "common/file_replace.h"
 #include "common/options.h"
 #include "common/profile_file.h"
-#include "platform/file_system.h"
 
 std::string WebServerGroup(const std::string& ini_file_name) {
   return TProfileFile(ini_file_name).ReadString(kOptionsSection, kWebServerGroupKey, "");
@@ -19,20 +16,10 @@ void RememberWebServerGroup(const std::string& ini_file_name, const std::string&
 }
 
 std::string ShareWithWebServerGroup(const std::string& ini_file_name, const std::string& group) {
-  unsigned id = 0;
   std::string reason;
-  if (group.empty()) {
-    reason = "no web server group was given";
-  } else if (!LookUpGroupId(group, id)) {
-    reason = "this machine has no group " + group;
-  } else if (!SetFileGroup(ini_file_name, id)) {
-    reason =
-        std::string("its group could not be set to ") + group + " (" + std::strerror(errno) + ")";
-  } else if (SetFileMode(ini_file_name, 0640)) {
-    return {};
-  }
+  if (ShareFileWithGroup(ini_file_name, group, reason)) return {};
   // The group is not the web server's: only the owner may read the file until it is fixed.
-  if (!SetFileMode(ini_file_name, 0600)) {
+  if (!KeepFileToOwner(ini_file_name)) {
     throw Exception("Unable to make " + ini_file_name + " readable by its owner only");
   }
   const std::string shown_group = group.empty() ? kDefaultWebServerGroup : group;

@@ -1,5 +1,6 @@
 // vorlwiz: the Brevix BX set-up wizard.
-#include "platform/module_path.h"
+#include <QCoreApplication>
+
 #include "wizard/about_box.h"
 #include "wizard/editor_window.h"
 #include "wizard/expert_window.h"
@@ -13,7 +14,8 @@ int main(int argc, char** argv) {
 
   // The windows are created once, in this order, and live until the program ends; the wizard
   // shows the others modally.
-  Tfrmexpert frmexpert(ProgramDir());
+  // The wizard's own folder (where it looks for brevix.ini first), with its trailing "/".
+  Tfrmexpert frmexpert(QCoreApplication::applicationDirPath().toStdString() + "/");
   TForm2 Form2(&frmexpert);
   Tfrmeditor frmeditor(&frmexpert);
   TAboutBox AboutBox(&frmexpert);

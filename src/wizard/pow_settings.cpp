@@ -4,7 +4,6 @@
 #include "common/options.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
-#include "platform/system_random.h"
 
 namespace {
 
@@ -22,14 +21,6 @@ bool WholeNumberInRange(const std::string& text) {
 }
 
 }  // namespace
-
-std::string NewPowKey() {
-  char bytes[32];
-  if (FillSystemRandom(bytes, sizeof bytes, true) != sizeof bytes) {
-    throw Exception("No random numbers for a new PoW_Key");
-  }
-  return HexText(std::string_view(bytes, sizeof bytes));
-}
 
 void LoadPowSettings(const std::string& ini_file_name, WizardSettings& settings) {
   const TProfileFile file(ini_file_name);

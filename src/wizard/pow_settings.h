@@ -1,6 +1,8 @@
 #pragma once
+
 #include <string>
 
+#include "common/guard_settings.h"  // NewPowKey
 #include "common/string_list.h"
 #include "wizard/mail_server_settings.h"
 #include "wizard/wizard_settings.h"
@@ -14,9 +16,6 @@
 // The difficulties offered, as PoW_Max_Number values: a browser tries half the number on
 // average; the gateway's default is the second.
 inline constexpr const char* kPowDifficulties[] = {"20000", "50000", "150000", "500000"};
-
-// A new key: 64 hex digits from the system's random source. Throws Exception when there is none.
-std::string NewPowKey();
 
 // The two keys of `ini_file_name` copied into `settings` ("" when absent).
 void LoadPowSettings(const std::string& ini_file_name, WizardSettings& settings);
