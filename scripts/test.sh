@@ -10,8 +10,10 @@ bash scripts/build.sh normal asan tsan fuzz
 
 jobs=${BREVIX_JOBS:-2}
 status=0
-# Only platform/ calls the operating system; the few files that must say why.
+# Only platform/ calls the operating system (the few files that must, say why), and the layers
+# point one way.
 bash scripts/os_seam.sh || status=1
+bash scripts/layers.sh || status=1
 ctest --test-dir build --output-on-failure -j"$jobs" || status=1
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow || status=1
 # ThreadSanitizer: the tests of what runs on threads (the request server, the FastCGI adapter
