@@ -4,17 +4,20 @@
 
 TFileDescriptor OpenDataFile(const std::string& path, unsigned flags) {
   using namespace open_flags;
-  // Created exclusively first, so that only a file made here is given the mode; a file that
-  // vanishes between the two opens is simply made on the next round.
+  // The file is usually there already, so it is opened first; only a missing one is created,
+  // exclusively, so that only a file made here is given the mode. A file that appears or
+  // vanishes between the two opens is simply taken on the next round.
   for (int round = 0; round < 3; ++round) {
+    if ((flags & kExclusive) == 0) {
+      TFileDescriptor existing = OpenFile(path, flags & ~kCreate);
+      if (existing || errno != ENOENT) return existing;
+    }
     TFileDescriptor created = OpenFile(path, flags | kCreate | kExclusive, kDataFileMode);
     if (created) {
       SetOpenFileMode(created.Get(), kDataFileMode);
       return created;
     }
     if (errno != EEXIST || (flags & kExclusive) != 0) return TFileDescriptor();
-    TFileDescriptor existing = OpenFile(path, flags & ~kCreate);
-    if (existing || errno != ENOENT) return existing;
   }
   return TFileDescriptor();
 }

@@ -137,5 +137,7 @@ void IgnoreBrokenPipeSignal() {
 }
 
 int OpenDescriptorLimit() {
-  return static_cast<int>(sysconf(_SC_OPEN_MAX));
+  // Asked once per process: every mail sender asks, and the answer is informational.
+  static const int limit = static_cast<int>(sysconf(_SC_OPEN_MAX));
+  return limit;
 }

@@ -73,5 +73,5 @@ TWaitResult WaitForEitherReadable(int fd, int other, int timeout_ms, int& error)
 // with SIGPIPE, for the rest of the process's life.
 void IgnoreBrokenPipeSignal();
 
-// The most descriptors this process may have open.
+// The most descriptors this process may have open, as the process found it first.
 int OpenDescriptorLimit();
