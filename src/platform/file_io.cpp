@@ -80,6 +80,18 @@ bool TruncateOpenFile(int fd, std::int64_t size) {
   return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
 }
 
+bool CreateFileWhole(const std::string& path, std::string_view bytes, unsigned mode) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const TFileDescriptor file(
+      ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode)));
+  if (!file || !WriteAll(file.Get(), bytes)) return false;
+  // The nameless file takes its name through its /proc entry: linkat with AT_EMPTY_PATH would
+  // need a privilege the gateway does not have.
+  const std::string self = "/proc/self/fd/" + std::to_string(file.Get());
+  return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 std::int64_t SeekFile(int fd, std::int64_t offset, int whence) {
   const off_t result = ::lseek(fd, static_cast<off_t>(offset), whence);
   return result < 0 ? -1 : static_cast<std::int64_t>(result);

@@ -46,6 +46,12 @@ long WriteSome(int fd, const void* buffer, std::size_t count);
 // Writes all of `bytes`, in as many writes as it takes; false when one fails or writes nothing.
 bool WriteAll(int fd, std::string_view bytes);
 
+// Creates the new file `path` (mode `mode`) holding `bytes`, so that the name appears only with
+// all of them: they are written to a nameless file in the same folder (O_TMPFILE), which then
+// takes the name. A process killed at any moment leaves the file whole or absent. False when the
+// name exists already or the file cannot be made that way (a file system without O_TMPFILE).
+bool CreateFileWhole(const std::string& path, std::string_view bytes, unsigned mode);
+
 // ReadSome and WriteSome at `offset` from the file's start, leaving its position (pread,
 // pwrite).
 long ReadSomeAt(int fd, void* buffer, std::size_t count, std::int64_t offset);

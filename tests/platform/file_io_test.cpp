@@ -73,6 +73,16 @@ TEST(FileInfoTest, LinkInfoSeesTheLinkAndFileInfoItsTarget) {
   EXPECT_EQ(FolderNames(folder.File("")), (std::vector<std::string>{"a", "b"}));
 }
 
+TEST(CreateFileWholeTest, NameAppearsWithItsBytesAndNeverReplacesAFile) {
+  TempFolder folder;
+  ASSERT_TRUE(CreateFileWhole(folder.File("mark"), "order=7", 0600));
+  EXPECT_EQ(FileInfoOf(folder.File("mark")).size, 7);
+  EXPECT_EQ(FileInfoOf(folder.File("mark")).mode, 0600u);
+  EXPECT_FALSE(CreateFileWhole(folder.File("mark"), "order=8", 0600));
+  EXPECT_EQ(FileInfoOf(folder.File("mark")).size, 7);
+  EXPECT_EQ(FolderNames(folder.File("")), (std::vector<std::string>{"mark"}));
+}
+
 // Two opens of one file in one process stand for a forwarder and the server that took its
 // request: the locks must tell them apart although they share the process.
 TEST(FileLockTest, LocksBelongToTheOpenFileNotToTheProcess) {

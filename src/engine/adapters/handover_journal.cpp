@@ -11,8 +11,10 @@ thread_local std::optional<std::string> earlier_detail;
 
 void RecordMailAccepted(const std::string& detail) {
   if (journal_path.empty()) return;
-  // One write of a few bytes: a server killed at any moment leaves the mark whole or absent
-  // (an empty mark still says the mail went).
+  // The mark appears with its detail whole: a forwarder that finds it answers with the mail's
+  // own reference number. Where the file system cannot make a file that way, one write of a
+  // few bytes follows the create (an empty mark still says the mail went).
+  if (CreateFileWhole(journal_path, detail, 0600)) return;
   const TFileDescriptor mark = OpenFile(
       journal_path,
       open_flags::kWriteOnly | open_flags::kCreate | open_flags::kTruncate | open_flags::kNoFollow,
