@@ -3,9 +3,9 @@
 #include <array>
 #include <utility>
 
-#include "platform/module_path.h"
 #include "common/profile_file.h"
 #include "common/text_compare.h"
+#include "platform/module_path.h"
 
 namespace {
 

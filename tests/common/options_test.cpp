@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "common/exception.h"
-#include "platform/module_path.h"
 #include "common/temp_folder.h"
 #include "common/text_compare.h"
+#include "platform/module_path.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "common/exception.h"
-#include "platform/module_path.h"
 #include "engine/file_filter.h"
 #include "engine/http_engine.h"
 #include "engine/memo_filter.h"
 #include "page_request.h"
+#include "platform/module_path.h"
 
 namespace {
 
