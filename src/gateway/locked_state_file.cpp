@@ -35,17 +35,7 @@ LockedStateFile::~LockedStateFile() {
 }
 
 bool LockedStateFile::Read(std::string& text, size_t max_bytes) const {
-  char buffer[8192];
-  std::int64_t offset = 0;
-  while (text.size() < max_bytes) {
-    const long n = ReadSomeAt(file_.Get(), buffer, sizeof buffer, offset);
-    if (n < 0) return false;
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-    offset += n;
-  }
-  if (text.size() > max_bytes) text.resize(max_bytes);
-  return true;
+  return ReadFromStart(file_.Get(), text, max_bytes);
 }
 
 bool LockedStateFile::Append(std::string_view bytes) const {

@@ -10,7 +10,6 @@
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "mail/address_list.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -58,7 +57,7 @@ std::string TForm1::MacroValue(TGatewayRequest& request, const std::string& name
   sources.ref_number = [this, &request](const std::string& macro) {
     return NextReferenceNumber(request, macro);
   };
-  sources.now = [](const std::string& pattern) { return FormatDateTime(pattern, WallClockNow()); };
+  sources.now = [](const std::string& pattern) { return FormatDateTimeNow(pattern); };
   sources.date_format = options.Date_Format;
   sources.time_format = options.Time_Format;
   sources.last_error = request.LastMailError;

@@ -30,7 +30,6 @@
 #include "mail/greeting_name.h"
 #include "mail/smtp_kept_connection.h"
 #include "mail/smtp_send_mail.h"
-#include "platform/clock.h"
 #include "platform/file_lock.h"
 #include "platform/module_path.h"
 
@@ -259,7 +258,7 @@ std::string TForm1::LogDateTime(const TGatewayRequest& request) const {
   const TBXOptions* options = request.Options.get();
   const std::string pattern =
       options ? options->Date_Format + " " + options->Time_Format : std::string("mm-dd-yy t");
-  return FormatDateTime(pattern, WallClockNow());
+  return FormatDateTimeNow(pattern);
 }
 
 void TForm1::LogError(const TGatewayRequest& request, const std::string& message) const {

@@ -76,6 +76,20 @@ long WriteSomeAt(int fd, const void* buffer, std::size_t count, std::int64_t off
   return static_cast<long>(n);
 }
 
+bool ReadFromStart(int fd, std::string& out, std::size_t max_bytes) {
+  char buffer[8192];
+  std::int64_t offset = 0;
+  while (out.size() < max_bytes) {
+    const long n = ReadSomeAt(fd, buffer, sizeof buffer, offset);
+    if (n < 0) return false;
+    if (n == 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+    offset += n;
+  }
+  if (out.size() > max_bytes) out.resize(max_bytes);
+  return true;
+}
+
 bool TruncateOpenFile(int fd, std::int64_t size) {
   return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
 }

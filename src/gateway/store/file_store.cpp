@@ -29,14 +29,8 @@ class LockedTableFile {
 
   void Read(TStringList& table) {
     std::string text;
-    char buffer[4096];
-    std::int64_t offset = 0;
-    for (;;) {
-      const long n = ReadSomeAt(file_.Get(), buffer, sizeof buffer, offset);
-      if (n <= 0) break;
-      text.append(buffer, static_cast<size_t>(n));
-      offset += n;
-    }
+    // A failed read keeps what came before it, as a short table.
+    ReadFromStart(file_.Get(), text, text.max_size());
     size_read_ = text.size();
     table.SetText(text);
   }
