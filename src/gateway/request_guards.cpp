@@ -41,12 +41,7 @@ bool TForm1::PostFromAllowedOrigin(TGatewayRequest& request) {
   const std::string own = OwnOrigin(HttpServerVar("HTTPS"), HttpServerVar("REQUEST_SCHEME"),
                                     HttpServerVar("HTTP_HOST"), HttpServerVar("SERVER_PORT"));
   if (!OriginRefused(request.Guards.AllowedOrigins, origin, own)) return true;
-  request.Refused = true;
-  request.LastMailError = kOriginNotAllowed;
-  LogError(request,
-           "Brevix BX Reports: " + std::string(kOriginNotAllowed) + ": " + OriginForLog(origin));
-  AnswerForbidden(request);
-  return false;
+  return RefuseForbidden(request, kOriginNotAllowed, origin);
 }
 
 bool TForm1::SentByAllowedMethod(TGatewayRequest& request) {
@@ -54,10 +49,14 @@ bool TForm1::SentByAllowedMethod(TGatewayRequest& request) {
   if (method == "POST" || (request.Guards.MailOnGet && (method == "GET" || method == "HEAD"))) {
     return true;
   }
+  return RefuseForbidden(request, kMethodNotAllowed, method);
+}
+
+bool TForm1::RefuseForbidden(TGatewayRequest& request, const char* error,
+                             const std::string& value) {
   request.Refused = true;
-  request.LastMailError = kMethodNotAllowed;
-  LogError(request,
-           "Brevix BX Reports: " + std::string(kMethodNotAllowed) + ": " + OriginForLog(method));
+  request.LastMailError = error;
+  LogError(request, "Brevix BX Reports: " + std::string(error) + ": " + OriginForLog(value));
   AnswerForbidden(request);
   return false;
 }

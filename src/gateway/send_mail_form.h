@@ -162,6 +162,9 @@ class TForm1 {
   // False, with the request refused and logged, when the form came by another method than POST
   // and brevix.ini's Allowed_Methods does not let GET mail.
   bool SentByAllowedMethod(TGatewayRequest& request);
+  // Both refusals above: the request is refused with 403, `error` its reason, and one log line
+  // names `error` and the offending `value`. Returns false.
+  bool RefuseForbidden(TGatewayRequest& request, const char* error, const std::string& value);
   // True when a receipt may go to `receipt_to`: exactly one well-formed address, and
   // Max_Receipts_Per_Hour not reached for it or for the client address (one receipt is then
   // counted for both). A refusal is logged.
