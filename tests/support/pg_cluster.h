@@ -97,6 +97,9 @@ class PgCluster {
       // initdb and pg_ctl narrate every step; the server's own log goes to server.log.
       if (FILE* null = std::fopen("/dev/null", "w")) ::dup2(::fileno(null), 1);
       if (uid_ != 0 && (::setgid(gid_) != 0 || ::setuid(uid_) != 0)) ::_exit(126);
+      // The tools run from the cluster's folder: the test's own folder may be one the server's
+      // user cannot enter (a checkout below /root), and pg_ctl then fails to restart it.
+      if (::chdir(dir_.c_str()) != 0) ::_exit(126);
       std::vector<char*> args;
       for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
       args.push_back(nullptr);
