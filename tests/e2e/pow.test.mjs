@@ -10,6 +10,10 @@ import { solveChallenge, verifySolution } from 'altcha-lib';
 import { deriveKey } from 'altcha-lib/algorithms/sha';
 import * as v1 from 'altcha-lib/v1';
 
+// altcha-lib uses the Web Crypto global, which Node.js has only from version 19 on; Debian 12's
+// Node.js 18 keeps it in node:crypto.
+globalThis.crypto ??= crypto.webcrypto;
+
 const base = process.env.BREVIX_BASE_URL;
 const gateway = `${base}/cgi-bin/brevix.cgi`;
 const ini = path.join(process.env.BREVIX_SITE, 'cgi-bin', 'brevix.ini');
