@@ -44,8 +44,9 @@ test_packages=(
   # update keys with gpg, which needs gpg-agent (installed first: see below)
   gpg-agent spamassassin
   # the package test: dpkg-buildpackage, lintian, and a fresh Debian 12 root to install into;
-  # openssl makes the throwaway certificate of the mail provider its relay case stands up
-  dpkg-dev debhelper lintian fakeroot debootstrap openssl
+  # openssl makes the throwaway certificate of the mail provider its relay case stands up; git
+  # exports the committed tree the package is built from
+  dpkg-dev debhelper lintian fakeroot debootstrap openssl git
 )
 
 case "$purpose" in
