@@ -102,9 +102,14 @@ int TStringList::IndexOfName(std::string_view name) const {
       return -1;
     return static_cast<int>(it - items_.begin());
   }
+  // An item is named `name` when "=" follows that many bytes that match it: those bytes hold no
+  // "=" when `name` holds none, so the "=" after them is the item's first. No search for the
+  // "=" of every item, the lookup a request makes most.
+  if (name.find('=') != std::string_view::npos) return -1;
+  const size_t n = name.size();
   for (size_t i = 0; i < items_.size(); ++i) {
-    const size_t eq = items_[i].find('=');
-    if (eq != std::string::npos && SameText(std::string_view(items_[i]).substr(0, eq), name))
+    const std::string& item = items_[i];
+    if (item.size() > n && item[n] == '=' && SameText(std::string_view(item).substr(0, n), name))
       return static_cast<int>(i);
   }
   return -1;

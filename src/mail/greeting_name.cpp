@@ -1,7 +1,14 @@
 #include "mail/greeting_name.h"
 
+#include <optional>
+
+#include "common/file_replace.h"
+#include "common/file_version.h"
 #include "common/text_compare.h"
+#include "platform/clock.h"
+#include "platform/module_path.h"
 #include "platform/network_address.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -28,11 +35,51 @@ std::string LookUpMachineName() {
   return HasDot(name) ? name : DomainCharacters(names.host);
 }
 
+// The value of the line "`key`=..." in `text`, or nothing.
+std::optional<std::string_view> LineValue(std::string_view text, std::string_view key) {
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() > key.size() && line.substr(0, key.size()) == key && line[key.size()] == '=')
+      return line.substr(key.size() + 1);
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::string RememberedMachineName(const TMachineNameMemory& memory,
+                                  const std::function<std::string()>& look_up) {
+  constexpr std::int64_t kRememberedSeconds = 3600;
+  const FileStamp stamp = StampOf(memory.file);
+  const FileStamp hosts = StampOf(memory.hosts_file);
+  std::string text;
+  if (stamp.exists && stamp.mtime_seconds <= memory.now &&
+      memory.now - stamp.mtime_seconds < kRememberedSeconds &&
+      (!hosts.exists || stamp.mtime_seconds > hosts.mtime_seconds ||
+       (stamp.mtime_seconds == hosts.mtime_seconds &&
+        stamp.mtime_nanoseconds > hosts.mtime_nanoseconds)) &&
+      ReadWholeFile(memory.file, text)) {
+    const auto host = LineValue(text, "host");
+    const auto name = LineValue(text, "name");
+    if (host && name && *host == memory.host && !name->empty() && DomainCharacters(*name) == *name)
+      return std::string(*name);
+  }
+  std::string name = look_up();
+  // A host name is the machine owner's, but one with a line break would break the file's lines.
+  if (!name.empty() && memory.host.find_first_of("\r\n") == std::string::npos)
+    ReplaceFileContents(memory.file, "host=" + memory.host + "\r\nname=" + name + "\r\n");
+  return name;
+}
 
 std::string MachineName() {
   // One lookup per process: the server mode sends many mails, and the name does not change.
-  static const std::string name = LookUpMachineName();
+  static const std::string name = RememberedMachineName(
+      {ProgramDir() + kMachineNameFile, HostName(), "/etc/hosts", WallClockSeconds()},
+      LookUpMachineName);
   return name;
 }
 

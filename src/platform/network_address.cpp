@@ -178,11 +178,17 @@ int ServicePort(const std::string& service, const std::string& protocol) {
   return ntohs(static_cast<uint16_t>(result->s_port));
 }
 
+std::string HostName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) return std::string();
+  return host;
+}
+
 TMachineNames LookUpMachineNames() {
   TMachineNames names;
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0) return names;
-  names.host = host;
+  names.host = HostName();
+  if (names.host.empty()) return names;
+  const char* host = names.host.c_str();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_flags = AI_CANONNAME;

@@ -104,3 +104,5 @@ struct TMachineNames {
   std::string canonical;
 };
 TMachineNames LookUpMachineNames();
+// This machine's host name alone (gethostname), without a lookup; empty when it is not known.
+std::string HostName();

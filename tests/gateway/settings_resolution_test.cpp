@@ -107,10 +107,10 @@ class FormFileNameTest : public SettingsResolutionTest,
 // writes only where the owner allowed it; a refused name leaves the ini's, with one log line.
 TEST_P(FormFileNameTest, GatewayFilesAndFilesOutsideAreRefused) {
   const FileNameCase& c = GetParam();
-  for (const char* name :
-       {"brevix.cgi", "thanks.htm", "missing.htm", "message.txt", "results.csv", "entries.log",
-        "results-7.csv", "brevix-error.txt", "BX-RefNumbers.txt", "BX-Guards.txt", "Temp/123.tmp",
-        "log/brevix.Log", "010112000042.csv", "logs/old.log", "price-list.txt", "../secret.htm"}) {
+  for (const char* name : {"brevix.cgi", "thanks.htm", "missing.htm", "message.txt", "results.csv",
+                           "entries.log", "results-7.csv", "brevix-error.txt", "BX-RefNumbers.txt",
+                           "BX-Guards.txt", "Temp/123.tmp", "BX-MachineName.txt", "log/brevix.Log",
+                           "010112000042.csv", "logs/old.log", "price-list.txt", "../secret.htm"}) {
     WriteFile(name, "SECRET");
   }
   ::symlink("/etc/hostname", (ProgramDir() + "outside.htm").c_str());
@@ -157,6 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileNameCase{"attached_file", "brevix.ini", false},
         FileNameCase{"attached_file", "./brevix.ini", false},
         FileNameCase{"attached_file", "BX-Guards.txt", false},
+        FileNameCase{"attached_file", "BX-MachineName.txt", false},
         FileNameCase{"attached_file", "brevix.cgi", false},
         FileNameCase{"attached_file", "Temp\\123.tmp", false},
         FileNameCase{"attached_file", "log/brevix.Log", false},

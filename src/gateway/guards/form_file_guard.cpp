@@ -7,6 +7,7 @@
 #include "common/text_compare.h"
 #include "gateway/gateway_files.h"
 #include "gateway/resolve_path.h"
+#include "mail/greeting_name.h"
 
 namespace fs = std::filesystem;
 
@@ -71,8 +72,8 @@ bool TFormFileGuard::IsAllowedFormFile(const std::string& canonical) const {
 bool TFormFileGuard::IsKeptByGateway(const std::string& file) const {
   for (const std::string& own :
        {Resolve(kErrorLogFile), Resolve(kRefNumbersFile), Resolve(kGuardStateFile),
-        Resolve(kUsedChallengesFile), configured_.IniFileName, options_.IniFileName,
-        places_.program_file}) {
+        Resolve(kUsedChallengesFile), Resolve(kMachineNameFile), configured_.IniFileName,
+        options_.IniFileName, places_.program_file}) {
     if (CanonicalPath(own) == file) return true;
   }
   return IsBelowDir(file, Resolve(places_.upload_dir)) || IsBelowDir(file, Resolve(kTempFolder)) ||
