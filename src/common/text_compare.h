@@ -16,6 +16,18 @@ inline char AsciiLower(char c) {
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
 
+// The first place at or after `pos` of any byte of the short `set`, or npos. A scanner looking
+// for two or three bytes wants this, not std::string_view::find_first_of, which calls memchr
+// on the set for every byte of the text.
+inline size_t FindAnyOf(std::string_view text, std::string_view set, size_t pos = 0) {
+  for (size_t i = pos; i < text.size(); ++i) {
+    for (const char c : set) {
+      if (text[i] == c) return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 // <0, 0 or >0 like strcmp, ignoring the case of ASCII letters.
 int CompareText(std::string_view a, std::string_view b);
 bool SameText(std::string_view a, std::string_view b);

@@ -24,7 +24,7 @@ bool HasNameAt(const TStringList& fields, int index, std::string_view key) {
 }  // namespace
 
 std::string FieldKey(std::string_view name) {
-  if (name.find_first_of(std::string_view("=\x01", 2)) == std::string_view::npos) {
+  if (FindAnyOf(name, std::string_view("=\x01", 2)) == std::string_view::npos) {
     return std::string(name);
   }
   std::string key;

@@ -55,7 +55,7 @@ void TTemplateScan::Run(std::string_view text) {
 
   size_t pos = 0;
   while (pos < text.size()) {
-    const size_t open = text.find_first_of("%#", pos);
+    const size_t open = FindAnyOf(text, "%#", pos);
     if (open == std::string_view::npos) break;
     if (Current().Output && open > pos) host_.Write(text.substr(pos, open - pos));
 
