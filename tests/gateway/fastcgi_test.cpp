@@ -316,6 +316,11 @@ struct BadStart {
   std::string message;
 };
 
+// The options as the case's name, so that ctest's names stay the same from build to build.
+void PrintTo(const BadStart& start, std::ostream* os) {
+  for (const std::string& arg : start.args) *os << arg << ' ';
+}
+
 class FastCgiOptionTest : public GatewaySite, public ::testing::WithParamInterface<BadStart> {};
 
 TEST_P(FastCgiOptionTest, BadOptionsEndTheStartWithAReasonAndExitCode2) {
