@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -33,17 +34,22 @@ WholeFileRead ReadRegularFile(const std::string& file_name, std::string& out) {
   const int fd = OpenRegularFile(file_name, st);
   if (fd < 0) return WholeFileRead::kNotOpened;
   // The size only sizes the buffer: the file is read to its end, so a file that grows or
-  // shrinks meanwhile still reads whole.
-  out.reserve(static_cast<size_t>(st.st_size));
+  // shrinks meanwhile still reads whole. The bytes go straight into `out` (one byte more than
+  // the size, for the read that finds the end), not through a buffer on the stack: a CGI
+  // process would fault in fresh stack pages for it, and copy every byte once more.
+  out.resize(static_cast<size_t>(st.st_size) + 1);
+  size_t used = 0;
   int error = 0;
-  char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    // A file that grew, or one that gives no size (/proc): room for as much again, or 4 KB.
+    if (used == out.size()) out.resize(std::max<size_t>(out.size() * 2, 4096));
+    const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) error = errno;
     if (n <= 0) break;
-    out.append(buffer, static_cast<size_t>(n));
+    used += static_cast<size_t>(n);
   }
+  out.resize(used);
   ::close(fd);
   errno = error;
   return error == 0 ? WholeFileRead::kRead : WholeFileRead::kReadFailed;
