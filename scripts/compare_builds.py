@@ -92,6 +92,13 @@ class SmtpHandler(socketserver.StreamRequestHandler):
         self.wfile.write(text.encode() + b"\r\n")
         self.wfile.flush()
 
+    def give_up(self, envelope):
+        """A transaction given up (RSET, QUIT) is kept when it had refusals: they still count."""
+        if envelope is not None and envelope["refused"]:
+            capture = self.server.capture
+            with capture.lock:
+                capture.transactions.append(dict(envelope, data=None))
+
     def handle(self):
         capture = self.server.capture
         with capture.lock:
@@ -145,17 +152,13 @@ class SmtpHandler(socketserver.StreamRequestHandler):
             elif verb == "DATA":
                 self.reply("503 5.5.1 No valid recipients")
             elif verb == "RSET":
-                if envelope is not None and envelope["refused"]:
-                    with capture.lock:  # a transaction given up: its refusals still count
-                        capture.transactions.append(dict(envelope, data=None))
+                self.give_up(envelope)
                 envelope = None
                 self.reply("250 OK")
             elif verb == "NOOP":
                 self.reply("250 OK")
             elif verb == "QUIT":
-                if envelope is not None and envelope["refused"]:
-                    with capture.lock:
-                        capture.transactions.append(dict(envelope, data=None))
+                self.give_up(envelope)
                 self.reply("221 Bye")
                 return
             else:

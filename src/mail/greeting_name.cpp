@@ -1,9 +1,10 @@
 #include "mail/greeting_name.h"
 
-#include <optional>
+#include <utility>
 
 #include "common/file_replace.h"
 #include "common/file_version.h"
+#include "common/string_list.h"
 #include "common/text_compare.h"
 #include "platform/clock.h"
 #include "platform/module_path.h"
@@ -35,20 +36,6 @@ std::string LookUpMachineName() {
   return HasDot(name) ? name : DomainCharacters(names.host);
 }
 
-// The value of the line "`key`=..." in `text`, or nothing.
-std::optional<std::string_view> LineValue(std::string_view text, std::string_view key) {
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.size() > key.size() && line.substr(0, key.size()) == key && line[key.size()] == '=')
-      return line.substr(key.size() + 1);
-    start = end + 1;
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 std::string RememberedMachineName(const TMachineNameMemory& memory,
@@ -56,17 +43,19 @@ std::string RememberedMachineName(const TMachineNameMemory& memory,
   constexpr std::int64_t kRememberedSeconds = 3600;
   const FileStamp stamp = StampOf(memory.file);
   const FileStamp hosts = StampOf(memory.hosts_file);
+  const bool fresh = stamp.exists && stamp.mtime_seconds <= memory.now &&
+                     memory.now - stamp.mtime_seconds < kRememberedSeconds;
+  const bool after_hosts =
+      !hosts.exists || std::pair(stamp.mtime_seconds, stamp.mtime_nanoseconds) >
+                           std::pair(hosts.mtime_seconds, hosts.mtime_nanoseconds);
   std::string text;
-  if (stamp.exists && stamp.mtime_seconds <= memory.now &&
-      memory.now - stamp.mtime_seconds < kRememberedSeconds &&
-      (!hosts.exists || stamp.mtime_seconds > hosts.mtime_seconds ||
-       (stamp.mtime_seconds == hosts.mtime_seconds &&
-        stamp.mtime_nanoseconds > hosts.mtime_nanoseconds)) &&
-      ReadWholeFile(memory.file, text)) {
-    const auto host = LineValue(text, "host");
-    const auto name = LineValue(text, "name");
-    if (host && name && *host == memory.host && !name->empty() && DomainCharacters(*name) == *name)
-      return std::string(*name);
+  if (fresh && after_hosts && ReadWholeFile(memory.file, text)) {
+    TStringList lines;
+    lines.SetText(text);
+    const std::string name = lines.Values("name");
+    if (lines.IndexOfName("host") >= 0 && lines.Values("host") == memory.host && !name.empty() &&
+        DomainCharacters(name) == name)
+      return name;
   }
   std::string name = look_up();
   // A host name is the machine owner's, but one with a line break would break the file's lines.
