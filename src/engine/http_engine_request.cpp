@@ -37,9 +37,7 @@ using Clock = TMonotonicClock;
 // Milliseconds left until `deadline` (time_point{}: none), at most `limit`, never below 0.
 int MillisecondsLeft(Clock::time_point deadline, int limit) {
   if (deadline == Clock::time_point{}) return limit;
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::clamp<long long>(left, 0, limit));
+  return std::min(MillisecondsUntil(deadline), limit);
 }
 
 // How long the watchdog waits beyond the body's deadline, so that the request fails with its

@@ -24,7 +24,8 @@ TMonotonicTime MonotonicNow() {
 }
 
 int MillisecondsUntil(TMonotonicTime deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - MonotonicNow()).count();
+  // Rounded up: a wait of the truncated count would end just before the deadline, and a caller
+  // that then asks whether the deadline has passed would be told it has not.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - MonotonicNow()).count();
   return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }

@@ -13,7 +13,8 @@ using TMonotonicClock = std::chrono::steady_clock;
 using TMonotonicTime = TMonotonicClock::time_point;
 TMonotonicTime MonotonicNow();
 
-// Milliseconds left until `deadline` (0 once it has passed), for poll-style waits.
+// Milliseconds left until `deadline`, rounded up (0 once it has passed), for poll-style waits:
+// a wait of that long ends with the deadline passed.
 int MillisecondsUntil(TMonotonicTime deadline);
 
 // The wall clock as a point in time, for what is shown (dates in answers, logs and mails) or
