@@ -39,9 +39,9 @@ std::optional<std::string_view> KeyName(std::string_view line) {
 }
 
 // Lines end at CR LF, LF or a lone CR. Each line is found with two memchr scans (LF, then CR
-// within the line) rather than a test of every byte for both.
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
+// within the line) rather than a test of every byte for both. The lines are views into `text`.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
   size_t start = 0;
   while (start < text.size()) {
     const size_t lf = text.find('\n', start);
@@ -49,16 +49,30 @@ std::vector<std::string> SplitLines(std::string_view text) {
         text.substr(start, lf == std::string_view::npos ? lf : lf - start);
     const size_t cr = line.find('\r');
     if (cr == std::string_view::npos) {
-      lines.emplace_back(line);
+      lines.push_back(line);
       if (lf == std::string_view::npos) break;
       start = lf + 1;
       continue;
     }
-    lines.emplace_back(line.substr(0, cr));
+    lines.push_back(line.substr(0, cr));
     start += cr + 1;
     if (start < text.size() && text[start] == '\n') ++start;
   }
   return lines;
+}
+
+// The lines as a file holds them, each ended by CR LF.
+template <typename Lines>
+std::string JoinLines(const Lines& lines) {
+  size_t size = 0;
+  for (const auto& line : lines) size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const auto& line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
 }
 
 [[noreturn]] void ThrowUnableToWrite(const std::string& file_name) {
@@ -102,16 +116,23 @@ struct TProfileFile::Content {
   static constexpr size_t kSectionTable = static_cast<size_t>(-1);
   static constexpr size_t kNoSection = static_cast<size_t>(-2);
 
-  explicit Content(std::vector<std::string> text_lines) : lines(std::move(text_lines)) { Index(); }
+  // The whole text is kept as read and the lines are views into it: a settings file is read
+  // by every CGI process, and a string per line cost it an allocation and a copy per line.
+  explicit Content(std::string file_text) : text(std::move(file_text)), lines(SplitLines(text)) {
+    Index();
+  }
+  Content(const Content&) = delete;  // the lines point into this object's own text
+  Content& operator=(const Content&) = delete;
 
   std::string_view NameOf(size_t line) const {
-    return std::string_view(lines[line]).substr(names[line].offset, names[line].length);
+    return lines[line].substr(names[line].offset, names[line].length);
   }
   void Index();
   // The first line (in file order) of the entries under `header` named `name`, or -1.
   long Find(size_t header, std::string_view name) const;
 
-  std::vector<std::string> lines;
+  const std::string text;
+  const std::vector<std::string_view> lines;
   std::vector<Name> names;  // one per line
   std::vector<Entry> table;
 };
@@ -182,18 +203,16 @@ long TProfileFile::Content::Find(size_t header, std::string_view name) const {
 }
 
 TProfileFile::TProfileFile(std::string file_name, NoRead)
-    : file_name_(std::move(file_name)),
-      content_(std::make_shared<const Content>(std::vector<std::string>())) {}
+    : file_name_(std::move(file_name)), content_(std::make_shared<const Content>(std::string())) {}
 
 TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_name)) {
   content_ = CachedVersion(file_name_);
   if (content_) return;
-  const FileVersion version = ReadFileVersion(file_name_);
+  FileVersion version = ReadFileVersion(file_name_);
   // A file that exists but cannot be read is never written over (see UpdateFile).
   unreadable_ = version.unreadable;
   if (unreadable_) unreadable_reason_ = std::strerror(version.read_error);
-  content_ = std::make_shared<const Content>(unreadable_ ? std::vector<std::string>()
-                                                         : SplitLines(version.text));
+  content_ = std::make_shared<const Content>(unreadable_ ? std::string() : std::move(version.text));
   if (version.lasting) {
     std::lock_guard lock(cache_mutex);
     cache[file_name_] = CachedContent{version.stamp, content_};
@@ -202,20 +221,12 @@ TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_na
 
 TProfileFile TProfileFile::FromText(std::string file_name, std::string_view text) {
   TProfileFile file(std::move(file_name), NoRead{});
-  file.content_ = std::make_shared<const Content>(SplitLines(text));
+  file.content_ = std::make_shared<const Content>(std::string(text));
   return file;
 }
 
-const std::vector<std::string>& TProfileFile::Lines() const {
-  return content_->lines;
-}
-
-TProfileFile::Content& TProfileFile::OwnContent() {
-  // Only this object holds content_ once it is copied; a shared version stays as it was.
-  auto own = std::make_shared<Content>(*content_);
-  Content& content = *own;
-  content_ = std::move(own);
-  return content;
+std::vector<std::string> TProfileFile::Lines() const {
+  return std::vector<std::string>(content_->lines.begin(), content_->lines.end());
 }
 
 long TProfileFile::FindSection(std::string_view section) const {
@@ -236,8 +247,8 @@ std::string TProfileFile::ReadString(std::string_view section, std::string_view 
   const long header = FindSection(section);
   const long at = header < 0 ? -1 : FindKey(header, key);
   if (at < 0) return std::string(default_value);
-  const std::string& line = content_->lines[static_cast<size_t>(at)];
-  std::string value = Trim(std::string_view(line).substr(line.find('=') + 1));
+  const std::string_view line = content_->lines[static_cast<size_t>(at)];
+  std::string value = Trim(line.substr(line.find('=') + 1));
   if (value.size() > kMaxProfileValue) value.resize(kMaxProfileValue);
   return value;
 }
@@ -252,7 +263,7 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
 
   const long header = FindSection(section);
   const long at = header < 0 ? -1 : FindKey(header, key);
-  // The section's extent is read from the shared version before it is copied.
+  // Where a new key goes is read from the current version.
   size_t insert_at = static_cast<size_t>(header) + 1;
   if (header >= 0 && at < 0) {
     // A new key goes after the last key line of its section, so that blank lines and comments
@@ -262,35 +273,29 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
       if (names[i].kind == Content::Kind::kKey) insert_at = i + 1;
     }
   }
-  Content& content = OwnContent();
-  std::vector<std::string>& lines = content.lines;
+  // The shared version stays as it was: this object takes a new version with the line changed.
+  std::vector<std::string_view> lines = content_->lines;
+  std::string header_line;
   if (header < 0) {
-    if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+    if (!lines.empty() && !TrimmedView(lines.back()).empty()) lines.emplace_back();
     // Appended piece by piece: "[" + std::string(...) trips GCC 12's -Wrestrict at -O3.
-    std::string header_line;
     header_line.reserve(section.size() + 2);
     header_line += '[';
     header_line += section;
     header_line += ']';
-    lines.push_back(std::move(header_line));
-    lines.push_back(std::move(line));
+    lines.push_back(header_line);
+    lines.push_back(line);
   } else if (at >= 0) {
-    lines[static_cast<size_t>(at)] = std::move(line);
+    lines[static_cast<size_t>(at)] = line;
   } else {
-    lines.insert(lines.begin() + static_cast<long>(insert_at), std::move(line));
+    lines.insert(lines.begin() + static_cast<long>(insert_at), line);
   }
-  content.Index();
+  content_ = std::make_shared<const Content>(JoinLines(lines));
 }
 
 void TProfileFile::UpdateFile() const {
   if (unreadable_) ThrowUnableToWrite(file_name_);
-  std::string text;
-  for (const std::string& line : content_->lines) {
-    text += line;
-    text += "\r\n";
-  }
-
-  if (!ReplaceFileContents(file_name_, text)) ThrowUnableToWrite(file_name_);
+  if (!ReplaceFileContents(file_name_, JoinLines(content_->lines))) ThrowUnableToWrite(file_name_);
 }
 
 std::string ReadProfileString(const std::string& file_name, std::string_view section,

@@ -74,7 +74,7 @@ class TProfileFile {
   void UpdateFile() const;
 
   // The lines as they would be written (for inspection; without line ends).
-  const std::vector<std::string>& Lines() const;
+  std::vector<std::string> Lines() const;
 
   // The parsed lines (defined in profile_file.cpp): the lines and what each of them names.
   struct Content;
@@ -87,8 +87,6 @@ class TProfileFile {
   long FindSection(std::string_view section) const;
   // Index of the line of `key` in the section starting at `header`, or -1.
   long FindKey(long header, std::string_view key) const;
-  // The content, copied first when it is shared, for WriteString.
-  Content& OwnContent();
 
   std::string file_name_;
   std::shared_ptr<const Content> content_;  // never null

@@ -127,12 +127,10 @@ std::string QuotedPrintableEncode(std::string_view text) {
     for (size_t i = 0; i < line.size(); ++i) {
       const unsigned char c = static_cast<unsigned char>(line[i]);
       const bool last = i + 1 == line.size();
-      std::string piece;
-      if ((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last)) {
-        piece = static_cast<char>(c);
-      } else {
-        piece = {'=', kHex[c >> 4], kHex[c & 15]};
-      }
+      const bool plain = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
+      const char encoded[3] = {'=', kHex[c >> 4], kHex[c & 15]};
+      const std::string_view piece =
+          plain ? std::string_view(&line[i], 1) : std::string_view(encoded, 3);
       // Keep every encoded line within 76 characters, the soft break "=" included.
       const size_t limit = last ? 76 : 75;
       if (column + piece.size() > limit) {

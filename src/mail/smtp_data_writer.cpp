@@ -1,5 +1,7 @@
 #include "mail/smtp_data_writer.h"
 
+#include "common/text_compare.h"
+
 void TSmtpDataWriter::EndLine() {
   out_ += "\r\n";
   line_start_ = true;
@@ -7,23 +9,31 @@ void TSmtpDataWriter::EndLine() {
 
 void TSmtpDataWriter::Add(std::string_view text) {
   out_.reserve(out_.size() + text.size() + 16);
-  for (char c : text) {
+  size_t at = 0;
+  while (at < text.size()) {
     if (pending_cr_) {
       pending_cr_ = false;
       EndLine();
-      if (c == '\n') continue;  // CR LF: already written
+      if (text[at] == '\n') {  // CR LF: already written
+        ++at;
+        continue;
+      }
     }
-    if (c == '\r') {
+    // The text up to the next line end is copied as one piece.
+    const size_t end = FindAnyOf(text, "\r\n", at);
+    const std::string_view piece = text.substr(at, end - at);
+    if (!piece.empty()) {
+      if (line_start_ && piece.front() == '.') out_ += '.';
+      line_start_ = false;
+      out_ += piece;
+    }
+    if (end == std::string_view::npos) break;
+    if (text[end] == '\r') {
       pending_cr_ = true;
-      continue;
-    }
-    if (c == '\n') {
+    } else {
       EndLine();
-      continue;
     }
-    if (line_start_ && c == '.') out_ += '.';
-    line_start_ = false;
-    out_ += c;
+    at = end + 1;
   }
 }
 

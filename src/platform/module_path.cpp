@@ -36,7 +36,7 @@ std::string ProgramFile() {
 
 }  // namespace
 
-std::string ModuleFileName() {
+const std::string& ModuleFileName() {
   // Inside brevix.so the module is the library (its folder holds brevix.ini), not the web
   // server that loaded it. Either is looked up once: the folder whose settings a process
   // started with stays its folder, and a request asks for it a dozen times.
@@ -71,9 +71,12 @@ TProgramFolderOverride::~TProgramFolderOverride() {
   folder_override.store(nullptr);
 }
 
-std::string ProgramDir() {
+const std::string& ProgramDir() {
   if (const std::string* folder = folder_override.load()) return *folder;
-  const std::string module = ModuleFileName();
-  const size_t slash = module.rfind('/');
-  return slash == std::string::npos ? std::string("./") : module.substr(0, slash + 1);
+  static const std::string folder = [] {
+    const std::string& module = ModuleFileName();
+    const size_t slash = module.rfind('/');
+    return slash == std::string::npos ? std::string("./") : module.substr(0, slash + 1);
+  }();
+  return folder;
 }
