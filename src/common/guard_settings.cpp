@@ -25,7 +25,7 @@ void TGuardSettings::Load(const std::string& ini_file_name) {
 }
 
 void TGuardSettings::Load(const TProfileFile& file) {
-  IniFound = IsRegularFile(file.FileName());
+  IniFound = file.ReadFromFile() || IsRegularFile(file.FileName());
   AllowedFormFiles = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Form_Files", ""));
   AllowedSMTPServers =
       SplitSettingList(file.ReadString(kOptionsSection, "Allowed_SMTP_Servers", ""));
@@ -36,7 +36,7 @@ void TGuardSettings::Load(const TProfileFile& file) {
   MaxPerHour = ReadCount(file, "Max_Per_Hour", 0);
   const long long prefix = ReadCount(file, "Limit_IPv6_Prefix", 64);
   LimitIPv6Prefix = prefix > 128 ? 64 : static_cast<int>(prefix);
-  MaxRequestSize = ReadCount(file, "Max_Request_Size", 100000);
+  MaxRequestSize = LoadMaxRequestSize(file);
   MailSender = Trim(file.ReadString(kOptionsSection, "Mail_Sender", ""));
   AllowedOrigins = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Origins", ""));
   AllowedRedirects = SplitSettingList(file.ReadString(kOptionsSection, "Allowed_Redirects", ""));
@@ -53,6 +53,10 @@ void TGuardSettings::Load(const TProfileFile& file) {
   if (PoWMaxNumber <= 0 || PoWMaxNumber > 0xffffffffLL) PoWMaxNumber = 50000;
   PoWExpires = ReadCount(file, "PoW_Expires", 0);
   if (PoWExpires <= 0) PoWExpires = 600;
+}
+
+long long TGuardSettings::LoadMaxRequestSize(const TProfileFile& file) {
+  return ReadCount(file, "Max_Request_Size", TGuardSettings{}.MaxRequestSize);
 }
 
 std::vector<std::string> SplitSettingList(std::string_view value) {

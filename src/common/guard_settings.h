@@ -64,6 +64,8 @@ struct TGuardSettings {
   void Load(const std::string& ini_file_name);
   // The same from a settings file already read (one read serves every reader of a request).
   void Load(const TProfileFile& file);
+  // Max_Request_Size alone, as Load reads it: a process's design-time body limit needs no more.
+  static long long LoadMaxRequestSize(const TProfileFile& file);
 };
 
 // The entries of a comma-separated setting, each trimmed, empty ones dropped.

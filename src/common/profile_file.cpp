@@ -207,10 +207,12 @@ TProfileFile::TProfileFile(std::string file_name, NoRead)
 
 TProfileFile::TProfileFile(std::string file_name) : file_name_(std::move(file_name)) {
   content_ = CachedVersion(file_name_);
+  read_from_file_ = content_ != nullptr;
   if (content_) return;
   FileVersion version = ReadFileVersion(file_name_);
   // A file that exists but cannot be read is never written over (see UpdateFile).
   unreadable_ = version.unreadable;
+  read_from_file_ = version.stamp.exists && !unreadable_;
   if (unreadable_) unreadable_reason_ = std::strerror(version.read_error);
   content_ = std::make_shared<const Content>(unreadable_ ? std::string() : std::move(version.text));
   if (version.lasting) {

@@ -49,6 +49,10 @@ class TProfileFile {
   // as "Permission denied"); empty when it was read or does not exist.
   const std::string& UnreadableReason() const { return unreadable_reason_; }
 
+  // True when the content was read whole from FileName(), a regular file (not from text given,
+  // and not the empty content of a missing or unreadable file).
+  bool ReadFromFile() const { return read_from_file_; }
+
   // The value of `key` in `section` (trimmed, at most kMaxProfileValue characters), or
   // `default_value` when the section or the key is absent.
   std::string ReadString(std::string_view section, std::string_view key,
@@ -91,6 +95,7 @@ class TProfileFile {
   std::string file_name_;
   std::shared_ptr<const Content> content_;  // never null
   bool unreadable_ = false;                 // the file exists but could not be read
+  bool read_from_file_ = false;
   std::string unreadable_reason_;
 };
 

@@ -41,6 +41,7 @@ TGeneralHttpEngine::TGeneralHttpEngine() {
       break;
     case TAdapterKind::kFastCGI:
       adapter_ = std::make_unique<TFastCGIEngine>();
+      serves_fastcgi_ = true;
       break;
     case TAdapterKind::kWindowsCGI:
       adapter_ = std::make_unique<TCGIWinEngine>();

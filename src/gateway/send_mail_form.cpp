@@ -11,7 +11,6 @@
 #include "common/profile_file.h"
 #include "common/text_compare.h"
 #include "engine/adapters/cgi_startup.h"
-#include "engine/adapters/fastcgi_startup.h"
 #include "engine/engine_types.h"
 #include "engine/file_filter.h"
 #include "engine/general_http_engine.h"
@@ -63,9 +62,9 @@ TStringList Lines(std::initializer_list<const char*> lines) {
 // the program (100000 bytes when unset). A body announcing more is refused before a byte of it
 // is read. The engine's limit is off at 0, and a body is never unlimited: 0 gives the default.
 // Read for each request, so that a resident server follows edits of the file.
-int BodyLimit(const TGuardSettings& guards) {
-  if (guards.MaxRequestSize <= 0) return static_cast<int>(TGuardSettings{}.MaxRequestSize);
-  return static_cast<int>(std::min<long long>(guards.MaxRequestSize, INT_MAX));
+int BodyLimit(long long max_request_size) {
+  if (max_request_size <= 0) return static_cast<int>(TGuardSettings{}.MaxRequestSize);
+  return static_cast<int>(std::min<long long>(max_request_size, INT_MAX));
 }
 
 TGuardSettings ConfiguredGuards() {
@@ -88,7 +87,7 @@ void PrepareRequest() {
   auto prepared = std::make_shared<PreparedSettings>();
   prepared->ini.emplace(ProgramDir() + "brevix.ini");
   prepared->guards.Load(*prepared->ini);
-  RequestContext().ReadLimit = BodyLimit(prepared->guards);
+  RequestContext().ReadLimit = BodyLimit(prepared->guards.MaxRequestSize);
   AddCrossOriginHeaders(prepared->guards);
   RequestContext().OwnerState = std::move(prepared);
 }
@@ -152,10 +151,10 @@ TForm1::TForm1() {
   engine.AllowedMethods().SetPost(true);
   engine.SetAutoContentType("text/html");
   {
+    // Each request reads its own limit (PrepareRequest); this one is the process's, for a
+    // request handed on before it is served here.
     const TProfileFile ini(ProgramDir() + "brevix.ini");
-    TGuardSettings guards;
-    guards.Load(ini);
-    engine.SetAutoReadLimit(BodyLimit(guards));
+    engine.SetAutoReadLimit(BodyLimit(TGuardSettings::LoadMaxRequestSize(ini)));
     engine.SetCGIMode(ConfiguredCGIMode(ini));
   }
   engine.SetDebugMode(NoDebug);
@@ -176,7 +175,7 @@ TForm1::TForm1() {
 
   // Only a resident process keeps its mail server connection between submissions; a CGI process
   // ends after one, and its connection with it.
-  AllowKeptSmtpConnections(RunsAsLibrary() || IsFastCGI() || IsServerProcess());
+  AllowKeptSmtpConnections(RunsAsLibrary() || engine.ServesFastCGI() || IsServerProcess());
 
   SmtpSendMail1 = std::make_unique<TSmtpSendMail>();
   SmtpSendMail1->RemoteHost = "localhost";

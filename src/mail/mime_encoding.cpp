@@ -128,17 +128,20 @@ std::string QuotedPrintableEncode(std::string_view text) {
       const unsigned char c = static_cast<unsigned char>(line[i]);
       const bool last = i + 1 == line.size();
       const bool plain = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
-      const char encoded[3] = {'=', kHex[c >> 4], kHex[c & 15]};
-      const std::string_view piece =
-          plain ? std::string_view(&line[i], 1) : std::string_view(encoded, 3);
+      const size_t width = plain ? 1 : 3;
       // Keep every encoded line within 76 characters, the soft break "=" included.
       const size_t limit = last ? 76 : 75;
-      if (column + piece.size() > limit) {
+      if (column + width > limit) {
         out += "=\r\n";
         column = 0;
       }
-      out += piece;
-      column += piece.size();
+      if (plain) {
+        out.push_back(static_cast<char>(c));
+      } else {
+        const char encoded[3] = {'=', kHex[c >> 4], kHex[c & 15]};
+        out.append(encoded, 3);
+      }
+      column += width;
     }
     if (n + 1 < lines.size() || ended) out += "\r\n";
   }

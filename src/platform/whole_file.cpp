@@ -37,17 +37,22 @@ WholeFileRead ReadRegularFile(const std::string& file_name, std::string& out) {
   // shrinks meanwhile still reads whole. The bytes go straight into `out` (one byte more than
   // the size, for the read that finds the end), not through a buffer on the stack: a CGI
   // process would fault in fresh stack pages for it, and copy every byte once more.
+  // A read that fills less than the room it was given has met the end: a regular file that
+  // gives its size is not read again just to be told so (a CGI process reads several).
+  const bool sized = st.st_size > 0;
   out.resize(static_cast<size_t>(st.st_size) + 1);
   size_t used = 0;
   int error = 0;
   for (;;) {
     // A file that grew, or one that gives no size (/proc): room for as much again, or 4 KB.
     if (used == out.size()) out.resize(std::max<size_t>(out.size() * 2, 4096));
-    const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+    const size_t room = out.size() - used;
+    const ssize_t n = ::read(fd, out.data() + used, room);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) error = errno;
     if (n <= 0) break;
     used += static_cast<size_t>(n);
+    if (sized && static_cast<size_t>(n) < room) break;
   }
   out.resize(used);
   ::close(fd);
