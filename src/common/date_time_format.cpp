@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
+#include "common/number_text.h"
 #include "common/text_compare.h"
 #include "platform/clock.h"
 #include "platform/local_time.h"
@@ -50,9 +50,7 @@ class Formatter {
 
  private:
   void Number(long value, int digits) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%0*ld", digits, value);
-    out_ += buffer;
+    AppendDecimal(out_, value, digits > 0 ? static_cast<size_t>(digits) : 0);
   }
   // Whether an am/pm marker follows the hour at `from` before the next hour token.
   static bool TwelveHourMarkerFollows(std::string_view format, size_t from);
@@ -255,4 +253,27 @@ std::string FormatDateTime(std::string_view pattern, const std::tm& t, int milli
 
 std::string FormatDateTimeNow(std::string_view pattern) {
   return FormatDateTime(pattern, WallClockNow());
+}
+
+std::string Rfc1123Date(const std::tm& t, std::string_view zone) {
+  static constexpr std::string_view kDays = "SunMonTueWedThuFriSat";
+  static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  std::string text;
+  text.reserve(32);
+  text += kDays.substr(static_cast<size_t>(((t.tm_wday % 7) + 7) % 7) * 3, 3);
+  text += ", ";
+  AppendDecimal(text, t.tm_mday, 2);
+  text += ' ';
+  text += kMonths.substr(static_cast<size_t>(((t.tm_mon % 12) + 12) % 12) * 3, 3);
+  text += ' ';
+  AppendDecimal(text, t.tm_year + 1900LL, 4);
+  text += ' ';
+  AppendDecimal(text, t.tm_hour, 2);
+  text += ':';
+  AppendDecimal(text, t.tm_min, 2);
+  text += ':';
+  AppendDecimal(text, t.tm_sec, 2);
+  text += ' ';
+  text += zone;
+  return text;
 }

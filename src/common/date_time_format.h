@@ -32,6 +32,10 @@ std::string FormatDateTime(std::string_view pattern, const TWallTime& t);
 // The same for the present moment (the wall clock).
 std::string FormatDateTimeNow(std::string_view pattern);
 
+// "Tue, 08 Dec 2026 22:02:05 " followed by `zone` ("GMT", "+0100"), from the fields of `t` as
+// they stand (tm_wday included): the date of mail headers and of HTTP.
+std::string Rfc1123Date(const std::tm& t, std::string_view zone);
+
 // A broken-down time (tm_year, tm_mon, tm_mday, tm_hour, tm_min, tm_sec are used; fields out of
 // range are normalised and the day of the week is computed) plus milliseconds.
 std::string FormatDateTime(std::string_view pattern, const std::tm& t, int milliseconds = 0);

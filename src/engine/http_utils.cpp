@@ -3,17 +3,13 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/date_time_format.h"
+
 std::string HttpDate(TWallTime moment) {
-  static const char kDays[] = "SunMonTueWedThuFriSat";
-  static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
   const std::time_t seconds = static_cast<std::time_t>(WallSecondsOf(moment));
   std::tm utc{};
   gmtime_r(&seconds, &utc);
-  char text[40];
-  std::snprintf(text, sizeof text, "%.3s, %02d %.3s %04d %02d:%02d:%02d GMT",
-                kDays + 3 * utc.tm_wday, utc.tm_mday, kMonths + 3 * utc.tm_mon, utc.tm_year + 1900,
-                utc.tm_hour, utc.tm_min, utc.tm_sec);
-  return text;
+  return Rfc1123Date(utc, "GMT");
 }
 
 std::string ReplaceChar(char from, char to, const std::string& text) {

@@ -1,10 +1,11 @@
 #include "mail/well_formed_header.h"
 
 #include <climits>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
+#include "common/date_time_format.h"
+#include "common/number_text.h"
 #include "common/random_draw.h"
 #include "common/text_compare.h"
 #include "platform/clock.h"
@@ -164,18 +165,13 @@ std::string WellFormedPartHeader(std::string_view part_header, std::string_view 
 }
 
 std::string RfcDate(TWallTime t) {
-  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const std::tm local = LocalTimeOf(WallSecondsOf(t));
   const long offset_minutes = local.tm_gmtoff / 60;
   const long shown = offset_minutes < 0 ? -offset_minutes : offset_minutes;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-                kDays[local.tm_wday % 7], local.tm_mday, kMonths[local.tm_mon % 12],
-                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
-                offset_minutes < 0 ? '-' : '+', shown / 60, shown % 60);
-  return text;
+  std::string zone(1, offset_minutes < 0 ? '-' : '+');
+  AppendDecimal(zone, shown / 60, 2);
+  AppendDecimal(zone, shown % 60, 2);
+  return Rfc1123Date(local, zone);
 }
 
 std::string NewMessageId(std::string_view domain) {
@@ -198,11 +194,12 @@ std::string NewMessageId(std::string_view domain) {
   const long long now =
       std::chrono::duration_cast<std::chrono::microseconds>(WallClockNow().time_since_epoch())
           .count();
-  char local_part[96];
-  std::snprintf(local_part, sizeof local_part, "%lld.%ld.%016llx", now,
-                static_cast<long>(CurrentProcessId()), bits);
   std::string id(1, '<');
-  id += local_part;
+  AppendDecimal(id, now);
+  id += '.';
+  AppendDecimal(id, CurrentProcessId());
+  id += '.';
+  AppendHex(id, bits, 16);
   id += '@';
   id += clean;
   id += '>';

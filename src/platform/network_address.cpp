@@ -120,6 +120,22 @@ bool ResolveHost(const std::string& host, bool ipv4_only, std::vector<TNetworkAd
                  TResolveError& error) {
   found.clear();
   error = TResolveError{};
+  // An address written as one (a dotted quad, or IPv6 unless only IPv4 is wanted) is the one
+  // address getaddrinfo would give, without its machinery; other forms go to getaddrinfo.
+  TNetworkAddress literal;
+  auto* ipv4 = reinterpret_cast<sockaddr_in*>(&literal.storage);
+  auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&literal.storage);
+  if (inet_pton(AF_INET, host.c_str(), &ipv4->sin_addr) == 1) {
+    ipv4->sin_family = AF_INET;
+    literal.length = sizeof(sockaddr_in);
+  } else if (!ipv4_only && inet_pton(AF_INET6, host.c_str(), &ipv6->sin6_addr) == 1) {
+    ipv6->sin6_family = AF_INET6;
+    literal.length = sizeof(sockaddr_in6);
+  }
+  if (literal.length != 0) {
+    found.push_back(literal);
+    return true;
+  }
   // No AI_ADDRCONFIG: it would hide ::1 on a machine whose only IPv6 address is the loopback's.
   addrinfo hints{};
   hints.ai_family = ipv4_only ? AF_INET : AF_UNSPEC;

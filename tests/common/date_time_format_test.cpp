@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+
+#include "common/number_text.h"
 
 namespace {
 
@@ -102,6 +106,25 @@ TEST(DateTimeFormatTest, TimePointUsesTheLocalTimeZone) {
   ::tzset();
   EXPECT_EQ(utc, "2001-09-09 01:46:40.250");
   EXPECT_EQ(est, "2001-09-08 20:46:40.250");
+}
+
+// The number helpers stand in for printf in dates and message identifiers: the same text.
+TEST(NumberTextTest, WritesWhatPrintfWrites) {
+  const long long values[] = {0, 7, 45, 2026, -5, -123, LLONG_MAX, LLONG_MIN};
+  for (const long long value : values) {
+    for (const size_t width : {0, 1, 2, 3, 4, 16, 22}) {
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%0*lld", static_cast<int>(width), value);
+      std::string decimal = "x";
+      AppendDecimal(decimal, value, width);
+      EXPECT_EQ(decimal, std::string("x") + expected) << value << " in " << width;
+      const auto bits = static_cast<unsigned long long>(value);
+      std::snprintf(expected, sizeof expected, "%0*llx", static_cast<int>(width), bits);
+      std::string hex;
+      AppendHex(hex, bits, width);
+      EXPECT_EQ(hex, expected) << value << " in " << width;
+    }
+  }
 }
 
 }  // namespace

@@ -58,4 +58,34 @@ TEST(NetworkAddressTest, IpAddressOfASocketAddressIsInItsIpv6Form) {
   EXPECT_FALSE(TIpAddress::Of(unix_peer.Get()).has_value());
 }
 
+// Numeric hosts skip getaddrinfo: the addresses found must be the ones it gives, and what it
+// refuses (an IPv6 address when only IPv4 is wanted) must still be refused.
+TEST(ResolveHostTest, NumericHostsGiveWhatTheResolverGives) {
+  struct Case {
+    const char* host;
+    bool ipv4_only;
+    int family;  // of the one address found; 0: the host is refused
+    const char* text;
+  };
+  const Case cases[] = {
+      {"127.0.0.1", false, AF_INET, "127.0.0.1"},
+      {"127.0.0.1", true, AF_INET, "127.0.0.1"},
+      {"::1", false, AF_INET6, "::1"},
+      {"::1", true, 0, nullptr},
+      {"127.1", true, AF_INET, "127.0.0.1"},  // an old dotted form: the resolver's own reading
+  };
+  for (const Case& c : cases) {
+    std::vector<TNetworkAddress> found;
+    TResolveError error;
+    const bool resolved = ResolveHost(c.host, c.ipv4_only, found, error);
+    EXPECT_EQ(resolved, c.family != 0) << c.host;
+    if (!resolved) continue;
+    ASSERT_EQ(found.size(), 1u) << c.host;
+    EXPECT_EQ(found[0].Family(), c.family) << c.host;
+    const std::optional<TIpAddress> address = TIpAddress::Of(found[0].Get());
+    ASSERT_TRUE(address.has_value()) << c.host;
+    EXPECT_EQ(address->Text(), c.text) << c.host;
+  }
+}
+
 }  // namespace
