@@ -86,6 +86,22 @@ int TStringList::IndexOf(std::string_view item) const {
   return -1;
 }
 
+namespace {
+
+// CompareText(item, name + "=") without building that key: the order of a sorted list's items
+// against the first item a lookup of `name` may find.
+int CompareWithNameKey(std::string_view item, std::string_view name) {
+  const size_t common = std::min(item.size(), name.size());
+  if (const int order = CompareText(item.substr(0, common), name.substr(0, common)); order != 0)
+    return order;
+  if (item.size() <= name.size()) return -1;  // shorter than the key
+  const auto next = static_cast<unsigned char>(AsciiUpper(item[name.size()]));
+  if (next != '=') return next < '=' ? -1 : 1;
+  return item.size() == name.size() + 1 ? 0 : 1;
+}
+
+}  // namespace
+
 int TStringList::IndexOfName(std::string_view name) const {
   // In a sorted list the items named `name` are exactly those that begin with `name` and "=",
   // and those stand together: the first of them is found by halving, so a field table of many
@@ -93,12 +109,12 @@ int TStringList::IndexOfName(std::string_view name) const {
   // "=", which do not stand together: that case, like an unsorted list, is searched in order.
   if (sorted_ && !name.empty()) {
     if (name.find('=') != std::string_view::npos) return -1;  // no item's name holds "="
-    const std::string key = std::string(name) + "=";
-    auto it = std::lower_bound(
-        items_.begin(), items_.end(), key,
-        [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
-    if (it == items_.end() || it->size() < key.size() ||
-        CompareText(std::string_view(*it).substr(0, key.size()), key) != 0)
+    auto it = std::lower_bound(items_.begin(), items_.end(), name,
+                               [](const std::string& item, std::string_view key_name) {
+                                 return CompareWithNameKey(item, key_name) < 0;
+                               });
+    if (it == items_.end() || it->size() <= name.size() || (*it)[name.size()] != '=' ||
+        !SameText(std::string_view(*it).substr(0, name.size()), name))
       return -1;
     return static_cast<int>(it - items_.begin());
   }

@@ -17,6 +17,28 @@ TEST(StringListTest, SortedListOrdersWithoutRegardToCase) {
   EXPECT_EQ(list.IndexOfName("B"), 1);
 }
 
+// A sorted list is searched by halving: it must find what a search in order finds, also for
+// names that begin other names and for characters that sort before and after "=".
+TEST(StringListTest, SortedLookupFindsWhatASearchInOrderFinds) {
+  const char* items[] = {"a=1", "a-b=2", "a b=3", "A1=4", "ab=5", "AB c=6",
+                         "abc", "ab=7",  "b=",    "=x",   "a==9", "Z[=10"};
+  TStringList sorted(true);
+  TStringList plain;
+  for (const char* item : items) {
+    sorted.Add(item);
+    plain.Add(item);
+  }
+  for (const char* name :
+       {"a", "A", "a-b", "a b", "a1", "ab", "AB C", "abc", "b", "c", "a=", "z[", "", "Z"}) {
+    const int found = sorted.IndexOfName(name);
+    const int expected = plain.IndexOfName(name);
+    ASSERT_EQ(found < 0, expected < 0) << name;
+    if (found >= 0) {
+      EXPECT_EQ(sorted.ValueFromIndex(found), plain.ValueFromIndex(expected)) << name;
+    }
+  }
+}
+
 TEST(StringListTest, NameValueAccessUsesFirstEquals) {
   TStringList list;
   list.Add("x=1=2");
