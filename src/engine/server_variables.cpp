@@ -1,11 +1,9 @@
 // THttpEngine: server variables by normalised name, with the alias table that lets one name
 // find the value whichever server interface supplied it.
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
 #include <string_view>
-#include <vector>
 
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
@@ -14,7 +12,7 @@
 namespace {
 
 // A constant table, not strings built at the first lookup: a CGI process makes one lookup or
-// more and would build the whole table each time. No name is a member of two groups.
+// more and would build the whole table each time.
 struct AliasGroup {
   std::string_view members[5];  // names that select the group (unused places empty)
   std::string_view tries[5];    // names tried, in this order (unused places empty)
@@ -40,29 +38,17 @@ constexpr AliasGroup kAliasGroups[] = {
     {{"AUTH_PASSWORD", "AUTHENTICATED_PASSWORD"}, {"AUTH_PASSWORD", "AUTHENTICATED_PASSWORD"}},
 };
 
-// The group a normalised name selects, or null. A lookup of any name that misses (most macros
-// of a message name form fields) comes here: the names are searched by halving, not each of
-// them compared.
+// The group a normalised name selects, or null. Most lookups that come here name no server
+// variable at all (a message's macros mostly name form fields): a group's unused places end
+// its search.
 const AliasGroup* GroupNamed(std::string_view key) {
-  struct Member {
-    std::string_view name;
-    const AliasGroup* group;
-  };
-  static const std::vector<Member> members = [] {
-    std::vector<Member> list;
-    for (const AliasGroup& group : kAliasGroups) {
-      for (const std::string_view name : group.members) {
-        if (!name.empty()) list.push_back({name, &group});
-      }
+  for (const AliasGroup& group : kAliasGroups) {
+    for (const std::string_view member : group.members) {
+      if (member.empty()) break;
+      if (member == key) return &group;
     }
-    std::sort(list.begin(), list.end(),
-              [](const Member& a, const Member& b) { return a.name < b.name; });
-    return list;
-  }();
-  const auto at = std::lower_bound(
-      members.begin(), members.end(), key,
-      [](const Member& member, std::string_view name) { return member.name < name; });
-  return at != members.end() && at->name == key ? at->group : nullptr;
+  }
+  return nullptr;
 }
 
 std::string NormaliseName(const std::string& name) {
