@@ -25,6 +25,15 @@ int CompareText(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
+size_t FindText(std::string_view text, std::string_view word, size_t from) {
+  if (word.empty()) return from <= text.size() ? from : std::string_view::npos;
+  const char first = AsciiUpper(word.front());
+  for (size_t at = from; at < text.size() && text.size() - at >= word.size(); ++at) {
+    if (AsciiUpper(text[at]) == first && SameText(text.substr(at, word.size()), word)) return at;
+  }
+  return std::string_view::npos;
+}
+
 bool SameText(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareText(a, b) == 0;
 }

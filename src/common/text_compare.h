@@ -28,6 +28,10 @@ inline size_t FindAnyOf(std::string_view text, std::string_view set, size_t pos 
   return std::string_view::npos;
 }
 
+// The first place at or after `from` where `word` stands in `text`, ignoring the case of ASCII
+// letters (as UpperCase(text).find(UpperCase(word)) finds it, without the copies); npos if none.
+size_t FindText(std::string_view text, std::string_view word, size_t from = 0);
+
 // <0, 0 or >0 like strcmp, ignoring the case of ASCII letters.
 int CompareText(std::string_view a, std::string_view b);
 bool SameText(std::string_view a, std::string_view b);

@@ -18,7 +18,7 @@ std::string DoubleQuotes(const std::string& value) {
 
 void ReplaceTemplateMacro(const std::string& macro, TPChar& buffer, const TTemplateValues& values) {
   std::string value;
-  if (UpperCase(macro).find("VORL") != std::string::npos) {
+  if (FindText(macro, "VORL") != std::string::npos) {
     if (SameText(macro, "%vorl_date%")) {
       value = values.Date;
     } else if (SameText(macro, "%vorl_time%")) {

@@ -22,7 +22,7 @@ void ReplaceFirst(std::vector<Segment>& segments, const std::string& macro,
                   const std::string& value) {
   for (size_t i = 0; i < segments.size(); ++i) {
     if (!segments[i].from_template) continue;
-    const size_t at = UpperCase(segments[i].text).find(macro);
+    const size_t at = FindText(segments[i].text, macro);
     if (at == std::string::npos) continue;
     std::string after = segments[i].text.substr(at + macro.size());
     segments[i].text.resize(at);

@@ -192,11 +192,9 @@ std::string DeclareLatin1Charset(std::string_view header) {
   std::string out;
   for (std::string_view line : SplitLines(header, ended)) {
     std::string text(line);
-    std::string upper = UpperCase(text);
-    for (size_t at = upper.find("CHARSET=UTF-8"); at != std::string::npos;
-         at = upper.find("CHARSET=UTF-8", at + 1)) {
+    for (size_t at = FindText(text, kUtf8); at != std::string::npos;
+         at = FindText(text, kUtf8, at + 1)) {
       text.replace(at, kUtf8.size(), "charset=iso-8859-1");
-      upper = UpperCase(text);
     }
     out += text;
     out += "\r\n";
@@ -210,14 +208,13 @@ std::string DeclareUtf8Charset(std::string_view header) {
   std::string out;
   for (std::string_view line : SplitLines(header, ended)) {
     std::string text(line);
-    std::string upper = UpperCase(text);
-    for (size_t at = upper.find("CHARSET=ISO-8859-1"); at != std::string::npos;
-         at = upper.find("CHARSET=ISO-8859-1", at + 1)) {
+    for (size_t at = FindText(text, kLatin1); at != std::string::npos;
+         at = FindText(text, kLatin1, at + 1)) {
       text.replace(at, kLatin1.size(), "charset=utf-8");
-      upper = UpperCase(text);
     }
-    if (upper.rfind("CONTENT-TYPE:", 0) == 0 && upper.find("CHARSET") == std::string::npos &&
-        upper.find("MULTIPART/") == std::string::npos)
+    if (SameText(std::string_view(text).substr(0, 13), "Content-Type:") &&
+        FindText(text, "CHARSET") == std::string::npos &&
+        FindText(text, "MULTIPART/") == std::string::npos)
       text = TrimRight(text) + "; charset=utf-8";
     out += text;
     out += "\r\n";
