@@ -1,7 +1,6 @@
 // The answers: the page rule, the JSON answers, the three built-in pages and the entries of page
 // files.
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <utility>
 
@@ -17,6 +16,7 @@
 #include "gateway/request_guards.h"
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -49,8 +49,7 @@ bool TForm1::AnswerWithPage(TGatewayRequest& request, const std::string& setting
   }
   const std::string path = ResolvePath(setting);
   if (resolved_path != nullptr) *resolved_path = path;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
+  if (!IsRegularFile(path)) return false;
   // The form's hfile1 keeps its design-time settings; each request runs its own filter.
   THttpFileFilter page;
   page.OnHttpEntry = [this, &request](const std::string& name, bool& handled) {

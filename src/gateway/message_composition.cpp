@@ -1,7 +1,6 @@
 // The mail body: the message-text template or the automatic layout (message_layout.h), the macro
 // values of the request, and the receipt to the visitor.
 #include <chrono>
-#include <filesystem>
 
 #include "common/date_time_format.h"
 #include "common/html_escape.h"
@@ -10,15 +9,7 @@
 #include "gateway/resolve_path.h"
 #include "gateway/send_mail_form.h"
 #include "mail/address_list.h"
-
-namespace {
-
-bool IsFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
-}
-
-}  // namespace
+#include "platform/file_system.h"
 
 void TForm1::LoadMessageText(TGatewayRequest& request) {
   TBXOptions& options = *request.Options;
@@ -29,7 +20,7 @@ void TForm1::LoadMessageText(TGatewayRequest& request) {
     SwitchToHtml(mail);
     request.MainMailHtml = true;
   }
-  if (IsFile(options.Message_Text)) {
+  if (IsRegularFile(options.Message_Text)) {
     TStringList body;
     body.LoadFromFile(options.Message_Text);
     mail.SetMailBody(body);
@@ -113,7 +104,7 @@ void TForm1::SendReceipt(TGatewayRequest& request) {
   receipt.MailBody.Clear();
   const std::string referer = HttpServerVar("http referer");
   const std::string path = ResolvePath(options.Receipt_Text);
-  if (IsFile(path)) {
+  if (IsRegularFile(path)) {
     if (HasHtmExtension(path)) {
       SwitchToHtml(receipt);
       request.ReceiptHtml = true;

@@ -51,11 +51,6 @@ std::unique_ptr<TSmtpSendMail> CopySender(const TSmtpSendMail& design,
   return sender;
 }
 
-bool IsFile(const std::string& path) {
-  std::error_code error;
-  return fs::is_regular_file(path, error);
-}
-
 // The client's file name as the display name of an attachment line: "<" and ">" would move the
 // path the sender reads, and quotes or line breaks would leave the part header.
 std::string DisplayName(const std::string& client_name) {
@@ -105,7 +100,7 @@ void TForm1::AddAttachments(TGatewayRequest& request) {
       LogError(request, "Brevix BX Reports: Refused file name " + from_form);
     }
   }
-  if (IsFile(path)) attachments.Add(path);
+  if (IsRegularFile(path)) attachments.Add(path);
 }
 
 void TForm1::DeleteResultsAttachment(const TGatewayRequest& request) {

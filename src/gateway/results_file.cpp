@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
 
 #include "common/date_time_format.h"
 #include "common/file_tool.h"
@@ -23,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/data_file.h"
 #include "platform/file_lock.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -134,13 +134,12 @@ void TForm1::WriteResultsFile(TGatewayRequest& request) {
 
   const std::unique_ptr<TStringList> names = HttpFieldNames();
   const std::string template_path = ResolvePath(options.Results_File_Template);
-  std::error_code error;
   TPChar buffer;
   bool generated_csv = false;
   bool csv_table = false;  // a generated layout for a ".csv" file: a heading row, then rows
   bool html = HasHtmExtension(template_path) || HasHtmExtension(path);
   {
-    if (std::filesystem::is_regular_file(template_path, error)) {
+    if (IsRegularFile(template_path)) {
       buffer = ReadFileToPChar(template_path);
     } else {
       // The layout is made in memory: a template file shared by concurrent requests would let
