@@ -102,8 +102,9 @@ void THttpEngine::ProcessRequest(std::unique_ptr<TStream> input, std::unique_ptr
       if (debug_mode_ == DebugAlways) StartDebugOutput();
     }
     if (OnPrepareRequest) OnPrepareRequest(this);
-    static std::once_flag swept;
-    std::call_once(swept, [this] { SweepUploadLeftovers(); });
+    // Once per process (a static's guarded start: lighter than call_once, and no futex call to
+    // wake waiters that a CGI process never has).
+    [[maybe_unused]] static const bool swept = (SweepUploadLeftovers(), true);
     if (auto_read_input_) ReadFormInput();
     if (request_counter.fetch_add(1) == 0 && OnFirstExecRequest) OnFirstExecRequest(this);
     if (OnExecRequest) OnExecRequest(this);
