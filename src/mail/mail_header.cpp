@@ -8,8 +8,8 @@
 
 namespace {
 
-bool Contains(const std::string& upper_text, const char* upper_word) {
-  return upper_text.find(upper_word) != std::string::npos;
+bool Contains(std::string_view text, std::string_view word) {
+  return FindText(text, word) != std::string_view::npos;
 }
 
 struct Segment {
@@ -17,16 +17,17 @@ struct Segment {
   bool from_template;
 };
 
-// Replaces the first occurrence of `macro` within template segments by `value`.
-void ReplaceFirst(std::vector<Segment>& segments, const std::string& macro,
-                  const std::string& value) {
+// Replaces the first occurrence of `macro` within template segments by the value `value_of`
+// gives; a macro the header does not hold costs no value (no address list parsed for it).
+template <typename ValueOf>
+void ReplaceFirst(std::vector<Segment>& segments, std::string_view macro, ValueOf value_of) {
   for (size_t i = 0; i < segments.size(); ++i) {
     if (!segments[i].from_template) continue;
     const size_t at = FindText(segments[i].text, macro);
     if (at == std::string::npos) continue;
     std::string after = segments[i].text.substr(at + macro.size());
     segments[i].text.resize(at);
-    segments.insert(segments.begin() + static_cast<long>(i) + 1, Segment{value, false});
+    segments.insert(segments.begin() + static_cast<long>(i) + 1, Segment{value_of(), false});
     segments.insert(segments.begin() + static_cast<long>(i) + 2, Segment{std::move(after), true});
     return;
   }
@@ -44,32 +45,34 @@ std::string WithoutControls(std::string text) {
 MailHeaderText SortHeaderLines(const TStringList& header_template, bool has_attachments,
                                const MailHeaderValues& values) {
   MailHeaderText result;
-  const bool no_copies = Trim(values.mail_cc).empty() && Trim(values.mail_bcc).empty();
+  const bool no_copies =
+      TrimmedView(values.mail_cc).empty() && TrimmedView(values.mail_bcc).empty();
   for (const std::string& line : header_template) {
-    if (Trim(line).empty()) continue;
-    const std::string upper = UpperCase(line);
-    if (no_copies && Contains(upper, "CC:") && Contains(upper, "%MAILCC%") &&
-        Contains(upper, "BCC:") && Contains(upper, "%MAILBCC%"))
+    if (TrimmedView(line).empty()) continue;
+    if (no_copies && Contains(line, "CC:") && Contains(line, "%MAILCC%") &&
+        Contains(line, "BCC:") && Contains(line, "%MAILBCC%"))
       continue;
+    std::string& target =
+        has_attachments && SameText(std::string_view(line).substr(0, 7), "CONTENT")
+            ? result.part_header
+            : result.header;
     // A template line never carries a line break of its own into the header.
-    const std::string clean = OneLine(line);
-    if (has_attachments && upper.rfind("CONTENT", 0) == 0) {
-      result.part_header += clean + "\r\n";
-    } else {
-      result.header += clean + "\r\n";
-    }
+    target += OneLine(line);
+    target += "\r\n";
   }
   return result;
 }
 
 std::string ReplaceHeaderMacros(const std::string& header, const MailHeaderValues& values) {
-  const std::string subject = EncodeHeaderWord(WithoutControls(values.subject));
   std::vector<Segment> segments{{header, true}};
-  ReplaceFirst(segments, "%MAILTO%", FormatAddressListForHeader(WithoutControls(values.mail_to)));
-  ReplaceFirst(segments, "%MAILCC%", FormatAddressListForHeader(WithoutControls(values.mail_cc)));
-  ReplaceFirst(segments, "%MAILBCC%", FormatAddressListForHeader(WithoutControls(values.mail_bcc)));
-  ReplaceFirst(segments, "%MAILFROM%",
-               FormatAddressListForHeader(WithoutControls(values.mail_from)));
+  const auto addresses = [](const std::string& list) {
+    return [&list] { return FormatAddressListForHeader(WithoutControls(list)); };
+  };
+  const auto subject = [&values] { return EncodeHeaderWord(WithoutControls(values.subject)); };
+  ReplaceFirst(segments, "%MAILTO%", addresses(values.mail_to));
+  ReplaceFirst(segments, "%MAILCC%", addresses(values.mail_cc));
+  ReplaceFirst(segments, "%MAILBCC%", addresses(values.mail_bcc));
+  ReplaceFirst(segments, "%MAILFROM%", addresses(values.mail_from));
   ReplaceFirst(segments, "%MAILSUBJECT%", subject);
   ReplaceFirst(segments, "%SUBJECT%", subject);
   std::string out;
