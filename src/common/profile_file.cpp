@@ -42,6 +42,8 @@ std::optional<std::string_view> KeyName(std::string_view line) {
 // within the line) rather than a test of every byte for both. The lines are views into `text`.
 std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
+  // Room for every line at once (a lone CR ending lines is rare enough to grow for).
+  lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   size_t start = 0;
   while (start < text.size()) {
     const size_t lf = text.find('\n', start);
@@ -172,6 +174,7 @@ std::shared_ptr<const TProfileFile::Content> CachedVersion(const std::string& fi
 void TProfileFile::Content::Index() {
   names.assign(lines.size(), Name{});
   table.clear();
+  table.reserve(lines.size());
   size_t header = kNoSection;
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string_view line = lines[i];
