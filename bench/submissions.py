@@ -53,6 +53,14 @@ def children_cpu(pid):
     return (int(fields[13]) + int(fields[14])) / ticks  # cutime, cstime
 
 
+def measure_cgi(server_pid, script, connections, lua, seconds=None):
+    """wrk on a CGI script, with the CPU seconds its CGI processes took (lighttpd's children)."""
+    before = children_cpu(server_pid)
+    total, rate, latency, errors = wrk(script, connections, lua, seconds)
+    time.sleep(0.2)
+    return total, rate, latency, errors, children_cpu(server_pid) - before
+
+
 def wrk(url, connections, lua, seconds=None):
     out = subprocess.check_output(
         ["wrk", "-t1", f"-c{connections}", f"-d{seconds or SECONDS}s", "--latency", "-s", lua, url],
@@ -162,10 +170,8 @@ def cgi_mode_rounds(server_pid, floor_script, gateway_script, lua, rows):
                 order.reverse()
             measured = {}
             for label, script in order:
-                before = children_cpu(server_pid)
-                total, rate, latency, errors = wrk(script, connections, lua, seconds)
-                time.sleep(0.2)
-                cpu = children_cpu(server_pid) - before
+                total, rate, latency, errors, cpu = measure_cgi(server_pid, script, connections,
+                                                                lua, seconds)
                 measured[label] = (latency, cpu / max(total, 1))
                 totals = sums[label]
                 totals[0] += total
@@ -289,12 +295,9 @@ def main():
             if label == "forwarded":
                 request_server = start_request_server(cgi, script)
             for connections in (1, 4):
-                before = children_cpu(server_pid)
                 server_before = process_cpu(request_server) if label == "forwarded" else 0
-                total, rate, latency, errors = wrk(script, connections, lua)
-                time.sleep(0.2)
-                cpu = (children_cpu(server_pid) - before) / max(total, 1)
-                rows[(label, connections)] = (rate, latency, cpu, errors)
+                total, rate, latency, errors, cpu = measure_cgi(server_pid, script, connections, lua)
+                rows[(label, connections)] = (rate, latency, cpu / max(total, 1), errors)
                 if label == "forwarded":
                     server_cpu[connections] = (process_cpu(request_server) - server_before) / max(total, 1)
         stop_request_server(cgi, request_server)

@@ -38,7 +38,7 @@ struct DateTimeParts {
 };
 
 bool StartsWithNoCase(std::string_view text, size_t at, std::string_view prefix) {
-  return text.size() - at >= prefix.size() && SameText(text.substr(at, prefix.size()), prefix);
+  return StartsWithText(text.substr(at), prefix);
 }
 
 class Formatter {

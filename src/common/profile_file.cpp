@@ -64,8 +64,7 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 }
 
 // The lines as a file holds them, each ended by CR LF.
-template <typename Lines>
-std::string JoinLines(const Lines& lines) {
+std::string JoinLines(const std::vector<std::string_view>& lines) {
   size_t size = 0;
   for (const auto& line : lines) size += line.size() + 2;
   std::string text;

@@ -36,6 +36,11 @@ size_t FindText(std::string_view text, std::string_view word, size_t from = 0);
 int CompareText(std::string_view a, std::string_view b);
 bool SameText(std::string_view a, std::string_view b);
 
+// True when `text` begins with `head`, ignoring the case of ASCII letters.
+inline bool StartsWithText(std::string_view text, std::string_view head) {
+  return text.size() >= head.size() && SameText(text.substr(0, head.size()), head);
+}
+
 // Removes blanks and control characters (bytes <= ' ') from both ends, as the original
 // toolkit's Trim does.
 std::string Trim(std::string_view text);

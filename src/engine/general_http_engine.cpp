@@ -26,6 +26,10 @@ TAdapterKind ChooseAdapter() {
 
 }  // namespace
 
+bool TGeneralHttpEngine::ServesFastCGI() const {
+  return dynamic_cast<const TFastCGIEngine*>(adapter_.get()) != nullptr;
+}
+
 THttpCGIEngine* CgiAdapter() {
   return cgi_adapter;
 }
@@ -41,7 +45,6 @@ TGeneralHttpEngine::TGeneralHttpEngine() {
       break;
     case TAdapterKind::kFastCGI:
       adapter_ = std::make_unique<TFastCGIEngine>();
-      serves_fastcgi_ = true;
       break;
     case TAdapterKind::kWindowsCGI:
       adapter_ = std::make_unique<TCGIWinEngine>();

@@ -58,13 +58,12 @@ class TGeneralHttpEngine : public THttpEngine {
   // library.
   THttpCGIEngine* Adapter() const { return adapter_.get(); }
   // True when the adapter is the FastCGI responder's.
-  bool ServesFastCGI() const { return serves_fastcgi_; }
+  bool ServesFastCGI() const;
 
  private:
   std::unique_ptr<THttpCGIEngine> adapter_;
   std::vector<std::unique_ptr<THttpEngine>> in_process_adapters_;  // the library's three
   bool cgi_auto_terminate_ = true;
-  bool serves_fastcgi_ = false;
 };
 
 // The process's CGI adapter (set by the TGeneralHttpEngine constructor), or null.

@@ -71,7 +71,7 @@ void THttpEngine::ReadFormInput() {
                     " bytes sent, " + std::to_string(limit) + " allowed");
   }
   const BodyDeadlineScope deadline;
-  if (UpperCase(ContentType()).find("MULTIPART/FORM-DATA") == std::string::npos) {
+  if (FindText(ContentType(), "MULTIPART/FORM-DATA") == std::string::npos) {
     if (method == "POST") {
       if (!allowed_methods_.Post()) throw Exception("Method not allowed (POST)");
       if (IsJsonContentType(ContentType())) {

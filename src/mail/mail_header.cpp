@@ -53,9 +53,7 @@ MailHeaderText SortHeaderLines(const TStringList& header_template, bool has_atta
         Contains(line, "BCC:") && Contains(line, "%MAILBCC%"))
       continue;
     std::string& target =
-        has_attachments && SameText(std::string_view(line).substr(0, 7), "CONTENT")
-            ? result.part_header
-            : result.header;
+        has_attachments && StartsWithText(line, "CONTENT") ? result.part_header : result.header;
     // A template line never carries a line break of its own into the header.
     target += OneLine(line);
     target += "\r\n";

@@ -212,8 +212,7 @@ std::string DeclareUtf8Charset(std::string_view header) {
          at = FindText(text, kLatin1, at + 1)) {
       text.replace(at, kLatin1.size(), "charset=utf-8");
     }
-    if (SameText(std::string_view(text).substr(0, 13), "Content-Type:") &&
-        FindText(text, "CHARSET") == std::string::npos &&
+    if (StartsWithText(text, "Content-Type:") && FindText(text, "CHARSET") == std::string::npos &&
         FindText(text, "MULTIPART/") == std::string::npos)
       text = TrimRight(text) + "; charset=utf-8";
     out += text;

@@ -44,8 +44,7 @@ bool IsServerAlive() {
 bool IsStandardCGI() {
   if (RunsAsLibrary()) return false;
   if (StartedByWebServer()) return true;
-  if (IsServerProcess())
-    return UpperCase(GetEnvVar("CGI_VERSION")).find("WIN") == std::string::npos;
+  if (IsServerProcess()) return FindText(GetEnvVar("CGI_VERSION"), "WIN") == std::string::npos;
   return false;
 }
 

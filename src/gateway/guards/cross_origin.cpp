@@ -11,10 +11,6 @@ bool EndsWithText(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && SameText(text.substr(text.size() - tail.size()), tail);
 }
 
-bool StartsWithText(std::string_view text, std::string_view head) {
-  return text.size() >= head.size() && SameText(text.substr(0, head.size()), head);
-}
-
 }  // namespace
 
 std::string NormalisedOrigin(std::string_view origin) {
