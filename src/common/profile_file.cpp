@@ -20,30 +20,35 @@ bool IsCommentOrEmpty(std::string_view trimmed) {
   return trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#';
 }
 
-// The name of a "[Section]" line, or nothing when the line is of another kind.
-std::optional<std::string_view> SectionName(std::string_view line) {
-  const std::string_view trimmed = TrimmedView(line);
-  if (trimmed.empty() || trimmed.front() != '[') return std::nullopt;
-  const size_t close = trimmed.find(']');
-  const size_t end = close == std::string_view::npos ? trimmed.size() : close;
-  return TrimmedView(trimmed.substr(1, end - 1));
-}
-
-// The key of a "Name=Value" line, or nothing for a comment, a section or a line without "=".
-std::optional<std::string_view> KeyName(std::string_view line) {
-  const std::string_view trimmed = TrimmedView(line);
-  if (IsCommentOrEmpty(trimmed) || trimmed.front() == '[') return std::nullopt;
+// The name a line gives, once its ends are trimmed (`trimmed`): a "[Section]" line gives its
+// section, a "Name=Value" line its key; comments, blank lines and lines without "=" give none.
+struct LineName {
+  bool section = false;
+  std::optional<std::string_view> name;
+};
+LineName NameOfLine(std::string_view line, std::string_view trimmed) {
+  if (IsCommentOrEmpty(trimmed)) return {};
+  if (trimmed.front() == '[') {
+    const size_t close = trimmed.find(']');
+    const size_t end = close == std::string_view::npos ? trimmed.size() : close;
+    return {true, TrimmedView(trimmed.substr(1, end - 1))};
+  }
   const size_t eq = line.find('=');
-  if (eq == std::string_view::npos) return std::nullopt;
-  return TrimmedView(line.substr(0, eq));
+  if (eq == std::string_view::npos) return {};
+  return {false, TrimmedView(line.substr(0, eq))};
 }
 
 // Lines end at CR LF, LF or a lone CR. Each line is found with two memchr scans (LF, then CR
 // within the line) rather than a test of every byte for both. The lines are views into `text`.
 std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
-  // Room for every line at once (a lone CR ending lines is rare enough to grow for).
-  lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+  // Room for every line at once (a lone CR ending lines is rare enough to grow for). The LFs
+  // are counted with memchr: a byte-by-byte count cost more than the whole split.
+  size_t line_feeds = 0;
+  for (size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) {
+    ++line_feeds;
+  }
+  lines.reserve(line_feeds + 1);
   size_t start = 0;
   while (start < text.size()) {
     const size_t lf = text.find('\n', start);
@@ -161,6 +166,12 @@ std::mutex cache_mutex;
 std::map<std::string, CachedContent, std::less<>> cache;
 
 std::shared_ptr<const TProfileFile::Content> CachedVersion(const std::string& file_name) {
+  {
+    // A file this process has not read yet (a CGI process's first read) needs no stamp here:
+    // the read takes its own.
+    std::lock_guard lock(cache_mutex);
+    if (cache.find(file_name) == cache.end()) return nullptr;
+  }
   const FileStamp now = StampOf(file_name);
   std::lock_guard lock(cache_mutex);
   const auto found = cache.find(file_name);
@@ -178,19 +189,19 @@ void TProfileFile::Content::Index() {
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string_view line = lines[i];
     Name& entry = names[i];
-    std::optional<std::string_view> name = SectionName(line);
-    if (name) {
+    const LineName named = NameOfLine(line, TrimmedView(line));
+    if (!named.name) continue;
+    const std::string_view name = *named.name;
+    if (named.section) {
       entry.kind = Kind::kSection;
-      table.push_back(Entry{kSectionTable, FoldedHash(*name), i});
+      table.push_back(Entry{kSectionTable, FoldedHash(name), i});
       header = i;
-    } else if ((name = KeyName(line))) {
-      entry.kind = Kind::kKey;
-      table.push_back(Entry{header, FoldedHash(*name), i});
     } else {
-      continue;
+      entry.kind = Kind::kKey;
+      table.push_back(Entry{header, FoldedHash(name), i});
     }
-    entry.offset = static_cast<size_t>(name->data() - line.data());
-    entry.length = name->size();
+    entry.offset = static_cast<size_t>(name.data() - line.data());
+    entry.length = name.size();
   }
   std::sort(table.begin(), table.end());
 }
@@ -234,7 +245,12 @@ std::vector<std::string> TProfileFile::Lines() const {
 }
 
 long TProfileFile::FindSection(std::string_view section) const {
-  return content_->Find(Content::kSectionTable, TrimmedView(section));
+  const std::string_view name = TrimmedView(section);
+  if (has_last_section_ && name == last_section_) return last_header_;
+  last_header_ = content_->Find(Content::kSectionTable, name);
+  last_section_.assign(name);
+  has_last_section_ = true;
+  return last_header_;
 }
 
 long TProfileFile::FindKey(long header, std::string_view key) const {
@@ -295,6 +311,7 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
     lines.insert(lines.begin() + static_cast<long>(insert_at), line);
   }
   content_ = std::make_shared<const Content>(JoinLines(lines));
+  has_last_section_ = false;
 }
 
 void TProfileFile::UpdateFile() const {

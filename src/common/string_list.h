@@ -32,6 +32,8 @@ class TStringList {
   void Insert(int index, std::string item);
   void Delete(int index);
   void Clear() { items_.clear(); }
+  // Room for `count` items, for a list whose size is known before it is filled.
+  void Reserve(int count) { items_.reserve(static_cast<size_t>(count)); }
   void Assign(const TStringList& other) { items_ = other.items_; }
   void AddStrings(const TStringList& other);
   void Move(int from, int to);

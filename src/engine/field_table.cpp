@@ -10,12 +10,21 @@ namespace {
 constexpr char kKeyEscape = '\x01';
 constexpr char kKeyEqual = '\x02';
 
+constexpr size_t kNoArrival = static_cast<size_t>(-1);
+
 // The entry that joins the values of one name, in arrival order.
 struct TMergedName {
-  std::string key;               // spelled as last received
-  std::string value;             // the values joined by CR LF
-  std::vector<size_t> arrivals;  // which decoded fields carry this name
+  std::string key;    // spelled as last received
+  std::string value;  // the values joined by CR LF
+  // The decoded fields that carry this name: the first and the last, and between them the
+  // chain of MergeFields' next_arrival (one table for all names, not a vector for each).
+  size_t first_arrival;
+  size_t last_arrival;
 };
+
+// Up to this many fields a form's names are matched by a search of those seen so far: a hash
+// table costs a small form more (an allocation per name) than the search it saves.
+constexpr size_t kSearchedNames = 16;
 
 bool HasNameAt(const TStringList& fields, int index, std::string_view key) {
   return index >= 0 && index < fields.Count() && SameText(fields.Names(index), key);
@@ -73,26 +82,41 @@ void MergeFields(TStringList& fields, const std::vector<TDecodedField>& decoded)
   if (decoded.empty()) return;
   // Join the values of each name (names compared without regard to case) in arrival order.
   std::vector<TMergedName> names;
+  names.reserve(decoded.size());
+  std::vector<size_t> next_arrival(decoded.size(), kNoArrival);
   std::unordered_map<std::string, size_t> index_of;
+  const bool searched = decoded.size() <= kSearchedNames;
   for (size_t i = 0; i < decoded.size(); ++i) {
     const TDecodedField& field = decoded[i];
     std::string key = FieldKey(field.first);
-    auto [slot, added] = index_of.try_emplace(UpperCase(key), names.size());
-    if (added) {
-      names.push_back({std::move(key), field.second, {}});
+    size_t slot = names.size();
+    if (searched) {
+      for (size_t seen = 0; seen < names.size(); ++seen) {
+        if (SameText(names[seen].key, key)) {
+          slot = seen;
+          break;
+        }
+      }
     } else {
-      TMergedName& name = names[slot->second];
-      name.key = std::move(key);
-      name.value += "\r\n";
-      name.value += field.second;
+      slot = index_of.try_emplace(UpperCase(key), names.size()).first->second;
     }
-    names[slot->second].arrivals.push_back(i);
+    if (slot == names.size()) {
+      names.push_back({std::move(key), field.second, i, i});
+      continue;
+    }
+    TMergedName& name = names[slot];
+    name.key = std::move(key);
+    name.value += "\r\n";
+    name.value += field.second;
+    next_arrival[name.last_arrival] = i;
+    name.last_arrival = i;
   }
 
   // Fold in the entries the table holds already. A name the table holds twice (an upload entry
   // is added without merging) takes its values one by one, as it always did.
   std::vector<bool> replaced(static_cast<size_t>(fields.Count()), false);
   std::vector<std::string> added;
+  added.reserve(names.size());
   std::vector<TMergedName*> one_by_one;
   for (TMergedName& name : names) {
     const int existing = fields.IndexOfName(name.key);
@@ -112,6 +136,7 @@ void MergeFields(TStringList& fields, const std::vector<TDecodedField>& decoded)
     return CompareText(a, b) < 0;
   });
   TStringList rebuilt;
+  rebuilt.Reserve(fields.Count() + static_cast<int>(added.size()));
   size_t next = 0;
   for (int i = 0; i < fields.Count(); ++i) {
     if (replaced[static_cast<size_t>(i)]) continue;
@@ -125,6 +150,8 @@ void MergeFields(TStringList& fields, const std::vector<TDecodedField>& decoded)
   fields = std::move(rebuilt);
 
   for (TMergedName* name : one_by_one) {
-    for (size_t i : name->arrivals) MergeField(fields, decoded[i].first, decoded[i].second);
+    for (size_t i = name->first_arrival; i != kNoArrival; i = next_arrival[i]) {
+      MergeField(fields, decoded[i].first, decoded[i].second);
+    }
   }
 }

@@ -89,7 +89,8 @@ void TForm1::AddAttachments(TGatewayRequest& request) {
   }
 
   const std::string from_form = HttpFormVar("attached_file", "");
-  std::string path = ResolvePath(options.Attached_File);
+  // No file named is no file attached (an empty name resolves to the program's folder).
+  std::string path = options.Attached_File.empty() ? "" : ResolvePath(options.Attached_File);
   if (!from_form.empty()) {
     // This request's own automatic results file (through "%results_file%") is the one file of
     // the gateway that a form may attach.
@@ -100,7 +101,7 @@ void TForm1::AddAttachments(TGatewayRequest& request) {
       LogError(request, "Brevix BX Reports: Refused file name " + from_form);
     }
   }
-  if (IsRegularFile(path)) attachments.Add(path);
+  if (!path.empty() && IsRegularFile(path)) attachments.Add(path);
 }
 
 void TForm1::DeleteResultsAttachment(const TGatewayRequest& request) {

@@ -124,6 +124,7 @@ std::string QuotedPrintableEncode(std::string_view text) {
   for (size_t n = 0; n < lines.size(); ++n) {
     const std::string_view line = lines[n];
     size_t column = 0;
+    size_t run = 0;  // where the plain bytes not yet appended begin
     for (size_t i = 0; i < line.size(); ++i) {
       const unsigned char c = static_cast<unsigned char>(line[i]);
       const bool last = i + 1 == line.size();
@@ -132,17 +133,21 @@ std::string QuotedPrintableEncode(std::string_view text) {
       // Keep every encoded line within 76 characters, the soft break "=" included.
       const size_t limit = last ? 76 : 75;
       if (column + width > limit) {
+        out.append(line.substr(run, i - run));
         out += "=\r\n";
+        run = i;
         column = 0;
       }
-      if (plain) {
-        out.push_back(static_cast<char>(c));
-      } else {
+      // Plain bytes go out as runs, one append each, not one append per byte.
+      if (!plain) {
+        out.append(line.substr(run, i - run));
         const char encoded[3] = {'=', kHex[c >> 4], kHex[c & 15]};
         out.append(encoded, 3);
+        run = i + 1;
       }
       column += width;
     }
+    out.append(line.substr(run));
     if (n + 1 < lines.size() || ended) out += "\r\n";
   }
   return out;

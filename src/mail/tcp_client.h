@@ -105,7 +105,9 @@ class TCustomCGISocket {
   int socket_type_ = 3;
   int socket_ = INVALID_SOCKET;
   unsigned char state_ = kSocketNotStarted;
-  char receive_buffer_[1024] = {};
+  // Only ever read from after a receive has filled it: left unset, so that a sender (a request
+  // makes four) does not write a kilobyte of zeros for it.
+  char receive_buffer_[1024];
 
  private:
   std::string version_;

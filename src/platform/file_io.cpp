@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -77,14 +78,20 @@ long WriteSomeAt(int fd, const void* buffer, std::size_t count, std::int64_t off
 }
 
 bool ReadFromStart(int fd, std::string& out, std::size_t max_bytes) {
-  char buffer[8192];
+  // The bytes go straight into `out`, not through a buffer on the stack: a CGI process would
+  // fault in fresh stack pages for it. A read that fills less than its room has met the end of
+  // the (regular) file, which is not read again just to be told so.
   std::int64_t offset = 0;
+  std::size_t room = 512;  // most state files are a few lines; a large one doubles it
   while (out.size() < max_bytes) {
-    const long n = ReadSomeAt(fd, buffer, sizeof buffer, offset);
+    const std::size_t used = out.size();
+    out.resize(used + room);
+    const long n = ReadSomeAt(fd, out.data() + used, room, offset);
+    out.resize(used + static_cast<std::size_t>(std::max(n, 0L)));
     if (n < 0) return false;
-    if (n == 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
+    if (static_cast<std::size_t>(n) < room) break;
     offset += n;
+    room = std::min<std::size_t>(room * 2, 1 << 20);
   }
   if (out.size() > max_bytes) out.resize(max_bytes);
   return true;

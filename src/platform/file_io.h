@@ -56,9 +56,9 @@ bool CreateFileWhole(const std::string& path, std::string_view bytes, unsigned m
 // pwrite).
 long ReadSomeAt(int fd, void* buffer, std::size_t count, std::int64_t offset);
 long WriteSomeAt(int fd, const void* buffer, std::size_t count, std::int64_t offset);
-// Appends the open file's bytes, read from its start whatever its position, to `out` until the
-// file ends or `out` holds `max_bytes` (cut there). False when a read fails; `out` then holds
-// what came before.
+// Appends the open regular file's bytes, read from its start whatever its position, to `out`
+// until the file ends or `out` holds `max_bytes` (cut there). False when a read fails; `out` then
+// holds what came before.
 bool ReadFromStart(int fd, std::string& out, std::size_t max_bytes);
 // Cuts (or extends) the open file to `size` bytes (ftruncate).
 bool TruncateOpenFile(int fd, std::int64_t size);

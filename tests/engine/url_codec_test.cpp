@@ -106,19 +106,29 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Many fields at once give the very table that adding them one by one gives: names in every
 // case, repeated and new, some already in the table, one held there twice (upload entries are
-// added without merging).
-TEST(MergeFieldsTest, ManyFieldsGiveTheTableOfMergingOneByOne) {
+// added without merging). A small form (its names searched) and a large one (hashed) alike.
+struct MergeShape {
+  int fields;
+  int distinct;       // names f0, F1, f2, ... repeat after this many
+  int special_every;  // every so many fields a name the table holds ("HELD", "Twice")
+  int equal_every;    // every so many fields a name with "=" in it
+};
+
+class MergeFieldsTest : public ::testing::TestWithParam<MergeShape> {};
+
+TEST_P(MergeFieldsTest, GiveTheTableOfMergingOneByOne) {
+  const MergeShape shape = GetParam();
   TStringList at_once(true);
   at_once.Add("held=1");
   at_once.Add("twice=b");
   at_once.Add("twice=a");
   TStringList one_by_one = at_once;
   std::vector<TDecodedField> decoded;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < shape.fields; ++i) {
     std::string name(1, i % 3 == 0 ? 'F' : 'f');
-    name += std::to_string(i % 7000);
-    if (i % 1000 == 0) name = i % 2000 == 0 ? "HELD" : "Twice";
-    if (i % 4999 == 0) name += "=";
+    name += std::to_string(i % shape.distinct);
+    if (i % shape.special_every == 0) name = i % (2 * shape.special_every) == 0 ? "HELD" : "Twice";
+    if (i % shape.equal_every == 0) name += "=";
     decoded.emplace_back(name, 'v' + std::to_string(i));
   }
   for (const TDecodedField& field : decoded) MergeField(one_by_one, field.first, field.second);
@@ -127,6 +137,10 @@ TEST(MergeFieldsTest, ManyFieldsGiveTheTableOfMergingOneByOne) {
   EXPECT_TRUE(std::equal(at_once.begin(), at_once.end(), one_by_one.begin()));
   EXPECT_TRUE(at_once.Sorted());
 }
+
+INSTANTIATE_TEST_SUITE_P(SmallAndLargeForms, MergeFieldsTest,
+                         ::testing::Values(MergeShape{16, 5, 6, 7},
+                                           MergeShape{20000, 7000, 1000, 4999}));
 
 struct Auth {
   const char* header;

@@ -61,6 +61,8 @@ bool IsWindowsCGI() {
 
 std::unique_ptr<TStringList> BuildEnvironmentList() {
   auto list = std::make_unique<TStringList>(true);
-  for (std::string& entry : EnvironmentStrings()) list->Add(std::move(entry));
+  std::vector<std::string> entries = EnvironmentStrings();
+  list->Reserve(static_cast<int>(entries.size()));
+  for (std::string& entry : entries) list->Add(std::move(entry));
   return list;
 }
