@@ -1,6 +1,7 @@
 // THttpEngine: the buffered answer and how it leaves (status line, header queue, body).
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "common/text_compare.h"
 #include "engine/http_engine.h"
@@ -11,6 +12,37 @@
 namespace {
 
 constexpr int kChunkSize = 1032;
+// A body up to this size leaves in one write with the header block; a larger one (a download)
+// is not copied for it.
+constexpr int64_t kJoinedBodyLimit = 64 * 1024;
+
+void Output(TStream& stream, const std::string& bytes) {
+  stream.Write(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+// While it lives, what the adapter writes to the request's output stream (the header block) is
+// kept in memory, for SendResponse to write with the body.
+class TGatheredOutput {
+ public:
+  explicit TGatheredOutput(TRequestContext& context)
+      : context_(context), output_(std::move(context.OutputStream)) {
+    auto gathered = std::make_unique<TMemoryStream>();
+    gathered_ = gathered.get();
+    context_.OutputStream = std::move(gathered);
+  }
+  ~TGatheredOutput() { context_.OutputStream = std::move(output_); }
+  TGatheredOutput(const TGatheredOutput&) = delete;
+  TGatheredOutput& operator=(const TGatheredOutput&) = delete;
+
+  std::string Text() const {
+    return std::string(gathered_->Memory(), static_cast<size_t>(gathered_->DataSize()));
+  }
+
+ private:
+  TRequestContext& context_;
+  std::unique_ptr<TStream> output_;
+  const TMemoryStream* gathered_;
+};
 
 bool HasHeader(const TStringList& headers, std::string_view name) {
   return headers.IndexOfName(name) >= 0;
@@ -89,26 +121,43 @@ void THttpEngine::SendResponse() {
   if (!context.Headers || !context.Body) return;
   TStringList& headers = *context.Headers;
 
-  if (auto_http_header_ && !context.HeadersSent && !context.BodySent &&
-      !HasHeader(headers, "location")) {
-    if (!HasStatusLine(headers)) WriteHeaderLine("HTTP/1.0 200 OK", "");
-    if (!HasHeader(headers, "content-type")) WriteHeaderLine("content-type", auto_content_type_);
-    if (no_cache_) {
-      // Only headers with token names: a name with a blank makes servers refuse the answer.
-      std::string expired = HttpDate(WallClockNow() - std::chrono::hours(24000));
-      AddHeader("Pragma", "no-cache");
-      AddHeader("Cache-Control", "no-cache");
-      AddHeader("Expires", expired);
+  // The header block and the body leave in one write: one wake-up of the web server for the
+  // answer, not two. The debug page writes its header text itself, as it always did.
+  std::string header_block;
+  {
+    std::optional<TGatheredOutput> gathering;
+    if (!context.HeadersSent && !context.DebugActive && context.OutputStream) {
+      gathering.emplace(context);
     }
+    if (auto_http_header_ && !context.HeadersSent && !context.BodySent &&
+        !HasHeader(headers, "location")) {
+      if (!HasStatusLine(headers)) WriteHeaderLine("HTTP/1.0 200 OK", "");
+      if (!HasHeader(headers, "content-type")) WriteHeaderLine("content-type", auto_content_type_);
+      if (no_cache_) {
+        // Only headers with token names: a name with a blank makes servers refuse the answer.
+        std::string expired = HttpDate(WallClockNow() - std::chrono::hours(24000));
+        AddHeader("Pragma", "no-cache");
+        AddHeader("Cache-Control", "no-cache");
+        AddHeader("Expires", expired);
+      }
+    }
+    if (!context.HeadersSent && (!headers.Empty() || auto_http_header_)) SendHeaders();
+    if (gathering) header_block = gathering->Text();
   }
-  if (!context.HeadersSent && (!headers.Empty() || auto_http_header_)) SendHeaders();
   if (context.DebugActive) {
     AppendDebugTrailer();
     context.DebugActive = false;
   }
-  if (context.Body->DataSize() > 0 && context.OutputStream) {
-    context.OutputStream->Write(context.Body->Memory(), static_cast<int>(context.Body->DataSize()));
-    context.BodySent = true;
+  const int64_t body_size = context.Body->DataSize();
+  if (context.OutputStream) {
+    TStream& output = *context.OutputStream;
+    const bool joined = body_size <= kJoinedBodyLimit;
+    if (joined && body_size > 0) {
+      header_block.append(context.Body->Memory(), static_cast<size_t>(body_size));
+    }
+    if (!header_block.empty()) Output(output, header_block);
+    if (!joined) output.Write(context.Body->Memory(), static_cast<int>(body_size));
+    if (body_size > 0) context.BodySent = true;
   }
   headers.Clear();
   context.Body->Clear();

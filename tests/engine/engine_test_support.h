@@ -40,12 +40,15 @@ class StringSource : public TStream {
   std::vector<int>* requests_;
 };
 
-// An output stream appending to a string that outlives the request.
+// An output stream appending to a string that outlives the request, and recording the size of
+// every write when asked to.
 class StringSink : public TStream {
  public:
-  explicit StringSink(std::string* out) : out_(out) {}
+  explicit StringSink(std::string* out, std::vector<int>* writes = nullptr)
+      : out_(out), writes_(writes) {}
   int Read(void*, int) override { return -1; }
   int Write(const void* buffer, int count) override {
+    if (writes_ != nullptr) writes_->push_back(count);
     out_->append(static_cast<const char*>(buffer), static_cast<size_t>(count));
     return count;
   }
@@ -53,6 +56,7 @@ class StringSink : public TStream {
 
  private:
   std::string* out_;
+  std::vector<int>* writes_;
 };
 
 // An adapter that writes its header lines, and the end of the block, into the answer.
@@ -67,12 +71,14 @@ class TTestEngine : public THttpEngine {
   }
 
   // Runs one request with the given variables (NAME=value items) and body; returns the answer.
-  std::string Run(const std::vector<std::string>& variables, const std::string& body = "") {
+  // `writes`, when given, receives the size of every write to the answer stream.
+  std::string Run(const std::vector<std::string>& variables, const std::string& body = "",
+                  std::vector<int>* writes = nullptr) {
     auto list = std::make_unique<TStringList>(true);
     for (const std::string& item : variables) list->Add(item);
     std::string answer;
-    ProcessRequest(std::make_unique<StringSource>(body), std::make_unique<StringSink>(&answer),
-                   std::move(list));
+    ProcessRequest(std::make_unique<StringSource>(body),
+                   std::make_unique<StringSink>(&answer, writes), std::move(list));
     return answer;
   }
 };

@@ -52,6 +52,25 @@ TEST_F(HttpEngineTest, HandlerContentTypeAndLengthAreKept) {
             "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok");
 }
 
+// The header block and a page leave in one write (one wake-up of the web server); a download
+// larger than 64 KB is not copied for it and follows the block in a write of its own.
+class AnswerWritesTest : public HttpEngineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(AnswerWritesTest, HeaderBlockGoesWithABodyUpTo64KB) {
+  const std::string body(static_cast<size_t>(GetParam()), 'x');
+  engine_.OnExecRequest = [&](THttpEngine*) { HttpWrite(body); };
+  std::vector<int> writes;
+  const std::string answer = engine_.Run(kGet, "", &writes);
+  const size_t block = answer.find("\r\n\r\n") + 4;
+  ASSERT_EQ(answer.substr(block), body);
+  const std::vector<int> expected = body.size() <= 64 * 1024
+                                        ? std::vector<int>{static_cast<int>(answer.size())}
+                                        : std::vector<int>{static_cast<int>(block), GetParam()};
+  EXPECT_EQ(writes, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(BodySizes, AnswerWritesTest, ::testing::Values(0, 725, 65536, 65537));
+
 TEST_F(HttpEngineTest, WithoutAutoHeaderOnlyQueuedHeadersGoOut) {
   engine_.SetAutoHttpHeader(false);
   engine_.OnExecRequest = [](THttpEngine*) { HttpWrite("raw"); };
