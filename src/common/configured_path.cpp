@@ -2,11 +2,18 @@
 
 namespace {
 
-std::string Slashes(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c == '\\') c = '/';
+// Appends `name` to `out` with every backslash made a slash.
+void AppendWithSlashes(std::string& out, std::string_view name) {
+  const size_t start = out.size();
+  out += name;
+  for (size_t i = start; i < out.size(); ++i) {
+    if (out[i] == '\\') out[i] = '/';
   }
+}
+
+std::string Slashes(std::string_view name) {
+  std::string out;
+  AppendWithSlashes(out, name);
   return out;
 }
 
@@ -26,8 +33,12 @@ std::string ResolveConfiguredPath(const std::string& program_dir, std::string_vi
     return rest;
   }
   if (!name.empty() && name[0] == '/') return Slashes(name);
-  std::string dir = program_dir;
-  if (dir.empty() || dir.back() != '/') dir += '/';
+  // Built in one string: a request resolves several configured files.
+  std::string path;
+  path.reserve(program_dir.size() + 1 + name.size());
+  path = program_dir;
+  if (path.empty() || path.back() != '/') path += '/';
   if (!name.empty() && name[0] == '\\') name.remove_prefix(1);
-  return dir + Slashes(name);
+  AppendWithSlashes(path, name);
+  return path;
 }

@@ -1,5 +1,8 @@
 #include "common/text_compare.h"
 
+#include <cstdint>
+#include <cstring>
+
 std::string UpperCase(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = AsciiUpper(c);
@@ -14,8 +17,17 @@ std::string LowerCase(std::string_view text) {
 
 int CompareText(std::string_view a, std::string_view b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    // Equal bytes, the common case in name lookups, need no folding.
+  size_t i = 0;
+  // Equal bytes, the common case in name lookups, need no folding: they are passed over eight
+  // at a time.
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x;
+    uint64_t y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  for (; i < n; ++i) {
     if (a[i] == b[i]) continue;
     const auto ca = static_cast<unsigned char>(AsciiUpper(a[i]));
     const auto cb = static_cast<unsigned char>(AsciiUpper(b[i]));

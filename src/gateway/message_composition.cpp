@@ -21,9 +21,9 @@ void TForm1::LoadMessageText(TGatewayRequest& request) {
     request.MainMailHtml = true;
   }
   if (IsRegularFile(options.Message_Text)) {
-    TStringList body;
-    body.LoadFromFile(options.Message_Text);
-    mail.SetMailBody(body);
+    // Straight into the sender's body, not through a copy (the load throws before it changes
+    // the body).
+    mail.MailBody.LoadFromFile(options.Message_Text);
     return;
   }
 
@@ -109,9 +109,7 @@ void TForm1::SendReceipt(TGatewayRequest& request) {
       SwitchToHtml(receipt);
       request.ReceiptHtml = true;
     }
-    TStringList body;
-    body.LoadFromFile(path);
-    receipt.SetMailBody(body);
+    receipt.MailBody.LoadFromFile(path);
   } else {
     LogError(request, "Brevix BX Reports: Missing Receipt Text file " + options.Receipt_Text);
     receipt.MailBody.Add("Your request on " + referer + " has been sent");

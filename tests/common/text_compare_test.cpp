@@ -25,4 +25,30 @@ TEST(FindTextTest, FindsWhatASearchOfUpperCasedCopiesFinds) {
   }
 }
 
+// CompareText orders as a comparison of upper-cased copies does, whether the first difference
+// lies in the bytes it passes over eight at a time, at their end or after them.
+TEST(CompareTextTest, OrdersAsUpperCasedCopiesCompare) {
+  const char* texts[] = {"",
+                         "a",
+                         "HTTP_REFERER=x",
+                         "http_referer=x",
+                         "HTTP_REFERER",
+                         "HTTP_REFERES",
+                         "HTTP_REF",
+                         "http_ref=",
+                         "Content-Type: text",
+                         "\xc3\xa4"
+                         "bcdefgh",
+                         "ABCDEFGH\xc3",
+                         "abcdefgh@"};
+  const auto sign = [](int value) { return (value > 0) - (value < 0); };
+  for (const std::string a : texts) {
+    for (const std::string b : texts) {
+      EXPECT_EQ(sign(CompareText(a, b)), sign(UpperCase(a).compare(UpperCase(b))))
+          << '"' << a << "\" \"" << b << '"';
+      EXPECT_EQ(SameText(a, b), UpperCase(a) == UpperCase(b)) << '"' << a << "\" \"" << b << '"';
+    }
+  }
+}
+
 }  // namespace
