@@ -15,28 +15,8 @@ set -euo pipefail
 runs=${1:-200}
 rounds=${2:-5}
 repo=$(cd "$(dirname "$0")/.." && pwd)
-gateway=${BREVIX_GATEWAY:-$repo/build/bin/brevix.cgi}
 out=${BREVIX_PROFILE_OUT:-$repo/bench/profile-cgi.txt}
-work=$(mktemp -d)
-chmod 755 "$work"
-site=$work/site
-smtp=$(python3 "$repo/scripts/free_port.py" 1)
-smtp-sink -u nobody -c "127.0.0.1:$smtp" 256 >/dev/null 2>&1 &
-sink=$!
-trap 'kill "$sink"; rm -rf "$work"' EXIT
-BREVIX_POW_KEY="" bash "$repo/deploy/site.sh" setup "$site" "$gateway" "$smtp" >/dev/null
-# One mail per submission, as the benchmark and the floor send.
-sed -i 's/^Receipt_Text=.*/Receipt_Text=\r/' "$site/cgi-bin/brevix.ini"
-cc -O2 -DWITH_MAIL -DSMTP_PORT="$smtp" -o "$work/floor_mail.cgi" "$repo/bench/floor_cgi.c"
-fields=$(python3 -c "import sys; sys.path.insert(0, '$repo/bench'); import submissions; print(submissions.FIELDS)")
-printf '%s' "$fields" >"$work/body"
-cgi_env=(GATEWAY_INTERFACE=CGI/1.1 SERVER_SOFTWARE=bench REQUEST_METHOD=POST
-  SCRIPT_NAME=/cgi-bin/brevix.cgi REMOTE_ADDR=127.0.0.1 SERVER_NAME=127.0.0.1 SERVER_PORT=80
-  HTTP_HOST=127.0.0.1 CONTENT_TYPE=application/x-www-form-urlencoded
-  CONTENT_LENGTH=${#fields} PATH=/usr/bin:/bin)
-once() {  # [tool...] program: one submission with the CGI variables, the body on stdin
-  (cd "$site/cgi-bin" && env -i "${cgi_env[@]}" "$@" <"$work/body")
-}
+source "$repo/bench/cgi_submission.sh"
 
 {
   echo "One CGI submission of the sample form (${#fields}-byte body), the gateway started directly"
