@@ -24,12 +24,15 @@ void CloseSocket(int& fd) {
 
 // --- TCustomCGISocket -------------------------------------------------------------------------
 
+int TCustomCGISocket::MaxSockets() const {
+  return OpenDescriptorLimit();
+}
+
 TCustomCGISocket::TCustomCGISocket() {
   // BSD sockets need no start-up call: the layer is usable at once.
   version_ = "1.1";
   description_ = "BSD sockets";
   system_status_ = "Running";
-  max_sockets_ = OpenDescriptorLimit();
   max_datagram_ = 65507;
   state_ = kSocketIdle;
 }

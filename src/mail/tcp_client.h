@@ -83,7 +83,8 @@ class TCustomCGISocket {
   const std::string& WinSockVersion() const { return version_; }
   const std::string& Description() const { return description_; }
   const std::string& SystemStatus() const { return system_status_; }
-  int MaxSockets() const { return max_sockets_; }
+  // The process's limit of open descriptors, asked when wanted: a CGI process never asks.
+  int MaxSockets() const;
   int MaxDatagramSize() const { return max_datagram_; }
 
   TSocketErrorEvent OnError;
@@ -113,7 +114,6 @@ class TCustomCGISocket {
   std::string version_;
   std::string description_;
   std::string system_status_;
-  int max_sockets_ = 0;
   int max_datagram_ = 0;
   int last_error_ = 0;
 };
