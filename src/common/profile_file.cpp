@@ -246,10 +246,9 @@ std::vector<std::string> TProfileFile::Lines() const {
 
 long TProfileFile::FindSection(std::string_view section) const {
   const std::string_view name = TrimmedView(section);
-  if (has_last_section_ && name == last_section_) return last_header_;
+  if (last_section_ && name == *last_section_) return last_header_;
   last_header_ = content_->Find(Content::kSectionTable, name);
-  last_section_.assign(name);
-  has_last_section_ = true;
+  last_section_.emplace(name);
   return last_header_;
 }
 
@@ -311,7 +310,7 @@ void TProfileFile::WriteString(std::string_view section, std::string_view key,
     lines.insert(lines.begin() + static_cast<long>(insert_at), line);
   }
   content_ = std::make_shared<const Content>(JoinLines(lines));
-  has_last_section_ = false;
+  last_section_.reset();
 }
 
 void TProfileFile::UpdateFile() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -96,9 +97,8 @@ class TProfileFile {
   std::shared_ptr<const Content> content_;  // never null
   // The section FindSection found last, and its line: a group of settings reads many keys of
   // one section, and its line is looked up once. Valid while content_ is the same.
-  mutable std::string last_section_;
+  mutable std::optional<std::string> last_section_;
   mutable long last_header_ = -1;
-  mutable bool has_last_section_ = false;
   bool unreadable_ = false;  // the file exists but could not be read
   bool read_from_file_ = false;
   std::string unreadable_reason_;

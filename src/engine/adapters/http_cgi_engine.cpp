@@ -10,11 +10,6 @@ void WriteText(TStream& stream, const std::string& text) {
   stream.Write(text.data(), static_cast<int>(text.size()));
 }
 
-// The header lines of the answer being sent on this thread. They go out in one write with the
-// blank line that ends them (EndServerHeaders, which always follows them), rather than one small
-// write, and one wake-up of the web server, per line.
-thread_local std::string pending_headers;
-
 }  // namespace
 
 bool IsHttpToken(const std::string& name) {
@@ -41,7 +36,7 @@ void THttpCGIEngine::WriteServerHeader(const std::string& name, const std::strin
   if (IsStatusLine(name)) {
     // Every CGI server takes the status in the "Status:" form; a raw status line is refused
     // by some and loses its code in others.
-    pending_headers += "Status: " + StatusTextOf(name) + "\r\n";
+    WriteText(*output, "Status: " + StatusTextOf(name) + "\r\n");
     return;
   }
   if (!IsHttpToken(name)) {
@@ -49,12 +44,10 @@ void THttpCGIEngine::WriteServerHeader(const std::string& name, const std::strin
     WriteHttpLog("Header not sent (invalid name): " + OneLine(name));
     return;
   }
-  pending_headers += HeaderLine(name, value);
+  // Straight to the output stream: SendResponse gathers the block and sends it with the body.
+  WriteText(*output, HeaderLine(name, value));
 }
 
 void THttpCGIEngine::EndServerHeaders() {
-  std::string block;
-  block.swap(pending_headers);
-  block += "\r\n";
-  if (TStream* output = RequestContext().OutputStream.get()) WriteText(*output, block);
+  if (TStream* output = RequestContext().OutputStream.get()) WriteText(*output, "\r\n");
 }
